@@ -1,0 +1,30 @@
+#pragma once
+// The configuration file travcard.cfg: lines of KEY=value. A line is known
+// by its first eight characters, compared exactly; the value is the rest of
+// the line, verbatim. The last occurrence of a key wins; other lines are
+// ignored.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::string_view configFileName = "travcard.cfg";
+
+struct ConfigValues {
+    std::string printer;      // PRINTER=
+    std::string printerType;  // PRTTYPE=
+};
+
+// Lines end at CR LF, at a lone CR or at a lone LF; the ending is not part
+// of the line.
+std::vector<std::string_view> splitConfigLines(std::string_view content);
+
+ConfigValues parseConfig(std::string_view content);
+
+struct ConfigFileRead {
+    bool opened = false;
+    int error = 0;  // errno of the failed open or read
+    std::string content;
+};
+
+ConfigFileRead readConfigFile(const std::string& path);

@@ -1,0 +1,23 @@
+#include "platform/text.h"
+
+namespace text {
+
+std::string_view trimSpaces(std::string_view value)
+{
+    const auto first = value.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = value.find_last_not_of(' ');
+    return value.substr(first, last - first + 1);
+}
+
+std::string upperAscii(std::string_view value)
+{
+    std::string upper(value);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+}  // namespace text

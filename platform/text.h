@@ -1,0 +1,16 @@
+#pragma once
+// Small text helpers shared by the windows, the print runs and the layers below.
+
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// Removes leading and trailing space characters only; tabs and other
+// characters stay.
+std::string_view trimSpaces(std::string_view value);
+
+// Upper-cases the ASCII letters; every other byte stays.
+std::string upperAscii(std::string_view value);
+
+}  // namespace text

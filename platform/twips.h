@@ -1,0 +1,21 @@
+#pragma once
+// Window layouts are given in twips (1/1440 inch). Pixels follow the
+// screen's logical dpi: 15 twips per pixel at 96 dpi.
+
+class QFont;
+class QWidget;
+
+class TwipsLayout {
+public:
+    explicit TwipsLayout(const QWidget& window);
+
+    int pixels(int twips) const;
+    void place(QWidget& control, int left, int top, int width, int height) const;
+    void setClientSize(QWidget& window, int width, int height) const;
+
+private:
+    int dpi_;
+};
+
+// The platform's default sans-serif font at the given point size.
+QFont sansSerifFont(double pointSize);
