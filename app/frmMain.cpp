@@ -1,0 +1,160 @@
+#include "app/frmMain.h"
+
+#include "app/setup_printer.h"
+#include "app/startup.h"
+#include "platform/qt_ui.h"
+#include "platform/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+
+namespace {
+
+QComboBox* editableComboBox(QWidget* parent, const QStringList& entries, const QString& text)
+{
+    auto* box = new QComboBox(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(entries);
+    box->setCurrentText(text);
+    return box;
+}
+
+QLabel* captionLabel(QWidget* parent, const QString& caption, QWidget* buddy)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+}  // namespace
+
+frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent)
+{
+    if (!messages) {
+        ownMessages_ = std::make_unique<QtMessageBox>(this);
+        messages = ownMessages_.get();
+    }
+    messages_ = messages;
+    setWindowTitle("Create Move Tickets");
+    setFont(sansSerifFont(8.25));
+    createControls();
+    layOutControls();
+    setTabOrder();
+    connectCommands();
+    cmbLocation->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createControls()
+{
+    Label1 = new QLabel("Corvanta", this);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setFont(sansSerifFont(13.5));
+
+    cmbLocation = editableComboBox(this, {"HM", "ST"}, "ST");
+    txtOrder = new QLineEdit(this);
+    txtSuffix = new QLineEdit(this);
+    cmdLocate = new QPushButton("Locate", this);
+    cmbOper = editableComboBox(this, {"01", "02", "03", "04"}, "All");
+    cmdNestedParts = new QPushButton("Nested Parts", this);
+    cmdNestedParts->setEnabled(false);
+    txtQty = new QLineEdit(this);
+    txtMaterial = new QLineEdit(this);
+    txtMaterial->setEnabled(false);
+    QPalette grey = txtMaterial->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        grey.setColor(group, QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+    txtMaterial->setPalette(grey);
+    cmdPrint = new QPushButton("Print", this);
+    cmdSetupPrt = new QPushButton("Setup Printer", this);
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    Label2[0] = captionLabel(this, "Location:", cmbLocation);
+    Label2[1] = captionLabel(this, "Shop Order:", txtOrder);
+    Label2[2] = captionLabel(this, "Suffix:", txtSuffix);
+    Label2[3] = captionLabel(this, "Operations:", cmbOper);
+    Label4 = captionLabel(this, "Qty to Print:", txtQty);
+    Label3 = captionLabel(this, "Part Number:", txtMaterial);
+}
+
+void frmMain::layOutControls()
+{
+    const TwipsLayout twips(*this);
+    twips.setClientSize(*this, 4680, 4380);
+    twips.place(*Label1, 600, 120, 3375, 375);
+    twips.place(*Label2[0], 600, 720, 855, 255);
+    twips.place(*cmbLocation, 1680, 600, 615, 315);
+    twips.place(*Label2[1], 600, 1200, 855, 255);
+    twips.place(*txtOrder, 1680, 1080, 1335, 360);
+    twips.place(*Label2[2], 600, 1680, 615, 255);
+    twips.place(*txtSuffix, 1680, 1560, 495, 360);
+    twips.place(*cmdLocate, 3360, 1440, 975, 495);
+    twips.place(*Label2[3], 600, 2160, 855, 255);
+    twips.place(*cmbOper, 1680, 2040, 1215, 315);
+    twips.place(*cmdNestedParts, 3360, 2160, 975, 495);
+    twips.place(*Label4, 600, 2640, 975, 255);
+    twips.place(*txtQty, 1680, 2520, 495, 360);
+    twips.place(*Label3, 600, 3120, 975, 255);
+    twips.place(*txtMaterial, 1680, 3000, 2895, 330);
+    twips.place(*cmdPrint, 1920, 3600, 975, 495);
+    twips.place(*cmdSetupPrt, 3480, 3600, 975, 495);
+}
+
+void frmMain::setTabOrder()
+{
+    const QWidget* order[] = {cmbLocation, txtOrder, txtSuffix, cmdLocate, txtQty,
+                              cmdPrint,    cmbOper,  cmdSetupPrt, cmdNestedParts};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+}
+
+void frmMain::connectCommands()
+{
+    connect(cmdLocate, &QPushButton::clicked, this, &frmMain::cmdLocate_Click);
+    connect(cmdPrint, &QPushButton::clicked, this, &frmMain::cmdPrint_Click);
+    connect(cmdSetupPrt, &QPushButton::clicked, this, &frmMain::cmdSetupPrt_Click);
+    connect(cmdNestedParts, &QPushButton::clicked, this, &frmMain::cmdNestedParts_Click);
+}
+
+std::optional<int> frmMain::Form_Load(const std::string& programDir)
+{
+    std::optional<PrinterSettings> settings = loadPrinterSettings(programDir, *messages_);
+    if (!settings)
+        return 1;
+    printer = *settings;
+    if (!openDatabase(*this, *messages_))
+        return 2;
+    txtSuffix->setText("0");
+    cmdPrint->setEnabled(false);
+    boolExtraLine = false;
+    return std::nullopt;
+}
+
+void frmMain::cmdSetupPrt_Click()
+{
+    auto pass = commands.tryEnter();
+    if (!pass)
+        return;
+    setupPrinter(printer, *messages_);
+}
+
+void frmMain::cmdLocate_Click() {}
+
+void frmMain::cmdPrint_Click() {}
+
+void frmMain::cmdNestedParts_Click() {}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    cn.close();
+    event->accept();
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The main window: location, shop order, suffix, operation and quantity, the
+// looked-up part number, and the four commands. It owns the state that every
+// command shares (SharedState: cn, qd, the result sets, pname and the
+// printer type).
+
+#include "platform/message_box.h"
+#include "platform/shared_state.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class frmMain : public QWidget, public SharedState {
+    Q_OBJECT
+
+public:
+    // messages defaults to real modal boxes; tests pass a recorder.
+    explicit frmMain(MessageBox* messages = nullptr, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Reads the configuration in programDir and opens the database. Returns
+    // the exit status when the program must end instead of showing the window.
+    std::optional<int> Form_Load(const std::string& programDir);
+
+    // The controls, by the names the commands use.
+    QLabel* Label1;
+    QLabel* Label2[4];
+    QLabel* Label3;
+    QLabel* Label4;
+    QComboBox* cmbLocation;
+    QLineEdit* txtOrder;
+    QLineEdit* txtSuffix;
+    QPushButton* cmdLocate;
+    QComboBox* cmbOper;
+    QPushButton* cmdNestedParts;
+    QLineEdit* txtQty;
+    QLineEdit* txtMaterial;
+    QPushButton* cmdPrint;
+    QPushButton* cmdSetupPrt;
+
+    MessageBox& messages() { return *messages_; }
+
+public slots:
+    void cmdLocate_Click();
+    void cmdPrint_Click();
+    void cmdSetupPrt_Click();
+    void cmdNestedParts_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void layOutControls();
+    void setTabOrder();
+    void connectCommands();
+
+    std::unique_ptr<MessageBox> ownMessages_;
+    MessageBox* messages_;
+    bool boolExtraLine = false;  // the next EPSON page takes the longer feed
+};
