@@ -37,10 +37,11 @@ TEST(Code128Values, ChoosesCodeSetCForSixDigitsOrMore) {
 }
 
 TEST(Code128Values, CheckCharacterOfLongTextsDoesNotOverflow) {
-    // 400 "~" (value 94): 104 + 94 * (1 + ... + 400) = 7538904, mod 103 = 25.
-    const Values values = Code128Values(std::string(400, '~'));
-    ASSERT_EQ(values.size(), 403u);
-    EXPECT_EQ(values[401], 25);
+    // 999 "~" (value 94): 104 + 94 * (1 + ... + 999) = 46953104, mod 103 = 39;
+    // the products pass 65535 from position 698 on.
+    const Values values = Code128Values(std::string(999, '~'));
+    ASSERT_EQ(values.size(), 1002u);
+    EXPECT_EQ(values[1000], 39);
 }
 
 TEST(Code128Pattern, ConcatenatesTheRowsOfTheValues) {
