@@ -1,9 +1,12 @@
 #include "app/frmMain.h"
 
+#include "app/order_lookup.h"
 #include "app/setup_printer.h"
 #include "app/startup.h"
 #include "platform/qt_ui.h"
+#include "platform/text.h"
 #include "platform/twips.h"
+#include "tickets/print_run.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -147,14 +150,79 @@ void frmMain::cmdSetupPrt_Click()
     setupPrinter(printer, *messages_);
 }
 
-void frmMain::cmdLocate_Click() {}
+void frmMain::cmdLocate_Click()
+{
+    auto pass = commands.tryEnter();
+    if (!pass)
+        return;
+    cmdNestedParts->setEnabled(false);
+    cmdPrint->setEnabled(false);
+    const BusyPointer busy;
+    const LocateResult result = locateOrder(
+        *this,
+        {txtOrder->text().toStdString(), cmbLocation->currentText().toStdString(),
+         txtSuffix->text().toStdString()},
+        *messages_);
+    using Outcome = LocateResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::OrderTooLong:
+    case Outcome::Failed:
+        break;
+    case Outcome::NotFound:
+        txtMaterial->clear();
+        break;
+    case Outcome::NoOperations:
+    case Outcome::Found:
+        txtMaterial->setText(QString::fromStdString(result.partNumber));
+        txtQty->setText("1");
+        cmdPrint->setEnabled(true);
+        break;
+    }
+    if (result.outcome == Outcome::Found) {
+        cmbOper->clear();
+        cmbOper->addItem("All");
+        for (const std::string& operation : result.operations)
+            cmbOper->addItem(QString::fromStdString(operation));
+        cmbOper->setCurrentIndex(0);
+        cmbOper->setCurrentText("All");
+        cmdNestedParts->setEnabled(true);
+    }
+}
 
-void frmMain::cmdPrint_Click() {}
+// The list entry that the operator selected; a typed text that selects no
+// entry stands for itself, trimmed.
+std::string frmMain::selectedOperation() const
+{
+    const int index = cmbOper->currentIndex();
+    if (index >= 0 && cmbOper->itemText(index) == cmbOper->currentText())
+        return cmbOper->itemText(index).toStdString();
+    return std::string(text::trimSpaces(cmbOper->currentText().toStdString()));
+}
+
+void frmMain::cmdPrint_Click()
+{
+    auto pass = commands.tryEnter();
+    if (!pass)
+        return;
+    cmdNestedParts->setEnabled(false);
+    const PrintRequest request{txtOrder->text().toStdString(),
+                               cmbLocation->currentText().toStdString(),
+                               txtSuffix->text().toStdString(),
+                               cmbOper->currentText().toStdString(),
+                               selectedOperation(),
+                               txtQty->text().toStdString()};
+    printTickets(*this, request, boolExtraLine, *messages_);
+}
 
 void frmMain::cmdNestedParts_Click() {}
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    // A command that is still running keeps the window and the connection.
+    if (commands.running()) {
+        event->ignore();
+        return;
+    }
     cn.close();
     event->accept();
 }

@@ -62,6 +62,7 @@ private:
     void layOutControls();
     void setTabOrder();
     void connectCommands();
+    std::string selectedOperation() const;
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
