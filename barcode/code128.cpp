@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -119,6 +120,8 @@ constexpr std::array<std::string_view, 107> kValueRows = {
     "BAABCB",    // 105  Start C
     "BCCAAAB",   // 106  Stop
 };
+static_assert(std::all_of(kValueRows.begin(), kValueRows.end() - 1, [](std::string_view row) { return row.size() == 6; }) &&
+              kValueRows.back().size() == 7);
 
 constexpr std::uint8_t kCodeC = 99;
 constexpr std::uint8_t kCodeB = 100;

@@ -1,10 +1,15 @@
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "barcode/encoders.h"
 
 namespace travcard::barcode {
 namespace {
 
+constexpr std::size_t kElementsPerCharacter = 9;
+constexpr std::size_t kSymbolsPerCharacter = kElementsPerCharacter + 1;  // and the gap
 constexpr std::string_view kCode39Characters = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%*";
 
 // Code 39 character widths, ISO/IEC 16388. N narrow, W wide; nine elements
@@ -56,23 +61,39 @@ constexpr std::array<std::string_view, kCode39Characters.size()> kCode39Rows = {
     "NNNWNWNWN",  // %
     "NWNNWNWNN",  // * (start/stop)
 };
+static_assert(std::ranges::all_of(kCode39Rows, [](std::string_view row) { return row.size() == kElementsPerCharacter; }));
 
 constexpr char kInterCharacterGap = 'W';
+constexpr std::uint8_t kNoRow = 0xFF;
 
-constexpr char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+// The row of every byte, lower case folded to upper case; kNoRow for the
+// characters that Code 39 cannot encode.
+constexpr std::array<std::uint8_t, 256> kRowOfCharacter = [] {
+    std::array<std::uint8_t, 256> rowOf{};
+    rowOf.fill(kNoRow);
+    for (std::uint8_t row = 0; row < kCode39Characters.size(); ++row) {
+        const auto c = static_cast<unsigned char>(kCode39Characters[row]);
+        rowOf[c] = row;
+        if (c >= 'A' && c <= 'Z')
+            rowOf[c - 'A' + 'a'] = row;
+    }
+    return rowOf;
+}();
 
 }  // namespace
 
 std::string Code39Pattern(std::string_view text) {
-    std::string pattern;
-    pattern.reserve(10 * text.size());
+    std::string pattern(kSymbolsPerCharacter * text.size(), kInterCharacterGap);
+    char* next = pattern.data();
     for (char c : text) {
-        const std::size_t row = kCode39Characters.find(asciiUpper(c));
-        if (row == std::string_view::npos)
+        const std::uint8_t row = kRowOfCharacter[static_cast<unsigned char>(c)];
+        if (row == kNoRow)
             continue;
-        pattern += kCode39Rows[row];
-        pattern += kInterCharacterGap;
+        std::memcpy(next, kCode39Rows[row].data(), kElementsPerCharacter);
+        next[kElementsPerCharacter] = kInterCharacterGap;
+        next += kSymbolsPerCharacter;
     }
+    pattern.resize(static_cast<std::size_t>(next - pattern.data()));
     return pattern;
 }
 

@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <array>
 
 #include "barcode/encoders.h"
 
 namespace travcard::barcode {
 namespace {
+
+constexpr std::size_t kElementsPerDigit = 5;
 
 // Interleaved 2 of 5 digit widths, ISO/IEC 16390. N narrow, W wide; the five
 // elements are the bars of the first digit of a pair or the spaces of the
@@ -20,6 +23,7 @@ constexpr std::array<std::string_view, 10> kDigitRows = {
     "WNNWN",  // 8
     "NWNWN",  // 9
 };
+static_assert(std::ranges::all_of(kDigitRows, [](std::string_view row) { return row.size() == kElementsPerDigit; }));
 
 constexpr std::string_view kStart = "NNNN";
 constexpr std::string_view kStop = "WNNN";
@@ -31,14 +35,16 @@ std::string I2of5Pattern(std::string_view digits) {
         return I2of5Pattern("0" + std::string(digits));
 
     std::string pattern(kStart);
-    pattern.reserve(kStart.size() + 5 * digits.size() + kStop.size());
+    pattern.reserve(kStart.size() + kElementsPerDigit * digits.size() + kStop.size());
     for (std::size_t i = 0; i < digits.size(); i += 2) {
         const std::string_view bars = kDigitRows[digitValue(digits[i])];
         const std::string_view spaces = kDigitRows[digitValue(digits[i + 1])];
-        for (std::size_t element = 0; element < 5; ++element) {
-            pattern += bars[element];
-            pattern += spaces[element];
+        char pair[2 * kElementsPerDigit];
+        for (std::size_t element = 0; element < kElementsPerDigit; ++element) {
+            pair[2 * element] = bars[element];
+            pair[2 * element + 1] = spaces[element];
         }
+        pattern.append(pair, sizeof pair);
     }
     pattern += kStop;
     return pattern;
