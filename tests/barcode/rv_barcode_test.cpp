@@ -27,28 +27,6 @@ TEST(RvBarCode, StartsWithItsInitialValues) {
     EXPECT_EQ(barcode.OutDev(), nullptr);
 }
 
-TEST(RvBarCode, StoresEveryValueUnchecked) {
-    std::ostringstream device;
-    RvBarCode barcode;
-    barcode.setDrawWidth(-3);
-    barcode.setSymbology(-1);
-    barcode.setCode("a\0b"s);
-    barcode.setHRI(false);
-    barcode.setGuardBars("left"s);
-    barcode.setDirection(270);
-    barcode.setCheckDigit("xy");
-    barcode.setOutDev(&device);
-
-    EXPECT_EQ(barcode.DrawWidth(), -3);
-    EXPECT_EQ(barcode.Symbology(), -1);
-    EXPECT_EQ(barcode.Code(), "a\0b"s);
-    EXPECT_FALSE(barcode.HRI());
-    EXPECT_EQ(std::any_cast<std::string>(barcode.GuardBars()), "left");
-    EXPECT_EQ(barcode.Direction(), 270);
-    EXPECT_EQ(barcode.CheckDigit(), "xy");
-    EXPECT_EQ(barcode.OutDev(), &device);
-}
-
 TEST(RvBarCode, NewObjectPrintsCode39OfZero) {
     RvBarCode barcode;
     const std::string row = barcode.Epson();
