@@ -1,0 +1,134 @@
+#include "tickets/zebra_job.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TicketData widgetTicket()
+{
+    TicketData t;
+    t.orderNo = "12345";
+    t.location = "ST";
+    t.suffix = "0";
+    t.partNo = "WIDGET-100          ";
+    t.qtyOrd = "25.0";
+    t.operNo = "20";
+    t.dept = "MACH";
+    t.workCenter = "MILL";
+    t.operDescr = "MILL SLOT 12 MM               ";
+    t.customer = "ACME      ";
+    t.custPart = "AC-55-1002          ";
+    t.nextOper = "30";
+    t.nextDept = "OUTS VEND";
+    t.nextDescr = "HEAT TREAT (OUTSIDE)          ";
+    t.orderCode = "012345";
+    t.suffixCode = "001";
+    t.operCode = "0020";
+    t.labelQty = "3";
+    return t;
+}
+
+std::string lines(std::initializer_list<std::string> content)
+{
+    std::string job;
+    for (const std::string& line : content)
+        job += line + "\r\n";
+    return job;
+}
+
+TEST(ZebraJob, IsTheThirtyFourLinesOfTheMoveTicket)
+{
+    const std::string expected = lines({
+        "^XA",
+        "^PRC",
+        "^LHO,0^FS",
+        "^LL1496",
+        "^MDO",
+        "^MNY",
+        "^LH0,0^FS",
+        "^FO542,61^A0R,51,42^CI13^FR^FDMOVE & IDENTIFCATION CARD^FS",
+        "^BY3,3.0^FO555,700^B3R,N,75,Y,N^FR^FDWIDGET-100          ^FS",
+        "^FO464,60^A0R,51,33^CI13^FR^FDORDER NO: ST / 12345 / 0^FS",
+        "^FO463,700^A0R,51,33^CI13^FR^FDPART NO: WIDGET-100          ^FS",
+        "^FO463,1156^A0R,51,33^CI13^FR^FDQUANTITY: 25.0^FS",
+        "^FO384,61^A0R,51,33^CI13^FR^FDOPERATION NO: 20^FS",
+        "^FO384,591^A0R,51,33^CI13^FR^FDDEPT: MACH MILL^FS",
+        "^FO384,1048^A0R,51,33^CI13^FR^FDCUSTOMER: ACME      ^FS",
+        "^FO340,800^A0R,51,33^CI13^FR^FDCUSTPART#: AC-55-1002          ^FS",
+        "^FO340,80^A0R,51,33^CI13^FR^FDMILL SLOT 12 MM               ^FS",
+        "^FO260,61^A0R,51,33^CI13^FR^FDDATE:__________^FS",
+        "^FO260,416^A0R,51,33^CI13^FR^FDDEPT: OUTS VEND^FS",
+        "^FO260,679^A0R,51,33^CI13^FR^FDQTY: ________^FS",
+        "^FO260,955^A0R,51,33^CI13^FR^FDEMPL NO: ________^FS",
+        "^FO204,61^A0R,51,33^CI13^FR^FDNEXT OPER: 30^FS",
+        "^FO204,416^A0R,51,33^CI13^FR^FDHEAT TREAT (OUTSIDE)          ^FS",
+        "^FO203,1191^A0R,51,33^CI13^FR^FDACCEPT/REJECT^FS",
+        "^FO92,56^A0R,51,33^CI13^FR^FDSHOP ORDER^FS",
+        "^FO101,911^A0R,51,33^CI13^FR^FDOPERATION^FS",
+        "^BY3,3.0^FO55,290^B3R,N,100,Y,N^FR^FD012345-001^FS",
+        "^BY3,3.0^FO63,1137^B3R,N,100,Y,N^FR^FD0020^FS",
+        "^PQ3,0,0,N",
+        "^XZ",
+        "^FX End of Job",
+        "^XA",
+        "^IDR:ID*.*",
+        "^XZ",
+    });
+    EXPECT_EQ(zebraJob(widgetTicket()), expected);
+}
+
+TEST(ZebraJob, LastOperationReadsDoneWithAnEmptyNextDescription)
+{
+    TicketData t = widgetTicket();
+    t.nextOper = "DONE";
+    t.nextDept = "DONE";
+    t.nextDescr.clear();
+    const std::string job = zebraJob(t);
+    EXPECT_NE(job.find("^FO260,416^A0R,51,33^CI13^FR^FDDEPT: DONE^FS\r\n"), std::string::npos);
+    EXPECT_NE(job.find("^FO204,61^A0R,51,33^CI13^FR^FDNEXT OPER: DONE^FS\r\n"), std::string::npos);
+    EXPECT_NE(job.find("^FO204,416^A0R,51,33^CI13^FR^FD^FS\r\n"), std::string::npos);
+}
+
+TEST(ZebraJob, QuantityIsWrittenAsTyped)
+{
+    for (const std::string quantity : {"2.5", "-2", ""}) {
+        TicketData t = widgetTicket();
+        t.labelQty = quantity;
+        EXPECT_NE(zebraJob(t).find("\r\n^PQ" + quantity + ",0,0,N\r\n^XZ\r\n"), std::string::npos)
+            << quantity;
+    }
+}
+
+TEST(ZebraJob, CaretOrTildeInAValueTurnsOnHexEscapesForThatFieldOnly)
+{
+    TicketData t = widgetTicket();
+    t.operDescr = "ASSEMBLE ^ PRESS_FIT ~6.5";
+    t.partNo = "P^XZ";
+    const std::string job = zebraJob(t);
+    EXPECT_NE(job.find("^FO340,80^A0R,51,33^CI13^FR^FH^FDASSEMBLE _5E PRESS_5FFIT _7E6.5^FS\r\n"),
+              std::string::npos);
+    EXPECT_NE(job.find("^BY3,3.0^FO555,700^B3R,N,75,Y,N^FR^FH^FDP_5EXZ^FS\r\n"), std::string::npos);
+    EXPECT_NE(job.find("^FO463,700^A0R,51,33^CI13^FR^FH^FDPART NO: P_5EXZ^FS\r\n"), std::string::npos);
+    // Fields without a caret or tilde keep their underscores as they are.
+    EXPECT_NE(job.find("^FO260,61^A0R,51,33^CI13^FR^FDDATE:__________^FS\r\n"), std::string::npos);
+    EXPECT_EQ(job.find("^XZ"), job.find("\r\n^XZ\r\n") + 2) << "no value ends the format early";
+}
+
+TEST(ZebraJob, ValuesAreWrittenInCodePage850WithoutControlCharacters)
+{
+    TicketData t = widgetTicket();
+    t.customer = "M\u00fcller";
+    t.operDescr = "LINE\r\nBREAK";
+    const std::string job = zebraJob(t);
+    EXPECT_NE(job.find("^FDCUSTOMER: M\x81ller^FS\r\n"), std::string::npos);
+    EXPECT_NE(job.find("^FDLINE??BREAK^FS\r\n"), std::string::npos);
+}
+
+TEST(ZebraJob, CaretInTheQuantityIsNoCommand)
+{
+    TicketData t = widgetTicket();
+    t.labelQty = "1^XZ~JR";
+    EXPECT_NE(zebraJob(t).find("\r\n^PQ1?XZ?JR,0,0,N\r\n"), std::string::npos);
+}
+
+}  // namespace
