@@ -2,6 +2,8 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 #include <cmath>
@@ -21,6 +23,24 @@ void TwipsLayout::place(QWidget& control, int left, int top, int width, int heig
 void TwipsLayout::setClientSize(QWidget& window, int width, int height) const
 {
     window.setFixedSize(pixels(width), pixels(height));
+}
+
+namespace {
+
+void widenToFit(QWidget& control, const QString& caption, int padding)
+{
+    const int needed = control.fontMetrics().horizontalAdvance(caption) + padding;
+    if (needed > control.width())
+        control.resize(needed, control.height());
+}
+
+}  // namespace
+
+void TwipsLayout::widenToFitCaption(QLabel& label) { widenToFit(label, label.text(), 2); }
+
+void TwipsLayout::widenToFitCaption(QPushButton& button)
+{
+    widenToFit(button, button.text(), button.fontMetrics().horizontalAdvance("  ") + 8);
 }
 
 QFont sansSerifFont(double pointSize)

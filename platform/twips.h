@@ -3,6 +3,9 @@
 // screen's logical dpi: 15 twips per pixel at 96 dpi.
 
 class QFont;
+class QLabel;
+class QPushButton;
+class QString;
 class QWidget;
 
 class TwipsLayout {
@@ -12,6 +15,12 @@ public:
     int pixels(int twips) const;
     void place(QWidget& control, int left, int top, int width, int height) const;
     void setClientSize(QWidget& window, int width, int height) const;
+
+    // The platform's fonts run wider than the ones the layout was drawn for:
+    // a caption that would be cut off widens its label or button to the
+    // right, keeping its place.
+    static void widenToFitCaption(QLabel& label);
+    static void widenToFitCaption(QPushButton& button);
 
 private:
     int dpi_;
