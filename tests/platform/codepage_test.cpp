@@ -11,6 +11,8 @@ struct CodePageCase {
     std::string bytes;
 };
 
+void PrintTo(const CodePageCase& c, std::ostream* out) { *out << c.name; }
+
 class PrinterBytes : public ::testing::TestWithParam<CodePageCase> {};
 
 TEST_P(PrinterBytes, AreOneBytePerCharacter)

@@ -15,6 +15,8 @@ struct LinesCase {
     std::vector<std::string_view> lines;
 };
 
+void PrintTo(const LinesCase& c, std::ostream* out) { *out << c.name; }
+
 class ConfigLines : public ::testing::TestWithParam<LinesCase> {};
 
 TEST_P(ConfigLines, EndAtCrLfLoneCrOrLoneLf)
@@ -41,6 +43,8 @@ struct ParseCase {
     std::string printer;
     std::string printerType;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 
 class ConfigKeys : public ::testing::TestWithParam<ParseCase> {};
 
