@@ -1,0 +1,41 @@
+#include "bench/app/bench_session.h"
+
+#include "app/startup.h"
+
+#include <string>
+
+BenchSession& benchSession()
+{
+    static BenchSession session;
+    // A failed connection is left among the messages, for the first benchmark to report.
+    [[maybe_unused]] static const bool connected = openDatabase(session.state, session.messages);
+    return session;
+}
+
+bool noMessageShown(benchmark::State& bench, const RecordedMessages& messages)
+{
+    if (messages.shown.empty())
+        return true;
+    bench.SkipWithError(messages.shown.front().c_str());
+    return false;
+}
+
+bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRequest& order)
+{
+    if (!noMessageShown(bench, session.messages))
+        return false;
+    const LocateResult result = locateOrder(session.state, order, session.messages);
+    if (!noMessageShown(bench, session.messages))
+        return false;
+    if (result.outcome != LocateResult::Outcome::Found) {
+        bench.SkipWithError(("order " + order.order + " was not found").c_str());
+        return false;
+    }
+    return true;
+}
+
+double rowsIn(BenchSession& session, const std::string& table)
+{
+    odbc::ResultSet count = session.state.cn.query("select count(*) from " + table);
+    return std::stod(count.row(0).front().value_or("0"));
+}
