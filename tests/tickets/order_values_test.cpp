@@ -48,8 +48,9 @@ TEST_P(Quantities, AreRefusedOrRoundedHalfToEven)
 {
     const std::optional<Quantity> quantity = parseQuantity(GetParam().typed);
     ASSERT_EQ(quantity.has_value(), GetParam().copies.has_value());
-    if (quantity)
+    if (quantity) {
         EXPECT_EQ(quantity->copies, *GetParam().copies);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
