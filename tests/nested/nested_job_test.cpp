@@ -1,0 +1,86 @@
+#include "nested/nested_job.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string lines(std::initializer_list<std::string> content)
+{
+    std::string job;
+    for (const std::string& line : content)
+        job += line + "\r\n";
+    return job;
+}
+
+TEST(NestedJob, IsTheThirtyOneLinesOfTheNestedPartTicket)
+{
+    NestedTicketData t;
+    t.location = "ST";
+    t.orderNo = "12345";
+    t.suffix = "0";
+    t.partNo = "NP-7 ";
+    t.quantity = "25";
+    t.operNo = "20";
+    t.dept = "MACH";
+    t.workCenter = "MILL";
+    t.operDescr = "MILL SLOT 12 MM               ";
+    t.customer = "MÜLLER";
+    t.typedDept = "WELD";
+    t.comment = " keep dry";
+    t.orderCode = "012345";
+    t.suffixCode = "001";
+    t.operCode = "0020";
+    t.labelQty = "3";
+
+    const std::string expected = lines({
+        "^XA",
+        "^PRC",
+        "^LHO,0^FS",
+        "^LL1496",
+        "^MDO",
+        "^MNY",
+        "^LH0,0^FS",
+        "^FO542,290^A0R,51,42^CI13^FR^FDMOVE & IDENTIFCATION CARD (NESTED PART)^FS",
+        "^FO463,60^A0R,51,33^CI13^FR^FDORDER NO: ST / 12345 / 0^FS",
+        "^FO463,591^A0R,51,33^CI13^FR^FDPART NO: NP-7 ^FS",
+        "^FO463,1047^A0R,51,33^CI13^FR^FDQUANTITY: 25^FS",
+        "^FO384,61^A0R,51,33^CI13^FR^FDOPERATION NO: 20^FS",
+        "^FO384,591^A0R,51,33^CI13^FR^FDDEPT: MACH MILL^FS",
+        "^FO384,1048^A0R,51,33^CI13^FR^FDCUSTOMER: M\x9ALLER^FS",  // code page 850
+        "^FO340,80^A0R,51,33^CI13^FR^FDMILL SLOT 12 MM               ^FS",
+        "^FO260,61^A0R,51,33^CI13^FR^FDWELD^FS",
+        "^FO260,679^A0R,51,33^CI13^FR^FDQTY: ________^FS",
+        "^FO260,955^A0R,51,33^CI13^FR^FDEMPL NO: ________^FS",
+        "^FO203,290^A0R,51,33^CI13^FR^FD keep dry^FS",
+        "^FO203,1191^A0R,51,33^CI13^FR^FDACCEPT/REJECT^FS",
+        "^FO92,56^A0R,51,33^CI13^FR^FDSHOP ORDER^FS",
+        "^FO101,911^A0R,51,33^CI13^FR^FDOPERATION^FS",
+        "^BY3,3.0^FO55,290^B3R,N,100,Y,N^FR^FD012345-001^FS",
+        "^BY3,3.0^FO63,1137^B3R,N,100,Y,N^FR^FD0020^FS",
+        "^FO536,276^GB80,941,4^FS",
+        "^PQ3,0,0,N",
+        "^XZ",
+        "^FX End of Job",
+        "^XA",
+        "^IDR:ID*.*",
+        "^XZ",
+    });
+    EXPECT_EQ(nestedJob(t), expected);
+}
+
+TEST(NestedJob, WritesEveryLineAlsoForEmptyValues)
+{
+    const std::string job = nestedJob(NestedTicketData{});
+    std::size_t lineCount = 0;
+    for (std::size_t at = job.find("\r\n"); at != std::string::npos; at = job.find("\r\n", at + 2))
+        ++lineCount;
+    EXPECT_EQ(lineCount, 31u);
+    for (const char* line : {"^FO463,591^A0R,51,33^CI13^FR^FDPART NO: ^FS\r\n",
+                             "^FO260,61^A0R,51,33^CI13^FR^FD^FS\r\n",
+                             "^FO203,290^A0R,51,33^CI13^FR^FD^FS\r\n",
+                             "^BY3,3.0^FO55,290^B3R,N,100,Y,N^FR^FD-^FS\r\n",
+                             "^PQ,0,0,N\r\n"})
+        EXPECT_NE(job.find(line), std::string::npos) << line;
+}
+
+}  // namespace
