@@ -1,0 +1,122 @@
+#include "nested/nested_print_run.h"
+
+#include "nested/nested_job.h"
+#include "platform/printer_device.h"
+#include "platform/qt_ui.h"
+#include "platform/text.h"
+#include "tickets/order_values.h"
+
+#include <optional>
+
+namespace {
+
+const std::string operationOfOrder =
+    "select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? and SUFX_SO = ? "
+    "and TYPE_OPER <> 'S' and ID_OPER = ?";
+
+constexpr std::size_t orderKeyWidth = 9;
+
+std::string trimmed(std::string_view value) { return std::string(text::trimSpaces(value)); }
+
+// The rows of the main window's operation. An order too long for its key, or
+// a suffix or operation that is not a whole number, matches no row, so
+// nothing is queried for it.
+odbc::ResultSet queryOperation(SharedState& main, const MainWindowTexts& texts)
+{
+    const std::string key = orderKey(texts.order);
+    const std::optional<std::int64_t> suffix = wholeNumber(texts.suffix);
+    const std::string operation = trimmed(texts.operation);
+    if (characterCount(key) > orderKeyWidth || !suffix || !wholeNumber(operation))
+        return {};
+    return main.query(operationOfOrder, {key, trimmed(texts.location), *suffix, operation});
+}
+
+// The label of rsOPER's current row.
+NestedTicketData nestedTicket(const SharedState& main, const NestedPrintRequest& request)
+{
+    const odbc::ResultSet& header = main.rsHDR;
+    const odbc::ResultSet& operation = main.rsOPER;
+    NestedTicketData t;
+    t.location = header.text("ID_LOC");
+    t.orderNo = trimmed(header.text("ID_SO").substr(0, orderKeyWidth));
+    t.suffix = header.text("SUFX_SO");
+    t.partNo = request.typed.partNo;
+    t.quantity = request.typed.quantity;
+    t.operNo = operation.text("ID_OPER");
+    t.dept = operation.text("ID_DEPT");
+    t.workCenter = operation.text("ID_WC");
+    t.operDescr = operation.text("DESCR_OPER_1");
+    t.customer = trimmed(request.typed.customer);
+    t.typedDept = trimmed(request.typed.dept);
+    t.comment = request.typed.comment;
+    t.orderCode = zeroFilled(request.main.order, 6);
+    t.suffixCode = zeroFilled(request.main.suffix, 3);
+    t.operCode = zeroFilled(text::trimSpaces(t.operNo), 4);
+    t.labelQty = trimmed(request.main.labelQty);
+    return t;
+}
+
+// One job per matching row on a Zebra printer, where the job itself carries
+// the number of labels; on an EPSON printer a message for every copy and no
+// output.
+std::string renderTickets(SharedState& main, const NestedPrintRequest& request,
+                          const Quantity& quantity, MessageBox& messages)
+{
+    std::string output;
+    for (main.rsOPER.moveFirst(); !main.rsOPER.eof(); main.rsOPER.moveNext()) {
+        const int copies = main.printer.boolZebra ? 1 : quantity.copies;
+        for (int copy = 1; copy <= copies; ++copy) {
+            if (main.printer.boolEpson)
+                messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
+            if (main.printer.boolZebra)
+                output += nestedJob(nestedTicket(main, request));
+        }
+    }
+    return output;
+}
+
+AfterNestedPrint runSteps(SharedState& main, const NestedPrintRequest& request,
+                          MessageBox& messages)
+{
+    const std::optional<Quantity> quantity = parseQuantity(request.typed.quantity);
+    if (!quantity) {
+        messages.show("Specify a quantity to print.", MessageIcon::Warning);
+        return AfterNestedPrint::KeepWindow;
+    }
+    // A later Locate in the main window may have found no order.
+    if (main.rsHDR.eof()) {
+        messages.show("Cannot find this Job.  Try Again.", MessageIcon::Critical);
+        return AfterNestedPrint::KeepWindow;
+    }
+    processPendingEvents();
+    main.rsOPER = queryOperation(main, request.main);
+    if (main.rsOPER.eof()) {
+        messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
+        return AfterNestedPrint::DiscardWindow;
+    }
+    const std::string& pname = main.printer.pname;
+    PrinterDevice device;
+    if (!device.open(pname)) {
+        messages.show(printerNotAvailable(pname), MessageIcon::None);
+        return AfterNestedPrint::KeepWindow;
+    }
+    const std::string output = renderTickets(main, request, *quantity, messages);
+    const bool written = device.write(output);
+    if (!device.close() || !written)
+        messages.show(printerNotAvailable(pname), MessageIcon::None);
+    return AfterNestedPrint::KeepWindow;
+}
+
+}  // namespace
+
+AfterNestedPrint printNestedTickets(SharedState& main, const NestedPrintRequest& request,
+                                    MessageBox& messages)
+{
+    const BusyPointer busy;
+    try {
+        return runSteps(main, request, messages);
+    } catch (const odbc::Error& error) {
+        messages.show(odbc::describe(error), MessageIcon::Critical);
+        return AfterNestedPrint::KeepWindow;
+    }
+}
