@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 
 namespace {
 
@@ -21,14 +22,14 @@ public:
     {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "travcard-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            folder_ = pattern;
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a folder for the printer file");
+        folder_ = pattern;
     }
     ~PrinterFile()
     {
         std::error_code ignored;
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_, ignored);
+        std::filesystem::remove_all(folder_, ignored);
     }
     PrinterFile(const PrinterFile&) = delete;
     PrinterFile& operator=(const PrinterFile&) = delete;
