@@ -10,14 +10,6 @@ namespace {
 
 using MainWindow = MainWindowTest;
 
-QStringList entries(const QComboBox& box)
-{
-    QStringList list;
-    for (int i = 0; i < box.count(); ++i)
-        list << box.itemText(i);
-    return list;
-}
-
 TEST_F(MainWindow, ShowsItsDesignTimeContentsAfterStartUp)
 {
     start();

@@ -9,14 +9,6 @@ namespace {
 using ::testing::ElementsAre;
 using Locate = MainWindowTest;
 
-QStringList entries(const QComboBox& box)
-{
-    QStringList list;
-    for (int i = 0; i < box.count(); ++i)
-        list << box.itemText(i);
-    return list;
-}
-
 TEST_F(Locate, FoundOrderShowsPartAndPrintableOperations)
 {
     start();

@@ -1,5 +1,7 @@
 #include "tickets/epson_page.h"
 
+#include "tests/fixtures/sample_ticket.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -7,30 +9,6 @@
 #include <vector>
 
 namespace {
-
-TicketData widgetTicket()
-{
-    TicketData t;
-    t.orderNo = "12345";
-    t.location = "ST";
-    t.suffix = "0";
-    t.partNo = "WIDGET-100          ";
-    t.qtyOrd = "25.0";
-    t.operNo = "20";
-    t.dept = "MACH";
-    t.workCenter = "MILL";
-    t.operDescr = "MILL SLOT 12 MM               ";
-    t.customer = "ACME      ";
-    t.custPart = "AC-55-1002          ";
-    t.nextOper = "30";
-    t.nextDept = "OUTS VEND";
-    t.nextDescr = "HEAT TREAT (OUTSIDE)          ";
-    t.orderCode = "012345";
-    t.suffixCode = "001";
-    t.operCode = "0020";
-    t.labelQty = "3";
-    return t;
-}
 
 std::string spaces(std::size_t count) { return std::string(count, ' '); }
 
@@ -67,18 +45,10 @@ const std::string operationRow0020 = bitImageRow(
     "NNNWWNWNN" "W"   // 0
     "NWNNWNWNN" "W"); // *
 
-std::string lines(std::initializer_list<std::string> content)
-{
-    std::string text;
-    for (const std::string& line : content)
-        text += line + "\r\n";
-    return text;
-}
-
-// The page of widgetTicket() with the given number of bar rows.
+// The page of sampleTicket() with the given number of bar rows.
 std::string expectedWidgetPage(int barRows)
 {
-    std::string page = lines({
+    std::string page = crlfLines({
         "",
         "       ************* MOVE & IDENT CARD *************",
         "",
@@ -113,7 +83,7 @@ TEST(EpsonPage, IsTheTextLinesAndThirteenBarRowsAfterStartUp)
     ASSERT_EQ(operationRow0020.size(), 4u + 234u);
     RvBarCode barcode;
     bool extraLine = false;
-    EXPECT_EQ(epsonPage(widgetTicket(), barcode, extraLine), expectedWidgetPage(13));
+    EXPECT_EQ(epsonPage(sampleTicket(), barcode, extraLine), expectedWidgetPage(13));
     EXPECT_TRUE(extraLine);
 }
 
@@ -121,14 +91,14 @@ TEST(EpsonPage, PagesAlternateThirteenAndFourteenRowsAndAreRebuiltEachTime)
 {
     RvBarCode barcode;
     bool extraLine = false;
-    TicketData other = widgetTicket();
+    TicketData other = sampleTicket();
     other.orderCode = "999999";
     other.operCode = "0100";
     EXPECT_EQ(barRowCount(epsonPage(other, barcode, extraLine)), 13u);
-    EXPECT_EQ(epsonPage(widgetTicket(), barcode, extraLine), expectedWidgetPage(14))
+    EXPECT_EQ(epsonPage(sampleTicket(), barcode, extraLine), expectedWidgetPage(14))
         << "the second page takes the longer feed and its own barcodes";
     EXPECT_FALSE(extraLine);
-    EXPECT_EQ(barRowCount(epsonPage(widgetTicket(), barcode, extraLine)), 13u);
+    EXPECT_EQ(barRowCount(epsonPage(sampleTicket(), barcode, extraLine)), 13u);
     EXPECT_TRUE(extraLine);
 }
 
@@ -139,7 +109,7 @@ TEST(EpsonPage, SetsOnlySymbologyAndCodeOfTheBarcode)
     barcode.setHRI(false);
     barcode.setDrawWidth(3);
     bool extraLine = false;
-    const std::string page = epsonPage(widgetTicket(), barcode, extraLine);
+    const std::string page = epsonPage(sampleTicket(), barcode, extraLine);
     EXPECT_EQ(barcode.Symbology(), RvBarCode::kCode39);
     EXPECT_EQ(barcode.Code(), "0020");
     EXPECT_EQ(barcode.CheckDigit(), "7");
@@ -148,7 +118,7 @@ TEST(EpsonPage, SetsOnlySymbologyAndCodeOfTheBarcode)
     EXPECT_EQ(page, expectedWidgetPage(13));
 }
 
-// One text line of a page whose ticket differs from widgetTicket().
+// One text line of a page whose ticket differs from sampleTicket().
 struct LineCase {
     const char* name;
     void (*change)(TicketData&);
@@ -170,7 +140,7 @@ class EpsonPageLine : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(EpsonPageLine, IsWrittenAsExpected)
 {
-    TicketData ticket = widgetTicket();
+    TicketData ticket = sampleTicket();
     GetParam().change(ticket);
     RvBarCode barcode;
     bool extraLine = false;

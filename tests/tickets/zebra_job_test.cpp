@@ -1,44 +1,14 @@
 #include "tickets/zebra_job.h"
 
+#include "tests/fixtures/sample_ticket.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-TicketData widgetTicket()
-{
-    TicketData t;
-    t.orderNo = "12345";
-    t.location = "ST";
-    t.suffix = "0";
-    t.partNo = "WIDGET-100          ";
-    t.qtyOrd = "25.0";
-    t.operNo = "20";
-    t.dept = "MACH";
-    t.workCenter = "MILL";
-    t.operDescr = "MILL SLOT 12 MM               ";
-    t.customer = "ACME      ";
-    t.custPart = "AC-55-1002          ";
-    t.nextOper = "30";
-    t.nextDept = "OUTS VEND";
-    t.nextDescr = "HEAT TREAT (OUTSIDE)          ";
-    t.orderCode = "012345";
-    t.suffixCode = "001";
-    t.operCode = "0020";
-    t.labelQty = "3";
-    return t;
-}
-
-std::string lines(std::initializer_list<std::string> content)
-{
-    std::string job;
-    for (const std::string& line : content)
-        job += line + "\r\n";
-    return job;
-}
-
 TEST(ZebraJob, IsTheThirtyFourLinesOfTheMoveTicket)
 {
-    const std::string expected = lines({
+    const std::string expected = crlfLines({
         "^XA",
         "^PRC",
         "^LHO,0^FS",
@@ -74,12 +44,12 @@ TEST(ZebraJob, IsTheThirtyFourLinesOfTheMoveTicket)
         "^IDR:ID*.*",
         "^XZ",
     });
-    EXPECT_EQ(zebraJob(widgetTicket()), expected);
+    EXPECT_EQ(zebraJob(sampleTicket()), expected);
 }
 
 TEST(ZebraJob, LastOperationReadsDoneWithAnEmptyNextDescription)
 {
-    TicketData t = widgetTicket();
+    TicketData t = sampleTicket();
     t.nextOper = "DONE";
     t.nextDept = "DONE";
     t.nextDescr.clear();
@@ -92,7 +62,7 @@ TEST(ZebraJob, LastOperationReadsDoneWithAnEmptyNextDescription)
 TEST(ZebraJob, QuantityIsWrittenAsTyped)
 {
     for (const std::string quantity : {"2.5", "-2", ""}) {
-        TicketData t = widgetTicket();
+        TicketData t = sampleTicket();
         t.labelQty = quantity;
         EXPECT_NE(zebraJob(t).find("\r\n^PQ" + quantity + ",0,0,N\r\n^XZ\r\n"), std::string::npos)
             << quantity;
@@ -101,7 +71,7 @@ TEST(ZebraJob, QuantityIsWrittenAsTyped)
 
 TEST(ZebraJob, CaretOrTildeInAValueTurnsOnHexEscapesForThatFieldOnly)
 {
-    TicketData t = widgetTicket();
+    TicketData t = sampleTicket();
     t.operDescr = "ASSEMBLE ^ PRESS_FIT ~6.5";
     t.partNo = "P^XZ";
     const std::string job = zebraJob(t);
@@ -116,7 +86,7 @@ TEST(ZebraJob, CaretOrTildeInAValueTurnsOnHexEscapesForThatFieldOnly)
 
 TEST(ZebraJob, ValuesAreWrittenInCodePage850WithoutControlCharacters)
 {
-    TicketData t = widgetTicket();
+    TicketData t = sampleTicket();
     t.customer = "M\u00fcller";
     t.operDescr = "LINE\r\nBREAK";
     const std::string job = zebraJob(t);
@@ -126,7 +96,7 @@ TEST(ZebraJob, ValuesAreWrittenInCodePage850WithoutControlCharacters)
 
 TEST(ZebraJob, CaretInTheQuantityIsNoCommand)
 {
-    TicketData t = widgetTicket();
+    TicketData t = sampleTicket();
     t.labelQty = "1^XZ~JR";
     EXPECT_NE(zebraJob(t).find("\r\n^PQ1?XZ?JR,0,0,N\r\n"), std::string::npos);
 }
