@@ -14,14 +14,6 @@ const RecordedMessage noQuantity{"Specify a quantity to print.", MessageIcon::Wa
 const RecordedMessage epsonRefused{"Nested parts not designed for an EPSON printer",
                                    MessageIcon::None};
 
-std::size_t occurrences(const std::string& text, const std::string& part)
-{
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 // Order 12345 at ST, suffix 0, located in the main window; its operation 20
 // is MACH MILL "MILL SLOT 12 MM".
 class NestedPrintRun : public MainWindowTest {
@@ -56,24 +48,13 @@ TEST_F(NestedPrintRun, WritesOneJobForTheMatchingOperation)
     const AfterNestedPrint after =
         print({"12345", "0", " ST ", " 20 ", " 2 "}, {"NP-7 ", "25", "  ACME ", " WELD ", " keep dry "});
 
-    NestedTicketData expected;
-    expected.location = "ST";
-    expected.orderNo = "12345";
-    expected.suffix = "0";
-    expected.partNo = "NP-7 ";
-    expected.quantity = "25";
-    expected.operNo = "20";
-    expected.dept = "MACH";
-    expected.workCenter = "MILL";
-    expected.operDescr = "MILL SLOT 12 MM               ";
-    expected.customer = "ACME";
-    expected.typedDept = "WELD";
-    expected.comment = " keep dry ";
-    expected.orderCode = "012345";
-    expected.suffixCode = "000";
-    expected.operCode = "0020";
-    expected.labelQty = "2";
-    EXPECT_EQ(printed(), nestedJob(expected));
+    const NestedTicketData expected{
+        .location = "ST", .orderNo = "12345", .suffix = "0", .partNo = "NP-7 ", .quantity = "25",
+        .operNo = "20", .dept = "MACH", .workCenter = "MILL",
+        .operDescr = "MILL SLOT 12 MM               ", .customer = "ACME", .typedDept = "WELD",
+        .comment = " keep dry ", .orderCode = "012345", .suffixCode = "000", .operCode = "0020",
+        .labelQty = "2"};
+    EXPECT_EQ(printed(), nestedJob(expected));  // one job for the quantity 25: ^PQ sets the labels
     EXPECT_EQ(after, AfterNestedPrint::KeepWindow);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_TRUE(window->rsOPER.eof());  // walked past its last row
@@ -88,15 +69,6 @@ TEST_F(NestedPrintRun, TrimsTheMainWindowsOrderAndSuffixForTheQuery)
     EXPECT_THAT(printed(), HasSubstr("^FDREWORK SLOT"));
     // The typed texts fill the barcode with zeros by their length, blanks counted.
     EXPECT_THAT(printed(), HasSubstr("^FD12345-1^FS"));
-}
-
-TEST_F(NestedPrintRun, WritesOneJobWhateverTheQuantityOnAZebraPrinter)
-{
-    startLocated();
-    print(operation20(), typed("-2"));
-    EXPECT_EQ(occurrences(printed(), "^FX End of Job"), 1u);
-    EXPECT_THAT(printed(), HasSubstr("^FDQUANTITY: -2^FS"));
-    EXPECT_THAT(printed(), HasSubstr("\r\n^PQ2,0,0,N\r\n"));
 }
 
 TEST_F(NestedPrintRun, AnEmptyLabelCountInTheMainWindowIsWrittenAsItStands)
@@ -124,14 +96,6 @@ TEST_F(NestedPrintRun, ShowsTheEpsonMessageForEveryCopyAndWritesNothing)
     EXPECT_THAT(messages.shown, ElementsAre(epsonRefused, epsonRefused, epsonRefused));
     EXPECT_TRUE(printerFileExists());  // opened and closed all the same
     EXPECT_EQ(printed(), "");
-}
-
-TEST_F(NestedPrintRun, ANegativeQuantityOnAnEpsonPrinterShowsNothing)
-{
-    startLocated("EPSON");
-    print(operation20(), typed("-2"));
-    EXPECT_TRUE(messages.shown.empty());
-    EXPECT_TRUE(printerFileExists());
 }
 
 TEST_F(NestedPrintRun, ReportsAPrinterThatCannotBeOpenedAfterTheQuery)
