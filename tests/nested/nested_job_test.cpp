@@ -1,16 +1,10 @@
 #include "nested/nested_job.h"
 
+#include "tests/fixtures/sample_ticket.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-std::string lines(std::initializer_list<std::string> content)
-{
-    std::string job;
-    for (const std::string& line : content)
-        job += line + "\r\n";
-    return job;
-}
 
 TEST(NestedJob, IsTheThirtyOneLinesOfTheNestedPartTicket)
 {
@@ -21,7 +15,7 @@ TEST(NestedJob, IsTheThirtyOneLinesOfTheNestedPartTicket)
         .comment = " keep dry", .orderCode = "012345", .suffixCode = "001", .operCode = "0020",
         .labelQty = "3"};
 
-    const std::string expected = lines({
+    const std::string expected = crlfLines({
         "^XA",
         "^PRC",
         "^LHO,0^FS",
