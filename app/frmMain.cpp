@@ -52,7 +52,7 @@ frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent)
     cmbLocation->setFocus();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() { delete nested_.data(); }
 
 void frmMain::createControls()
 {
@@ -214,7 +214,30 @@ void frmMain::cmdPrint_Click()
     printTickets(*this, request, boolExtraLine, *messages_);
 }
 
-void frmMain::cmdNestedParts_Click() {}
+MainWindowTexts frmMain::nestedPrintTexts() const
+{
+    return {txtOrder->text().toStdString(), txtSuffix->text().toStdString(),
+            cmbLocation->currentText().toStdString(), cmbOper->currentText().toStdString(),
+            txtQty->text().toStdString()};
+}
+
+void frmMain::cmdNestedParts_Click()
+{
+    auto pass = commands.tryEnter();
+    if (!pass)
+        return;
+    if (cmbOper->currentText() == "All") {
+        messages_->show("Cannot use nested parts form on an 'All' Operation", MessageIcon::Warning);
+        return;
+    }
+    // A window closed a moment ago is hidden until its deletion comes round.
+    if (!nested_ || !nested_->isVisible())
+        nested_ = new frmNested(*this, *messages_, [this] { return nestedPrintTexts(); });
+    nested_->setWindowState(nested_->windowState() & ~Qt::WindowMinimized);
+    nested_->show();
+    nested_->raise();
+    nested_->activateWindow();
+}
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
@@ -223,6 +246,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    if (nested_)
+        nested_->close();
     cn.close();
     event->accept();
 }

@@ -4,9 +4,11 @@
 // command shares (SharedState: cn, qd, the result sets, pname and the
 // printer type).
 
+#include "nested/frmNested.h"
 #include "platform/message_box.h"
 #include "platform/shared_state.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -48,6 +50,9 @@ public:
 
     MessageBox& messages() { return *messages_; }
 
+    // The one nested-part window, while it is open.
+    frmNested* nestedWindow() const { return nested_; }
+
 public slots:
     void cmdLocate_Click();
     void cmdPrint_Click();
@@ -63,8 +68,10 @@ private:
     void setTabOrder();
     void connectCommands();
     std::string selectedOperation() const;
+    MainWindowTexts nestedPrintTexts() const;
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
     bool boolExtraLine = false;  // the next EPSON page takes the longer feed
+    QPointer<frmNested> nested_;
 };
