@@ -110,6 +110,10 @@ void frmMain::layOutControls()
     twips.place(*txtMaterial, 1680, 3000, 2895, 330);
     twips.place(*cmdPrint, 1920, 3600, 975, 495);
     twips.place(*cmdSetupPrt, 3480, 3600, 975, 495);
+    for (QLabel* label : {Label2[0], Label2[1], Label2[2], Label2[3], Label3, Label4})
+        TwipsLayout::widenToFitCaption(*label);
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt})
+        TwipsLayout::widenToFitCaption(*button);
 }
 
 void frmMain::setTabOrder()
