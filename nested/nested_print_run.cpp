@@ -38,7 +38,7 @@ NestedTicketData nestedTicket(const SharedState& main, const NestedPrintRequest&
     const odbc::ResultSet& operation = main.rsOPER;
     NestedTicketData t;
     t.location = header.text("ID_LOC");
-    t.orderNo = trimmed(header.text("ID_SO").substr(0, orderKeyWidth));
+    t.orderNo = printedOrderNumber(header.text("ID_SO"));
     t.suffix = header.text("SUFX_SO");
     t.partNo = request.typed.partNo;
     t.quantity = request.typed.quantity;

@@ -63,6 +63,11 @@ std::string orderKey(std::string_view typedOrder)
     return std::string(blanks, ' ') + std::string(trimmed);
 }
 
+std::string printedOrderNumber(std::string_view storedOrder)
+{
+    return std::string(text::trimSpaces(storedOrder.substr(0, orderKeyWidth)));
+}
+
 std::string zeroFilled(std::string_view typed, std::size_t width)
 {
     const std::size_t length = characterCount(typed);

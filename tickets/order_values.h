@@ -10,6 +10,10 @@
 // with blanks in front. A longer text keeps its length (and matches nothing).
 std::string orderKey(std::string_view typedOrder);
 
+// The order number as tickets print it: the first 9 characters of the
+// stored ID_SO, trimmed.
+std::string printedOrderNumber(std::string_view storedOrder);
+
 // The typed text, trimmed, with zeros in front for each character that the
 // typed text (blanks counted) falls short of width. A text that is already
 // as long or longer gets no zeros.

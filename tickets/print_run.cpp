@@ -61,7 +61,7 @@ public:
         const odbc::ResultSet& operation = state_.rsOPER;
         const odbc::ResultSet& item = state_.rsITEM;
         TicketData t;
-        t.orderNo = std::string(text::trimSpaces(header.text("ID_SO").substr(0, 9)));
+        t.orderNo = printedOrderNumber(header.text("ID_SO"));
         t.location = header.text("ID_LOC");
         t.suffix = header.text("SUFX_SO");
         t.partNo = header.text("ID_ITEM_PAR");

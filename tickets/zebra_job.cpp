@@ -50,6 +50,11 @@ std::string field(std::string_view head, std::string_view data)
     return result;
 }
 
+std::string textField(std::string_view origin, std::string_view data)
+{
+    return field(std::string(origin) + "^A0R,51,33^CI13^FR", data);
+}
+
 std::string jobPrologue()
 {
     return line("^XA") + line("^PRC") + line("^LHO,0^FS") + line("^LL1496") + line("^MDO") +
@@ -58,8 +63,7 @@ std::string jobPrologue()
 
 std::string bottomBarcodes(std::string_view orderBarcode, std::string_view operationBarcode)
 {
-    return field("^FO92,56^A0R,51,33^CI13^FR", "SHOP ORDER") +
-           field("^FO101,911^A0R,51,33^CI13^FR", "OPERATION") +
+    return textField("^FO92,56", "SHOP ORDER") + textField("^FO101,911", "OPERATION") +
            field("^BY3,3.0^FO55,290^B3R,N,100,Y,N^FR", orderBarcode) +
            field("^BY3,3.0^FO63,1137^B3R,N,100,Y,N^FR", operationBarcode);
 }
@@ -81,26 +85,25 @@ std::string jobEpilogue(std::string_view labelQty)
 std::string zebraJob(const TicketData& t)
 {
     using zpl::field;
-    constexpr std::string_view text = "^A0R,51,33^CI13^FR";
-    const auto at = [&](std::string_view origin) { return std::string(origin) + std::string(text); };
+    using zpl::textField;
     return zpl::jobPrologue() +
            field("^FO542,61^A0R,51,42^CI13^FR", "MOVE & IDENTIFCATION CARD") +
            field("^BY3,3.0^FO555,700^B3R,N,75,Y,N^FR", t.partNo) +
-           field(at("^FO464,60"), "ORDER NO: " + t.location + " / " + t.orderNo + " / " + t.suffix) +
-           field(at("^FO463,700"), "PART NO: " + t.partNo) +
-           field(at("^FO463,1156"), "QUANTITY: " + t.qtyOrd) +
-           field(at("^FO384,61"), "OPERATION NO: " + t.operNo) +
-           field(at("^FO384,591"), "DEPT: " + t.dept + " " + t.workCenter) +
-           field(at("^FO384,1048"), "CUSTOMER: " + t.customer) +
-           field(at("^FO340,800"), "CUSTPART#: " + t.custPart) +
-           field(at("^FO340,80"), t.operDescr) +
-           field(at("^FO260,61"), "DATE:__________") +
-           field(at("^FO260,416"), "DEPT: " + t.nextDept) +
-           field(at("^FO260,679"), "QTY: ________") +
-           field(at("^FO260,955"), "EMPL NO: ________") +
-           field(at("^FO204,61"), "NEXT OPER: " + t.nextOper) +
-           field(at("^FO204,416"), t.nextDescr) +
-           field(at("^FO203,1191"), "ACCEPT/REJECT") +
+           textField("^FO464,60", "ORDER NO: " + t.location + " / " + t.orderNo + " / " + t.suffix) +
+           textField("^FO463,700", "PART NO: " + t.partNo) +
+           textField("^FO463,1156", "QUANTITY: " + t.qtyOrd) +
+           textField("^FO384,61", "OPERATION NO: " + t.operNo) +
+           textField("^FO384,591", "DEPT: " + t.dept + " " + t.workCenter) +
+           textField("^FO384,1048", "CUSTOMER: " + t.customer) +
+           textField("^FO340,800", "CUSTPART#: " + t.custPart) +
+           textField("^FO340,80", t.operDescr) +
+           textField("^FO260,61", "DATE:__________") +
+           textField("^FO260,416", "DEPT: " + t.nextDept) +
+           textField("^FO260,679", "QTY: ________") +
+           textField("^FO260,955", "EMPL NO: ________") +
+           textField("^FO204,61", "NEXT OPER: " + t.nextOper) +
+           textField("^FO204,416", t.nextDescr) +
+           textField("^FO203,1191", "ACCEPT/REJECT") +
            zpl::bottomBarcodes(t.orderCode + "-" + t.suffixCode, t.operCode) +
            zpl::jobEpilogue(t.labelQty);
 }

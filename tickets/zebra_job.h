@@ -17,6 +17,10 @@ namespace zpl {
 // One field line: head (everything before ^FD), the field data, ^FS, CR LF.
 std::string field(std::string_view head, std::string_view data);
 
+// A text field at origin (^FOx,y) in font 0, 51 by 33 dots, rotated, code
+// page 850, field reverse.
+std::string textField(std::string_view origin, std::string_view data);
+
 // Lines 1 to 7 of every job.
 std::string jobPrologue();
 
