@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 TwipsLayout::TwipsLayout(const QWidget& window) : dpi_(window.logicalDpiX()) {}
@@ -30,8 +31,12 @@ namespace {
 void widenToFit(QWidget& control, const QString& caption, int padding)
 {
     const int needed = control.fontMetrics().horizontalAdvance(caption) + padding;
-    if (needed > control.width())
-        control.resize(needed, control.height());
+    if (needed <= control.width())
+        return;
+    int left = control.x();
+    if (const QWidget* window = control.parentWidget())
+        left = std::max(0, std::min(left, window->width() - needed));
+    control.setGeometry(left, control.y(), needed, control.height());
 }
 
 }  // namespace

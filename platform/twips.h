@@ -18,7 +18,7 @@ public:
 
     // The platform's fonts run wider than the ones the layout was drawn for:
     // a caption that would be cut off widens its label or button to the
-    // right, keeping its place.
+    // right, or to the left where the window ends. Lay the window out first.
     static void widenToFitCaption(QLabel& label);
     static void widenToFitCaption(QPushButton& button);
 
