@@ -106,3 +106,20 @@ TEST_F(Locate, SameOrderAtTheOtherLocation)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Locate, DatabaseErrorIsReportedAndLeavesTheWindowUsable)
+{
+    start();
+    window->cn.close();
+    locate("12345");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
+    EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr("SQLSTATE 08003"));
+    EXPECT_FALSE(window->cmdPrint->isEnabled());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(window->cmdLocate->isEnabled());
+}
+
+}  // namespace

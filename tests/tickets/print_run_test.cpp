@@ -240,3 +240,20 @@ TEST_F(PrintRun, FailedWriteIsReported)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PrintRun, DatabaseErrorIsReportedAndNothingIsOpened)
+{
+    start();
+    locate("12345");
+    window->cn.close();
+    print("All", "1");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
+    EXPECT_THAT(messages.shown[0].text, HasSubstr("SQLSTATE 08003"));
+    EXPECT_FALSE(printerFileExists());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace
