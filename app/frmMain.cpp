@@ -118,10 +118,10 @@ void frmMain::layOutControls()
 
 void frmMain::setTabOrder()
 {
-    const QWidget* order[] = {cmbLocation, txtOrder, txtSuffix, cmdLocate, txtQty,
+    QWidget* const order[] = {cmbLocation, txtOrder, txtSuffix,   cmdLocate,     txtQty,
                               cmdPrint,    cmbOper,  cmdSetupPrt, cmdNestedParts};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-        QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+        QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void frmMain::connectCommands()
