@@ -48,8 +48,6 @@ public:
     QPushButton* cmdPrint;
     QPushButton* cmdSetupPrt;
 
-    MessageBox& messages() { return *messages_; }
-
     // The one nested-part window, while it is open.
     frmNested* nestedWindow() const { return nested_; }
 

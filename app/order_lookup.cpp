@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr std::size_t maximumOrderLength = 9;
-
 using Outcome = LocateResult::Outcome;
 
 LocateResult failure(Outcome outcome, const char* message, MessageBox& messages)
@@ -17,7 +15,7 @@ LocateResult failure(Outcome outcome, const char* message, MessageBox& messages)
 
 LocateResult findOrder(SharedState& state, const LocateRequest& request, MessageBox& messages)
 {
-    if (characterCount(request.order) > maximumOrderLength)
+    if (characterCount(request.order) > orderKeyWidth)
         return failure(Outcome::OrderTooLong, "Order # length cannot exceed 9.", messages);
 
     const std::string key = orderKey(request.order);

@@ -14,8 +14,6 @@ const std::string operationOfOrder =
     "select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? and SUFX_SO = ? "
     "and TYPE_OPER <> 'S' and ID_OPER = ?";
 
-constexpr std::size_t orderKeyWidth = 9;
-
 std::string trimmed(std::string_view value) { return std::string(text::trimSpaces(value)); }
 
 // The rows of the main window's operation. An order too long for its key, or

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::size_t orderKeyWidth = 9;
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Decimal syntax only: sign, digits with an optional fraction, an optional

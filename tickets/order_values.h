@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+inline constexpr std::size_t orderKeyWidth = 9;
+
 // Orders are stored right-aligned in 9 characters: the typed number, trimmed,
 // with blanks in front. A longer text keeps its length (and matches nothing).
 std::string orderKey(std::string_view typedOrder);
