@@ -15,7 +15,12 @@
 #include <QPalette>
 #include <QPushButton>
 
+#include <chrono>
+
 namespace {
+
+// How long closing the window waits for a running command.
+constexpr std::chrono::milliseconds closingGrace{1500};
 
 QComboBox* editableComboBox(QWidget* parent, const QStringList& entries, const QString& text)
 {
@@ -36,7 +41,7 @@ QLabel* captionLabel(QWidget* parent, const QString& caption, QWidget* buddy)
 
 }  // namespace
 
-frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent)
+frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent), commands_(*this)
 {
     if (!messages) {
         ownMessages_ = std::make_unique<QtMessageBox>(this);
@@ -137,47 +142,53 @@ std::optional<int> frmMain::Form_Load(const std::string& programDir)
     std::optional<PrinterSettings> settings = loadPrinterSettings(programDir, *messages_);
     if (!settings)
         return 1;
-    printer = *settings;
-    if (!openDatabase(*this, *messages_))
+    commands_.printer() = {*settings, false};
+    if (!openDatabase(commands_.database(), *messages_))
         return 2;
     txtSuffix->setText("0");
     cmdPrint->setEnabled(false);
-    boolExtraLine = false;
     return std::nullopt;
 }
 
 void frmMain::cmdSetupPrt_Click()
 {
-    auto pass = commands.tryEnter();
-    if (!pass)
-        return;
-    setupPrinter(printer, *messages_);
+    const PrinterSettings printer = commands_.printer().settings;
+    commands_.run<SetupPrinterResult>([printer](DatabaseSession&) { return setupPrinter(printer); },
+                                      [this](const SetupPrinterResult& result) {
+                                          messages_->showAll(result.messages);
+                                      });
 }
 
 void frmMain::cmdLocate_Click()
 {
-    auto pass = commands.tryEnter();
-    if (!pass)
-        return;
-    cmdNestedParts->setEnabled(false);
-    cmdPrint->setEnabled(false);
-    const BusyPointer busy;
-    const LocateResult result = locateOrder(
-        *this,
-        {txtOrder->text().toStdString(), cmbLocation->currentText().toStdString(),
-         txtSuffix->text().toStdString()},
-        *messages_);
+    const LocateRequest request{txtOrder->text().toStdString(),
+                                cmbLocation->currentText().toStdString(),
+                                txtSuffix->text().toStdString()};
+    const bool started = commands_.run<LocateResult>(
+        [request](DatabaseSession& db) { return locateOrder(db, request); },
+        [this](const LocateResult& result) { applyLocate(result); });
+    if (started) {
+        cmdNestedParts->setEnabled(false);
+        cmdPrint->setEnabled(false);
+    }
+}
+
+void frmMain::applyLocate(const LocateResult& result)
+{
+    messages_->showAll(result.messages);
     using Outcome = LocateResult::Outcome;
     switch (result.outcome) {
     case Outcome::OrderTooLong:
     case Outcome::Failed:
         break;
     case Outcome::NotFound:
+        rsHDR.reset();
         txtMaterial->clear();
         break;
     case Outcome::NoOperations:
     case Outcome::Found:
-        txtMaterial->setText(QString::fromStdString(result.partNumber));
+        rsHDR = result.rsHDR;
+        txtMaterial->setText(QString::fromStdString(result.rsHDR->partNumber));
         txtQty->setText("1");
         cmdPrint->setEnabled(true);
         break;
@@ -205,17 +216,25 @@ std::string frmMain::selectedOperation() const
 
 void frmMain::cmdPrint_Click()
 {
-    auto pass = commands.tryEnter();
-    if (!pass)
+    // Print is enabled only once Locate has found a header.
+    if (!rsHDR)
         return;
-    cmdNestedParts->setEnabled(false);
     const PrintRequest request{txtOrder->text().toStdString(),
                                cmbLocation->currentText().toStdString(),
                                txtSuffix->text().toStdString(),
                                cmbOper->currentText().toStdString(),
                                selectedOperation(),
-                               txtQty->text().toStdString()};
-    printTickets(*this, request, boolExtraLine, *messages_);
+                               txtQty->text().toStdString(),
+                               *rsHDR,
+                               commands_.printer()};
+    const bool started = commands_.run<PrintResult>(
+        [request](DatabaseSession& db) { return printTickets(db, request); },
+        [this](const PrintResult& result) {
+            commands_.printer().boolExtraLine = result.boolExtraLine;
+            messages_->showAll(result.messages);
+        });
+    if (started)
+        cmdNestedParts->setEnabled(false);
 }
 
 MainWindowTexts frmMain::nestedPrintTexts() const
@@ -225,10 +244,21 @@ MainWindowTexts frmMain::nestedPrintTexts() const
             txtQty->text().toStdString()};
 }
 
+void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone)
+{
+    const NestedPrintRequest request{{nestedPrintTexts(), rsHDR, commands_.printer().settings},
+                                     typed};
+    commands_.run<NestedPrintResult>(
+        [request](DatabaseSession& db) { return printNestedTickets(db, request); },
+        [this, whenDone](const NestedPrintResult& result) {
+            messages_->showAll(result.messages);
+            whenDone(result.after);
+        });
+}
+
 void frmMain::cmdNestedParts_Click()
 {
-    auto pass = commands.tryEnter();
-    if (!pass)
+    if (commands_.running())
         return;
     if (cmbOper->currentText() == "All") {
         messages_->show("Cannot use nested parts form on an 'All' Operation", MessageIcon::Warning);
@@ -236,7 +266,7 @@ void frmMain::cmdNestedParts_Click()
     }
     // A window closed a moment ago is hidden until its deletion comes round.
     if (!nested_ || !nested_->isVisible())
-        nested_ = new frmNested(*this, *messages_, [this] { return nestedPrintTexts(); });
+        nested_ = new frmNested(*this);
     nested_->setWindowState(nested_->windowState() & ~Qt::WindowMinimized);
     nested_->show();
     nested_->raise();
@@ -245,13 +275,11 @@ void frmMain::cmdNestedParts_Click()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    // A command that is still running keeps the window and the connection.
-    if (commands.running()) {
-        event->ignore();
-        return;
-    }
+    // A running command gets a moment to finish; one stuck in a call to the
+    // database or the printer is given up, so that closing always ends the program.
+    commands_.finishOrAbandon(closingGrace);
     if (nested_)
         nested_->close();
-    cn.close();
+    commands_.database().cn.close();
     event->accept();
 }

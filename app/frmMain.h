@@ -1,12 +1,13 @@
 #pragma once
 // The main window: location, shop order, suffix, operation and quantity, the
-// looked-up part number, and the four commands. It owns the state that every
-// command shares (SharedState: cn, qd, the result sets, pname and the
-// printer type).
+// looked-up part number, and the four commands. The commands run off the
+// window's thread (Commands); the window keeps the order that Locate found.
 
+#include "app/commands.h"
+#include "app/order_lookup.h"
 #include "nested/frmNested.h"
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "tickets/order_header.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -20,7 +21,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class frmMain : public QWidget, public SharedState {
+class frmMain : public QWidget, public NestedPrintHost {
     Q_OBJECT
 
 public:
@@ -51,6 +52,16 @@ public:
     // The one nested-part window, while it is open.
     frmNested* nestedWindow() const { return nested_; }
 
+    Commands& commands() { return commands_; }
+
+    // The header of the order that the last Locate found; none when it found
+    // nothing.
+    std::optional<OrderHeader> rsHDR;
+
+    bool commandRunning() const override { return commands_.running(); }
+    void printNested(const NestedTexts& typed,
+                     std::function<void(AfterNestedPrint)> whenDone) override;
+
 public slots:
     void cmdLocate_Click();
     void cmdPrint_Click();
@@ -67,9 +78,10 @@ private:
     void connectCommands();
     std::string selectedOperation() const;
     MainWindowTexts nestedPrintTexts() const;
+    void applyLocate(const LocateResult& result);
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
-    bool boolExtraLine = false;  // the next EPSON page takes the longer feed
+    Commands commands_;
     QPointer<frmNested> nested_;
 };

@@ -2,9 +2,11 @@
 // Locate: finds the shop order header for the typed order, location and
 // suffix, and the order's printable operations (type S left out).
 
+#include "platform/database_session.h"
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "tickets/order_header.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +19,9 @@ struct LocateRequest {
 struct LocateResult {
     enum class Outcome { OrderTooLong, NotFound, NoOperations, Found, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string partNumber;               // ID_ITEM_PAR, once the header is found
+    std::vector<Message> messages;        // to show, in order
+    std::optional<OrderHeader> rsHDR;     // the header found (NoOperations, Found)
     std::vector<std::string> operations;  // ID_OPER of each printable operation
 };
 
-// Replaces qd, rsHDR and rsOPER; shows the message of each failed outcome.
-LocateResult locateOrder(SharedState& state, const LocateRequest& request, MessageBox& messages);
+LocateResult locateOrder(DatabaseSession& db, const LocateRequest& request);

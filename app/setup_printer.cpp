@@ -2,10 +2,11 @@
 
 #include "platform/printer_device.h"
 
-void setupPrinter(const PrinterSettings& printer, MessageBox& messages)
+SetupPrinterResult setupPrinter(const PrinterSettings& printer)
 {
     PrinterDevice device;
     const bool sent = device.open(printer.pname) && device.write(pageLengthCommand);
     if (!device.close() || !sent)
-        messages.show(printerNotAvailable(printer.pname), MessageIcon::None);
+        return {{{printerNotAvailable(printer.pname), MessageIcon::None}}};
+    return {};
 }

@@ -1,13 +1,18 @@
 #pragma once
 
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "platform/printer_settings.h"
 
 #include <string_view>
+#include <vector>
 
 // ESC C 39: page length of 39 lines, then CR LF.
 inline constexpr std::string_view pageLengthCommand{"\x1B" "C" "\x27" "\r\n", 5};
 
+struct SetupPrinterResult {
+    std::vector<Message> messages;
+};
+
 // Sends the page-length command to the configured printer device, whatever
 // the printer type. A device that cannot be opened or written is reported.
-void setupPrinter(const PrinterSettings& printer, MessageBox& messages);
+SetupPrinterResult setupPrinter(const PrinterSettings& printer);

@@ -34,13 +34,13 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
     return settings;
 }
 
-bool openDatabase(SharedState& state, MessageBox& messages)
+bool openDatabase(DatabaseSession& db, MessageBox& messages)
 {
     try {
-        state.cn.open(connectionString);
+        db.cn.open(connectionString);
         // Nothing reads this result set, so one row is all it fetches: its
         // cost must not grow with the item master.
-        state.rs = state.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
+        db.rs = db.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
         return true;
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);

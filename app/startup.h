@@ -4,7 +4,8 @@
 // reports its own fault; a fault ends the program.
 
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "platform/database_session.h"
+#include "platform/printer_settings.h"
 
 #include <optional>
 #include <string>
@@ -16,6 +17,6 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 
 // Connects cn and opens the start-up query into rs. On a database error
 // shows its number and text and returns false.
-bool openDatabase(SharedState& state, MessageBox& messages);
+bool openDatabase(DatabaseSession& db, MessageBox& messages);
 
 inline constexpr const char* connectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";

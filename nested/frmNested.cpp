@@ -5,9 +5,8 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
-
-#include <utility>
 
 namespace {
 
@@ -28,9 +27,7 @@ QPushButton* plainButton(QWidget* parent, const QString& caption)
 
 }  // namespace
 
-frmNested::frmNested(SharedState& main, MessageBox& messages,
-                     std::function<MainWindowTexts()> readMainTexts, QWidget* parent)
-    : QWidget(parent), main_(main), messages_(messages), readMainTexts_(std::move(readMainTexts))
+frmNested::frmNested(NestedPrintHost& host, QWidget* parent) : QWidget(parent), host_(host)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Nested Move Ticket Info");
@@ -97,25 +94,20 @@ NestedTexts frmNested::typedTexts() const
 
 void frmNested::cmdPrint_Click()
 {
-    AfterNestedPrint after = AfterNestedPrint::KeepWindow;
-    {
-        auto pass = main_.commands.tryEnter();
-        if (!pass)
-            return;
-        after = printNestedTickets(main_, {readMainTexts_(), typedTexts()}, messages_);
-    }
-    // Closed once the run has let go of the command gate, which the close
-    // event respects.
-    if (after == AfterNestedPrint::DiscardWindow)
-        close();
+    if (host_.commandRunning())
+        return;
+    host_.printNested(typedTexts(), [window = QPointer<frmNested>(this)](AfterNestedPrint after) {
+        if (window && after == AfterNestedPrint::DiscardWindow)
+            window->close();
+    });
 }
 
 void frmNested::cmdCancel_Click() { close(); }
 
 void frmNested::closeEvent(QCloseEvent* event)
 {
-    // A running command may be this window's own Print, waiting at its yield.
-    if (main_.commands.running()) {
+    // A running command may be this window's own Print.
+    if (host_.commandRunning()) {
         event->ignore();
         return;
     }

@@ -14,14 +14,22 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+// What the nested-part window asks of the main window: whether a command
+// runs, and to print what was typed with the main window's order, operation
+// and printer. whenDone is called with the result once the messages are shown.
+class NestedPrintHost {
+public:
+    virtual ~NestedPrintHost() = default;
+    virtual bool commandRunning() const = 0;
+    virtual void printNested(const NestedTexts& typed,
+                             std::function<void(AfterNestedPrint)> whenDone) = 0;
+};
+
 class frmNested : public QWidget {
     Q_OBJECT
 
 public:
-    // main is the main window's shared state; readMainTexts reads the main
-    // window's boxes at every Print.
-    frmNested(SharedState& main, MessageBox& messages,
-              std::function<MainWindowTexts()> readMainTexts, QWidget* parent = nullptr);
+    explicit frmNested(NestedPrintHost& host, QWidget* parent = nullptr);
 
     QLabel* lblPartNo;
     QLabel* lblQuantity;
@@ -49,7 +57,5 @@ private:
     void setTabOrder();
     NestedTexts typedTexts() const;
 
-    SharedState& main_;
-    MessageBox& messages_;
-    std::function<MainWindowTexts()> readMainTexts_;
+    NestedPrintHost& host_;
 };

@@ -2,7 +2,6 @@
 
 #include "nested/nested_job.h"
 #include "platform/printer_device.h"
-#include "platform/qt_ui.h"
 #include "platform/text.h"
 #include "tickets/order_values.h"
 
@@ -19,25 +18,25 @@ std::string trimmed(std::string_view value) { return std::string(text::trimSpace
 // The rows of the main window's operation. An order too long for its key, or
 // a suffix or operation that is not a whole number, matches no row, so
 // nothing is queried for it.
-odbc::ResultSet queryOperation(SharedState& main, const MainWindowTexts& texts)
+odbc::ResultSet queryOperation(DatabaseSession& db, const MainWindowTexts& texts)
 {
     const std::string key = orderKey(texts.order);
     const std::optional<std::int64_t> suffix = wholeNumber(texts.suffix);
     const std::string operation = trimmed(texts.operation);
     if (characterCount(key) > orderKeyWidth || !suffix || !wholeNumber(operation))
         return {};
-    return main.query(operationOfOrder, {key, trimmed(texts.location), *suffix, operation});
+    return db.query(operationOfOrder, {key, trimmed(texts.location), *suffix, operation});
 }
 
-// The label of rsOPER's current row.
-NestedTicketData nestedTicket(const SharedState& main, const NestedPrintRequest& request)
+// The label of the operation row that rsOPER stands on.
+NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& operation,
+                              const NestedPrintRequest& request)
 {
-    const odbc::ResultSet& header = main.rsHDR;
-    const odbc::ResultSet& operation = main.rsOPER;
+    const MainWindowTexts& main = request.main.texts;
     NestedTicketData t;
-    t.location = header.text("ID_LOC");
-    t.orderNo = printedOrderNumber(header.text("ID_SO"));
-    t.suffix = header.text("SUFX_SO");
+    t.location = header.location;
+    t.orderNo = printedOrderNumber(header.orderId);
+    t.suffix = header.suffix;
     t.partNo = request.typed.partNo;
     t.quantity = request.typed.quantity;
     t.operNo = operation.text("ID_OPER");
@@ -47,33 +46,35 @@ NestedTicketData nestedTicket(const SharedState& main, const NestedPrintRequest&
     t.customer = trimmed(request.typed.customer);
     t.typedDept = trimmed(request.typed.dept);
     t.comment = request.typed.comment;
-    t.orderCode = zeroFilled(request.main.order, 6);
-    t.suffixCode = zeroFilled(request.main.suffix, 3);
+    t.orderCode = zeroFilled(main.order, 6);
+    t.suffixCode = zeroFilled(main.suffix, 3);
     t.operCode = zeroFilled(text::trimSpaces(t.operNo), 4);
-    t.labelQty = trimmed(request.main.labelQty);
+    t.labelQty = trimmed(main.labelQty);
     return t;
 }
 
 // One job per matching row on a Zebra printer, where the job itself carries
 // the number of labels; on an EPSON printer a message for every copy and no
 // output.
-std::string renderTickets(SharedState& main, const NestedPrintRequest& request,
-                          const Quantity& quantity, MessageBox& messages)
+std::string renderTickets(odbc::ResultSet& rsOPER, const OrderHeader& header,
+                          const NestedPrintRequest& request, const Quantity& quantity,
+                          MessageBox& messages)
 {
+    const PrinterSettings& printer = request.main.printer;
     std::string output;
-    for (main.rsOPER.moveFirst(); !main.rsOPER.eof(); main.rsOPER.moveNext()) {
-        const int copies = main.printer.boolZebra ? 1 : quantity.copies;
+    for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
+        const int copies = printer.boolZebra ? 1 : quantity.copies;
         for (int copy = 1; copy <= copies; ++copy) {
-            if (main.printer.boolEpson)
+            if (printer.boolEpson)
                 messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
-            if (main.printer.boolZebra)
-                output += nestedJob(nestedTicket(main, request));
+            if (printer.boolZebra)
+                output += nestedJob(nestedTicket(header, rsOPER, request));
         }
     }
     return output;
 }
 
-AfterNestedPrint runSteps(SharedState& main, const NestedPrintRequest& request,
+AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request,
                           MessageBox& messages)
 {
     const std::optional<Quantity> quantity = parseQuantity(request.typed.quantity);
@@ -82,23 +83,22 @@ AfterNestedPrint runSteps(SharedState& main, const NestedPrintRequest& request,
         return AfterNestedPrint::KeepWindow;
     }
     // A later Locate in the main window may have found no order.
-    if (main.rsHDR.eof()) {
+    if (!request.main.rsHDR) {
         messages.show("Cannot find this Job.  Try Again.", MessageIcon::Critical);
         return AfterNestedPrint::KeepWindow;
     }
-    processPendingEvents();
-    main.rsOPER = queryOperation(main, request.main);
-    if (main.rsOPER.eof()) {
+    odbc::ResultSet rsOPER = queryOperation(db, request.main.texts);
+    if (rsOPER.eof()) {
         messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
         return AfterNestedPrint::DiscardWindow;
     }
-    const std::string& pname = main.printer.pname;
+    const std::string& pname = request.main.printer.pname;
     PrinterDevice device;
     if (!device.open(pname)) {
         messages.show(printerNotAvailable(pname), MessageIcon::None);
         return AfterNestedPrint::KeepWindow;
     }
-    const std::string output = renderTickets(main, request, *quantity, messages);
+    const std::string output = renderTickets(rsOPER, *request.main.rsHDR, request, *quantity, messages);
     const bool written = device.write(output);
     if (!device.close() || !written)
         messages.show(printerNotAvailable(pname), MessageIcon::None);
@@ -107,14 +107,15 @@ AfterNestedPrint runSteps(SharedState& main, const NestedPrintRequest& request,
 
 }  // namespace
 
-AfterNestedPrint printNestedTickets(SharedState& main, const NestedPrintRequest& request,
-                                    MessageBox& messages)
+NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request)
 {
-    const BusyPointer busy;
+    NestedPrintResult result;
+    MessageList messages;
     try {
-        return runSteps(main, request, messages);
+        result.after = runSteps(db, request, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
-        return AfterNestedPrint::KeepWindow;
     }
+    result.messages = std::move(messages.shown);
+    return result;
 }

@@ -3,10 +3,14 @@
 // operation of the located order and writes one nested-part label job per
 // matching row to the printer device (Zebra printers only).
 
+#include "platform/database_session.h"
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "platform/printer_settings.h"
+#include "tickets/order_header.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 // The main window's boxes, read afresh at every Print.
 struct MainWindowTexts {
@@ -26,14 +30,25 @@ struct NestedTexts {
     std::string comment;
 };
 
+// What the main window hands over at every Print: its boxes, the order that
+// its last Locate found (none when that Locate found nothing) and the printer.
+struct MainWindowState {
+    MainWindowTexts texts;
+    std::optional<OrderHeader> rsHDR;
+    PrinterSettings printer;
+};
+
 struct NestedPrintRequest {
-    MainWindowTexts main;
+    MainWindowState main;
     NestedTexts typed;
 };
 
 enum class AfterNestedPrint { KeepWindow, DiscardWindow };
 
-// Replaces the main window's qd and rsOPER with the operation query. When no
-// operation row matches, the window that asked is to be discarded.
-AfterNestedPrint printNestedTickets(SharedState& main, const NestedPrintRequest& request,
-                                    MessageBox& messages);
+struct NestedPrintResult {
+    std::vector<Message> messages;  // to show, in order
+    // When no operation row matches, the window that asked is to be discarded.
+    AfterNestedPrint after = AfterNestedPrint::KeepWindow;
+};
+
+NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request);

@@ -37,9 +37,3 @@ BusyPointer::~BusyPointer()
     if (set_)
         QGuiApplication::restoreOverrideCursor();
 }
-
-void processPendingEvents()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
-}

@@ -1,6 +1,6 @@
 #pragma once
 // The windowing toolkit's services that commands use: the real message box,
-// the application-wide busy pointer and one pass of the event loop.
+// and the application-wide busy pointer.
 
 #include "platform/message_box.h"
 
@@ -27,6 +27,3 @@ public:
 private:
     bool set_ = false;
 };
-
-// Lets the windows handle the events that are waiting, once.
-void processPendingEvents();

@@ -2,7 +2,6 @@
 
 #include "barcode/rv_barcode.h"
 #include "platform/printer_device.h"
-#include "platform/qt_ui.h"
 #include "platform/text.h"
 #include "tickets/epson_page.h"
 #include "tickets/order_values.h"
@@ -30,50 +29,56 @@ struct OrderSelection {
 
 // The operations to print. A suffix or an operation that is not a whole
 // number matches no row, so nothing is queried for it.
-odbc::ResultSet queryOperations(SharedState& state, const OrderSelection& order,
+odbc::ResultSet queryOperations(DatabaseSession& db, const OrderSelection& order,
                                 const PrintRequest& request)
 {
     if (!order.suffix)
         return {};
     if (request.operationText == "All")
-        return state.query(printableOperations, {order.key, order.location, *order.suffix});
+        return db.query(printableOperations, {order.key, order.location, *order.suffix});
     const std::optional<std::int64_t> operation = wholeNumber(request.selectedOperation);
     if (!operation)
         return {};
-    return state.query(oneOperation, {order.key, order.location, *order.suffix, *operation});
+    return db.query(oneOperation, {order.key, order.location, *order.suffix, *operation});
 }
+
+// The rows that every ticket of a run reads besides its operation.
+struct RunRows {
+    const OrderHeader& rsHDR;
+    const odbc::ResultSet& rsITEM;
+    const odbc::ResultSet& rsOPERNEXT;
+};
 
 class TicketBuilder {
 public:
-    TicketBuilder(const SharedState& state, const PrintRequest& request, const Quantity& quantity)
-        : state_(state),
-          successors_(state.rsOPERNEXT),
+    TicketBuilder(const RunRows& rows, const PrintRequest& request, const Quantity& quantity)
+        : rows_(rows),
+          successors_(rows.rsOPERNEXT),
           orderCode_(zeroFilled(request.order, 6)),
           suffixCode_(zeroFilled(request.suffix, 3)),
           labelQty_(quantity.text)
     {
     }
 
-    // The ticket of rsOPER's current row.
-    TicketData build() const
+    // The ticket of the operation row that rsOPER stands on.
+    TicketData build(const odbc::ResultSet& rsOPER) const
     {
-        const odbc::ResultSet& header = state_.rsHDR;
-        const odbc::ResultSet& operation = state_.rsOPER;
-        const odbc::ResultSet& item = state_.rsITEM;
+        const OrderHeader& header = rows_.rsHDR;
+        const odbc::ResultSet& item = rows_.rsITEM;
         TicketData t;
-        t.orderNo = printedOrderNumber(header.text("ID_SO"));
-        t.location = header.text("ID_LOC");
-        t.suffix = header.text("SUFX_SO");
-        t.partNo = header.text("ID_ITEM_PAR");
-        t.qtyOrd = operation.text("QTY_ORD");
-        t.operNo = operation.text("ID_OPER");
-        t.dept = operation.text("ID_DEPT");
-        t.workCenter = operation.text("ID_WC");
-        t.operDescr = operation.text("DESCR_OPER_1");
+        t.orderNo = printedOrderNumber(header.orderId);
+        t.location = header.location;
+        t.suffix = header.suffix;
+        t.partNo = header.partNumber;
+        t.qtyOrd = rsOPER.text("QTY_ORD");
+        t.operNo = rsOPER.text("ID_OPER");
+        t.dept = rsOPER.text("ID_DEPT");
+        t.workCenter = rsOPER.text("ID_WC");
+        t.operDescr = rsOPER.text("DESCR_OPER_1");
         t.customer = item.text("CODE_USER_3_IM");
         t.custPart = item.text("KEY_ALT");
-        setNextOperation(t, operation.isNull("ID_OPER") ? std::nullopt
-                                                        : odbc::ResultSet::Value(t.operNo));
+        setNextOperation(t, rsOPER.isNull("ID_OPER") ? std::nullopt
+                                                     : odbc::ResultSet::Value(t.operNo));
         t.orderCode = orderCode_;
         t.suffixCode = suffixCode_;
         t.operCode = zeroFilled(text::trimSpaces(t.operNo), 4);
@@ -90,7 +95,7 @@ private:
             t.nextDept = "DONE";
             return;
         }
-        const odbc::ResultSet& candidates = state_.rsOPERNEXT;
+        const odbc::ResultSet& candidates = rows_.rsOPERNEXT;
         const odbc::ResultSet::Row& row = candidates.row(*next);
         const auto column = [&](const char* name) {
             return row[candidates.columnIndex(name)].value_or(std::string());
@@ -100,7 +105,7 @@ private:
         t.nextDescr = column("DESCR_OPER_1");
     }
 
-    const SharedState& state_;
+    const RunRows& rows_;
     SuccessorIndex successors_;
     std::string orderCode_;
     std::string suffixCode_;
@@ -110,36 +115,35 @@ private:
 // Every ticket of rsOPER, in the order the database returned the rows: one
 // Zebra job per operation (the printer makes the copies), or one EPSON page
 // per copy.
-std::string renderTickets(SharedState& state, const PrintRequest& request, const Quantity& quantity,
-                          bool& extraLine)
+std::string renderTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder,
+                          const PrinterSettings& printer, const Quantity& quantity, bool& extraLine)
 {
-    const TicketBuilder builder(state, request, quantity);
     std::optional<RvBarCode> barcode;
     std::string output;
-    for (state.rsOPER.moveFirst(); !state.rsOPER.eof(); state.rsOPER.moveNext()) {
-        const TicketData ticket = builder.build();
-        if (state.printer.boolZebra) {
+    for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
+        const TicketData ticket = builder.build(rsOPER);
+        if (printer.boolZebra) {
             output += zebraJob(ticket);
-        } else if (state.printer.boolEpson) {
+        } else if (printer.boolEpson) {
             for (int copy = 1; copy <= quantity.copies; ++copy) {
                 if (!barcode)
                     barcode.emplace();
                 output += epsonPage(ticket, *barcode, extraLine);
             }
         }
-        processPendingEvents();
     }
     return output;
 }
 
-void runSteps(SharedState& state, const PrintRequest& request, bool& extraLine,
+void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& result,
               MessageBox& messages)
 {
+    const PrinterSettings& printer = request.printer.settings;
     const OrderSelection order{orderKey(request.order),
                                std::string(text::trimSpaces(request.location)),
                                wholeNumber(request.suffix)};
-    state.rsOPER = queryOperations(state, order, request);
-    if (state.rsOPER.eof()) {
+    odbc::ResultSet rsOPER = queryOperations(db, order, request);
+    if (rsOPER.eof()) {
         messages.show(noOperations, MessageIcon::Critical);
         return;
     }
@@ -149,41 +153,46 @@ void runSteps(SharedState& state, const PrintRequest& request, bool& extraLine,
         return;
     }
     PrinterDevice device;
-    if (!device.open(state.printer.pname)) {
-        messages.show(printerNotAvailable(state.printer.pname), MessageIcon::None);
+    if (!device.open(printer.pname)) {
+        messages.show(printerNotAvailable(printer.pname), MessageIcon::None);
         return;
     }
-    const std::string partNo = state.rsHDR.text("ID_ITEM_PAR");
-    state.rsITEM = state.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
-    if (state.rsITEM.eof()) {
+    const std::string& partNo = request.rsHDR.partNumber;
+    const odbc::ResultSet rsITEM = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
+    if (rsITEM.eof()) {
         messages.show("The item " + partNo + " is not defined in the Item Master. Seek Help.",
                       MessageIcon::Critical);
         return;
     }
-    state.rsOPERNEXT = state.query(operationsOfOrder, {order.key, order.location, *order.suffix});
+    const odbc::ResultSet rsOPERNEXT =
+        db.query(operationsOfOrder, {order.key, order.location, *order.suffix});
 
-    const bool extraLineBefore = extraLine;
-    const std::string output = renderTickets(state, request, *quantity, extraLine);
+    const RunRows rows{request.rsHDR, rsITEM, rsOPERNEXT};
+    const TicketBuilder builder(rows, request, *quantity);
+    bool extraLine = request.printer.boolExtraLine;
+    const std::string output = renderTickets(rsOPER, builder, printer, *quantity, extraLine);
     const bool written = device.write(output);
     if (!device.close() || !written) {
-        extraLine = extraLineBefore;  // no page reached the printer
-        messages.show(printerNotAvailable(state.printer.pname), MessageIcon::None);
+        messages.show(printerNotAvailable(printer.pname), MessageIcon::None);
+        return;  // no page reached the printer: the alternation stays
     }
+    result.boolExtraLine = extraLine;
 }
 
 }  // namespace
 
-void printTickets(SharedState& state, const PrintRequest& request, bool& extraLine,
-                  MessageBox& messages)
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request)
 {
-    const BusyPointer busy;
-    processPendingEvents();
+    PrintResult result;
+    result.boolExtraLine = request.printer.boolExtraLine;
+    MessageList messages;
     try {
-        runSteps(state, request, extraLine, messages);
+        runSteps(db, request, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
     } catch (const std::length_error& error) {
         messages.show(error.what(), MessageIcon::Critical);
     }
-    processPendingEvents();
+    result.messages = std::move(messages.shown);
+    return result;
 }

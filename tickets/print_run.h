@@ -7,10 +7,13 @@
 // and written in one piece, so a database error or a refused step leaves
 // nothing half-printed.
 
+#include "platform/database_session.h"
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "platform/printer_settings.h"
+#include "tickets/order_header.h"
 
 #include <string>
+#include <vector>
 
 struct PrintRequest {
     std::string order;              // txtOrder
@@ -19,8 +22,13 @@ struct PrintRequest {
     std::string operationText;      // cmbOper's text, compared with "All"
     std::string selectedOperation;  // the selected list entry, or the typed text
     std::string quantity;           // txtQty
+    OrderHeader rsHDR;              // the order that Locate found
+    PrinterSession printer;
 };
 
-// extraLine is the main window's EPSON alternation flag.
-void printTickets(SharedState& state, const PrintRequest& request, bool& extraLine,
-                  MessageBox& messages);
+struct PrintResult {
+    std::vector<Message> messages;  // to show, in order
+    bool boolExtraLine = false;     // the printer session's alternation after the run
+};
+
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request);

@@ -8,7 +8,7 @@ BenchSession& benchSession()
 {
     static BenchSession session;
     // A failed connection is left among the messages, for the first benchmark to report.
-    [[maybe_unused]] static const bool connected = openDatabase(session.state, session.messages);
+    [[maybe_unused]] static const bool connected = openDatabase(session.db, session.messages);
     return session;
 }
 
@@ -24,10 +24,11 @@ bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRe
 {
     if (!noMessageShown(bench, session.messages))
         return false;
-    const LocateResult result = locateOrder(session.state, order, session.messages);
+    session.located = locateOrder(session.db, order);
+    session.messages.showAll(session.located.messages);
     if (!noMessageShown(bench, session.messages))
         return false;
-    if (result.outcome != LocateResult::Outcome::Found) {
+    if (session.located.outcome != LocateResult::Outcome::Found) {
         bench.SkipWithError(("order " + order.order + " was not found").c_str());
         return false;
     }
@@ -36,6 +37,6 @@ bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRe
 
 double rowsIn(BenchSession& session, const std::string& table)
 {
-    odbc::ResultSet count = session.state.cn.query("select count(*) from " + table);
+    odbc::ResultSet count = session.db.cn.query("select count(*) from " + table);
     return std::stod(count.row(0).front().value_or("0"));
 }

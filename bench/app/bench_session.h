@@ -6,7 +6,7 @@
 
 #include "app/order_lookup.h"
 #include "platform/message_box.h"
-#include "platform/shared_state.h"
+#include "platform/database_session.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,8 +20,9 @@ public:
 };
 
 struct BenchSession {
-    SharedState state;
+    DatabaseSession db;
     RecordedMessages messages;
+    LocateResult located;  // the last order located
 };
 
 // The process's session, connected on first use.
@@ -31,7 +32,7 @@ BenchSession& benchSession();
 // True when no message was shown.
 bool noMessageShown(benchmark::State& bench, const RecordedMessages& messages);
 
-// Locates the order as the Locate button does, leaving rsHDR on its header.
+// Locates the order as the Locate button does, keeping the result in located.
 // Skips the benchmark unless the order and its operations were found.
 bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRequest& order);
 

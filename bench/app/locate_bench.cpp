@@ -12,12 +12,13 @@ void locate(benchmark::State& bench)
     const LocateRequest order{"750000", "ST", "0"};
     if (!locateOrSkip(bench, session, order))
         return;
-    for (auto _ : bench)
-        benchmark::DoNotOptimize(locateOrder(session.state, order, session.messages));
-    if (!noMessageShown(bench, session.messages))
-        return;
+    for (auto _ : bench) {
+        const LocateResult result = locateOrder(session.db, order);
+        if (!result.messages.empty())
+            return bench.SkipWithError(result.messages.front().text.c_str());
+    }
     bench.counters["orders"] = rowsIn(session, "PUBLIC.SHPORD_HDR");
-    bench.counters["operations"] = static_cast<double>(session.state.rsOPER.rowCount());
+    bench.counters["operations"] = static_cast<double>(session.located.operations.size());
 }
 
 }  // namespace

@@ -52,16 +52,15 @@ void printAll(benchmark::State& bench, const char* order, Printer printer)
     if (!locateOrSkip(bench, session, {order, "ST", "0"}))
         return;
     const PrinterFile file;
-    session.state.printer = {file.path(), printer == Printer::Epson, printer == Printer::Zebra};
-    const PrintRequest request{order, "ST", "0", "All", "All", "1"};
-    bool extraLine = false;
+    PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
+                         {{file.path(), printer == Printer::Epson, printer == Printer::Zebra}}};
     for (auto _ : bench) {
-        printTickets(session.state, request, extraLine, session.messages);
-        if (!noMessageShown(bench, session.messages))
-            return;
+        const PrintResult result = printTickets(session.db, request);
+        if (!result.messages.empty())
+            return bench.SkipWithError(result.messages.front().text.c_str());
+        request.printer.boolExtraLine = result.boolExtraLine;
     }
-    bench.counters["operations"] = static_cast<double>(session.state.rsOPERNEXT.rowCount());
-    bench.counters["tickets"] = static_cast<double>(session.state.rsOPER.rowCount());
+    bench.counters["tickets"] = static_cast<double>(session.located.operations.size());
     bench.counters["bytes"] = file.bytes();
 }
 

@@ -105,7 +105,7 @@ TEST_P(SetupPrinter, SendsThePageLengthCommandWhateverThePrinterType)
 {
     start(GetParam());
     dir.write("printer.out", "left over from an earlier job");
-    window->cmdSetupPrt->click();
+    press(window->cmdSetupPrt);
     EXPECT_EQ(printed(), std::string("\x1B\x43\x27\x0D\x0A", 5));
     EXPECT_TRUE(messages.shown.empty());
 }
@@ -115,18 +115,18 @@ INSTANTIATE_TEST_SUITE_P(Types, SetupPrinter, ::testing::Values("ZEBRA", "EPSON"
 TEST_F(MainWindow, SetupPrinterReportsADeviceThatCannotBeOpened)
 {
     start();
-    window->printer.pname = dir.file("no such folder/lp 0 ");
-    window->cmdSetupPrt->click();
+    printer().pname = dir.file("no such folder/lp 0 ");
+    press(window->cmdSetupPrt);
     EXPECT_THAT(messages.shown,
                 ::testing::ElementsAre(RecordedMessage{
-                    "The printer " + window->printer.pname + " is not available.", MessageIcon::None}));
+                    "The printer " + printer().pname + " is not available.", MessageIcon::None}));
 }
 
 TEST_F(MainWindow, SetupPrinterReportsAFailedWrite)
 {
     start();
-    window->printer.pname = "/dev/full";
-    window->cmdSetupPrt->click();
+    printer().pname = "/dev/full";
+    press(window->cmdSetupPrt);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text, "The printer /dev/full is not available.");
 }
@@ -136,7 +136,7 @@ TEST_F(MainWindow, ClosingEndsTheConnection)
     start();
     window->show();
     EXPECT_TRUE(window->close());
-    EXPECT_FALSE(window->cn.isOpen());
+    EXPECT_FALSE(db().cn.isOpen());
 }
 
 }  // namespace

@@ -22,8 +22,7 @@ TEST_F(Locate, FoundOrderShowsPartAndPrintableOperations)
     EXPECT_EQ(window->cmbOper->currentText(), "All");
     EXPECT_TRUE(window->cmdPrint->isEnabled());
     EXPECT_TRUE(window->cmdNestedParts->isEnabled());
-    EXPECT_EQ(window->rsHDR.text("ID_SO"), "    12345");
-    EXPECT_TRUE(window->rsOPER.eof());
+    EXPECT_EQ(window->rsHDR->orderId, "    12345");
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
@@ -67,12 +66,12 @@ TEST_F(Locate, TooLongOrderIsRefusedBeforeAnyQuery)
     start();
     locate("123456789", "HM");
     EXPECT_TRUE(messages.shown.empty()) << "nine characters are accepted";
-    window->qd.clear();
+    db().qd.clear();
     window->txtMaterial->setText("kept");
     locate("12345     ");
     EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{"Order # length cannot exceed 9.",
                                                             MessageIcon::Critical}));
-    EXPECT_TRUE(window->qd.empty());
+    EXPECT_TRUE(db().qd.empty());
     EXPECT_EQ(window->txtMaterial->text(), "kept");
     EXPECT_FALSE(window->cmdPrint->isEnabled());
     EXPECT_FALSE(window->cmdNestedParts->isEnabled());
@@ -81,10 +80,10 @@ TEST_F(Locate, TooLongOrderIsRefusedBeforeAnyQuery)
 TEST_F(Locate, SuffixThatIsNoWholeNumberFindsNothingWithoutAQuery)
 {
     start();
-    window->qd.clear();
+    db().qd.clear();
     locate("12345", "ST", "0x");
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"Cannot find this Job.  Try Again."});
-    EXPECT_TRUE(window->qd.empty());
+    EXPECT_TRUE(db().qd.empty());
 }
 
 TEST_F(Locate, QuotesInEveryBoxAreJustText)
@@ -112,7 +111,7 @@ namespace {
 TEST_F(Locate, DatabaseErrorIsReportedAndLeavesTheWindowUsable)
 {
     start();
-    window->cn.close();
+    db().cn.close();
     locate("12345");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);

@@ -80,13 +80,13 @@ using StartUp = MainWindowTest;
 TEST_F(StartUp, OpensTheDatabaseAndSetsTheInitialState)
 {
     start();
-    EXPECT_TRUE(window->cn.isOpen());
-    EXPECT_EQ(window->qd, "select * from PUBLIC.ITMMAS_BASE");
-    EXPECT_EQ(window->rs.rowCount(), 1u) << "the start-up result set is bounded";
+    EXPECT_TRUE(db().cn.isOpen());
+    EXPECT_EQ(db().qd, "select * from PUBLIC.ITMMAS_BASE");
+    EXPECT_EQ(db().rs.rowCount(), 1u) << "the start-up result set is bounded";
     EXPECT_EQ(window->txtSuffix->text(), "0");
     EXPECT_FALSE(window->cmdPrint->isEnabled());
-    EXPECT_TRUE(window->printer.boolZebra);
-    EXPECT_FALSE(window->printer.boolEpson);
+    EXPECT_TRUE(printer().boolZebra);
+    EXPECT_FALSE(printer().boolEpson);
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -95,7 +95,7 @@ TEST_F(StartUp, AConfigurationFaultNeverTouchesTheDatabase)
     dir.write("travcard.cfg", "PRINTER=lp\r\n");
     window = std::make_unique<frmMain>(&messages);
     EXPECT_NE(window->Form_Load(dir.path()).value_or(0), 0);
-    EXPECT_FALSE(window->cn.isOpen());
+    EXPECT_FALSE(db().cn.isOpen());
     EXPECT_EQ(messages.shown.size(), 1u);
 }
 

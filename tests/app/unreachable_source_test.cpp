@@ -15,7 +15,7 @@ TEST_F(StartUpWithoutServer, ReportsTheErrorNumberAndTextAndEndsTheProgram)
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
     EXPECT_THAT(messages.shown[0].text, ::testing::StartsWith("Database error "));
     EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr("SQLSTATE 08001"));
-    EXPECT_FALSE(window->cn.isOpen());
+    EXPECT_FALSE(db().cn.isOpen());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "nested/frmNested.h"
 
+#include "tests/fixtures/blocking_command.h"
 #include "tests/fixtures/main_window_fixture.h"
 
 #include <QApplication>
@@ -158,7 +159,7 @@ TEST_F(NestedWindow, PrintKeepsTheWindowAndWhatWasTyped)
     frmNested* nested = open();
     type(*nested, "25");
     window->txtQty->setText("4");
-    nested->cmdPrint->click();
+    press(nested->cmdPrint);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_THAT(printed(), HasSubstr("^FDQUANTITY: 25^FS"));
     EXPECT_THAT(printed(), HasSubstr("\r\n^PQ4,0,0,N\r\n"));
@@ -173,7 +174,7 @@ TEST_F(NestedWindow, AnOperationChangedToAllFindsNoRowAndDiscardsTheWindow)
     frmNested* nested = open();
     type(*nested, "1");
     window->cmbOper->setCurrentText("All");
-    nested->cmdPrint->click();
+    press(nested->cmdPrint);
     EXPECT_THAT(messages.shown,
                 ElementsAre(RecordedMessage{"An operation could not be found for this Shop Order.",
                                             MessageIcon::Critical}));
@@ -187,10 +188,11 @@ TEST_F(NestedWindow, PrintAndCancelWaitWhileACommandRuns)
     frmNested* nested = open();
     type(*nested, "1");
     {
-        auto running = window->commands.tryEnter();
+        BlockingCommand running(window->commands());
         nested->cmdPrint->click();
         nested->cmdCancel->click();
     }
+    waitForCommand();
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_FALSE(printerFileExists());
     EXPECT_EQ(nestedAfterDeletes(), nested);

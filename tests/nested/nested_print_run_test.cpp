@@ -23,15 +23,18 @@ protected:
         start(printerType);
         locate("12345");
         ASSERT_TRUE(messages.shown.empty());
-        queryBefore = window->qd;
+        queryBefore = db().qd;
     }
 
     AfterNestedPrint print(const MainWindowTexts& main, const NestedTexts& typed)
     {
-        return printNestedTickets(*window, {main, typed}, messages);
+        const NestedPrintResult result =
+            printNestedTickets(db(), {{main, window->rsHDR, printer()}, typed});
+        messages.showAll(result.messages);
+        return result.after;
     }
 
-    bool queried() const { return window->qd != queryBefore; }
+    bool queried() { return db().qd != queryBefore; }
 
     static MainWindowTexts operation20() { return {"12345", "0", "ST", "20", "2"}; }
     static NestedTexts typed(const std::string& quantity = "25")
@@ -57,7 +60,6 @@ TEST_F(NestedPrintRun, WritesOneJobForTheMatchingOperation)
     EXPECT_EQ(printed(), nestedJob(expected));  // one job for the quantity 25: ^PQ sets the labels
     EXPECT_EQ(after, AfterNestedPrint::KeepWindow);
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_TRUE(window->rsOPER.eof());  // walked past its last row
 }
 
 TEST_F(NestedPrintRun, TrimsTheMainWindowsOrderAndSuffixForTheQuery)
@@ -101,10 +103,10 @@ TEST_F(NestedPrintRun, ShowsTheEpsonMessageForEveryCopyAndWritesNothing)
 TEST_F(NestedPrintRun, ReportsAPrinterThatCannotBeOpenedAfterTheQuery)
 {
     startLocated();
-    window->printer.pname = dir.file("no such folder/lp 0");
+    printer().pname = dir.file("no such folder/lp 0");
     EXPECT_EQ(print(operation20(), typed()), AfterNestedPrint::KeepWindow);
     EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{
-                                    "The printer " + window->printer.pname + " is not available.",
+                                    "The printer " + printer().pname + " is not available.",
                                     MessageIcon::None}));
     EXPECT_TRUE(queried());
 }
@@ -112,7 +114,7 @@ TEST_F(NestedPrintRun, ReportsAPrinterThatCannotBeOpenedAfterTheQuery)
 TEST_F(NestedPrintRun, ReportsAFailedWrite)
 {
     startLocated();
-    window->printer.pname = "/dev/full";
+    printer().pname = "/dev/full";
     print(operation20(), typed());
     EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
 }
@@ -122,7 +124,7 @@ TEST_F(NestedPrintRun, RefusesWhenALaterLocateFoundNoOrder)
     startLocated();
     locate("99999");
     messages.shown.clear();
-    queryBefore = window->qd;
+    queryBefore = db().qd;
     EXPECT_EQ(print(operation20(), typed()), AfterNestedPrint::KeepWindow);
     EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{"Cannot find this Job.  Try Again.",
                                                             MessageIcon::Critical}));

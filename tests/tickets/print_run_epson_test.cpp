@@ -140,10 +140,10 @@ TEST_F(PrintRunEpson, RowCountAlternationRunsOnAcrossPrintPresses)
 TEST_F(PrintRunEpson, RunThatReachesNoPrinterLeavesTheAlternationAlone)
 {
     locate("12345");
-    window->printer.pname = "/dev/full";
+    printer().pname = "/dev/full";
     print("20", "1");
     EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
-    window->printer.pname = printerFile();
+    printer().pname = printerFile();
     print("20", "1");
     EXPECT_THAT(barRowsPerPage(), ElementsAre(13u));
 }

@@ -3,7 +3,6 @@
 #include "tests/fixtures/main_window_fixture.h"
 
 #include <QGuiApplication>
-#include <QMetaObject>
 
 namespace {
 
@@ -64,7 +63,6 @@ TEST_F(PrintRun, AllWritesOneJobPerPrintableOperationWithItsSuccessor)
     EXPECT_THAT(jobs, HasSubstr("^FD012345-000^FS"));
     EXPECT_THAT(jobs, HasSubstr("^FDCUSTOMER: ACME      ^FS"));
     EXPECT_THAT(jobs, HasSubstr("^FDQUANTITY: 25.0^FS"));
-    EXPECT_TRUE(window->rsOPER.eof());
     EXPECT_FALSE(window->cmdNestedParts->isEnabled());
     EXPECT_TRUE(window->cmdPrint->isEnabled());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -76,7 +74,7 @@ TEST_F(PrintRun, OneOperationBySelectedEntryOrTypedText)
     locate("12345");
     window->cmbOper->setCurrentIndex(2);  // "20"
     window->txtQty->setText("1");
-    window->cmdPrint->click();
+    press(window->cmdPrint);
     EXPECT_EQ(operations(), std::vector<std::string>{"20"});
 
     print(" 40 ", "1");
@@ -128,19 +126,18 @@ TEST_F(PrintRun, NoOperationRowsIsAnErrorBeforeTheQuantityCheck)
                 ElementsAre(RecordedMessage{"There are no Operations for this Shop Order.",
                                             MessageIcon::Critical}));
     EXPECT_FALSE(printerFileExists());
-    EXPECT_TRUE(window->rsOPER.eof());
 }
 
 TEST_F(PrintRun, UnopenablePrinterIsNamedAndNothingMoreIsQueried)
 {
     start();
     locate("12345");
-    window->printer.pname = dir.file("missing folder/lp0");
+    printer().pname = dir.file("missing folder/lp0");
     print("All", "1");
     EXPECT_THAT(messages.shown,
-                ElementsAre(RecordedMessage{"The printer " + window->printer.pname + " is not available.",
+                ElementsAre(RecordedMessage{"The printer " + printer().pname + " is not available.",
                                             MessageIcon::None}));
-    EXPECT_THAT(window->qd, HasSubstr("TYPE_OPER <> 'S'")) << "the operations query ran last";
+    EXPECT_THAT(db().qd, HasSubstr("TYPE_OPER <> 'S'")) << "the operations query ran last";
 }
 
 TEST_F(PrintRun, PartMissingFromTheItemMasterLeavesTheDeviceEmptyAndReusable)
@@ -219,11 +216,11 @@ TEST_F(PrintRun, SecondPressDuringARunIsIgnored)
     locate("12345");
     window->cmbOper->setCurrentText("All");
     window->txtQty->setText("1");
-    // Delivered when the run lets the window process its events.
-    QMetaObject::invokeMethod(window->cmdPrint, "click", Qt::QueuedConnection);
-    QMetaObject::invokeMethod(window->cmdLocate, "click", Qt::QueuedConnection);
     window->cmdPrint->click();
-    EXPECT_EQ(window->qd,
+    window->cmdPrint->click();  // both while the run goes on
+    window->cmdLocate->click();
+    waitForCommand();
+    EXPECT_EQ(db().qd,
               "select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? and SUFX_SO = ?")
         << "no Locate ran inside the print run";
     EXPECT_EQ(operations().size(), 4u);
@@ -234,7 +231,7 @@ TEST_F(PrintRun, FailedWriteIsReported)
 {
     start();
     locate("12345");
-    window->printer.pname = "/dev/full";
+    printer().pname = "/dev/full";
     print("All", "1");
     EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
 }
@@ -247,7 +244,7 @@ TEST_F(PrintRun, DatabaseErrorIsReportedAndNothingIsOpened)
 {
     start();
     locate("12345");
-    window->cn.close();
+    db().cn.close();
     print("All", "1");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);

@@ -1,0 +1,94 @@
+// Commands run off the window's thread: the window stays live while one is
+// blocked, a second press is ignored, and whatever a command throws ends in
+// one message.
+
+#include "platform/job_runner.h"
+#include "tests/fixtures/blocking_command.h"
+#include "tests/fixtures/event_loop_probe.h"
+#include "tests/fixtures/main_window_fixture.h"
+
+#include <QGuiApplication>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+
+using OffTheWindowThread = MainWindowTest;
+
+TEST_F(OffTheWindowThread, ABlockedCommandLeavesTheWindowLiveAndIgnoresOtherPresses)
+{
+    start();
+    const std::string queryBefore = db().qd;
+    BlockingCommand blocked(window->commands(), {{"done", MessageIcon::None}});
+    ASSERT_TRUE(blocked.started);
+
+    window->txtOrder->setText("12345");
+    window->cmdLocate->click();
+    window->cmdSetupPrt->click();
+    EXPECT_LT(longestTickGap(300ms), 100ms);
+    EXPECT_FALSE(blocked.applied());
+
+    blocked.release();
+    waitForCommand();
+    EXPECT_EQ(blocked.applied(), std::vector<Message>({{"done", MessageIcon::None}}));
+    EXPECT_EQ(db().qd, queryBefore) << "Locate was ignored";
+    EXPECT_FALSE(printerFileExists()) << "Setup Printer was ignored";
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(OffTheWindowThread, APrinterThatBlocksOnOpenDoesNotFreezeTheWindow)
+{
+    start();
+    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
+    window->cmdSetupPrt->click();  // opening a FIFO waits for its reader
+    EXPECT_LT(longestTickGap(300ms), 100ms);
+    EXPECT_TRUE(window->commandRunning());
+
+    const int reader = open(printerFile().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    waitForCommand();
+    char received[8] = {};
+    EXPECT_EQ(read(reader, received, sizeof received), 5);
+    close(reader);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(OffTheWindowThread, AnUnexpectedExceptionEndsInOneMessageAndTheWindowStaysUsable)
+{
+    start();
+    window->commands().run<SetupPrinterResult>(
+        [](DatabaseSession&) -> SetupPrinterResult { throw std::logic_error("bad row index"); },
+        [this](const SetupPrinterResult& result) { messages.showAll(result.messages); });
+    waitForCommand();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
+    EXPECT_THAT(messages.shown[0].text, ::testing::EndsWith("\nbad row index"));
+
+    messages.shown.clear();
+    locate("12345");
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(window->cmdPrint->isEnabled());
+}
+
+TEST_F(OffTheWindowThread, ClosingTheWindowGivesUpACommandThatStaysBlocked)
+{
+    start();
+    window->show();
+    BlockingCommand blocked(window->commands());
+    const int unfinishedBefore = JobRunner::unfinishedJobs();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->commandRunning());
+    EXPECT_EQ(JobRunner::unfinishedJobs(), unfinishedBefore) << "the blocked call is left to itself";
+    window.reset();
+    blocked.release();
+    EXPECT_FALSE(blocked.applied());
+}
+
+}  // namespace
