@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/frmMain.h"
 #include "platform/program_dir.h"
 
@@ -6,9 +7,14 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <iostream>
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<std::string> reply = commandLineReply(argc, argv)) {
+        std::cout << *reply;
+        return 0;
+    }
     QApplication app(argc, argv);
     app.setApplicationName("travcard");
     int status = 0;
