@@ -82,6 +82,11 @@ constexpr std::array<std::uint8_t, 256> kRowOfCharacter = [] {
 
 }  // namespace
 
+std::string_view Code39Elements(char c) {
+    const std::uint8_t row = kRowOfCharacter[static_cast<unsigned char>(c)];
+    return row == kNoRow ? std::string_view{} : kCode39Rows[row];
+}
+
 std::string Code39Pattern(std::string_view text) {
     std::string pattern(kSymbolsPerCharacter * text.size(), kInterCharacterGap);
     char* next = pattern.data();

@@ -28,6 +28,10 @@ constexpr int digitValue(char c) { return c >= '1' && c <= '9' ? c - '0' : 0; }
 // left out together with its inter-character gap.
 std::string Code39Pattern(std::string_view text);
 
+// The nine element widths ("N"/"W", bar first) of one Code 39 character,
+// lower case folded to upper case; empty for a character Code 39 lacks.
+std::string_view Code39Elements(char c);
+
 // Start, the digits in interleaved pairs, stop. An odd number of digits is
 // completed with a leading 0.
 std::string I2of5Pattern(std::string_view digits);

@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <unordered_map>
@@ -63,4 +64,21 @@ std::string toPrinterBytes(std::string_view utf8, CodePage codePage)
         }
     }
     return bytes;
+}
+
+char32_t characterOf(unsigned char byte, CodePage codePage)
+{
+    using ByteTable = std::array<char32_t, 256>;
+    static const auto tableOf = [](CodePage page) {
+        ByteTable table;
+        table.fill(U'\uFFFD');
+        for (int c = 0; c < 0x80; ++c)
+            table[c] = static_cast<char32_t>(c);
+        for (const auto& [character, code] : highHalf(page))
+            table[static_cast<unsigned char>(code)] = character;
+        return table;
+    };
+    static const ByteTable cp437 = tableOf(CodePage::Cp437);
+    static const ByteTable cp850 = tableOf(CodePage::Cp850);
+    return (codePage == CodePage::Cp437 ? cp437 : cp850)[byte];
 }

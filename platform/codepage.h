@@ -13,3 +13,7 @@
 enum class CodePage { Cp437, Cp850 };
 
 std::string toPrinterBytes(std::string_view utf8, CodePage codePage);
+
+// What a printer draws for a byte of the code page: ASCII as itself, the high
+// half as the code page defines it; U+FFFD for a byte without a character.
+char32_t characterOf(unsigned char byte, CodePage codePage);
