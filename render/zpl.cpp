@@ -1,0 +1,594 @@
+#include "render/zpl.h"
+
+#include "barcode/encoders.h"
+#include "platform/codepage.h"
+#include "render/label_font.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace travcard::render {
+namespace {
+
+// Bounds that keep one label's image and drawing work small whatever the
+// stream asks for: 8 inches across, 30 inches long.
+constexpr int kMaxWidth = 1624;
+constexpr int kMaxLength = 6090;
+constexpr int kMaxCoordinate = 32000;
+constexpr int kMaxFontDots = 1500;
+constexpr int kMaxFieldCharacters = 2000;
+constexpr int kDefaultFontHeight = 15;
+constexpr int kDefaultFontWidth = 12;
+
+// The Code 39 character values for the mod-43 check character (ISO/IEC 16388, table 1).
+constexpr std::string_view kCode39Values = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::vector<std::string_view> splitParameters(std::string_view params)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = params.find(',', start);
+        parts.push_back(trimmed(params.substr(start, comma - start)));
+        if (comma == std::string_view::npos)
+            return parts;
+        start = comma + 1;
+    }
+}
+
+std::string_view parameter(const std::vector<std::string_view>& parts, std::size_t index)
+{
+    return index < parts.size() ? parts[index] : std::string_view{};
+}
+
+// A whole number, saturated at +-1e9; nullopt when the text does not start with one.
+std::optional<long long> wholeNumber(std::string_view text)
+{
+    long long value = 0;
+    bool negative = false;
+    std::size_t at = 0;
+    if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+        negative = text[at++] == '-';
+    if (at >= text.size() || text[at] < '0' || text[at] > '9')
+        return std::nullopt;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+        value = std::min(value * 10 + (text[at] - '0'), 1'000'000'000LL);
+    return negative ? -value : value;
+}
+
+std::optional<double> decimalNumber(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Orientation> orientationOf(std::string_view text)
+{
+    if (text.empty())
+        return std::nullopt;
+    switch (text.front()) {
+    case 'N': case 'n': return Orientation::N;
+    case 'R': case 'r': return Orientation::R;
+    case 'I': case 'i': return Orientation::I;
+    case 'B': case 'b': return Orientation::B;
+    default: return std::nullopt;
+    }
+}
+
+bool isYes(std::string_view text, bool byDefault)
+{
+    if (text.empty())
+        return byDefault;
+    return text.front() == 'Y' || text.front() == 'y';
+}
+
+QString quoted(std::string_view command)
+{
+    return QString::fromLatin1(command.data(), static_cast<qsizetype>(std::min<std::size_t>(command.size(), 40)));
+}
+
+// One field being put together between ^FO and ^FS.
+struct FieldInProgress {
+    QPoint origin;
+    std::optional<Orientation> orientation;
+    char fontName = '0';
+    int fontHeight = kDefaultFontHeight;
+    int fontWidth = kDefaultFontWidth;
+    bool reverse = false;
+    std::optional<char> hexIndicator;
+    bool code39 = false;
+    Orientation barcodeOrientation = Orientation::N;
+    bool checkDigit = false;
+    int barHeight = 0;
+    bool interpretation = true;
+    bool interpretationAbove = false;
+    std::string data;
+    bool hasData = false;
+};
+
+class FormatInterpreter {
+public:
+    FormatInterpreter(Warnings& warnings, int& width, int& length, QPoint& home, int& codePage,
+                      int& moduleWidth, double& ratio, int& barHeight)
+        : warnings_(warnings), width_(width), length_(length), home_(home), codePage_(codePage),
+          moduleWidth_(moduleWidth), ratio_(ratio), barHeight_(barHeight)
+    {
+    }
+
+    // A format command by its upper-case name; false for a command this
+    // interpreter does not know.
+    bool apply(std::string_view name, std::string_view params)
+    {
+        const auto parts = splitParameters(params);
+        if (name == "FO" || name == "FT") {
+            if (name == "FT")
+                warnings_.add("^FT is drawn as ^FO (field origin, not baseline)");
+            field_.origin = home_ + QPoint(clampedNumber(parameter(parts, 0), 0, 0, kMaxCoordinate, "^FO"),
+                                           clampedNumber(parameter(parts, 1), 0, 0, kMaxCoordinate, "^FO"));
+        } else if (name == "A") {
+            applyFont(params);
+        } else if (name == "CF") {
+            if (auto height = wholeNumber(parameter(parts, 1)))
+                defaultFontHeight_ = static_cast<int>(std::clamp<long long>(*height, 1, kMaxFontDots));
+            if (auto fontWidth = wholeNumber(parameter(parts, 2)))
+                defaultFontWidth_ = static_cast<int>(std::clamp<long long>(*fontWidth, 1, kMaxFontDots));
+        } else if (name == "FW") {
+            if (auto orientation = orientationOf(parameter(parts, 0)))
+                defaultOrientation_ = *orientation;
+        } else if (name == "FR") {
+            field_.reverse = true;
+        } else if (name == "FH") {
+            field_.hexIndicator = params.empty() ? '_' : params.front();
+        } else if (name == "FD" || name == "FV") {
+            appendData(params);
+        } else if (name == "FS") {
+            endField();
+        } else if (name == "BY") {
+            moduleWidth_ = clampedNumber(parameter(parts, 0), moduleWidth_, 1, 10, "^BY module width");
+            if (auto ratio = decimalNumber(parameter(parts, 1)))
+                ratio_ = std::clamp(std::round(*ratio * 10) / 10, 2.0, 3.0);
+            barHeight_ = clampedNumber(parameter(parts, 2), barHeight_, 1, kMaxCoordinate, "^BY height");
+        } else if (name == "B3") {
+            field_.code39 = true;
+            field_.barcodeOrientation = orientationOf(parameter(parts, 0)).value_or(defaultOrientation_);
+            field_.checkDigit = isYes(parameter(parts, 1), false);
+            field_.barHeight = clampedNumber(parameter(parts, 2), barHeight_, 1, kMaxCoordinate, "^B3 height");
+            field_.interpretation = isYes(parameter(parts, 3), true);
+            field_.interpretationAbove = isYes(parameter(parts, 4), false);
+        } else if (name == "GB") {
+            addBox(parts);
+        } else if (name == "PQ") {
+            setCopies(parameter(parts, 0));
+        } else if (name == "PW") {
+            width_ = clampedNumber(parameter(parts, 0), width_, 2, kMaxWidth, "^PW label width");
+        } else if (name == "LL") {
+            length_ = clampedNumber(parameter(parts, 0), length_, 1, kMaxLength, "^LL label length");
+        } else if (name == "LH") {
+            home_ = QPoint(clampedNumber(parameter(parts, 0), home_.x(), 0, kMaxCoordinate, "^LH"),
+                           clampedNumber(parameter(parts, 1), home_.y(), 0, kMaxCoordinate, "^LH"));
+        } else if (name == "CI") {
+            setCodePage(parameter(parts, 0));
+        } else if (name == "FX" || name == "PR" || name == "MD" || name == "MN" || name == "ID") {
+            // A comment, print speed, darkness, media tracking, object deletion: nothing drawn.
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // The label as the format left it; a field without ^FS still prints.
+    ZplLabel finish()
+    {
+        if (field_.hasData)
+            endField();
+        label_.width = width_;
+        label_.length = length_;
+        return std::move(label_);
+    }
+
+    bool printsALabel() const { return !label_.fields.empty() || copiesGiven_ || field_.hasData; }
+
+private:
+    int clampedNumber(std::string_view text, int fallback, int low, int high, const char* what)
+    {
+        const auto value = wholeNumber(text);
+        if (!value)
+            return fallback;
+        if (*value < low || *value > high) {
+            warnings_.add(QString("%1 %2 is outside %3..%4 and was limited").arg(what).arg(*value).arg(low).arg(high));
+            return static_cast<int>(std::clamp<long long>(*value, low, high));
+        }
+        return static_cast<int>(*value);
+    }
+
+    void applyFont(std::string_view params)
+    {
+        if (params.empty())
+            return;
+        field_.fontName = params.front();
+        if (field_.fontName != '0')
+            warnings_.add(QString("font %1 is drawn with font 0").arg(QChar::fromLatin1(field_.fontName)));
+        const auto parts = splitParameters(params.substr(1));
+        field_.orientation = orientationOf(parameter(parts, 0));
+        field_.fontHeight = clampedNumber(parameter(parts, 1), defaultFontHeight_, 1, kMaxFontDots, "^A height");
+        field_.fontWidth = clampedNumber(parameter(parts, 2), field_.fontHeight, 1, kMaxFontDots, "^A width");
+    }
+
+    void appendData(std::string_view data)
+    {
+        field_.hasData = true;
+        if (!field_.hexIndicator) {
+            field_.data += data;
+            return;
+        }
+        const char indicator = *field_.hexIndicator;
+        for (std::size_t at = 0; at < data.size(); ++at) {
+            if (data[at] == indicator && at + 2 < data.size()) {
+                int byte = 0;
+                const auto [end, error] = std::from_chars(data.data() + at + 1, data.data() + at + 3, byte, 16);
+                if (error == std::errc{} && end == data.data() + at + 3) {
+                    field_.data += static_cast<char>(byte);
+                    at += 2;
+                    continue;
+                }
+                warnings_.add("^FH: an indicator not followed by two hexadecimal digits is printed as it stands");
+            }
+            field_.data += data[at];
+        }
+    }
+
+    void setCopies(std::string_view text)
+    {
+        copiesGiven_ = true;
+        const auto copies = wholeNumber(text);
+        if (!copies || *copies < 1) {
+            warnings_.add(QString("^PQ%1 is not a quantity; shown as 1").arg(quoted(text)));
+            label_.copies = 1;
+            return;
+        }
+        if (text.find_first_not_of("0123456789") != std::string_view::npos)
+            warnings_.add(QString("^PQ%1 is read as %2").arg(quoted(text)).arg(*copies));
+        label_.copies = static_cast<int>(std::min<long long>(*copies, 99'999'999));
+    }
+
+    void setCodePage(std::string_view text)
+    {
+        const auto page = wholeNumber(text);
+        if (!page)
+            return;
+        codePage_ = static_cast<int>(std::clamp<long long>(*page, 0, 99));
+        if (codePage_ > 13 && codePage_ != 28)
+            warnings_.add(QString("^CI%1 is drawn as code page 850").arg(codePage_));
+    }
+
+    QString decoded(std::string_view bytes) const
+    {
+        if (codePage_ == 28)
+            return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        QString text;
+        text.reserve(static_cast<qsizetype>(bytes.size()));
+        for (char byte : bytes) {
+            const char32_t c = characterOf(static_cast<unsigned char>(byte), CodePage::Cp850);
+            text += QString::fromUcs4(&c, 1);
+        }
+        return text;
+    }
+
+    void addBox(const std::vector<std::string_view>& parts)
+    {
+        const int thickness = clampedNumber(parameter(parts, 2), 1, 1, kMaxCoordinate, "^GB thickness");
+        const int width = clampedNumber(parameter(parts, 0), thickness, thickness, kMaxCoordinate, "^GB width");
+        const int height = clampedNumber(parameter(parts, 1), thickness, thickness, kMaxCoordinate, "^GB height");
+        const auto colour = parameter(parts, 3);
+        box_ = ZplBox{QRect(field_.origin, QSize(width, height)), thickness,
+                      colour.empty() || colour.front() != 'W', false};
+    }
+
+    void endField()
+    {
+        const Orientation orientation = field_.orientation.value_or(defaultOrientation_);
+        if (box_) {
+            box_->reverse = field_.reverse;
+            label_.fields.emplace_back(*box_);
+        } else if (field_.code39) {
+            if (field_.hasData)
+                label_.fields.emplace_back(code39Field());
+        } else if (field_.hasData) {
+            std::string_view data = field_.data;
+            if (data.size() > kMaxFieldCharacters) {
+                warnings_.add(QString("a field of %1 characters is cut to %2").arg(data.size()).arg(kMaxFieldCharacters));
+                data = data.substr(0, kMaxFieldCharacters);
+            }
+            label_.fields.emplace_back(ZplText{field_.origin, orientation, field_.fontHeight,
+                                               field_.fontWidth, decoded(data), field_.reverse});
+        }
+        box_.reset();
+        field_ = FieldInProgress{};
+        field_.fontHeight = defaultFontHeight_;
+        field_.fontWidth = defaultFontWidth_;
+    }
+
+    ZplBarcode code39Field()
+    {
+        std::string symbols;
+        int checkSum = 0;
+        for (char c : std::string_view(field_.data).substr(0, kMaxFieldCharacters)) {
+            if (barcode::Code39Elements(c).empty() || c == '*') {
+                warnings_.add(QString("Code 39 cannot encode \"%1\"; it is left out").arg(decoded({&c, 1})));
+                continue;
+            }
+            symbols += c;
+            checkSum += static_cast<int>(kCode39Values.find(static_cast<char>(std::toupper(static_cast<unsigned char>(c)))));
+        }
+        if (field_.checkDigit)
+            symbols += kCode39Values[static_cast<std::size_t>(checkSum % 43)];
+        const std::string framed = "*" + symbols + "*";
+        ZplBarcode bars;
+        bars.origin = field_.origin;
+        bars.orientation = field_.barcodeOrientation;
+        bars.height = field_.barHeight;
+        bars.moduleWidth = moduleWidth_;
+        bars.reverse = field_.reverse;
+        bars.interpretationAbove = field_.interpretationAbove;
+        if (field_.interpretation)
+            bars.interpretation = decoded(framed);
+        const int wide = static_cast<int>(std::lround(moduleWidth_ * ratio_));
+        for (std::size_t i = 0; i < framed.size(); ++i) {
+            if (i > 0)
+                bars.elements.push_back(moduleWidth_);  // the gap between characters
+            for (char element : barcode::Code39Elements(framed[i]))
+                bars.elements.push_back(element == 'W' ? wide : moduleWidth_);
+        }
+        return bars;
+    }
+
+    Warnings& warnings_;
+    int& width_;
+    int& length_;
+    QPoint& home_;
+    int& codePage_;
+    int& moduleWidth_;
+    double& ratio_;
+    int& barHeight_;
+    int defaultFontHeight_ = kDefaultFontHeight;
+    int defaultFontWidth_ = kDefaultFontWidth;
+    Orientation defaultOrientation_ = Orientation::N;
+    FieldInProgress field_;
+    std::optional<ZplBox> box_;
+    ZplLabel label_;
+    bool copiesGiven_ = false;
+};
+
+struct Command {
+    char prefix;
+    std::string name;       // upper case
+    std::string_view params;
+};
+
+}  // namespace
+
+std::optional<ZplLabel> ZplReader::next()
+{
+    std::optional<FormatInterpreter> format;
+    while (pos_ < bytes_.size()) {
+        const std::size_t start = bytes_.find_first_of("^~", pos_);
+        if (start == std::string_view::npos) {
+            pos_ = bytes_.size();
+            break;
+        }
+        const char prefix = bytes_[start];
+        std::size_t at = start + 1;
+        std::string name;
+        while (at < bytes_.size() && name.size() < 2 && bytes_[at] != '^' && bytes_[at] != '~') {
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(bytes_[at])));
+            ++at;
+            if (name == "A" && prefix == '^')
+                break;  // ^A is followed by the font name, not a second letter
+        }
+        const std::size_t end = std::min(bytes_.find_first_of("^~", at), bytes_.size());
+        std::string params(bytes_.substr(at, end - at));
+        std::erase_if(params, [](char c) { return c == '\r' || c == '\n'; });
+        pos_ = end;
+
+        if (name.size() < 2 && name != "A") {
+            warnings_.add(QString("a cut-off command %1%2").arg(QChar::fromLatin1(prefix)).arg(QString::fromLatin1(name)));
+            continue;
+        }
+        if (prefix == '~') {
+            warnings_.add(QString("~%1 ignored").arg(QString::fromLatin1(name)));
+            continue;
+        }
+        if (name == "XA") {
+            if (format)
+                warnings_.add("^XA inside a label format: the format starts again");
+            format.emplace(warnings_, width_, length_, home_, codePage_, moduleWidth_, ratio_, barHeight_);
+            continue;
+        }
+        if (!format && name == "FX")
+            continue;  // a comment, wherever it stands
+        if (!format) {
+            warnings_.add(QString("^%1 outside a label format (^XA ... ^XZ) ignored").arg(QString::fromLatin1(name)));
+            continue;
+        }
+        if (name == "XZ") {
+            if (format->printsALabel())
+                return format->finish();
+            format.reset();
+            continue;
+        }
+        if (!format->apply(name, params))
+            warnings_.add(QString("^%1 ignored").arg(QString::fromLatin1(name)));
+    }
+    if (format) {
+        warnings_.add("the last label format is not ended by ^XZ");
+        if (format->printsALabel())
+            return format->finish();
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Maps a field's own upright frame (x along the reading direction, y down
+// across it, its box `along` by `across` dots) onto the label.
+QTransform fieldTransform(QPoint origin, Orientation orientation, qreal along, qreal across)
+{
+    QTransform transform;
+    switch (orientation) {
+    case Orientation::N:
+        transform.translate(origin.x(), origin.y());
+        break;
+    case Orientation::R:
+        transform.translate(origin.x() + across, origin.y());
+        transform.rotate(90);
+        break;
+    case Orientation::I:
+        transform.translate(origin.x() + along, origin.y() + across);
+        transform.rotate(180);
+        break;
+    case Orientation::B:
+        transform.translate(origin.x(), origin.y() + along);
+        transform.rotate(270);
+        break;
+    }
+    return transform;
+}
+
+// Font 0 at a given height in dots: its capitals take seven tenths of it,
+// as on the printer, and the baseline lies at three quarters.
+constexpr qreal kCapitalsOfHeight = 0.72;
+constexpr qreal kBaselineOfHeight = 0.76;
+
+QFont zebraFont(int height)
+{
+    static const QString family = zebraFontFamily();
+    QFont font(family.isEmpty() ? QString("Sans") : family);
+    font.setBold(true);
+    font.setStyleStrategy(QFont::NoAntialias);
+    static const qreal pixelsPerCapital = [&] {
+        QFont probe = font;
+        probe.setPixelSize(1000);
+        return 1000 / QFontMetricsF(probe).capHeight();
+    }();
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(height * kCapitalsOfHeight * pixelsPerCapital))));
+    return font;
+}
+
+void setInk(QPainter& painter, bool reverse)
+{
+    painter.setCompositionMode(reverse ? QPainter::CompositionMode_Difference
+                                       : QPainter::CompositionMode_SourceOver);
+    const QColor ink = reverse ? Qt::white : Qt::black;
+    painter.setPen(ink);
+    painter.setBrush(ink);
+}
+
+void drawText(QPainter& painter, const ZplText& field)
+{
+    const QFont font = zebraFont(field.height);
+    const QFontMetricsF metrics(font);
+    // Font 0's natural width at a height h is its width h; ^A scales it.
+    const qreal stretch = static_cast<qreal>(field.width) / field.height;
+    const qreal along = metrics.horizontalAdvance(field.text) * stretch;
+    painter.setTransform(fieldTransform(field.origin, field.orientation, along, field.height));
+    painter.scale(stretch, 1);
+    painter.setFont(font);
+    setInk(painter, field.reverse);
+    painter.drawText(QPointF(0, kBaselineOfHeight * field.height), field.text);
+}
+
+// The interpretation line: font 0 sized to the module width.
+int interpretationHeight(int moduleWidth) { return 6 * moduleWidth + 6; }
+
+void drawBarcode(QPainter& painter, const ZplBarcode& field)
+{
+    int along = 0;
+    for (int element : field.elements)
+        along += element;
+    const int textHeight = field.interpretation.isEmpty() ? 0 : interpretationHeight(field.moduleWidth);
+    const int gap = textHeight > 0 ? field.moduleWidth : 0;
+    const int barsTop = field.interpretationAbove ? textHeight + gap : 0;
+    painter.setTransform(fieldTransform(field.origin, field.orientation, along, field.height + textHeight + gap));
+    setInk(painter, field.reverse);
+    painter.setPen(Qt::NoPen);
+    int x = 0;
+    for (std::size_t i = 0; i < field.elements.size(); ++i) {
+        if (i % 2 == 0)
+            painter.drawRect(x, barsTop, field.elements[i], field.height);
+        x += field.elements[i];
+    }
+    if (textHeight == 0)
+        return;
+    const QFont font = zebraFont(textHeight);
+    const QFontMetricsF metrics(font);
+    const qreal textWidth = metrics.horizontalAdvance(field.interpretation);
+    const qreal textTop = field.interpretationAbove ? 0 : field.height + gap;
+    setInk(painter, field.reverse);
+    painter.setFont(font);
+    painter.drawText(QPointF((along - textWidth) / 2, textTop + kBaselineOfHeight * textHeight), field.interpretation);
+}
+
+void drawBox(QPainter& painter, const ZplBox& box)
+{
+    painter.resetTransform();
+    const QColor ink = box.black ? Qt::black : Qt::white;
+    painter.setCompositionMode(box.reverse ? QPainter::CompositionMode_Difference
+                                           : QPainter::CompositionMode_SourceOver);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(box.reverse ? QColor(Qt::white) : ink);
+    const QRect r = box.rect;
+    const int t = box.thickness;
+    if (2 * t >= r.width() || 2 * t >= r.height()) {
+        painter.drawRect(r);
+        return;
+    }
+    painter.drawRect(r.x(), r.y(), r.width(), t);
+    painter.drawRect(r.x(), r.bottom() + 1 - t, r.width(), t);
+    painter.drawRect(r.x(), r.y() + t, t, r.height() - 2 * t);
+    painter.drawRect(r.right() + 1 - t, r.y() + t, t, r.height() - 2 * t);
+}
+
+}  // namespace
+
+RenderedPage drawZplLabel(const ZplLabel& label)
+{
+    QImage image(label.width, label.length, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const int dotsPerMeter = static_cast<int>(std::lround(kZebraDotsPerInch / 0.0254));
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    QPainter painter(&image);
+    for (const ZplField& field : label.fields) {
+        std::visit(
+            [&](const auto& f) {
+                using T = std::decay_t<decltype(f)>;
+                if constexpr (std::is_same_v<T, ZplText>)
+                    drawText(painter, f);
+                else if constexpr (std::is_same_v<T, ZplBarcode>)
+                    drawBarcode(painter, f);
+                else
+                    drawBox(painter, f);
+            },
+            field);
+    }
+    painter.end();
+    return {std::move(image), label.copies, label.fields.empty()};
+}
+
+}  // namespace travcard::render

@@ -1,0 +1,88 @@
+#pragma once
+// A ZPL II interpreter for a 203 dpi (8 dots/mm) Zebra printer. ZplReader
+// reads a byte stream one label format (^XA ... ^XZ) at a time and turns it
+// into what the printer would draw; drawZplLabel() draws it.
+
+#include "render/rendered_page.h"
+#include "render/warnings.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace travcard::render {
+
+inline constexpr int kZebraDotsPerInch = 203;
+
+// Field orientation: N normal, R rotated 90 degrees clockwise, I 180, B 270.
+enum class Orientation { N, R, I, B };
+
+struct ZplText {
+    QPoint origin;
+    Orientation orientation = Orientation::N;
+    int height = 0;  // dots
+    int width = 0;   // dots
+    QString text;
+    bool reverse = false;
+};
+
+struct ZplBarcode {
+    QPoint origin;
+    Orientation orientation = Orientation::N;
+    std::vector<int> elements;  // dots, bar first, bars and spaces alternating
+    int height = 0;             // bar height in dots
+    QString interpretation;     // empty: no interpretation line
+    bool interpretationAbove = false;
+    int moduleWidth = 1;
+    bool reverse = false;
+};
+
+struct ZplBox {
+    QRect rect;
+    int thickness = 1;
+    bool black = true;
+    bool reverse = false;
+};
+
+using ZplField = std::variant<ZplText, ZplBarcode, ZplBox>;
+
+struct ZplLabel {
+    int width = 812;
+    int length = 1218;
+    int copies = 1;
+    std::vector<ZplField> fields;
+};
+
+class ZplReader {
+public:
+    explicit ZplReader(std::string_view bytes) : bytes_(bytes) {}
+
+    // The next format that prints a label; nullopt at the end of the stream.
+    // Formats that draw nothing and print no quantity (such as one that only
+    // deletes stored objects) are passed over.
+    std::optional<ZplLabel> next();
+
+    const Warnings& warnings() const { return warnings_; }
+
+private:
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+    Warnings warnings_;
+    // Settings a printer keeps between formats.
+    int width_ = 812;
+    int length_ = 1218;
+    QPoint home_;
+    int codePage_ = 13;
+    int moduleWidth_ = 2;
+    double ratio_ = 3.0;
+    int barHeight_ = 10;
+};
+
+RenderedPage drawZplLabel(const ZplLabel& label);
+
+}  // namespace travcard::render
