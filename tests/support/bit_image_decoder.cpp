@@ -75,4 +75,24 @@ std::vector<Decoded> decodeBitImageRow(std::string_view escL) {
     return found;
 }
 
+std::vector<Decoded> decodeGreyImage(const std::uint8_t* pixels, int width, int height, int bytesPerLine) {
+    std::vector<std::uint8_t> packed;
+    packed.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (int row = 0; row < height; ++row)
+        packed.insert(packed.end(), pixels + static_cast<std::ptrdiff_t>(row) * bytesPerLine,
+                      pixels + static_cast<std::ptrdiff_t>(row) * bytesPerLine + width);
+
+    zbar::ImageScanner scanner;
+    configureForTicketSymbologies(scanner);
+    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_X_DENSITY, 1);
+    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_Y_DENSITY, 1);
+    zbar::Image image(static_cast<unsigned>(width), static_cast<unsigned>(height), "Y800", packed.data(), packed.size());
+    scanner.scan(image);
+
+    std::vector<Decoded> found;
+    for (auto symbol = image.symbol_begin(); symbol != image.symbol_end(); ++symbol)
+        found.push_back({symbol->get_type_name(), symbol->get_data()});
+    return found;
+}
+
 }  // namespace travcard::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -24,5 +25,9 @@ struct Decoded {
 // times over. Throws std::invalid_argument for anything else. Returns
 // every symbol found, none when the row holds no readable barcode.
 std::vector<Decoded> decodeBitImageRow(std::string_view escL);
+
+// Decodes every symbol in an 8-bit grey image (0 black, 255 white), scanned
+// across and down; rows are bytesPerLine apart.
+std::vector<Decoded> decodeGreyImage(const std::uint8_t* pixels, int width, int height, int bytesPerLine);
 
 }  // namespace travcard::testing
