@@ -64,5 +64,6 @@ QString numberedPngPath(const QString& path, int pageNumber)
 
 bool savePng(const QImage& image, const QString& path)
 {
-    return image.convertToFormat(QImage::Format_Grayscale8).save(path, "PNG");
+    // Printers print ink or none: one bit a pixel keeps the files small and quick to write.
+    return image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither).save(path, "PNG");
 }

@@ -568,7 +568,7 @@ void drawBox(QPainter& painter, const ZplBox& box)
 
 RenderedPage drawZplLabel(const ZplLabel& label)
 {
-    QImage image(label.width, label.length, QImage::Format_RGB32);
+    QImage image(label.width, label.length, QImage::Format_Grayscale8);
     image.fill(Qt::white);
     const int dotsPerMeter = static_cast<int>(std::lround(kZebraDotsPerInch / 0.0254));
     image.setDotsPerMeterX(dotsPerMeter);
