@@ -19,6 +19,8 @@ constexpr int kRightMargin = 136 * kCharacterPitch;
 constexpr int kPinSpacing = kDownUnitsPerInch / 72;
 constexpr int kBaselineBelowTop = 7 * kPinSpacing;
 constexpr int kMaxPageLength = 22 * kDownUnitsPerInch;  // ESC C allows 22 inches
+// Shorter pages are refused, so that paper steps cannot make pages by the thousand.
+constexpr int kMinPageLength = kDownUnitsPerInch;
 
 QString escName(unsigned char command)
 {
@@ -158,7 +160,11 @@ void EscpReader::escape()
         if (!need(1))
             return;
         if (number(0) > 0) {
-            pageLength_ = std::min(number(0) * std::max(lineSpacing_, 1), kMaxPageLength);
+            const int length = number(0) * lineSpacing_;
+            if (length < kMinPageLength || length > kMaxPageLength)
+                warnings_.add(QString("ESC C %1: a page length of %2/216 inch was limited to 1..22 inches")
+                                  .arg(number(0)).arg(length));
+            pageLength_ = std::clamp(length, kMinPageLength, kMaxPageLength);
             ++pos_;
         } else {
             if (!need(2))

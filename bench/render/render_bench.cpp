@@ -30,11 +30,13 @@ QByteArray zebraJobs(benchmark::State& bench, const QTemporaryDir& dir, const ch
     if (!locateOrSkip(bench, session, {order, "ST", "0"}))
         return {};
     const QString path = dir.filePath("printer.out");
-    session.state.printer = {path.toStdString(), false, true};
-    bool extraLine = false;
-    printTickets(session.state, {order, "ST", "0", "All", "All", "1"}, extraLine, session.messages);
-    if (!noMessageShown(bench, session.messages))
+    const PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
+                               {{path.toStdString(), false, true}}};
+    const PrintResult result = printTickets(session.db, request);
+    if (!result.messages.empty()) {
+        bench.SkipWithError(result.messages.front().text.c_str());
         return {};
+    }
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -168,8 +168,11 @@ TEST(EscpText, CodePage437)
 TEST(EscpPages, FormFeedAndPageLengthEndPages)
 {
     EXPECT_EQ(renderAll("A\x0C" "B", PrinterKind::Epson).size(), 2u);
-    EXPECT_EQ(renderAll("\x1B" "C\x02" "A\r\nB\r\nC", PrinterKind::Epson).size(), 2u)
-        << "a page of two lines";
+    std::string sixLines;
+    for (int line = 0; line < 6; ++line)
+        sixLines += "A\r\n";
+    EXPECT_EQ(renderAll("\x1B" "C\x06" + sixLines + "B", PrinterKind::Epson).size(), 2u)
+        << "a page of six lines of 1/6 inch";
     EXPECT_EQ(renderAll("A\r\n\r\n", PrinterKind::Epson).size(), 1u) << "no empty page at the end";
 }
 

@@ -80,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"ImagePastEnd", "A\x1BL\xFF\xFF\xFF\xFF", PrinterKind::Epson, "announces 65535 columns"},
         Malformed{"EscAtEnd", "A\x1B", PrinterKind::Epson, "ends in an ESC"},
         Malformed{"PageLengthCut", "A\x1B" "C", PrinterKind::Epson, "ESC C: the stream ends"},
+        Malformed{"TinyPageLength", "\x1B" "3\x01\x1B" "C\x01" + std::string(3000, '\n') + "A",
+                  PrinterKind::Epson, "limited to 1..22 inches"},
         Malformed{"ZeroPageLength", "A\x1B" "C\0\0B"s, PrinterKind::Epson, "outside 1..22 inches"},
         Malformed{"Graphics24Pin", "\x1B*\x20\xFF\xFF" "A", PrinterKind::Epson, "24- or 48-pin"},
         Malformed{"UnknownEscape", "\x1B\x7F" "A", PrinterKind::Epson, "unknown"},
