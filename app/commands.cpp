@@ -1,12 +1,51 @@
 #include "app/commands.h"
 
+#include "app/startup.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 
+#include <algorithm>
 #include <stdexcept>
 
-Commands::Commands(QObject& receiver) : receiver_(receiver), runner_(receiver) {}
+using namespace std::chrono_literals;
+
+Commands::Commands(QObject& receiver) : receiver_(receiver), runner_(receiver)
+{
+    QObject::connect(&watchdog_, &QTimer::timeout, &watchdog_, [this] { watchDatabase(); });
+}
+
+std::shared_ptr<DatabaseSession> Commands::newSession()
+{
+    return std::make_shared<DatabaseSession>(connectionString, driverTimeouts);
+}
+
+void Commands::beginCommand(std::function<void()> giveUp)
+{
+    busy_.emplace();
+    giveUp_ = std::move(giveUp);
+    watchdog_.start(std::clamp<std::chrono::milliseconds>(databaseTimeout_ / 20, 10ms, 250ms));
+}
+
+void Commands::endCommand()
+{
+    watchdog_.stop();
+    giveUp_ = nullptr;
+    busy_.reset();
+}
+
+void Commands::watchDatabase()
+{
+    const auto waiting = db_->callRunningFor();
+    if (!runner_.busy() || !waiting || *waiting < databaseTimeout_)
+        return;
+    runner_.abandon();
+    // The stalled call keeps the old session and closes it when it returns.
+    db_ = newSession();
+    const std::function<void()> giveUp = std::move(giveUp_);
+    giveUp();
+}
 
 void Commands::finishOrAbandon(std::chrono::milliseconds timeout)
 {
@@ -17,9 +56,14 @@ void Commands::finishOrAbandon(std::chrono::milliseconds timeout)
         return;
     }
     runner_.abandon();
-    busy_.reset();
+    endCommand();
     // The stuck call keeps the old session and closes it when it returns.
-    db_ = std::make_shared<DatabaseSession>();
+    db_ = newSession();
+}
+
+Message Commands::noAnswer()
+{
+    return {"The database did not answer within 30 seconds.", MessageIcon::Critical};
 }
 
 Message Commands::unexpectedFailure(const std::exception_ptr& error)

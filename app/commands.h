@@ -4,11 +4,19 @@
 // command touches, and the printer session. A command is a function from a
 // request to a result; the window reads its boxes into the request and
 // applies the result when it comes back.
+//
+// A watchdog on the window's thread ends a command whose database call goes
+// unanswered for too long, whatever the driver does: the command is given up
+// with its session (closed when its call returns) and the next command
+// connects afresh. Only database calls are watched: a print run may take as
+// long as its printer does.
 
 #include "platform/database_session.h"
 #include "platform/job_runner.h"
 #include "platform/printer_settings.h"
 #include "platform/qt_ui.h"
+
+#include <QTimer>
 
 #include <chrono>
 #include <exception>
@@ -30,30 +38,34 @@ public:
 
     bool running() const { return runner_.busy(); }
 
-    // Runs command(database) as a job, then apply(result). Any exception
-    // the command throws becomes a result whose one message reports it. The
-    // busy pointer shows until apply is called. False, and nothing run,
-    // while another command runs.
+    // Runs command(database) as a job, then apply(result). A command that
+    // throws, or whose database call goes unanswered, ends with unchanged and
+    // one message that says so. The busy pointer shows until apply is called.
+    // False, and nothing run, while another command runs.
     template <class Result>
-    bool run(std::function<Result(DatabaseSession&)> command, std::function<void(Result)> apply)
+    bool run(std::function<Result(DatabaseSession&)> command, std::function<void(Result)> apply,
+             Result unchanged = {})
     {
         std::shared_ptr<DatabaseSession> db = db_;
+        auto finish = [this, apply](Result result) {
+            endCommand();
+            apply(std::move(result));
+        };
+        auto stop = [finish, unchanged = std::move(unchanged)](Message message) {
+            Result result = unchanged;
+            result.messages = {std::move(message)};
+            finish(std::move(result));
+        };
         const bool started = runner_.runThenCallback<Result>(
-            [command = std::move(command), db] { return command(*db); },
-            [this, apply](Result result) {
-                busy_.reset();
-                apply(std::move(result));
-            },
-            [this, apply](std::exception_ptr error) {
-                busy_.reset();
-                Result result{};
-                result.messages = {unexpectedFailure(error)};
-                apply(std::move(result));
-            });
+            [command = std::move(command), db] { return command(*db); }, finish,
+            [stop](std::exception_ptr error) { stop(unexpectedFailure(error)); });
         if (started)
-            busy_.emplace();
+            beginCommand([stop] { stop(noAnswer()); });
         return started;
     }
+
+    // The longest a database call may go unanswered; tests shorten it.
+    void setDatabaseTimeout(std::chrono::milliseconds limit) { databaseTimeout_ = limit; }
 
     // For closing: waits at most timeout for the running command and applies
     // its result; a command still stuck in a call then is given up with its
@@ -62,10 +74,19 @@ public:
 
 private:
     static Message unexpectedFailure(const std::exception_ptr& error);
+    static Message noAnswer();
+    static std::shared_ptr<DatabaseSession> newSession();
+
+    void beginCommand(std::function<void()> giveUp);
+    void endCommand();
+    void watchDatabase();
 
     QObject& receiver_;
-    std::shared_ptr<DatabaseSession> db_ = std::make_shared<DatabaseSession>();
+    std::shared_ptr<DatabaseSession> db_ = newSession();
     PrinterSession printer_;
     JobRunner runner_;
     std::optional<BusyPointer> busy_;
+    std::chrono::milliseconds databaseTimeout_{std::chrono::seconds(30)};
+    QTimer watchdog_;
+    std::function<void()> giveUp_;  // ends the running command when its call goes unanswered
 };

@@ -232,7 +232,8 @@ void frmMain::cmdPrint_Click()
         [this](const PrintResult& result) {
             commands_.printer().boolExtraLine = result.boolExtraLine;
             messages_->showAll(result.messages);
-        });
+        },
+        PrintResult{{}, request.printer.boolExtraLine});  // a run that stops prints nothing
     if (started)
         cmdNestedParts->setEnabled(false);
 }

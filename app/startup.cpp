@@ -37,9 +37,9 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 bool openDatabase(DatabaseSession& db, MessageBox& messages)
 {
     try {
-        db.cn.open(connectionString);
-        // Nothing reads this result set, so one row is all it fetches: its
-        // cost must not grow with the item master.
+        db.open();
+        // Nothing reads this result set, so one row is all it fetches, from
+        // the server too: its cost must not grow with the item master.
         db.rs = db.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
         return true;
     } catch (const odbc::Error& error) {

@@ -37,6 +37,9 @@ bool JobRunner::start(std::function<void()> work, std::function<void()> done)
     ++unfinished;
     std::thread([this, job] {
         job->work();
+        // What the work holds (a given-up database session, say) goes here,
+        // on this thread, before the job counts as finished.
+        job->work = nullptr;
         {
             const std::lock_guard lock(job->mutex);
             job->returned = true;

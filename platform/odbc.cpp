@@ -1,7 +1,8 @@
 #include "platform/odbc.h"
 
 #include "platform/text.h"
-#include "platform/unicode.h"
+
+#include <QString>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -12,7 +13,16 @@ namespace odbc {
 
 namespace {
 
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager's wide characters are UTF-16");
+
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+std::string fromUtf16(const SQLWCHAR* text, std::size_t length)
+{
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text),
+                              static_cast<qsizetype>(length))
+        .toStdString();
+}
 
 Error diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const std::string& context)
 {
@@ -20,20 +30,28 @@ Error diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const std::string& c
     long nativeError = 0;
     std::string text;
     for (SQLSMALLINT record = 1;; ++record) {
-        SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+        SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
         SQLINTEGER native = 0;
-        SQLCHAR message[SQL_MAX_MESSAGE_LENGTH] = {};
+        std::vector<SQLWCHAR> message(SQL_MAX_MESSAGE_LENGTH);
         SQLSMALLINT length = 0;
-        if (!succeeded(SQLGetDiagRec(handleType, handle, record, state, &native, message,
-                                     sizeof message, &length)))
+        auto read = [&] {
+            return SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(),
+                                  static_cast<SQLSMALLINT>(message.size()), &length);
+        };
+        SQLRETURN rc = read();
+        if (rc == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= message.size()) {
+            message.resize(static_cast<std::size_t>(length) + 1);
+            rc = read();
+        }
+        if (!succeeded(rc))
             break;
         if (record == 1) {
-            sqlstate = reinterpret_cast<const char*>(state);
+            sqlstate = fromUtf16(state, SQL_SQLSTATE_SIZE);
             nativeError = native;
         } else {
             text += '\n';
         }
-        text += reinterpret_cast<const char*>(message);
+        text += fromUtf16(message.data(), std::min<std::size_t>(length, message.size() - 1));
     }
     if (text.empty())
         text = context + " failed";
@@ -44,6 +62,12 @@ void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* c
 {
     if (!succeeded(rc))
         throw diagnostics(handleType, handle, context);
+}
+
+bool isConnectionGone(const std::string& sqlstate)
+{
+    return sqlstate.starts_with("08") || sqlstate == "57P01" || sqlstate == "57P02" ||
+           sqlstate == "57P03";
 }
 
 // Owns one ODBC handle and frees it on every way out.
@@ -126,12 +150,12 @@ ResultSet::Value readColumn(const Handle& stmt, SQLUSMALLINT column)
         if (rc == SQL_SUCCESS)
             break;
     }
-    return unicode::utf16ToUtf8(value);
+    return QString::fromUtf16(value.data(), static_cast<qsizetype>(value.size())).toStdString();
 }
 
 // Keeps bound parameter values alive until the statement has executed.
 struct BoundParams {
-    std::vector<std::u16string> texts;
+    std::vector<QString> texts;
     std::vector<std::int64_t> numbers;
     std::vector<SQLLEN> lengths;
 
@@ -144,12 +168,12 @@ struct BoundParams {
         for (const Param& param : params) {
             ++number;
             if (const auto* text = std::get_if<std::string>(&param)) {
-                const std::u16string& wide = texts.emplace_back(unicode::utf8ToUtf16(*text));
-                SQLLEN& length = lengths.emplace_back(
-                    static_cast<SQLLEN>(wide.size() * sizeof(SQLWCHAR)));
+                const QString& wide = texts.emplace_back(QString::fromStdString(*text));
+                const auto units = static_cast<std::size_t>(wide.size());
+                SQLLEN& length = lengths.emplace_back(static_cast<SQLLEN>(units * sizeof(SQLWCHAR)));
                 stmt.check(SQLBindParameter(stmt.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR,
-                                            SQL_WVARCHAR, std::max<std::size_t>(wide.size(), 1), 0,
-                                            const_cast<char16_t*>(wide.data()), length, &length),
+                                            SQL_WVARCHAR, std::max<std::size_t>(units, 1), 0,
+                                            const_cast<ushort*>(wide.utf16()), length, &length),
                            "binding a text parameter");
             } else {
                 std::int64_t& value = numbers.emplace_back(std::get<std::int64_t>(param));
@@ -168,14 +192,9 @@ Error::Error(std::string sqlstate, long nativeError, std::string text)
     : std::runtime_error("[" + sqlstate + "] " + text),
       sqlstate_(std::move(sqlstate)),
       nativeError_(nativeError),
-      text_(std::move(text))
+      text_(std::move(text)),
+      connectionLost_(isConnectionGone(sqlstate_))
 {
-}
-
-std::string describe(const Error& error)
-{
-    return "Database error " + std::to_string(error.nativeError()) + " (SQLSTATE " +
-           error.sqlstate() + "):\n" + error.text();
 }
 
 ResultSet::ResultSet(std::vector<std::string> columnNames, std::vector<Row> rows)
@@ -208,24 +227,72 @@ std::string ResultSet::text(std::string_view column) const
 
 bool ResultSet::isNull(std::string_view column) const { return !current(column).has_value(); }
 
+// psqlODBC's own connection attributes (its header psqlodbc.h): read
+// SELECTs through a server-side cursor, and how many rows each FETCH takes.
+constexpr SQLINTEGER psqlodbcUseDeclareFetch = 65539;
+constexpr SQLINTEGER psqlodbcFetchRows = 65541;
+
 struct Connection::Handles {
     Handle env = makeEnvironment();
     Handle dbc{SQL_HANDLE_DBC, env.get()};
     bool connected = false;
+    bool psqlodbc = false;
+    Timeouts timeouts;
 };
+
+namespace {
+
+// Without declare/fetch mode psqlODBC reads a whole result set when it runs
+// the query, whatever SQL_ATTR_MAX_ROWS says. For one statement this turns
+// the mode on, fetching at most rows rows at a time, and puts the
+// connection's own settings back afterwards.
+class ServerSideCursor {
+public:
+    ServerSideCursor(SQLHDBC dbc, std::uint64_t rows) : dbc_(dbc)
+    {
+        SQLGetConnectAttr(dbc_, psqlodbcUseDeclareFetch, &useDeclareFetch_, 0, nullptr);
+        SQLGetConnectAttr(dbc_, psqlodbcFetchRows, &fetchRows_, 0, nullptr);
+        set(psqlodbcUseDeclareFetch, 1);
+        set(psqlodbcFetchRows, static_cast<SQLINTEGER>(std::clamp<std::uint64_t>(rows, 1, 1000)));
+    }
+    ~ServerSideCursor()
+    {
+        set(psqlodbcUseDeclareFetch, useDeclareFetch_);
+        set(psqlodbcFetchRows, fetchRows_);
+    }
+    ServerSideCursor(const ServerSideCursor&) = delete;
+    ServerSideCursor& operator=(const ServerSideCursor&) = delete;
+
+private:
+    void set(SQLINTEGER attribute, SQLINTEGER value)
+    {
+        SQLSetConnectAttr(dbc_, attribute, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(value)), 0);
+    }
+
+    SQLHDBC dbc_;
+    SQLINTEGER useDeclareFetch_ = 0;
+    SQLINTEGER fetchRows_ = 100;
+};
+
+}  // namespace
 
 Connection::Connection() = default;
 
 Connection::~Connection() { close(); }
 
-void Connection::open(const std::string& connectionString)
+void Connection::open(const std::string& connectionString, const Timeouts& timeouts)
 {
     close();
     auto handles = std::make_unique<Handles>();
+    handles->timeouts = timeouts;
     const Handle& dbc = handles->dbc;
     dbc.check(SQLSetConnectAttr(dbc.get(), SQL_ATTR_ACCESS_MODE,
                                 reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0),
               "marking the connection read-only");
+    // A driver that does not take a time-out keeps its own: no reason to fail.
+    if (timeouts.login.count() > 0)
+        SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeouts.login.count())), 0);
     std::string in = connectionString;
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
@@ -235,6 +302,7 @@ void Connection::open(const std::string& connectionString)
               "connecting");
     handles->connected = true;
     handles_ = std::move(handles);
+    handles_->psqlodbc = text::upperAscii(info(SQL_DRIVER_NAME)).starts_with("PSQLODBC");
     if (text::upperAscii(dbmsName()).find("SQLITE") != std::string::npos)
         attachSqliteFileAsPublic();
 }
@@ -248,14 +316,16 @@ void Connection::close()
 
 bool Connection::isOpen() const { return handles_ != nullptr; }
 
-std::string Connection::dbmsName() const
+std::string Connection::dbmsName() const { return info(SQL_DBMS_NAME); }
+
+std::string Connection::info(unsigned short type) const
 {
     if (!handles_)
         throw Error("08003", 0, "The database connection is not open.");
     SQLCHAR name[256] = {};
     SQLSMALLINT length = 0;
-    handles_->dbc.check(SQLGetInfo(handles_->dbc.get(), SQL_DBMS_NAME, name, sizeof name, &length),
-                        "asking for the DBMS name");
+    handles_->dbc.check(SQLGetInfo(handles_->dbc.get(), type, name, sizeof name, &length),
+                        "asking the driver about itself");
     return reinterpret_cast<const char*>(name);
 }
 
@@ -277,7 +347,49 @@ ResultSet Connection::query(const std::string& sql, const std::vector<Param>& pa
 {
     if (!handles_)
         throw Error("08003", 0, "The database connection is not open.");
+    try {
+        return run(sql, params, options);
+    } catch (Error& error) {
+        // psqlODBC reports the first failure after a server restart as HY000,
+        // and does not always call the connection dead after it either.
+        if (!error.connectionLost() && (reportsDead() || refusesStatements()))
+            error.markConnectionLost();
+        throw;
+    }
+}
+
+bool Connection::reportsDead() const
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN rc =
+        SQLGetConnectAttr(handles_->dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return succeeded(rc) && dead == SQL_CD_TRUE;
+}
+
+// A statement prepared on a lost connection fails at once, without a word
+// to the server; on a live one preparation costs no round trip.
+bool Connection::refusesStatements() const
+{
+    try {
+        Handle stmt(SQL_HANDLE_STMT, handles_->dbc.get());
+        SQLCHAR probe[] = "select 1";
+        stmt.check(SQLPrepare(stmt.get(), probe, SQL_NTS), "preparing a probe");
+        return false;
+    } catch (const Error& error) {
+        return error.connectionLost();
+    }
+}
+
+ResultSet Connection::run(const std::string& sql, const std::vector<Param>& params,
+                          const QueryOptions& options)
+{
+    std::optional<ServerSideCursor> cursor;  // outlives the statement, which closes it
+    if (options.maxRows && handles_->psqlodbc)
+        cursor.emplace(handles_->dbc.get(), *options.maxRows);
     Handle stmt(SQL_HANDLE_STMT, handles_->dbc.get());
+    if (const auto seconds = handles_->timeouts.query.count(); seconds > 0)
+        SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
     if (options.maxRows)
         stmt.check(SQLSetStmtAttr(stmt.get(), SQL_ATTR_MAX_ROWS,
                                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*options.maxRows)),

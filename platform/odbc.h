@@ -5,6 +5,7 @@
 // Text crosses the driver boundary as UTF-16 (SQL_C_WCHAR) and is UTF-8
 // everywhere in the program.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,14 +27,32 @@ public:
     long nativeError() const { return nativeError_; }
     const std::string& text() const { return text_; }
 
+    // True when the call failed because the connection is gone: a
+    // communication SQLSTATE, a server shutting down or starting, or a driver
+    // that reports the connection dead after the failure.
+    bool connectionLost() const { return connectionLost_; }
+    void markConnectionLost() { connectionLost_ = true; }
+
+    // What happened, in words, for the operator; empty for a plain error.
+    const std::string& summary() const { return summary_; }
+    void setSummary(std::string summary) { summary_ = std::move(summary); }
+
 private:
     std::string sqlstate_;
     long nativeError_;
     std::string text_;
+    bool connectionLost_ = false;
+    std::string summary_;
 };
 
-// The operator-facing report of an error: its number, SQLSTATE and text.
+// The operator-facing report of an error: its summary when it has one, then
+// its number, SQLSTATE and cleaned text.
 std::string describe(const Error& error);
+
+// A driver's message made fit for a message box: tabs and runs of blanks
+// become one space, blank lines go (one stays between paragraphs), and a
+// text longer than maxCharacters is cut, marked by "...".
+std::string cleanDriverText(std::string_view text, std::size_t maxCharacters = 600);
 
 // A parameter value: text is bound as character data, a whole number as an
 // integer, so the statement compares the column with the type it names.
@@ -71,7 +90,15 @@ private:
 };
 
 struct QueryOptions {
-    std::optional<std::uint64_t> maxRows;  // SQL_ATTR_MAX_ROWS
+    // At most this many rows are read, from the server too: psqlODBC reads
+    // such a query through a server-side cursor instead of all at once.
+    std::optional<std::uint64_t> maxRows;
+};
+
+// Time-outs handed to the driver where it takes them (0: the driver's own).
+struct Timeouts {
+    std::chrono::seconds login{0};  // SQL_ATTR_LOGIN_TIMEOUT
+    std::chrono::seconds query{0};  // SQL_ATTR_QUERY_TIMEOUT, for every statement
 };
 
 class Connection {
@@ -83,7 +110,7 @@ public:
 
     // Connects without prompting. The connection is marked read-only: the
     // program never writes to the ERP database.
-    void open(const std::string& connectionString);
+    void open(const std::string& connectionString, const Timeouts& timeouts = {});
     void close();
     bool isOpen() const;
 
@@ -95,7 +122,12 @@ public:
                     const QueryOptions& options = {});
 
 private:
+    std::string info(unsigned short type) const;  // SQLGetInfo as text
     void attachSqliteFileAsPublic();
+    ResultSet run(const std::string& sql, const std::vector<Param>& params,
+                  const QueryOptions& options);
+    bool reportsDead() const;
+    bool refusesStatements() const;
 
     struct Handles;
     std::unique_ptr<Handles> handles_;

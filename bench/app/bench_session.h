@@ -5,6 +5,7 @@
 // at the first one instead of timing a refused command.
 
 #include "app/order_lookup.h"
+#include "app/startup.h"
 #include "platform/message_box.h"
 #include "platform/database_session.h"
 
@@ -20,7 +21,7 @@ public:
 };
 
 struct BenchSession {
-    DatabaseSession db;
+    DatabaseSession db{connectionString, driverTimeouts};
     RecordedMessages messages;
     LocateResult located;  // the last order located
 };

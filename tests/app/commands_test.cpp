@@ -60,6 +60,27 @@ TEST_F(OffTheWindowThread, APrinterThatBlocksOnOpenDoesNotFreezeTheWindow)
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(OffTheWindowThread, APrintRunWaitingForItsPrinterIsNoDatabaseStall)
+{
+    start();
+    window->commands().setDatabaseTimeout(300ms);
+    locate("12345");
+    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
+    window->cmbOper->setCurrentText("All");
+    window->txtQty->setText("1");
+    window->cmdPrint->click();  // opening a FIFO waits for its reader
+    longestTickGap(1000ms);
+    EXPECT_TRUE(window->commandRunning());
+
+    const int reader = open(printerFile().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    waitForCommand();
+    char received[16] = {};
+    EXPECT_GT(read(reader, received, sizeof received), 0);
+    close(reader);
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front().text;
+}
+
 TEST_F(OffTheWindowThread, AnUnexpectedExceptionEndsInOneMessageAndTheWindowStaysUsable)
 {
     start();

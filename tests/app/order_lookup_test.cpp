@@ -112,10 +112,13 @@ TEST_F(Locate, DatabaseErrorIsReportedAndLeavesTheWindowUsable)
 {
     start();
     db().cn.close();
+    db().connectionString = "DSN=travcard_no_such_source";
     locate("12345");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr("SQLSTATE 08003"));
+    EXPECT_THAT(messages.shown[0].text,
+                ::testing::StartsWith(std::string(connectionLostMessage) + "\nDatabase error "));
+    EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr("SQLSTATE IM002"));
     EXPECT_FALSE(window->cmdPrint->isEnabled());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(window->cmdLocate->isEnabled());

@@ -51,6 +51,21 @@ TEST_F(Odbc, TextParametersCompareIgnoringTrailingBlanksAndKeepUnicode)
     EXPECT_EQ(rs.text("CODE_USER_3_IM"), "M\u00dcLLER    ");
 }
 
+TEST_F(Odbc, LongTextAndCharactersBeyondTheBasicPlaneComeBackExactly)
+{
+    // ASCII, two-, three- and four-byte UTF-8 in turn, so that the pieces in
+    // which a long value is read split it at every kind of character.
+    std::string value;
+    for (int i = 0; i < 3000; ++i)
+        value += "a\u00fc\u20ac\U0001F600\U00020000";  // 5 characters: ü € 😀 and a CJK extension B ideograph
+    cn.query("create temp table TEXT_SAMPLE (VAL varchar(20000))");
+    cn.query("insert into TEXT_SAMPLE (VAL) values (?)", {value});
+    const odbc::ResultSet rs = cn.query("select VAL, length(VAL) as CHARACTERS from TEXT_SAMPLE");
+    ASSERT_EQ(rs.rowCount(), 1u);
+    EXPECT_EQ(rs.text("CHARACTERS"), "15000") << "the database holds each character as one";
+    EXPECT_TRUE(rs.text("VAL") == value) << "the value read back differs";
+}
+
 TEST_F(Odbc, AQuoteInAParameterIsJustACharacter)
 {
     EXPECT_TRUE(cn.query("select * from PUBLIC.SHPORD_HDR where ID_SO = ?",

@@ -245,10 +245,11 @@ TEST_F(PrintRun, DatabaseErrorIsReportedAndNothingIsOpened)
     start();
     locate("12345");
     db().cn.close();
+    db().connectionString = "DSN=travcard_no_such_source";
     print("All", "1");
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_THAT(messages.shown[0].text, HasSubstr("SQLSTATE 08003"));
+    EXPECT_THAT(messages.shown[0].text, HasSubstr("SQLSTATE IM002"));
     EXPECT_FALSE(printerFileExists());
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
