@@ -65,17 +65,18 @@ StepAPI=1
 EOF
 }
 
-# odbc_write_postgresql_dsn INI_FILE PORT: the data source xfODBC on the
-# travcard database of a PostgreSQL server on 127.0.0.1; the program gives the login.
+# odbc_write_postgresql_dsn INI_FILE PORT [DATABASE]: the data source xfODBC on
+# the database (travcard unless named) of a PostgreSQL server on 127.0.0.1;
+# the program gives the login.
 odbc_write_postgresql_dsn() {
-  local ini="$1" port="$2"
+  local ini="$1" port="$2" database="${3:-travcard}"
   cat >"$ini" <<EOF
 [xfODBC]
 Description=travcard ERP tables (PostgreSQL)
 Driver=PostgreSQL Unicode
 Servername=127.0.0.1
 Port=$port
-Database=travcard
+Database=$database
 SSLmode=disable
 EOF
 }
