@@ -31,8 +31,11 @@ constexpr std::string_view kStop = "WNNN";
 }  // namespace
 
 std::string I2of5Pattern(std::string_view digits) {
-    if (digits.size() % 2 != 0)
-        return I2of5Pattern("0" + std::string(digits));
+    if (digits.size() % 2 != 0) {
+        std::string padded = "0";
+        padded += digits;
+        return I2of5Pattern(padded);
+    }
 
     std::string pattern(kStart);
     pattern.reserve(kStart.size() + kElementsPerDigit * digits.size() + kStop.size());
