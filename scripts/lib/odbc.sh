@@ -29,6 +29,8 @@ odbc_create_sqlite() {
 }
 
 # odbc_write_odbcinst DIR: DIR/odbcinst.ini naming the SQLite3 and PostgreSQL Unicode drivers.
+# DontDLClose keeps a driver loaded until the program ends, so that the leak
+# reports of the sanitizer build can name the driver that allocated.
 odbc_write_odbcinst() {
   local dir="$1" sqlite_driver postgresql_driver
   sqlite_driver="$(odbc_driver_library libsqlite3odbc.so)"
@@ -38,10 +40,12 @@ odbc_write_odbcinst() {
 [SQLite3]
 Description=SQLite3 ODBC driver
 Driver=$sqlite_driver
+DontDLClose=1
 
 [PostgreSQL Unicode]
 Description=PostgreSQL ODBC driver (Unicode)
 Driver=$postgresql_driver
+DontDLClose=1
 EOF
 }
 
