@@ -1,7 +1,7 @@
 # The sanitizer build (source it): clang with AddressSanitizer and
-# UndefinedBehaviorSanitizer, holding the tests but
+# UndefinedBehaviorSanitizer, holding the tests and the libFuzzer targets but
 # no benchmarks, in build-sanitize/ (or TRAVCARD_SANITIZE_BUILD_DIR). -O1
-# keeps both the build and the test run quick; line tables are enough for
+# keeps both the build and the fuzz runs quick; line tables are enough for
 # the sanitizers' stack traces.
 
 source "$(dirname "${BASH_SOURCE[0]}")/paths.sh"
@@ -18,6 +18,6 @@ sanitize_build() {
   cmake -S "$travcard_root" -B "$travcard_sanitize_build" "${generator[@]}" \
     -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" \
-    -DTRAVCARD_SANITIZE=ON -DTRAVCARD_BENCH=OFF -DTRAVCARD_WERROR=ON
+    -DTRAVCARD_FUZZ=ON -DTRAVCARD_BENCH=OFF -DTRAVCARD_WERROR=ON
   cmake --build "$travcard_sanitize_build" "$@"
 }
