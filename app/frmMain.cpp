@@ -156,6 +156,7 @@ void frmMain::cmdSetupPrt_Click()
     commands_.run<SetupPrinterResult>([printer](DatabaseSession&) { return setupPrinter(printer); },
                                       [this](const SetupPrinterResult& result) {
                                           messages_->showAll(result.messages);
+                                          showPreview(result.preview);
                                       });
 }
 
@@ -217,7 +218,7 @@ std::string frmMain::selectedOperation() const
 void frmMain::cmdPrint_Click()
 {
     // Print is enabled only once Locate has found a header.
-    if (!rsHDR)
+    if (!rsHDR || commands_.running())
         return;
     const PrintRequest request{txtOrder->text().toStdString(),
                                cmbLocation->currentText().toStdString(),
@@ -226,16 +227,34 @@ void frmMain::cmdPrint_Click()
                                selectedOperation(),
                                txtQty->text().toStdString(),
                                *rsHDR,
-                               commands_.printer()};
+                               commands_.printer(),
+                               watchPrinting()};
     const bool started = commands_.run<PrintResult>(
         [request](DatabaseSession& db) { return printTickets(db, request); },
         [this](const PrintResult& result) {
+            printProgress_.reset();
             commands_.printer().boolExtraLine = result.boolExtraLine;
             messages_->showAll(result.messages);
+            showPreview(result.preview);
         },
-        PrintResult{{}, request.printer.boolExtraLine});  // a run that stops prints nothing
+        PrintResult{{}, request.printer.boolExtraLine, std::nullopt});  // a run that stops prints nothing
     if (started)
         cmdNestedParts->setEnabled(false);
+}
+
+// Only called while no command runs: a command refused by the gate must not
+// take the running print's dialog.
+std::shared_ptr<PrintProgress> frmMain::watchPrinting()
+{
+    auto progress = std::make_shared<PrintProgress>();
+    printProgress_ = std::make_unique<PrintProgressDialog>(*this, progress);
+    return progress;
+}
+
+void frmMain::showPreview(const std::optional<std::string>& preview)
+{
+    if (preview && previewHandler)
+        previewHandler(*preview, commands_.printer().settings.boolZebra);
 }
 
 MainWindowTexts frmMain::nestedPrintTexts() const
@@ -247,12 +266,17 @@ MainWindowTexts frmMain::nestedPrintTexts() const
 
 void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone)
 {
+    if (commands_.running())
+        return;
     const NestedPrintRequest request{{nestedPrintTexts(), rsHDR, commands_.printer().settings},
-                                     typed};
+                                     typed,
+                                     watchPrinting()};
     commands_.run<NestedPrintResult>(
         [request](DatabaseSession& db) { return printNestedTickets(db, request); },
         [this, whenDone](const NestedPrintResult& result) {
+            printProgress_.reset();
             messages_->showAll(result.messages);
+            showPreview(result.preview);
             whenDone(result.after);
         });
 }

@@ -5,6 +5,7 @@
 
 #include "app/commands.h"
 #include "app/order_lookup.h"
+#include "app/print_progress_dialog.h"
 #include "nested/frmNested.h"
 #include "platform/message_box.h"
 #include "tickets/order_header.h"
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +56,13 @@ public:
 
     Commands& commands() { return commands_; }
 
+    // Called with the output of a command that printed to preview: (the
+    // bytes, and whether they are ZPL rather than ESC/P) once it has ended.
+    std::function<void(const std::string& bytes, bool zebra)> previewHandler;
+
+    // The progress dialog of the running print, once it shows.
+    PrintProgressDialog* printProgress() const { return printProgress_.get(); }
+
     // The header of the order that the last Locate found; none when it found
     // nothing.
     std::optional<OrderHeader> rsHDR;
@@ -79,9 +88,12 @@ private:
     std::string selectedOperation() const;
     MainWindowTexts nestedPrintTexts() const;
     void applyLocate(const LocateResult& result);
+    std::shared_ptr<PrintProgress> watchPrinting();
+    void showPreview(const std::optional<std::string>& preview);
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
     Commands commands_;
     QPointer<frmNested> nested_;
+    std::unique_ptr<PrintProgressDialog> printProgress_;
 };

@@ -1,12 +1,16 @@
 #include "app/setup_printer.h"
 
-#include "platform/printer_device.h"
+#include "platform/printer_destination.h"
 
 SetupPrinterResult setupPrinter(const PrinterSettings& printer)
 {
-    PrinterDevice device;
-    const bool sent = device.open(printer.pname) && device.write(pageLengthCommand);
-    if (!device.close() || !sent)
-        return {{{printerNotAvailable(printer.pname), MessageIcon::None}}};
-    return {};
+    try {
+        const std::unique_ptr<PrinterDestination> destination =
+            openDestination(printer.pname, printer.limits);
+        destination->write(pageLengthCommand);
+        destination->finish();
+        return {{}, destination->takeCapture()};
+    } catch (const PrinterError&) {
+        return {{{printerNotAvailable(printer.pname), MessageIcon::None}}, std::nullopt};
+    }
 }

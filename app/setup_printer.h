@@ -3,6 +3,8 @@
 #include "platform/message_box.h"
 #include "platform/printer_settings.h"
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,8 +13,9 @@ inline constexpr std::string_view pageLengthCommand{"\x1B" "C" "\x27" "\r\n", 5}
 
 struct SetupPrinterResult {
     std::vector<Message> messages;
+    std::optional<std::string> preview;  // what a preview: destination kept
 };
 
-// Sends the page-length command to the configured printer device, whatever
-// the printer type. A device that cannot be opened or written is reported.
+// Sends the page-length command to the configured printer, whatever the
+// printer type. A printer that cannot be opened or written is reported.
 SetupPrinterResult setupPrinter(const PrinterSettings& printer);

@@ -1,7 +1,7 @@
 #include "nested/nested_print_run.h"
 
 #include "nested/nested_job.h"
-#include "platform/printer_device.h"
+#include "platform/print_stream.h"
 #include "platform/text.h"
 #include "tickets/order_values.h"
 
@@ -55,27 +55,26 @@ NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& 
 
 // One job per matching row on a Zebra printer, where the job itself carries
 // the number of labels; on an EPSON printer a message for every copy and no
-// output.
-std::string renderTickets(odbc::ResultSet& rsOPER, const OrderHeader& header,
-                          const NestedPrintRequest& request, const Quantity& quantity,
-                          MessageBox& messages)
+// output. False when the run stopped early (the message is shown).
+bool sendTickets(odbc::ResultSet& rsOPER, const OrderHeader& header, const NestedPrintRequest& request,
+                 const Quantity& quantity, PrintStream& output, MessageBox& messages)
 {
     const PrinterSettings& printer = request.main.printer;
-    std::string output;
+    output.begin(printer.boolZebra ? static_cast<int>(rsOPER.rowCount()) : 0, TicketUnit::Tickets);
     for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
         const int copies = printer.boolZebra ? 1 : quantity.copies;
         for (int copy = 1; copy <= copies; ++copy) {
             if (printer.boolEpson)
                 messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
-            if (printer.boolZebra)
-                output += nestedJob(nestedTicket(header, rsOPER, request));
+            if (printer.boolZebra && !output.send(nestedJob(nestedTicket(header, rsOPER, request)), messages))
+                return false;
         }
     }
-    return output;
+    return true;
 }
 
 AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request,
-                          MessageBox& messages)
+                          NestedPrintResult& result, MessageBox& messages)
 {
     const std::optional<Quantity> quantity = parseQuantity(request.typed.quantity);
     if (!quantity) {
@@ -92,16 +91,12 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
         return AfterNestedPrint::DiscardWindow;
     }
-    const std::string& pname = request.main.printer.pname;
-    PrinterDevice device;
-    if (!device.open(pname)) {
-        messages.show(printerNotAvailable(pname), MessageIcon::None);
+    PrintStream output(request.main.printer, request.progress);
+    if (!output.open(messages))
         return AfterNestedPrint::KeepWindow;
-    }
-    const std::string output = renderTickets(rsOPER, *request.main.rsHDR, request, *quantity, messages);
-    const bool written = device.write(output);
-    if (!device.close() || !written)
-        messages.show(printerNotAvailable(pname), MessageIcon::None);
+    if (sendTickets(rsOPER, *request.main.rsHDR, request, *quantity, output, messages) &&
+        output.finish(messages))
+        result.preview = output.takePreview();
     return AfterNestedPrint::KeepWindow;
 }
 
@@ -112,7 +107,7 @@ NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintReque
     NestedPrintResult result;
     MessageList messages;
     try {
-        result.after = runSteps(db, request, messages);
+        result.after = runSteps(db, request, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
     }

@@ -1,13 +1,15 @@
 #pragma once
 // The Print command of the nested-part window: finds the main window's
 // operation of the located order and writes one nested-part label job per
-// matching row to the printer device (Zebra printers only).
+// matching row to the printer (Zebra printers only), each sent as it is built.
 
 #include "platform/database_session.h"
 #include "platform/message_box.h"
+#include "platform/print_progress.h"
 #include "platform/printer_settings.h"
 #include "tickets/order_header.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +43,7 @@ struct MainWindowState {
 struct NestedPrintRequest {
     MainWindowState main;
     NestedTexts typed;
+    std::shared_ptr<PrintProgress> progress;  // may be null
 };
 
 enum class AfterNestedPrint { KeepWindow, DiscardWindow };
@@ -49,6 +52,7 @@ struct NestedPrintResult {
     std::vector<Message> messages;  // to show, in order
     // When no operation row matches, the window that asked is to be discarded.
     AfterNestedPrint after = AfterNestedPrint::KeepWindow;
+    std::optional<std::string> preview;  // what a run to preview: produced
 };
 
 NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request);

@@ -1,13 +1,14 @@
 #include "tickets/print_run.h"
 
 #include "barcode/rv_barcode.h"
-#include "platform/printer_device.h"
+#include "platform/print_stream.h"
 #include "platform/text.h"
 #include "tickets/epson_page.h"
 #include "tickets/order_values.h"
 #include "tickets/successor.h"
 #include "tickets/zebra_job.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -112,27 +113,48 @@ private:
     std::string labelQty_;
 };
 
+int ticketCount(const odbc::ResultSet& rsOPER, const PrinterSettings& printer,
+                const Quantity& quantity)
+{
+    const int rows = static_cast<int>(rsOPER.rowCount());
+    if (printer.boolZebra)
+        return rows;
+    return printer.boolEpson ? rows * std::max<int>(quantity.copies, 0) : 0;
+}
+
 // Every ticket of rsOPER, in the order the database returned the rows: one
 // Zebra job per operation (the printer makes the copies), or one EPSON page
-// per copy.
-std::string renderTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder,
-                          const PrinterSettings& printer, const Quantity& quantity, bool& extraLine)
+// per copy. Each is sent as soon as it is built; extraLine follows the pages
+// sent. False when the run stopped early (the message is shown).
+bool sendTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder, const PrinterSettings& printer,
+                 const Quantity& quantity, PrintStream& output, bool& extraLine, MessageBox& messages)
 {
     std::optional<RvBarCode> barcode;
-    std::string output;
+    output.begin(ticketCount(rsOPER, printer, quantity),
+                 printer.boolEpson ? TicketUnit::Pages : TicketUnit::Tickets);
     for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
         const TicketData ticket = builder.build(rsOPER);
-        if (printer.boolZebra) {
-            output += zebraJob(ticket);
-        } else if (printer.boolEpson) {
-            for (int copy = 1; copy <= quantity.copies; ++copy) {
-                if (!barcode)
-                    barcode.emplace();
-                output += epsonPage(ticket, *barcode, extraLine);
+        if (printer.boolZebra && !output.send(zebraJob(ticket), messages))
+            return false;
+        if (!printer.boolEpson)
+            continue;
+        for (int copy = 1; copy <= quantity.copies; ++copy) {
+            if (!barcode)
+                barcode.emplace();
+            bool nextExtraLine = extraLine;
+            std::string page;
+            try {
+                page = epsonPage(ticket, *barcode, nextExtraLine);
+            } catch (const std::length_error& error) {
+                output.stop(error.what(), MessageIcon::Critical, messages);
+                return false;
             }
+            if (!output.send(page, messages))
+                return false;
+            extraLine = nextExtraLine;
         }
     }
-    return output;
+    return true;
 }
 
 void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& result,
@@ -152,11 +174,9 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return;
     }
-    PrinterDevice device;
-    if (!device.open(printer.pname)) {
-        messages.show(printerNotAvailable(printer.pname), MessageIcon::None);
+    PrintStream output(printer, request.progress);
+    if (!output.open(messages))
         return;
-    }
     const std::string& partNo = request.rsHDR.partNumber;
     const odbc::ResultSet rsITEM = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
     if (rsITEM.eof()) {
@@ -170,13 +190,10 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
     const RunRows rows{request.rsHDR, rsITEM, rsOPERNEXT};
     const TicketBuilder builder(rows, request, *quantity);
     bool extraLine = request.printer.boolExtraLine;
-    const std::string output = renderTickets(rsOPER, builder, printer, *quantity, extraLine);
-    const bool written = device.write(output);
-    if (!device.close() || !written) {
-        messages.show(printerNotAvailable(printer.pname), MessageIcon::None);
-        return;  // no page reached the printer: the alternation stays
-    }
-    result.boolExtraLine = extraLine;
+    const bool sentAll = sendTickets(rsOPER, builder, printer, *quantity, output, extraLine, messages);
+    result.boolExtraLine = extraLine;  // the pages that were sent
+    if (sentAll && output.finish(messages))
+        result.preview = output.takePreview();
 }
 
 }  // namespace

@@ -1,0 +1,31 @@
+#pragma once
+// How far a print run has got, shared between the run (on the job's thread)
+// and the window that shows it; and the operator's wish to cancel, which the
+// run looks at between tickets.
+
+#include <atomic>
+
+enum class TicketUnit { Tickets, Pages };
+
+class PrintProgress {
+public:
+    void begin(int total, TicketUnit unit)
+    {
+        unit_ = unit;
+        sent_ = 0;
+        total_ = total;
+    }
+    void ticketSent() { ++sent_; }
+    void cancel() { cancelled_ = true; }
+
+    int sent() const { return sent_; }
+    int total() const { return total_; }
+    TicketUnit unit() const { return unit_; }
+    bool cancelled() const { return cancelled_; }
+
+private:
+    std::atomic<TicketUnit> unit_{TicketUnit::Tickets};
+    std::atomic<int> sent_{0};
+    std::atomic<int> total_{0};
+    std::atomic<bool> cancelled_{false};
+};
