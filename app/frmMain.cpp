@@ -301,7 +301,10 @@ void frmMain::cmdNestedParts_Click()
 void frmMain::closeEvent(QCloseEvent* event)
 {
     // A running command gets a moment to finish; one stuck in a call to the
-    // database or the printer is given up, so that closing always ends the program.
+    // database or the printer is given up, so that closing always ends the
+    // program. A print run is asked to stop at its next ticket first.
+    if (printProgress_)
+        printProgress_->cancelRun();
     commands_.finishOrAbandon(closingGrace);
     if (nested_)
         nested_->close();

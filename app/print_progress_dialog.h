@@ -24,6 +24,9 @@ public:
     PrintProgressDialog(QWidget& window, std::shared_ptr<PrintProgress> progress);
     ~PrintProgressDialog() override;
 
+    // Asks the run to stop at the next ticket, as Cancel does.
+    void cancelRun() { progress_->cancel(); }
+
     // The dialog, once shown.
     QProgressDialog* dialog() const { return dialog_; }
 

@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
+#include <ctime>
 #include <poll.h>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -16,6 +19,32 @@ namespace {
 
 std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// A FIFO whose reader has gone raises SIGPIPE on write, which would end the
+// program: the signal is blocked on this thread while writing, and one that
+// the write raised is taken off again, so that only EPIPE remains.
+class SigpipeBlocked {
+public:
+    SigpipeBlocked()
+    {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeBlocked()
+    {
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipe_, nullptr, &now) > 0) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t previous_;
+};
+
 class PathDestination : public PrinterDestination {
 public:
     PathDestination(int fd, std::chrono::milliseconds stallTimeout) : fd_(fd), stallTimeout_(stallTimeout) {}
@@ -23,6 +52,7 @@ public:
 
     void write(std::string_view bytes) override
     {
+        const SigpipeBlocked noSignal;
         auto deadline = std::chrono::steady_clock::now() + stallTimeout_;
         while (!bytes.empty()) {
             const ssize_t written = ::write(fd_, bytes.data(), bytes.size());

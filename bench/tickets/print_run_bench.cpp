@@ -2,14 +2,25 @@
 // and 2,000 operation rows with mixed types, HELP rows and repeated numbers
 // (scripts/bench generates them as orders 200 and 2000 at location ST).
 // Each run queries the operations, the item and the successor candidates,
-// builds every ticket and writes the file, as the button does.
+// builds every ticket and writes the file, as the button does. The Zebra run
+// of 2,000 operations also goes to a network printer on 127.0.0.1 that reads
+// as fast as it can.
 
 #include "bench/app/bench_session.h"
 #include "tickets/print_run.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -46,14 +57,81 @@ private:
     std::filesystem::path folder_;
 };
 
-void printAll(benchmark::State& bench, const char* order, Printer printer)
+// A Zebra printer on 127.0.0.1 that answers ~HS healthy and reads every job
+// as fast as it can, one connection after another.
+class DiscardingPrinter {
+public:
+    DiscardingPrinter()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 4) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~DiscardingPrinter()
+    {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    DiscardingPrinter(const DiscardingPrinter&) = delete;
+    DiscardingPrinter& operator=(const DiscardingPrinter&) = delete;
+
+    std::string address() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+    double lastJobBytes() const { return static_cast<double>(lastJob_); }
+
+private:
+    void serve()
+    {
+        static const std::string healthy =
+            "\x02" "030,0,0,1245,000,0,0,0,000,0,0,0\x03\r\n"
+            "\x02" "001,0,0,0,1,2,6,0,00000000,1,000\x03\r\n"
+            "\x02" "1234,0\x03\r\n";
+        while (!stop_) {
+            pollfd entry{listener_, POLLIN, 0};
+            if (::poll(&entry, 1, 50) <= 0)
+                continue;
+            const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                continue;
+            std::size_t total = 0;
+            char buffer[65536];
+            for (ssize_t got; (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0;) {
+                if (total == 0 && std::string_view(buffer, static_cast<std::size_t>(got)).starts_with("~HS"))
+                    ::send(connection, healthy.data(), healthy.size(), MSG_NOSIGNAL);
+                total += static_cast<std::size_t>(got);
+            }
+            lastJob_ = total;
+            ::close(connection);
+        }
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> lastJob_{0};
+    std::thread thread_;
+};
+
+void printAll(benchmark::State& bench, const char* order, Printer printer, bool toSocket = false)
 {
     BenchSession& session = benchSession();
     if (!locateOrSkip(bench, session, {order, "ST", "0"}))
         return;
     const PrinterFile file;
+    std::optional<DiscardingPrinter> network;
+    if (toSocket)
+        network.emplace();
     PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
-                         {{file.path(), printer == Printer::Epson, printer == Printer::Zebra}}};
+                         {{toSocket ? network->address() : file.path(), printer == Printer::Epson,
+                           printer == Printer::Zebra}}};
     for (auto _ : bench) {
         const PrintResult result = printTickets(session.db, request);
         if (!result.messages.empty())
@@ -61,7 +139,8 @@ void printAll(benchmark::State& bench, const char* order, Printer printer)
         request.printer.boolExtraLine = result.boolExtraLine;
     }
     bench.counters["tickets"] = static_cast<double>(session.located.operations.size());
-    bench.counters["bytes"] = file.bytes();
+    const double bytes = toSocket ? network->lastJobBytes() : file.bytes();
+    bench.counters["bytes"] = bytes;
 }
 
 }  // namespace
@@ -69,6 +148,8 @@ void printAll(benchmark::State& bench, const char* order, Printer printer)
 BENCHMARK_CAPTURE(printAll, zebra_200_operations, "200", Printer::Zebra)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, zebra_2000_operations, "2000", Printer::Zebra)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(printAll, zebra_2000_operations_socket, "2000", Printer::Zebra, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, epson_2000_operations, "2000", Printer::Epson)
     ->Unit(benchmark::kMillisecond);

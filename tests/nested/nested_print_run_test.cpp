@@ -116,7 +116,8 @@ TEST_F(NestedPrintRun, ReportsAFailedWrite)
     startLocated();
     printer().pname = "/dev/full";
     print(operation20(), typed());
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
+    EXPECT_THAT(messages.texts(),
+                ElementsAre("The printer /dev/full is not available.\n0 of 1 tickets were sent."));
 }
 
 TEST_F(NestedPrintRun, RefusesWhenALaterLocateFoundNoOrder)

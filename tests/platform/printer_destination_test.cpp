@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,10 +61,17 @@ TEST(PathDestination, UnopenableNamesAndAFifoWithoutReaderAreRefusedInTime)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
-TEST(PathDestination, AFullDeviceFailsTheWrite)
+TEST(PathDestination, AFullDeviceOrAFifoWhoseReaderLeftFailsTheWriteWithoutASignal)
 {
-    auto destination = openDestination("/dev/full", shortLimits());
-    EXPECT_THROW(destination->write("^XA"), PrinterError);
+    auto full = openDestination("/dev/full", shortLimits());
+    EXPECT_THROW(full->write("^XA"), PrinterError);
+
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    auto fifo = openDestination(dir.file("fifo"), shortLimits());
+    ::close(reader);
+    EXPECT_THROW(fifo->write("^XA"), PrinterError);
 }
 
 TEST(SocketDestination, DeliversEveryByteAndWaitsForThePrinterToClose)

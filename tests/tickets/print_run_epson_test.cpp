@@ -142,7 +142,8 @@ TEST_F(PrintRunEpson, RunThatReachesNoPrinterLeavesTheAlternationAlone)
     locate("12345");
     printer().pname = "/dev/full";
     print("20", "1");
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
+    EXPECT_THAT(messages.texts(),
+                ElementsAre("The printer /dev/full is not available.\n0 of 1 pages were sent."));
     printer().pname = printerFile();
     print("20", "1");
     EXPECT_THAT(barRowsPerPage(), ElementsAre(13u));

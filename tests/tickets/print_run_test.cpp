@@ -227,13 +227,14 @@ TEST_F(PrintRun, SecondPressDuringARunIsIgnored)
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(PrintRun, FailedWriteIsReported)
+TEST_F(PrintRun, FailedWriteIsReportedWithTheCount)
 {
     start();
     locate("12345");
     printer().pname = "/dev/full";
     print("All", "1");
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer /dev/full is not available."));
+    EXPECT_THAT(messages.texts(),
+                ElementsAre("The printer /dev/full is not available.\n0 of 4 tickets were sent."));
 }
 
 }  // namespace
