@@ -59,10 +59,20 @@ void PrintStream::begin(int total, TicketUnit unit)
         progress_->begin(total, unit);
 }
 
-std::string PrintStream::countLine() const
+namespace {
+// More than any connection's send queue holds.
+constexpr std::uint64_t unsettledWindow = std::uint64_t{64} << 20;
+}  // namespace
+
+std::string PrintStream::countLine(std::uint64_t unconfirmedBytes) const
 {
+    const std::uint64_t confirmed = bytesSent_ - std::min(unconfirmedBytes, bytesSent_);
+    int reached = settled_;
+    for (const std::uint64_t end : ticketEnds_)
+        reached += end <= confirmed ? 1 : 0;
     // A spooled job that is abandoned is cancelled: none of it prints.
-    const int reached = destination_ && !destination_->keepsPartialOutput() ? 0 : sent_;
+    if (destination_ && !destination_->keepsPartialOutput())
+        reached = 0;
     return std::to_string(reached) + " of " + std::to_string(total_) +
            (unit_ == TicketUnit::Pages ? " pages were sent." : " tickets were sent.");
 }
@@ -80,7 +90,12 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
         fail(error, messages);
         return false;
     }
-    ++sent_;
+    bytesSent_ += ticket.size();
+    ticketEnds_.push_back(bytesSent_);
+    while (ticketEnds_.front() + unsettledWindow < bytesSent_) {
+        ticketEnds_.pop_front();
+        ++settled_;
+    }
     if (progress_)
         progress_->ticketSent();
     return true;
@@ -107,7 +122,7 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 {
     const std::string& text =
         error.operatorText().empty() ? printerNotAvailable(printer_.pname) : error.operatorText();
-    messages.show(text + "\n" + countLine(), MessageIcon::None);
+    messages.show(text + "\n" + countLine(destination_->unconfirmedBytes()), MessageIcon::None);
     destination_.reset();
 }
 

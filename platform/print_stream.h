@@ -9,6 +9,8 @@
 #include "platform/printer_destination.h"
 #include "platform/printer_settings.h"
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,20 +39,22 @@ public:
     // Completes the job. False, with the message shown, when that fails.
     bool finish(MessageBox& messages);
 
-    int sent() const { return sent_; }
-
     // The output a preview: destination kept, after finish.
     std::optional<std::string> takePreview();
 
 private:
     bool checkZebraStatus(MessageBox& messages);
-    std::string countLine() const;
+    std::string countLine(std::uint64_t unconfirmedBytes = 0) const;
     void fail(const PrinterError& error, MessageBox& messages);
 
     PrinterSettings printer_;
     std::shared_ptr<PrintProgress> progress_;
     std::unique_ptr<PrinterDestination> destination_;
-    int sent_ = 0;
+    // Where the recent tickets end in the stream, for counting those that a
+    // failing printer confirmed; tickets further back are settled.
+    std::uint64_t bytesSent_ = 0;
+    std::deque<std::uint64_t> ticketEnds_;
+    int settled_ = 0;
     int total_ = 0;
     TicketUnit unit_ = TicketUnit::Tickets;
 };

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,6 +59,11 @@ public:
     // Whether bytes written before an abandoned job still reach the printer
     // (false for a spooled job, which abandoning cancels).
     virtual bool keepsPartialOutput() const { return true; }
+
+    // After write threw: how many of the bytes of earlier, whole writes the
+    // printer never confirmed (a network printer's unacknowledged bytes,
+    // which are dropped rather than sent late).
+    virtual std::uint64_t unconfirmedBytes() const { return 0; }
 
     // A two-way connection can carry a status request: sends request and
     // returns what arrived until complete(received) or timeout.

@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,36 +63,48 @@ public:
     SocketDestination(int fd, const DestinationLimits& limits) : fd_(fd), limits_(limits) {}
     ~SocketDestination() override
     {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ < 0)
+            return;
+        if (failed_) {
+            // Reset rather than close: bytes still queued must not reach the
+            // printer later, after the run has reported them as not sent.
+            const linger reset{1, 0};
+            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        ::close(fd_);
     }
 
     void write(std::string_view bytes) override
     {
+        std::size_t accepted = 0;
         auto deadline = Clock::now() + limits_.stallTimeout;
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        while (accepted < bytes.size()) {
+            const ssize_t sent =
+                ::send(fd_, bytes.data() + accepted, bytes.size() - accepted, MSG_NOSIGNAL);
             if (sent > 0) {
-                bytes.remove_prefix(static_cast<std::size_t>(sent));
+                accepted += static_cast<std::size_t>(sent);
                 deadline = Clock::now() + limits_.stallTimeout;
                 continue;
             }
             if (sent < 0 && errno == EINTR)
                 continue;
             if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                throw PrinterError(systemError("send"));
+                failWrite(systemError("send"), lastQueued_);
             if (!waitFor(fd_, POLLOUT, deadline))
-                throw PrinterError("no byte accepted for " +
-                                   std::to_string(limits_.stallTimeout.count()) + " ms");
+                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms",
+                          queued() - std::min(queued(), accepted));
         }
+        lastQueued_ = queued();
     }
+
+    std::uint64_t unconfirmedBytes() const override { return unconfirmed_; }
 
     // Ends the sending side, then lets the printer take the job in and
     // close; one that keeps the connection open is left after closeWait.
     void finish() override
     {
         if (::shutdown(fd_, SHUT_WR) != 0)
-            throw PrinterError(systemError("shutdown"));
+            failWrite(systemError("shutdown"), lastQueued_);
         const auto deadline = Clock::now() + limits_.closeWait;
         char discard[512];
         while (waitFor(fd_, POLLIN, deadline)) {
@@ -98,7 +112,7 @@ public:
             if (received == 0)
                 break;
             if (received < 0 && errno != EINTR && errno != EAGAIN)
-                throw PrinterError(systemError("recv"));
+                failWrite(systemError("recv"), lastQueued_);
         }
         ::close(fd_);
         fd_ = -1;
@@ -130,8 +144,27 @@ public:
     }
 
 private:
+    // Bytes in the send queue that the printer has not acknowledged.
+    std::uint64_t queued() const
+    {
+        int count = 0;
+        return ::ioctl(fd_, SIOCOUTQ, &count) == 0 && count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    }
+
+    // A reset connection has dropped its queue: what it held after the last
+    // whole write is all that is known of it.
+    [[noreturn]] void failWrite(const std::string& detail, std::uint64_t unconfirmed)
+    {
+        failed_ = true;
+        unconfirmed_ = unconfirmed;
+        throw PrinterError(detail);
+    }
+
     int fd_;
     DestinationLimits limits_;
+    std::uint64_t lastQueued_ = 0;
+    std::uint64_t unconfirmed_ = 0;
+    bool failed_ = false;
 };
 
 // Connects to one address, waiting at most until deadline. The socket, or -1

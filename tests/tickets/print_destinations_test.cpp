@@ -114,12 +114,12 @@ TEST_F(PrintDestinations, AClosedPortIsNotAvailable)
 TEST_F(PrintDestinations, APrinterThatStopsReadingEndsTheRunWithTheCount)
 {
     startLocated("EPSON");
-    LoopbackPrinter network({.reads = false});
+    LoopbackPrinter network({.statusReply = {}, .reads = false});
     printer().pname = network.address();
-    print("All", "250");
+    print("All", "250");  // megabytes more than the connection holds
     const int sent = sentCount("1000", "pages");
-    EXPECT_GT(sent, 0);
-    EXPECT_LT(sent, 1000);
+    EXPECT_GE(sent, 0);
+    EXPECT_LT(sent, 20) << "pages left queued on this side are not counted as sent";
     EXPECT_THAT(messages.shown[0].text,
                 ::testing::StartsWith("The printer " + network.address() + " is not available.\n"));
 }
@@ -128,9 +128,11 @@ TEST_F(PrintDestinations, APrinterThatClosesPartWayEndsTheRunWithTheCount)
 {
     startLocated("EPSON");
     const std::string whole = fileOutput("All", "500");
-    LoopbackPrinter network({.closeAfter = 40'000});
+    LoopbackPrinter network({.statusReply = {}, .reads = true, .closeAfter = 40'000});
     printer().pname = network.address();
     print("All", "500");  // more than the connection's buffers hold
+    // The count can only go by what the printer's side acknowledged, which
+    // may include bytes it dropped unread when it closed.
     const int sent = sentCount("2000", "pages");
     EXPECT_GE(sent, 0);
     EXPECT_LT(sent, 2000);
