@@ -129,9 +129,11 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     std::optional<DiscardingPrinter> network;
     if (toSocket)
         network.emplace();
-    PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
-                         {{toSocket ? network->address() : file.path(), printer == Printer::Epson,
-                           printer == Printer::Zebra}}};
+    PrinterSettings settings;
+    settings.pname = toSocket ? network->address() : file.path();
+    settings.boolEpson = printer == Printer::Epson;
+    settings.boolZebra = printer == Printer::Zebra;
+    PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR, {settings, false}, nullptr};
     for (auto _ : bench) {
         const PrintResult result = printTickets(session.db, request);
         if (!result.messages.empty())

@@ -98,14 +98,14 @@ TEST(SocketDestination, AClosedPortIsRefusedAtOnce)
 
 TEST(SocketDestination, APrinterThatNeverReadsStallsTheWrite)
 {
-    LoopbackPrinter printer({.reads = false});
+    LoopbackPrinter printer({.statusReply = {}, .reads = false});
     auto destination = openDestination(printer.address(), shortLimits());
     EXPECT_GT(writeUntilRefused(*destination), 0u);
 }
 
 TEST(SocketDestination, APrinterThatClosesPartWayIsAnErrorNotASignal)
 {
-    LoopbackPrinter printer({.closeAfter = 100'000});
+    LoopbackPrinter printer({.statusReply = {}, .reads = true, .closeAfter = 100'000});
     auto destination = openDestination(printer.address(), shortLimits());
     EXPECT_GE(writeUntilRefused(*destination), 64u * 1024);
 }
