@@ -30,8 +30,11 @@ QByteArray zebraJobs(benchmark::State& bench, const QTemporaryDir& dir, const ch
     if (!locateOrSkip(bench, session, {order, "ST", "0"}))
         return {};
     const QString path = dir.filePath("printer.out");
+    PrinterSettings zebra;
+    zebra.pname = path.toStdString();
+    zebra.boolZebra = true;
     const PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
-                               {{path.toStdString(), false, true}}};
+                               {zebra, false}, nullptr};
     const PrintResult result = printTickets(session.db, request);
     if (!result.messages.empty()) {
         bench.SkipWithError(result.messages.front().text.c_str());
