@@ -54,10 +54,24 @@ frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent), comma
     layOutControls();
     setTabOrder();
     connectCommands();
+    previewHandler = [this](const std::string& bytes, bool zebra) { showInPreviewWindow(bytes, zebra); };
     cmbLocation->setFocus();
 }
 
-frmMain::~frmMain() { delete nested_.data(); }
+frmMain::~frmMain()
+{
+    delete nested_.data();
+    delete preview_.data();
+}
+
+void frmMain::showInPreviewWindow(const std::string& bytes, bool zebra)
+{
+    if (!preview_)
+        preview_ = new PreviewWindow(messages_);
+    preview_->showStream(QByteArray::fromStdString(bytes), zebra ? PrinterKind::Zebra : PrinterKind::Epson);
+    preview_->raise();
+    preview_->activateWindow();
+}
 
 void frmMain::createControls()
 {
@@ -308,6 +322,8 @@ void frmMain::closeEvent(QCloseEvent* event)
     commands_.finishOrAbandon(closingGrace);
     if (nested_)
         nested_->close();
+    if (preview_)
+        preview_->close();
     commands_.database().cn.close();
     event->accept();
 }

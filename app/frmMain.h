@@ -5,6 +5,7 @@
 
 #include "app/commands.h"
 #include "app/order_lookup.h"
+#include "app/preview_window.h"
 #include "app/print_progress_dialog.h"
 #include "nested/frmNested.h"
 #include "platform/message_box.h"
@@ -58,7 +59,11 @@ public:
 
     // Called with the output of a command that printed to preview: (the
     // bytes, and whether they are ZPL rather than ESC/P) once it has ended.
+    // By default it shows them in the preview window.
     std::function<void(const std::string& bytes, bool zebra)> previewHandler;
+
+    // The preview window, once a run to preview: has opened it.
+    PreviewWindow* previewWindow() const { return preview_; }
 
     // The progress dialog of the running print, once it shows.
     PrintProgressDialog* printProgress() const { return printProgress_.get(); }
@@ -90,10 +95,12 @@ private:
     void applyLocate(const LocateResult& result);
     std::shared_ptr<PrintProgress> watchPrinting();
     void showPreview(const std::optional<std::string>& preview);
+    void showInPreviewWindow(const std::string& bytes, bool zebra);
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
     Commands commands_;
     QPointer<frmNested> nested_;
+    QPointer<PreviewWindow> preview_;
     std::unique_ptr<PrintProgressDialog> printProgress_;
 };

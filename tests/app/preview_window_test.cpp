@@ -79,3 +79,25 @@ TEST_F(Preview, AFileThatCannotBeWrittenIsReported)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Preview, PrintingToPreviewOpensTheWindowAndTheNextRunReusesIt)
+{
+    dir.write("travcard.cfg", "PRINTER=preview:\r\nPRTTYPE=ZEBRA\r\n");
+    window = std::make_unique<frmMain>(&messages);
+    ASSERT_FALSE(window->Form_Load(dir.path()));
+    locate("12345");
+    print("All", "2");
+    PreviewWindow* shown = window->previewWindow();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->lblPosition->text(), "Label 1 of 4");
+
+    print("20", "1");
+    EXPECT_EQ(window->previewWindow(), shown);
+    EXPECT_EQ(shown->lblPosition->text(), "Label 1 of 1");
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+}  // namespace
