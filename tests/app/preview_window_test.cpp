@@ -1,6 +1,7 @@
 #include "app/preview_window.h"
 
 #include "tests/fixtures/main_window_fixture.h"
+#include "tests/fixtures/pdf_pages.h"
 
 #include <QFile>
 #include <QLabel>
@@ -9,18 +10,6 @@
 namespace {
 
 using ::testing::ElementsAre;
-
-int pdfPageCount(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray pdf = file.readAll();
-    int pages = 0;
-    for (qsizetype at = pdf.indexOf("/Type /Page"); at >= 0; at = pdf.indexOf("/Type /Page", at + 1))
-        pages += pdf.mid(at + 11, 1) != "s";
-    return pages;
-}
 
 class Preview : public MainWindowTest {
 protected:

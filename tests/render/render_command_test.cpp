@@ -1,5 +1,6 @@
 // travcard-render as an operator runs it: the built program on real files.
 
+#include "tests/fixtures/pdf_pages.h"
 #include "tests/render/ink.h"
 
 #include <QFile>
@@ -18,19 +19,6 @@ using ::testing::HasSubstr;
 
 constexpr const char* kTwoLabels = "^XA^FO50,50^A0N,40,30^FDONE^FS^XZ\r\n^XA^FO50,50^A0N,40,30^FDTWO^FS^PQ2^XZ\r\n";
 constexpr const char* kEpsonPage = "\r\n  OPERATION NO: 10\r\n\x0C";
-
-// Occurrences of "/Type /Page" that are not "/Type /Pages".
-int pdfPageCount(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray pdf = file.readAll();
-    int pages = 0;
-    for (qsizetype at = pdf.indexOf("/Type /Page"); at >= 0; at = pdf.indexOf("/Type /Page", at + 1))
-        pages += pdf.mid(at + 11, 1) != "s";
-    return pages;
-}
 
 class RenderCommand : public ::testing::Test {
 protected:
