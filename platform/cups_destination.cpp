@@ -34,6 +34,7 @@ public:
     }
 
     bool keepsPartialOutput() const override { return false; }
+    std::uint64_t confirmedBytes() const override { return 0; }
 
     void write(std::string_view bytes) override
     {

@@ -58,6 +58,7 @@ public:
             const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
             if (written > 0) {
                 bytes.remove_prefix(static_cast<std::size_t>(written));
+                written_ += static_cast<std::uint64_t>(written);
                 deadline = std::chrono::steady_clock::now() + stallTimeout_;
                 continue;
             }
@@ -70,6 +71,8 @@ public:
                                    std::to_string(stallTimeout_.count()) + " ms");
         }
     }
+
+    std::uint64_t confirmedBytes() const override { return written_; }
 
     void finish() override
     {
@@ -91,6 +94,7 @@ private:
 
     int fd_;
     std::chrono::milliseconds stallTimeout_;
+    std::uint64_t written_ = 0;
 };
 
 }  // namespace

@@ -15,7 +15,7 @@ public:
         sent_ = 0;
         total_ = total;
     }
-    void ticketSent() { ++sent_; }
+    void ticketsSent(int count) { sent_ += count; }
     void cancel() { cancelled_ = true; }
 
     int sent() const { return sent_; }

@@ -64,51 +64,75 @@ namespace {
 constexpr std::uint64_t unsettledWindow = std::uint64_t{64} << 20;
 }  // namespace
 
-std::string PrintStream::countLine(std::uint64_t unconfirmedBytes) const
+void PrintStream::settleCount(std::uint64_t confirmedBytes)
 {
-    const std::uint64_t confirmed = bytesSent_ - std::min(unconfirmedBytes, bytesSent_);
     int reached = settled_;
     for (const std::uint64_t end : ticketEnds_)
-        reached += end <= confirmed ? 1 : 0;
+        reached += end <= confirmedBytes ? 1 : 0;
     // A spooled job that is abandoned is cancelled: none of it prints.
     if (destination_ && !destination_->keepsPartialOutput())
         reached = 0;
-    return std::to_string(reached) + " of " + std::to_string(total_) +
+    sent_ = reached;
+}
+
+std::string PrintStream::countLine() const
+{
+    return std::to_string(sent_) + " of " + std::to_string(total_) +
            (unit_ == TicketUnit::Pages ? " pages were sent." : " tickets were sent.");
 }
 
 bool PrintStream::send(std::string_view ticket, MessageBox& messages)
 {
     if (progress_ && progress_->cancelled()) {
+        settleCount(bytesSent_);
         messages.show("Printing cancelled: " + countLine(), MessageIcon::None);
         destination_.reset();
         return false;
     }
+    batch_.append(ticket);
+    ticketEnds_.push_back(bytesSent_ + batch_.size());
+    ++ticketsInBatch_;
+    return (batch_.size() < batchBytes && !printerIsSlow_) || sendBatch(messages);
+}
+
+bool PrintStream::sendBatch(MessageBox& messages)
+{
+    if (batch_.empty())
+        return true;
     try {
-        destination_->write(ticket);
+        const auto start = std::chrono::steady_clock::now();
+        destination_->write(batch_);
+        printerIsSlow_ = std::chrono::steady_clock::now() - start > slowWrite;
     } catch (const PrinterError& error) {
         fail(error, messages);
         return false;
     }
-    bytesSent_ += ticket.size();
-    ticketEnds_.push_back(bytesSent_);
+    bytesSent_ += batch_.size();
+    batch_.clear();
     while (ticketEnds_.front() + unsettledWindow < bytesSent_) {
         ticketEnds_.pop_front();
         ++settled_;
     }
+    sent_ += ticketsInBatch_;
     if (progress_)
-        progress_->ticketSent();
+        progress_->ticketsSent(ticketsInBatch_);
+    ticketsInBatch_ = 0;
     return true;
 }
 
 void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& messages)
 {
+    if (!sendBatch(messages))
+        return;
+    settleCount(bytesSent_);
     messages.show(text + "\n" + countLine(), icon);
     destination_.reset();
 }
 
 bool PrintStream::finish(MessageBox& messages)
 {
+    if (!sendBatch(messages))
+        return false;
     try {
         destination_->finish();
     } catch (const PrinterError& error) {
@@ -122,7 +146,8 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 {
     const std::string& text =
         error.operatorText().empty() ? printerNotAvailable(printer_.pname) : error.operatorText();
-    messages.show(text + "\n" + countLine(destination_->unconfirmedBytes()), MessageIcon::None);
+    settleCount(destination_->confirmedBytes());
+    messages.show(text + "\n" + countLine(), MessageIcon::None);
     destination_.reset();
 }
 

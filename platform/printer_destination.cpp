@@ -41,6 +41,7 @@ public:
                                    " MB of printer output; printing stopped.");
         captured_.append(bytes);
     }
+    std::uint64_t confirmedBytes() const override { return captured_.size(); }
     void finish() override { finished_ = true; }
     std::optional<std::string> takeCapture() override
     {

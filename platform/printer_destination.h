@@ -60,10 +60,10 @@ public:
     // (false for a spooled job, which abandoning cancels).
     virtual bool keepsPartialOutput() const { return true; }
 
-    // After write threw: how many of the bytes of earlier, whole writes the
-    // printer never confirmed (a network printer's unacknowledged bytes,
-    // which are dropped rather than sent late).
-    virtual std::uint64_t unconfirmedBytes() const { return 0; }
+    // After write threw: how many bytes of the job, counted from its first
+    // write, the printer is known to have taken. A network printer's
+    // unacknowledged bytes are not among them: they are dropped, not sent late.
+    virtual std::uint64_t confirmedBytes() const = 0;
 
     // A two-way connection can carry a status request: sends request and
     // returns what arrived until complete(received) or timeout.

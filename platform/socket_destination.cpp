@@ -89,22 +89,25 @@ public:
             if (sent < 0 && errno == EINTR)
                 continue;
             if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                failWrite(systemError("send"), lastQueued_);
-            if (!waitFor(fd_, POLLOUT, deadline))
+                failWrite(systemError("send"), confirmedBeforeReset());
+            if (!waitFor(fd_, POLLOUT, deadline)) {
+                const std::uint64_t taken = acceptedBefore_ + accepted;
                 failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms",
-                          queued() - std::min(queued(), accepted));
+                          taken - std::min(taken, queued()));
+            }
         }
+        acceptedBefore_ += accepted;
         lastQueued_ = queued();
     }
 
-    std::uint64_t unconfirmedBytes() const override { return unconfirmed_; }
+    std::uint64_t confirmedBytes() const override { return confirmed_; }
 
     // Ends the sending side, then lets the printer take the job in and
     // close; one that keeps the connection open is left after closeWait.
     void finish() override
     {
         if (::shutdown(fd_, SHUT_WR) != 0)
-            failWrite(systemError("shutdown"), lastQueued_);
+            failWrite(systemError("shutdown"), confirmedBeforeReset());
         const auto deadline = Clock::now() + limits_.closeWait;
         char discard[512];
         while (waitFor(fd_, POLLIN, deadline)) {
@@ -112,7 +115,7 @@ public:
             if (received == 0)
                 break;
             if (received < 0 && errno != EINTR && errno != EAGAIN)
-                failWrite(systemError("recv"), lastQueued_);
+                failWrite(systemError("recv"), confirmedBeforeReset());
         }
         ::close(fd_);
         fd_ = -1;
@@ -126,6 +129,7 @@ public:
         const auto deadline = Clock::now() + timeout;
         std::string received;
         write(request);
+        acceptedBefore_ -= request.size();  // not part of the job
         char buffer[512];
         while (!complete(received) && waitFor(fd_, POLLIN, deadline)) {
             const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -151,19 +155,26 @@ private:
         return ::ioctl(fd_, SIOCOUTQ, &count) == 0 && count > 0 ? static_cast<std::uint64_t>(count) : 0;
     }
 
-    // A reset connection has dropped its queue: what it held after the last
-    // whole write is all that is known of it.
-    [[noreturn]] void failWrite(const std::string& detail, std::uint64_t unconfirmed)
+    // What the printer acknowledged before a reset connection dropped its
+    // queue: of that queue, only what it held after the last whole write is
+    // known.
+    std::uint64_t confirmedBeforeReset() const
+    {
+        return acceptedBefore_ - std::min(acceptedBefore_, lastQueued_);
+    }
+
+    [[noreturn]] void failWrite(const std::string& detail, std::uint64_t confirmed)
     {
         failed_ = true;
-        unconfirmed_ = unconfirmed;
+        confirmed_ = confirmed;
         throw PrinterError(detail);
     }
 
     int fd_;
     DestinationLimits limits_;
-    std::uint64_t lastQueued_ = 0;
-    std::uint64_t unconfirmed_ = 0;
+    std::uint64_t acceptedBefore_ = 0;  // by the whole writes so far
+    std::uint64_t lastQueued_ = 0;      // in the send queue after the last whole write
+    std::uint64_t confirmed_ = 0;
     bool failed_ = false;
 };
 

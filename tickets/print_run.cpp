@@ -124,10 +124,10 @@ int ticketCount(const odbc::ResultSet& rsOPER, const PrinterSettings& printer,
 
 // Every ticket of rsOPER, in the order the database returned the rows: one
 // Zebra job per operation (the printer makes the copies), or one EPSON page
-// per copy. Each is sent as soon as it is built; extraLine follows the pages
-// sent. False when the run stopped early (the message is shown).
+// per copy, starting with the alternation extraLine. Each is sent as soon as
+// it is built. False when the run stopped early (the message is shown).
 bool sendTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder, const PrinterSettings& printer,
-                 const Quantity& quantity, PrintStream& output, bool& extraLine, MessageBox& messages)
+                 const Quantity& quantity, PrintStream& output, bool extraLine, MessageBox& messages)
 {
     std::optional<RvBarCode> barcode;
     output.begin(ticketCount(rsOPER, printer, quantity),
@@ -141,17 +141,15 @@ bool sendTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder, const Pr
         for (int copy = 1; copy <= quantity.copies; ++copy) {
             if (!barcode)
                 barcode.emplace();
-            bool nextExtraLine = extraLine;
             std::string page;
             try {
-                page = epsonPage(ticket, *barcode, nextExtraLine);
+                page = epsonPage(ticket, *barcode, extraLine);
             } catch (const std::length_error& error) {
                 output.stop(error.what(), MessageIcon::Critical, messages);
                 return false;
             }
             if (!output.send(page, messages))
                 return false;
-            extraLine = nextExtraLine;
         }
     }
     return true;
@@ -189,10 +187,13 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
 
     const RunRows rows{request.rsHDR, rsITEM, rsOPERNEXT};
     const TicketBuilder builder(rows, request, *quantity);
-    bool extraLine = request.printer.boolExtraLine;
+    const bool extraLine = request.printer.boolExtraLine;
     const bool sentAll = sendTickets(rsOPER, builder, printer, *quantity, output, extraLine, messages);
-    result.boolExtraLine = extraLine;  // the pages that were sent
-    if (sentAll && output.finish(messages))
+    const bool finished = sentAll && output.finish(messages);
+    // Each page sent flips the alternation.
+    const bool oddPagesSent = printer.boolEpson && output.ticketsSent() % 2 == 1;
+    result.boolExtraLine = extraLine != oddPagesSent;
+    if (finished)
         result.preview = output.takePreview();
 }
 
