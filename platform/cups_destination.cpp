@@ -3,21 +3,93 @@
 // finds (CUPS_SERVER, client.conf, or the local scheduler). A job abandoned
 // before it is finished is cancelled, so nothing of it prints.
 
+//
+// libcups is loaded when a cups: printer is first opened, not linked: with
+// the libraries it pulls in (TLS, Kerberos, DNS-SD) it would add about 9 ms to
+// every start of the program, most of which never print through CUPS.
+
 #include "platform/printer_destination.h"
 
 #include <cups/cups.h>
+#include <dlfcn.h>
 
 namespace destinations {
 namespace {
 
 constexpr const char* jobTitle = "travcard";
+constexpr const char* cupsLibraryName = "libcups.so.2";
+
+// The libcups calls used here, typed by the library's own header.
+struct Cups {
+    decltype(&::cupsServer) cupsServer;
+    decltype(&::ippPort) ippPort;
+    decltype(&::cupsEncryption) cupsEncryption;
+    decltype(&::cupsLastErrorString) cupsLastErrorString;
+    decltype(&::httpConnect2) httpConnect2;
+    decltype(&::httpSetTimeout) httpSetTimeout;
+    decltype(&::httpClose) httpClose;
+    decltype(&::cupsCreateJob) cupsCreateJob;
+    decltype(&::cupsStartDocument) cupsStartDocument;
+    decltype(&::cupsWriteRequestData) cupsWriteRequestData;
+    decltype(&::cupsFinishDocument) cupsFinishDocument;
+    decltype(&::cupsCancelJob2) cupsCancelJob2;
+};
+
+template <typename Function>
+void resolve(void* library, const char* name, Function& function, std::string& missing)
+{
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    if (!function && missing.empty())
+        missing = std::string("no ") + name + " in " + cupsLibraryName;
+}
+
+struct LoadedCups {
+    Cups calls{};
+    std::string error;  // empty when every call was found
+};
+
+LoadedCups loadCups()
+{
+    LoadedCups loaded;
+    // Never closed: jobs may be under way on other threads until the end.
+    void* library = ::dlopen(cupsLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* detail = ::dlerror();
+        loaded.error = detail ? detail : std::string(cupsLibraryName) + " cannot be loaded";
+        return loaded;
+    }
+    Cups& c = loaded.calls;
+    std::string& missing = loaded.error;
+    resolve(library, "cupsServer", c.cupsServer, missing);
+    resolve(library, "ippPort", c.ippPort, missing);
+    resolve(library, "cupsEncryption", c.cupsEncryption, missing);
+    resolve(library, "cupsLastErrorString", c.cupsLastErrorString, missing);
+    resolve(library, "httpConnect2", c.httpConnect2, missing);
+    resolve(library, "httpSetTimeout", c.httpSetTimeout, missing);
+    resolve(library, "httpClose", c.httpClose, missing);
+    resolve(library, "cupsCreateJob", c.cupsCreateJob, missing);
+    resolve(library, "cupsStartDocument", c.cupsStartDocument, missing);
+    resolve(library, "cupsWriteRequestData", c.cupsWriteRequestData, missing);
+    resolve(library, "cupsFinishDocument", c.cupsFinishDocument, missing);
+    resolve(library, "cupsCancelJob2", c.cupsCancelJob2, missing);
+    return loaded;
+}
+
+// Throws PrinterError when libcups is not installed.
+const Cups& cups()
+{
+    static const LoadedCups loaded = loadCups();
+    if (!loaded.error.empty())
+        throw PrinterError(loaded.error);
+    return loaded.calls;
+}
 
 int giveUp(http_t*, void*) { return 0; }
 
-std::string cupsError(const std::string& what) { return what + ": " + cupsLastErrorString(); }
+std::string cupsError(const std::string& what) { return what + ": " + cups().cupsLastErrorString(); }
 
 struct HttpClose {
-    void operator()(http_t* http) const { httpClose(http); }
+    void operator()(http_t* http) const { cups().httpClose(http); }
 };
 using Http = std::unique_ptr<http_t, HttpClose>;
 
@@ -30,7 +102,7 @@ public:
     ~CupsDestination() override
     {
         if (!finished_)
-            cupsCancelJob2(http_.get(), queue_.c_str(), job_, 0);
+            cups().cupsCancelJob2(http_.get(), queue_.c_str(), job_, 0);
     }
 
     bool keepsPartialOutput() const override { return false; }
@@ -39,21 +111,21 @@ public:
     void write(std::string_view bytes) override
     {
         if (!documentStarted_) {
-            if (cupsStartDocument(http_.get(), queue_.c_str(), job_, jobTitle, CUPS_FORMAT_RAW, 1) !=
+            if (cups().cupsStartDocument(http_.get(), queue_.c_str(), job_, jobTitle, CUPS_FORMAT_RAW, 1) !=
                 HTTP_STATUS_CONTINUE)
                 throw PrinterError(cupsError("start the document on " + queue_));
             documentStarted_ = true;
         }
         if (bytes.empty())
             return;
-        if (cupsWriteRequestData(http_.get(), bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE)
+        if (cups().cupsWriteRequestData(http_.get(), bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE)
             throw PrinterError(cupsError("send to " + queue_));
     }
 
     void finish() override
     {
         write({});
-        if (cupsFinishDocument(http_.get(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
+        if (cups().cupsFinishDocument(http_.get(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
             throw PrinterError(cupsError("finish the job on " + queue_));
         finished_ = true;
     }
@@ -72,13 +144,13 @@ std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue, cons
 {
     if (queue.empty())
         throw PrinterError("no CUPS queue named");
-    Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+    Http http(cups().httpConnect2(cups().cupsServer(), cups().ippPort(), nullptr, AF_UNSPEC, cups().cupsEncryption(), 1,
                            static_cast<int>(limits.connectTimeout.count()), nullptr));
     if (!http)
-        throw PrinterError(std::string("cannot reach the CUPS server ") + cupsServer());
-    httpSetTimeout(http.get(), std::chrono::duration<double>(limits.stallTimeout).count(), giveUp,
+        throw PrinterError(std::string("cannot reach the CUPS server ") + cups().cupsServer());
+    cups().httpSetTimeout(http.get(), std::chrono::duration<double>(limits.stallTimeout).count(), giveUp,
                    nullptr);
-    const int job = cupsCreateJob(http.get(), queue.c_str(), jobTitle, 0, nullptr);
+    const int job = cups().cupsCreateJob(http.get(), queue.c_str(), jobTitle, 0, nullptr);
     if (job == 0)
         throw PrinterError(cupsError("create a job on " + queue));
     return std::make_unique<CupsDestination>(std::move(http), queue, job);
