@@ -102,7 +102,7 @@ bool PrintStream::sendBatch(MessageBox& messages)
     try {
         const auto start = std::chrono::steady_clock::now();
         destination_->write(batch_);
-        printerIsSlow_ = std::chrono::steady_clock::now() - start > slowWrite;
+        printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - start > slowWrite;
     } catch (const PrinterError& error) {
         fail(error, messages);
         return false;

@@ -6,8 +6,9 @@
 //
 // While the printer takes bytes as fast as they come, tickets are handed on
 // in batches: a write per ticket costs more in system calls than building the
-// ticket does. Once a write has had to wait, tickets go one at a time, so that
-// Cancel still takes effect at the next ticket on a slow printer.
+// ticket does. Once a write has had to wait, tickets go one at a time for the
+// rest of the run, so that Cancel still takes effect at the next ticket on a
+// slow printer.
 
 #include "platform/message_box.h"
 #include "platform/print_progress.h"
@@ -50,7 +51,7 @@ public:
 
     // Tickets are kept until they fill this many bytes...
     static constexpr std::size_t batchBytes = 64 * 1024;
-    // ...unless the last write took longer than this.
+    // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
 
     // How many tickets reached the printer whole, as far as is known.
