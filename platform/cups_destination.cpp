@@ -2,7 +2,6 @@
 // holds it while the printer is off or busy. The server is the one libcups
 // finds (CUPS_SERVER, client.conf, or the local scheduler). A job abandoned
 // before it is finished is cancelled, so nothing of it prints.
-
 //
 // libcups is loaded when a cups: printer is first opened, not linked: with
 // the libraries it pulls in (TLS, Kerberos, DNS-SD) it would add about 9 ms to
@@ -144,13 +143,14 @@ std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue, cons
 {
     if (queue.empty())
         throw PrinterError("no CUPS queue named");
-    Http http(cups().httpConnect2(cups().cupsServer(), cups().ippPort(), nullptr, AF_UNSPEC, cups().cupsEncryption(), 1,
-                           static_cast<int>(limits.connectTimeout.count()), nullptr));
+    const Cups& api = cups();
+    Http http(api.httpConnect2(api.cupsServer(), api.ippPort(), nullptr, AF_UNSPEC, api.cupsEncryption(), 1,
+                               static_cast<int>(limits.connectTimeout.count()), nullptr));
     if (!http)
-        throw PrinterError(std::string("cannot reach the CUPS server ") + cups().cupsServer());
-    cups().httpSetTimeout(http.get(), std::chrono::duration<double>(limits.stallTimeout).count(), giveUp,
-                   nullptr);
-    const int job = cups().cupsCreateJob(http.get(), queue.c_str(), jobTitle, 0, nullptr);
+        throw PrinterError(std::string("cannot reach the CUPS server ") + api.cupsServer());
+    api.httpSetTimeout(http.get(), std::chrono::duration<double>(limits.stallTimeout).count(), giveUp,
+                       nullptr);
+    const int job = api.cupsCreateJob(http.get(), queue.c_str(), jobTitle, 0, nullptr);
     if (job == 0)
         throw PrinterError(cupsError("create a job on " + queue));
     return std::make_unique<CupsDestination>(std::move(http), queue, job);
