@@ -18,20 +18,16 @@ namespace {
 constexpr const char* jobTitle = "travcard";
 constexpr const char* cupsLibraryName = "libcups.so.2";
 
-// The libcups calls used here, typed by the library's own header.
+// The libcups calls used here; each is typed by the library's own header.
+#define TRAVCARD_CUPS_CALLS(CALL)                                                                  \
+    CALL(cupsServer) CALL(ippPort) CALL(cupsEncryption) CALL(cupsLastErrorString) CALL(httpConnect2) \
+    CALL(httpSetTimeout) CALL(httpClose) CALL(cupsCreateJob) CALL(cupsStartDocument)              \
+    CALL(cupsWriteRequestData) CALL(cupsFinishDocument) CALL(cupsCancelJob2)
+
 struct Cups {
-    decltype(&::cupsServer) cupsServer;
-    decltype(&::ippPort) ippPort;
-    decltype(&::cupsEncryption) cupsEncryption;
-    decltype(&::cupsLastErrorString) cupsLastErrorString;
-    decltype(&::httpConnect2) httpConnect2;
-    decltype(&::httpSetTimeout) httpSetTimeout;
-    decltype(&::httpClose) httpClose;
-    decltype(&::cupsCreateJob) cupsCreateJob;
-    decltype(&::cupsStartDocument) cupsStartDocument;
-    decltype(&::cupsWriteRequestData) cupsWriteRequestData;
-    decltype(&::cupsFinishDocument) cupsFinishDocument;
-    decltype(&::cupsCancelJob2) cupsCancelJob2;
+#define TRAVCARD_DECLARE_CALL(name) decltype(&::name) name = nullptr;
+    TRAVCARD_CUPS_CALLS(TRAVCARD_DECLARE_CALL)
+#undef TRAVCARD_DECLARE_CALL
 };
 
 template <typename Function>
@@ -43,7 +39,7 @@ void resolve(void* library, const char* name, Function& function, std::string& m
 }
 
 struct LoadedCups {
-    Cups calls{};
+    Cups calls;
     std::string error;  // empty when every call was found
 };
 
@@ -57,20 +53,9 @@ LoadedCups loadCups()
         loaded.error = detail ? detail : std::string(cupsLibraryName) + " cannot be loaded";
         return loaded;
     }
-    Cups& c = loaded.calls;
-    std::string& missing = loaded.error;
-    resolve(library, "cupsServer", c.cupsServer, missing);
-    resolve(library, "ippPort", c.ippPort, missing);
-    resolve(library, "cupsEncryption", c.cupsEncryption, missing);
-    resolve(library, "cupsLastErrorString", c.cupsLastErrorString, missing);
-    resolve(library, "httpConnect2", c.httpConnect2, missing);
-    resolve(library, "httpSetTimeout", c.httpSetTimeout, missing);
-    resolve(library, "httpClose", c.httpClose, missing);
-    resolve(library, "cupsCreateJob", c.cupsCreateJob, missing);
-    resolve(library, "cupsStartDocument", c.cupsStartDocument, missing);
-    resolve(library, "cupsWriteRequestData", c.cupsWriteRequestData, missing);
-    resolve(library, "cupsFinishDocument", c.cupsFinishDocument, missing);
-    resolve(library, "cupsCancelJob2", c.cupsCancelJob2, missing);
+#define TRAVCARD_RESOLVE_CALL(name) resolve(library, #name, loaded.calls.name, loaded.error);
+    TRAVCARD_CUPS_CALLS(TRAVCARD_RESOLVE_CALL)
+#undef TRAVCARD_RESOLVE_CALL
     return loaded;
 }
 
