@@ -146,11 +146,13 @@ ResultSet::Value readColumn(const Handle& stmt, SQLUSMALLINT column)
                                           ? capacity
                                           : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
         const std::size_t piece = std::min(available, capacity);
+        if (rc == SQL_SUCCESS && value.empty())
+            return fromUtf16(buffer, piece);  // the whole value in one piece
         value.append(reinterpret_cast<const char16_t*>(buffer), piece);
         if (rc == SQL_SUCCESS)
             break;
     }
-    return QString::fromUtf16(value.data(), static_cast<qsizetype>(value.size())).toStdString();
+    return fromUtf16(reinterpret_cast<const SQLWCHAR*>(value.data()), value.size());
 }
 
 // Keeps bound parameter values alive until the statement has executed.

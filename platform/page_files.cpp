@@ -15,6 +15,9 @@ QPageSize printedSize(const QImage& image)
                      QPageSize::Millimeter, QString(), QPageSize::ExactMatch);
 }
 
+// Printers print ink or none: one bit a pixel keeps the files small and quick to write.
+QImage inkOnly(const QImage& image) { return image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither); }
+
 }  // namespace
 
 PdfPages::PdfPages(const QString& path) : path_(path) {}
@@ -23,7 +26,7 @@ PdfPages::~PdfPages() = default;
 
 bool PdfPages::add(const QImage& image)
 {
-    const QImage ink = image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+    const QImage ink = inkOnly(image);
     if (!writer_) {
         writer_ = std::make_unique<QPdfWriter>(path_);
         writer_->setCreator("travcard");
@@ -64,6 +67,5 @@ QString numberedPngPath(const QString& path, int pageNumber)
 
 bool savePng(const QImage& image, const QString& path)
 {
-    // Printers print ink or none: one bit a pixel keeps the files small and quick to write.
-    return image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither).save(path, "PNG");
+    return inkOnly(image).save(path, "PNG");
 }

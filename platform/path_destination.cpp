@@ -17,8 +17,6 @@
 namespace destinations {
 namespace {
 
-std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
 // A FIFO whose reader has gone raises SIGPIPE on write, which would end the
 // program: the signal is blocked on this thread while writing, and one that
 // the write raised is taken off again, so that only EPIPE remains.

@@ -1,6 +1,7 @@
 #include "platform/printer_destination.h"
 
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 
 std::string PrinterDestination::request(std::string_view, const std::function<bool(std::string_view)>&,
@@ -10,6 +11,8 @@ std::string PrinterDestination::request(std::string_view, const std::function<bo
 }
 
 namespace destinations {
+
+std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
 bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
 {

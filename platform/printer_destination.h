@@ -8,6 +8,7 @@
 // DestinationLimits; a destination that cannot be reached or written throws
 // PrinterError.
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +93,9 @@ std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort,
 std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue,
                                                   const DestinationLimits& limits);
 std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits);
+
+// "what: " and the system's words for error (errno unless given).
+std::string systemError(const std::string& what, int error = errno);
 
 // Waits for fd to become ready for events until deadline; false on time-out.
 bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline);

@@ -23,11 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* defaultPort = "9100";
 
-std::string systemError(const std::string& what, int error = errno)
-{
-    return what + ": " + std::strerror(error);
-}
-
 struct HostAndPort {
     std::string host;
     std::string port;
