@@ -107,9 +107,9 @@ QString quoted(std::string_view command)
 struct FieldInProgress {
     QPoint origin;
     std::optional<Orientation> orientation;
-    char fontName = '0';
-    int fontHeight = kDefaultFontHeight;
-    int fontWidth = kDefaultFontWidth;
+    // Unset until ^A: the format's ^CF default then applies.
+    std::optional<int> fontHeight;
+    std::optional<int> fontWidth;
     bool reverse = false;
     std::optional<char> hexIndicator;
     bool code39 = false;
@@ -120,6 +120,9 @@ struct FieldInProgress {
     bool interpretationAbove = false;
     std::string data;
     bool hasData = false;
+    std::optional<ZplBox> box;
+
+    bool drawsSomething() const { return hasData || box; }
 };
 
 class FormatInterpreter {
@@ -195,14 +198,14 @@ public:
     // The label as the format left it; a field without ^FS still prints.
     ZplLabel finish()
     {
-        if (field_.hasData)
+        if (field_.drawsSomething())
             endField();
         label_.width = width_;
         label_.length = length_;
         return std::move(label_);
     }
 
-    bool printsALabel() const { return !label_.fields.empty() || copiesGiven_ || field_.hasData; }
+    bool printsALabel() const { return !label_.fields.empty() || copiesGiven_ || field_.drawsSomething(); }
 
 private:
     int clampedNumber(std::string_view text, int fallback, int low, int high, const char* what)
@@ -221,13 +224,14 @@ private:
     {
         if (params.empty())
             return;
-        field_.fontName = params.front();
-        if (field_.fontName != '0')
-            warnings_.add(QString("font %1 is drawn with font 0").arg(QChar::fromLatin1(field_.fontName)));
+        const char fontName = params.front();
+        if (fontName != '0')
+            warnings_.add(QString("font %1 is drawn with font 0").arg(QChar::fromLatin1(fontName)));
         const auto parts = splitParameters(params.substr(1));
         field_.orientation = orientationOf(parameter(parts, 0));
-        field_.fontHeight = clampedNumber(parameter(parts, 1), defaultFontHeight_, 1, kMaxFontDots, "^A height");
-        field_.fontWidth = clampedNumber(parameter(parts, 2), field_.fontHeight, 1, kMaxFontDots, "^A width");
+        const int height = clampedNumber(parameter(parts, 1), defaultFontHeight_, 1, kMaxFontDots, "^A height");
+        field_.fontHeight = height;
+        field_.fontWidth = clampedNumber(parameter(parts, 2), height, 1, kMaxFontDots, "^A width");
     }
 
     void appendData(std::string_view data)
@@ -296,16 +300,16 @@ private:
         const int width = clampedNumber(parameter(parts, 0), thickness, thickness, kMaxCoordinate, "^GB width");
         const int height = clampedNumber(parameter(parts, 1), thickness, thickness, kMaxCoordinate, "^GB height");
         const auto colour = parameter(parts, 3);
-        box_ = ZplBox{QRect(field_.origin, QSize(width, height)), thickness,
+        field_.box = ZplBox{QRect(field_.origin, QSize(width, height)), thickness,
                       colour.empty() || colour.front() != 'W', false};
     }
 
     void endField()
     {
         const Orientation orientation = field_.orientation.value_or(defaultOrientation_);
-        if (box_) {
-            box_->reverse = field_.reverse;
-            label_.fields.emplace_back(*box_);
+        if (field_.box) {
+            field_.box->reverse = field_.reverse;
+            label_.fields.emplace_back(*field_.box);
         } else if (field_.code39) {
             if (field_.hasData)
                 label_.fields.emplace_back(code39Field());
@@ -315,13 +319,12 @@ private:
                 warnings_.add(QString("a field of %1 characters is cut to %2").arg(data.size()).arg(kMaxFieldCharacters));
                 data = data.substr(0, kMaxFieldCharacters);
             }
-            label_.fields.emplace_back(ZplText{field_.origin, orientation, field_.fontHeight,
-                                               field_.fontWidth, decoded(data), field_.reverse});
+            label_.fields.emplace_back(ZplText{field_.origin, orientation,
+                                               field_.fontHeight.value_or(defaultFontHeight_),
+                                               field_.fontWidth.value_or(defaultFontWidth_), decoded(data),
+                                               field_.reverse});
         }
-        box_.reset();
         field_ = FieldInProgress{};
-        field_.fontHeight = defaultFontHeight_;
-        field_.fontWidth = defaultFontWidth_;
     }
 
     ZplBarcode code39Field()
@@ -370,7 +373,6 @@ private:
     int defaultFontWidth_ = kDefaultFontWidth;
     Orientation defaultOrientation_ = Orientation::N;
     FieldInProgress field_;
-    std::optional<ZplBox> box_;
     ZplLabel label_;
     bool copiesGiven_ = false;
 };

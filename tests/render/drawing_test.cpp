@@ -133,6 +133,19 @@ TEST(ZplLabels, CopiesPerFormatAndFormatsThatPrintNothingAreSkipped)
     EXPECT_EQ(pages[1].copies, 1);
 }
 
+TEST(ZplLabels, CfSetsTheFontFromTheFirstFieldOnAndAClosingBoxNeedsNoFs)
+{
+    ZplReader reader("^XA^CF0,60,40^FO50,50^FDA^FS^FO50,150^FDB^FS^XZ");
+    const auto label = reader.next();
+    ASSERT_TRUE(label);
+    ASSERT_EQ(label->fields.size(), 2u);
+    for (const ZplField& field : label->fields) {
+        EXPECT_EQ(std::get<ZplText>(field).height, 60);
+        EXPECT_EQ(std::get<ZplText>(field).width, 40);
+    }
+    EXPECT_EQ(renderAll("^XA^FO10,10^GB100,100,3^XZ", PrinterKind::Zebra).size(), 1u);
+}
+
 TEST(EscpDrawing, PaperStepOf24UnitsMovesTheNextLine24Over216Inch)
 {
     const auto pages = renderAll("H\x1BJ\x18H", PrinterKind::Epson);
