@@ -69,8 +69,6 @@ void frmMain::showInPreviewWindow(const std::string& bytes, bool zebra)
     if (!preview_)
         preview_ = new PreviewWindow(messages_);
     preview_->showStream(QByteArray::fromStdString(bytes), zebra ? PrinterKind::Zebra : PrinterKind::Epson);
-    preview_->raise();
-    preview_->activateWindow();
 }
 
 void frmMain::createControls()

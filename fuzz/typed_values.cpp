@@ -10,15 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-bool endsWith(std::string_view text, std::string_view end)
-{
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider provider(data, size);
@@ -27,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view trimmed = text::trimSpaces(typed);
 
     const std::string key = orderKey(typed);
-    FUZZ_CHECK(endsWith(key, trimmed));
+    FUZZ_CHECK(std::string_view(key).ends_with(trimmed));
     FUZZ_CHECK(key.find_first_not_of(' ') == key.size() - trimmed.size() || trimmed.empty());
     FUZZ_CHECK(characterCount(key) >= orderKeyWidth);
 
-    FUZZ_CHECK(endsWith(zeroFilled(typed, width), trimmed));
+    FUZZ_CHECK(std::string_view(zeroFilled(typed, width)).ends_with(trimmed));
     FUZZ_CHECK(printedOrderNumber(typed).size() <= orderKeyWidth);
 
     if (const auto number = wholeNumber(typed))

@@ -1,6 +1,5 @@
 #include "render/printer_stream.h"
 
-#include <algorithm>
 #include <cctype>
 
 namespace travcard::render {
@@ -81,13 +80,5 @@ RenderedPage PageSet::draw(int index) const
     return drawEscpPage(std::get<EscpPage>(page));
 }
 
-bool PageSet::blank() const
-{
-    return std::ranges::all_of(pages_, [](const auto& page) {
-        if (const auto* label = std::get_if<ZplLabel>(&page))
-            return label->fields.empty();
-        return std::get<EscpPage>(page).empty();
-    });
-}
 
 }  // namespace travcard::render

@@ -44,7 +44,6 @@ public:
     int copies(int index) const;
     RenderedPage draw(int index) const;
     const QStringList& warnings() const { return warnings_; }
-    bool blank() const;  // nothing drawn on any page
 
 private:
     PrinterKind kind_ = PrinterKind::Zebra;

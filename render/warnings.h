@@ -13,7 +13,6 @@ class Warnings {
 public:
     void add(const QString& text);
     QStringList list() const;
-    bool empty() const { return entries_.empty(); }
 
 private:
     struct Entry {

@@ -2,6 +2,7 @@
 
 #include "barcode/encoders.h"
 #include "platform/codepage.h"
+#include "platform/text.h"
 #include "render/label_font.h"
 
 #include <QFontMetricsF>
@@ -28,21 +29,12 @@ constexpr int kDefaultFontWidth = 12;
 // The Code 39 character values for the mod-43 check character (ISO/IEC 16388, table 1).
 constexpr std::string_view kCode39Values = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-. $/+%";
 
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 std::vector<std::string_view> splitParameters(std::string_view params)
 {
     std::vector<std::string_view> parts;
     for (std::size_t start = 0;;) {
         const std::size_t comma = params.find(',', start);
-        parts.push_back(trimmed(params.substr(start, comma - start)));
+        parts.push_back(text::trimSpaces(params.substr(start, comma - start)));
         if (comma == std::string_view::npos)
             return parts;
         start = comma + 1;
@@ -375,12 +367,6 @@ private:
     FieldInProgress field_;
     ZplLabel label_;
     bool copiesGiven_ = false;
-};
-
-struct Command {
-    char prefix;
-    std::string name;       // upper case
-    std::string_view params;
 };
 
 }  // namespace

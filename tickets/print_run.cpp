@@ -208,8 +208,6 @@ PrintResult printTickets(DatabaseSession& db, const PrintRequest& request)
         runSteps(db, request, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
-    } catch (const std::length_error& error) {
-        messages.show(error.what(), MessageIcon::Critical);
     }
     result.messages = std::move(messages.shown);
     return result;

@@ -94,7 +94,6 @@ int main(int argc, char* argv[])
         clock.start();
         window.cmdPrint->click();
         const auto gap = longestTickGap(std::chrono::hours(1), [&] { return !window.commandRunning(); });
-        waitWhileRunning(window);
         const double seconds = clock.elapsed() / 1000.0;
         std::error_code error;
         const auto bytes = slowPrinter ? slowPrinter->finish().size() : std::filesystem::file_size(printerPath, error);

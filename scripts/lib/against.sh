@@ -27,20 +27,22 @@ against_build() {
   echo "$build"
 }
 
+# against_medians PROGRAM [OPTIONS...]: "RUN MS" for the median of five
+# repetitions of each of the program's runs, on the orders data source.
+against_medians() {
+  ODBCINI="$travcard_odbc_dir/orders-sqlite.ini" "$1" "${@:2}" --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true --benchmark_format=json 2>/dev/null |
+    jq -r '.benchmarks[] | select(.aggregate_name == "median") | "\(.run_name) \(.real_time)"'
+}
+
 # against_round LABEL BUILD: one round of every figure, appended as "FIGURE MS"
 # lines to bench-results/against-LABEL.txt.
 against_round() {
   local out="$results/against-$1.txt" build="$2" json="$results/against-round.json"
-  local orders="$travcard_odbc_dir/orders-sqlite.ini"
-  ODBCINI="$orders" "$build/bench/tickets/bench_print_run" \
-    --benchmark_filter='(zebra|epson)_2000_operations$' --benchmark_repetitions=5 \
-    --benchmark_report_aggregates_only=true --benchmark_format=json 2>/dev/null >"$json"
-  jq -r '.benchmarks[] | select(.aggregate_name == "median") | "\(.run_name) \(.real_time)"' "$json" >>"$out"
-  ODBCINI="$orders" "$build/bench/app/bench_locate" --benchmark_repetitions=5 \
-    --benchmark_report_aggregates_only=true --benchmark_format=json 2>/dev/null >"$json"
-  jq -r '.benchmarks[] | select(.aggregate_name == "median") | "\(.run_name) \(.real_time)"' "$json" >>"$out"
-  printf 'PRINTER=%s\r\nPRTTYPE=ZEBRA\r\n' "$results/startup-printer.out" \
-    >"$build/bench/app/travcard.cfg"
+  against_medians "$build/bench/tickets/bench_print_run" \
+    --benchmark_filter='(zebra|epson)_2000_operations$' >>"$out"
+  against_medians "$build/bench/app/bench_locate" >>"$out"
+  write_probe_config "$build/bench/app"
   ODBCINI="$travcard_odbc_dir/demo.ini" hyperfine -N --warmup 3 --runs 20 --export-json "$json" \
     "$build/bench/app/travcard_startup_probe" >/dev/null
   jq -r '.results[0] | "start-up \(.median * 1000)"' "$json" >>"$out"
