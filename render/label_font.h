@@ -6,8 +6,9 @@
 namespace travcard::render {
 
 // The condensed bold sans that stands in for the Zebra's scalable font 0:
-// TeX Gyre Heros Cn Bold (Debian package fonts-texgyre). Empty family when
-// it is not installed; the caller then warns and draws with Qt's default.
+// TeX Gyre Heros Cn Bold (Debian package fonts-texgyre, which the package
+// recommends). Empty family when it is not installed; labels are then drawn
+// with Qt's default sans.
 QString zebraFontFamily();
 
 // The monospaced font for EPSON draft text.

@@ -82,9 +82,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TRAVCARD_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# A driver for the plant's database, a font for the windows' texts, and
-# libcups, which PRINTER=cups:QUEUE loads when it is used.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | libsqliteodbc, fonts-dejavu-core, libcups2")
+# A driver for the plant's database, a font for the windows' texts, the
+# font that previews draw Zebra labels with, and libcups, which
+# PRINTER=cups:QUEUE loads when it is used.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | libsqliteodbc, fonts-dejavu-core, fonts-texgyre, libcups2")
 # isql to try the data source; a CUPS server for PRINTER=cups:QUEUE.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "unixodbc, cups")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${travcard_made}/debian/conffiles)
