@@ -1,8 +1,8 @@
 #include "app/command_line.h"
-#include "app/frmMain.h"
-#include "platform/program_dir.h"
+#include "ui/frmMain.h"
+#include <QCoreApplication>
 
-#include "platform/job_runner.h"
+#include "commands/job_runner.h"
 
 #include <QApplication>
 
@@ -20,7 +20,7 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         frmMain window;
-        if (const std::optional<int> exitStatus = window.Form_Load(programDirectory()))
+        if (const std::optional<int> exitStatus = window.Form_Load(QCoreApplication::applicationDirPath().toStdString()))
             return *exitStatus;
         window.show();
         status = app.exec();

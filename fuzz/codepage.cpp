@@ -3,7 +3,7 @@
 // the printer, so no value can end a line or start a printer command.
 
 #include "fuzz/check.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <cstdint>
 

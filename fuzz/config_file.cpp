@@ -2,7 +2,7 @@
 // the content, in order, without its ending; a value never spans lines.
 
 #include "fuzz/check.h"
-#include "platform/config_file.h"
+#include "config/config_file.h"
 
 #include <cstdint>
 

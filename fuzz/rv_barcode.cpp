@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string columns = columnsOf(expectedPattern(symbology, code));
     FUZZ_CHECK(row.size() == 4 + columns.size());
     FUZZ_CHECK(row.starts_with("\x1BL"));
-    FUZZ_CHECK(static_cast<unsigned char>(row[2]) + 256 * static_cast<unsigned char>(row[3]) == columns.size());
+    FUZZ_CHECK(static_cast<std::size_t>(static_cast<unsigned char>(row[2]) + 256 * static_cast<unsigned char>(row[3])) == columns.size());
     FUZZ_CHECK(row.substr(4) == columns);
     if (symbology == RvBarCode::kUpcEan) {
         FUZZ_CHECK(barcode.CheckDigit().size() == 1);

@@ -2,8 +2,8 @@
 // zero-filled barcode values, whole numbers and the quantity.
 
 #include "fuzz/check.h"
-#include "platform/text.h"
-#include "tickets/order_values.h"
+#include "text/text.h"
+#include "commands/order_values.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string key = orderKey(typed);
     FUZZ_CHECK(std::string_view(key).ends_with(trimmed));
     FUZZ_CHECK(key.find_first_not_of(' ') == key.size() - trimmed.size() || trimmed.empty());
-    FUZZ_CHECK(characterCount(key) >= orderKeyWidth);
+    FUZZ_CHECK(text::characterCount(key) >= orderKeyWidth);
 
     FUZZ_CHECK(std::string_view(zeroFilled(typed, width)).ends_with(trimmed));
     FUZZ_CHECK(printedOrderNumber(typed).size() <= orderKeyWidth);

@@ -3,7 +3,7 @@
 // put in words.
 
 #include "fuzz/check.h"
-#include "platform/zebra_status.h"
+#include "printing/zebra_status.h"
 
 #include <cstdint>
 

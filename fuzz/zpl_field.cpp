@@ -5,7 +5,7 @@
 // likewise stay one command.
 
 #include "fuzz/check.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "tickets/zebra_job.h"
 
 #include <optional>

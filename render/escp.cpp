@@ -1,6 +1,6 @@
 #include "render/escp.h"
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "render/label_font.h"
 
 #include <QPainter>

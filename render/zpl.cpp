@@ -1,8 +1,8 @@
 #include "render/zpl.h"
 
 #include "barcode/encoders.h"
-#include "platform/codepage.h"
-#include "platform/text.h"
+#include "text/codepage.h"
+#include "text/text.h"
 #include "render/label_font.h"
 
 #include <QFontMetricsF>

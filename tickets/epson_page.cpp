@@ -1,7 +1,7 @@
 #include "tickets/epson_page.h"
 
-#include "platform/codepage.h"
-#include "tickets/order_values.h"
+#include "text/codepage.h"
+#include "text/text.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string barBlock(const std::string& orderRow, const std::string& operationRo
 
 std::string epsonPage(const TicketData& t, RvBarCode& barcode, bool& extraLine)
 {
-    const std::size_t orderLength = characterCount(t.orderNo);
+    const std::size_t orderLength = text::characterCount(t.orderNo);
     const std::size_t orderPadding = orderLength < 9 ? 9 - orderLength : 0;
 
     std::string page = line("") + line(spaces(7) + "************* MOVE & IDENT CARD *************") +

@@ -1,6 +1,6 @@
 #include "tickets/zebra_job.h"
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace zpl {
 

@@ -1,6 +1,6 @@
 #include "bench/app/bench_session.h"
 
-#include "app/startup.h"
+#include "commands/startup.h"
 
 #include <string>
 
@@ -37,6 +37,6 @@ bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRe
 
 double rowsIn(BenchSession& session, const std::string& table)
 {
-    odbc::ResultSet count = session.db.cn.query("select count(*) from " + table);
+    odbc::ResultSet count = session.db.query("select count(*) from " + table);
     return std::stod(count.row(0).front().value_or("0"));
 }

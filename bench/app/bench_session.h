@@ -4,10 +4,10 @@
 // and a message box that records every message, so that a benchmark stops
 // at the first one instead of timing a refused command.
 
-#include "app/order_lookup.h"
-#include "app/startup.h"
-#include "platform/message_box.h"
-#include "platform/database_session.h"
+#include "commands/order_lookup.h"
+#include "commands/startup.h"
+#include "text/message_box.h"
+#include "db/database_session.h"
 
 #include <benchmark/benchmark.h>
 

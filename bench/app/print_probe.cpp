@@ -11,7 +11,7 @@
 // and the process's peak resident memory (VmHWM). ODBCINI selects the data
 // source, as for travcard.
 
-#include "app/frmMain.h"
+#include "ui/frmMain.h"
 #include "tests/fixtures/event_loop_probe.h"
 #include "tests/fixtures/fifo_reader.h"
 

@@ -6,8 +6,8 @@
 // for an operator that an unattended run does not have; the probe then ends
 // with the load step's exit status.
 
-#include "app/frmMain.h"
-#include "platform/program_dir.h"
+#include "ui/frmMain.h"
+#include <QCoreApplication>
 
 #include <QApplication>
 #include <QTimer>
@@ -29,7 +29,7 @@ int main(int argc, char* argv[])
     app.setApplicationName("travcard");
     StandardErrorMessages messages;
     frmMain window(&messages);
-    if (const std::optional<int> exitStatus = window.Form_Load(programDirectory()))
+    if (const std::optional<int> exitStatus = window.Form_Load(QCoreApplication::applicationDirPath().toStdString()))
         return *exitStatus;
     window.show();
     QTimer::singleShot(0, &app, &QCoreApplication::quit);

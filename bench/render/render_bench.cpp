@@ -5,9 +5,9 @@
 // label count.
 
 #include "bench/app/bench_session.h"
-#include "platform/page_files.h"
+#include "render/page_files.h"
 #include "render/printer_stream.h"
-#include "tickets/print_run.h"
+#include "commands/print_run.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,8 +31,8 @@ QByteArray zebraJobs(benchmark::State& bench, const QTemporaryDir& dir, const ch
         return {};
     const QString path = dir.filePath("printer.out");
     PrinterSettings zebra;
-    zebra.pname = path.toStdString();
-    zebra.boolZebra = true;
+    zebra.name = path.toStdString();
+    zebra.kind = PrinterKind::Zebra;
     const PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
                                {zebra, false}, nullptr};
     const PrintResult result = printTickets(session.db, request);

@@ -7,7 +7,7 @@
 // as fast as it can.
 
 #include "bench/app/bench_session.h"
-#include "tickets/print_run.h"
+#include "commands/print_run.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -130,15 +130,14 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     if (toSocket)
         network.emplace();
     PrinterSettings settings;
-    settings.pname = toSocket ? network->address() : file.path();
-    settings.boolEpson = printer == Printer::Epson;
-    settings.boolZebra = printer == Printer::Zebra;
+    settings.name = toSocket ? network->address() : file.path();
+    settings.kind = printer == Printer::Epson ? PrinterKind::Epson : PrinterKind::Zebra;
     PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR, {settings, false}, nullptr};
     for (auto _ : bench) {
         const PrintResult result = printTickets(session.db, request);
         if (!result.messages.empty())
             return bench.SkipWithError(result.messages.front().text.c_str());
-        request.printer.boolExtraLine = result.boolExtraLine;
+        request.printer.extraLine = result.extraLine;
     }
     bench.counters["tickets"] = static_cast<double>(session.located.operations.size());
     const double bytes = toSocket ? network->lastJobBytes() : file.bytes();

@@ -1,0 +1,95 @@
+#pragma once
+// Runs the commands of both windows one at a time, off the window's thread,
+// and owns what they share: the database session, which only the running
+// command touches, and the printer session. A command is a function from a
+// request to a result; the window reads its boxes into the request and
+// applies the result when it comes back.
+//
+// A watchdog on the window's thread ends a command whose database call goes
+// unanswered for too long, whatever the driver does: the command is given up
+// with its session (closed when its call returns) and the next command
+// connects afresh. Only database calls are watched: a print run may take as
+// long as its printer does.
+
+#include "db/database_session.h"
+#include "commands/job_runner.h"
+#include "printing/printer_settings.h"
+#include "text/message_box.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QObject;
+
+class Commands {
+public:
+    // Results are applied on the receiver's thread while it lives.
+    explicit Commands(QObject& receiver);
+
+    DatabaseSession& database() { return *db_; }
+    PrinterSession& printer() { return printer_; }
+
+    bool running() const { return runner_.busy(); }
+
+    // Called with true when a command starts and with false before its
+    // result is applied: the window shows the busy pointer in between.
+    std::function<void(bool busy)> busyChanged;
+
+    // Runs command(database) as a job, then apply(result). A command that
+    // throws, or whose database call goes unanswered, ends with unchanged and
+    // one message that says so.
+    // False, and nothing run, while another command runs.
+    template <class Result>
+    bool run(std::function<Result(DatabaseSession&)> command, std::function<void(Result)> apply,
+             Result unchanged = {})
+    {
+        std::shared_ptr<DatabaseSession> db = db_;
+        auto finish = [this, apply](Result result) {
+            endCommand();
+            apply(std::move(result));
+        };
+        auto stop = [finish, unchanged = std::move(unchanged)](Message message) {
+            Result result = unchanged;
+            result.messages = {std::move(message)};
+            finish(std::move(result));
+        };
+        const bool started = runner_.runThenCallback<Result>(
+            [command = std::move(command), db] { return command(*db); }, finish,
+            [stop](std::exception_ptr error) { stop(unexpectedFailure(error)); });
+        if (started)
+            beginCommand([stop] { stop(noAnswer()); });
+        return started;
+    }
+
+    // The longest a database call may go unanswered; tests shorten it.
+    void setDatabaseTimeout(std::chrono::milliseconds limit) { databaseTimeout_ = limit; }
+
+    // For closing: waits at most timeout for the running command and applies
+    // its result; a command still stuck in a call then is given up with its
+    // database session, so that it cannot hold the program.
+    void finishOrAbandon(std::chrono::milliseconds timeout);
+
+private:
+    static Message unexpectedFailure(const std::exception_ptr& error);
+    static Message noAnswer();
+    static std::shared_ptr<DatabaseSession> newSession();
+
+    void beginCommand(std::function<void()> giveUp);
+    void endCommand();
+    void watchDatabase();
+
+    QObject& receiver_;
+    std::shared_ptr<DatabaseSession> db_ = newSession();
+    PrinterSession printer_;
+    JobRunner runner_;
+    std::chrono::milliseconds databaseTimeout_{std::chrono::seconds(30)};
+    QTimer watchdog_;
+    std::function<void()> giveUp_;  // ends the running command when its call goes unanswered
+};

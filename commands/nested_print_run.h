@@ -1,0 +1,58 @@
+#pragma once
+// The Print command of the nested-part window: finds the main window's
+// operation of the located order and writes one nested-part label job per
+// matching row to the printer (Zebra printers only), each sent as it is built.
+
+#include "db/database_session.h"
+#include "text/message_box.h"
+#include "printing/print_progress.h"
+#include "printing/printer_settings.h"
+#include "tickets/order_header.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The main window's boxes, read afresh at every Print.
+struct MainWindowTexts {
+    std::string order;      // txtOrder
+    std::string suffix;     // txtSuffix
+    std::string location;   // cmbLocation
+    std::string operation;  // cmbOper's text
+    std::string labelQty;   // txtQty ("Qty to Print:"): the number of labels
+};
+
+// What the operator typed into the nested-part window.
+struct NestedTexts {
+    std::string partNo;
+    std::string quantity;
+    std::string customer;
+    std::string dept;
+    std::string comment;
+};
+
+// What the main window hands over at every Print: its boxes, the order that
+// its last Locate found (none when that Locate found nothing) and the printer.
+struct MainWindowState {
+    MainWindowTexts texts;
+    std::optional<OrderHeader> rsHDR;
+    PrinterSettings printer;
+};
+
+struct NestedPrintRequest {
+    MainWindowState main;
+    NestedTexts typed;
+    std::shared_ptr<PrintProgress> progress;  // may be null
+};
+
+enum class AfterNestedPrint { KeepWindow, DiscardWindow };
+
+struct NestedPrintResult {
+    std::vector<Message> messages;  // to show, in order
+    // When no operation row matches, the window that asked is to be discarded.
+    AfterNestedPrint after = AfterNestedPrint::KeepWindow;
+    std::optional<std::string> preview;  // what a run to preview: produced
+};
+
+NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request);

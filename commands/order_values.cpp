@@ -1,0 +1,94 @@
+#include "commands/order_values.h"
+
+#include "text/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal syntax only: sign, digits with an optional fraction, an optional
+// exponent. No hexadecimal, infinity or NaN.
+bool isDecimalNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    while (i < text.size() && isDigit(text[i])) { ++i; ++digits; }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && isDigit(text[i])) { ++i; ++digits; }
+    }
+    if (digits == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        std::size_t exponentDigits = 0;
+        while (i < text.size() && isDigit(text[i])) { ++i; ++exponentDigits; }
+        if (exponentDigits == 0)
+            return false;
+    }
+    return i == text.size();
+}
+
+std::string_view withoutPlus(std::string_view text)
+{
+    return !text.empty() && text.front() == '+' ? text.substr(1) : text;
+}
+
+}  // namespace
+
+std::string orderKey(std::string_view typedOrder)
+{
+    const std::string_view trimmed = text::trimSpaces(typedOrder);
+    const std::size_t length = text::characterCount(trimmed);
+    const std::size_t blanks = length < orderKeyWidth ? orderKeyWidth - length : 0;
+    return std::string(blanks, ' ') + std::string(trimmed);
+}
+
+std::string printedOrderNumber(std::string_view storedOrder)
+{
+    return std::string(text::trimSpaces(storedOrder.substr(0, orderKeyWidth)));
+}
+
+std::string zeroFilled(std::string_view typed, std::size_t width)
+{
+    const std::size_t length = text::characterCount(typed);
+    const std::size_t zeros = length < width ? width - length : 0;
+    return std::string(zeros, '0') + std::string(text::trimSpaces(typed));
+}
+
+std::optional<std::int64_t> wholeNumber(std::string_view typed)
+{
+    const std::string_view digits = withoutPlus(text::trimSpaces(typed));
+    if (digits.empty() || digits.front() == '+')
+        return std::nullopt;
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Quantity> parseQuantity(std::string_view typed)
+{
+    const std::string_view trimmed = text::trimSpaces(typed);
+    if (!isDecimalNumber(trimmed))
+        return std::nullopt;
+    const std::string_view number = withoutPlus(trimmed);
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || value == 0)
+        return std::nullopt;
+    const double rounded = std::nearbyint(value);  // the default mode rounds a half to even
+    if (rounded < std::numeric_limits<std::int16_t>::min() ||
+        rounded > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return Quantity{std::string(trimmed), static_cast<std::int16_t>(rounded)};
+}

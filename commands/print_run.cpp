@@ -1,0 +1,214 @@
+#include "commands/print_run.h"
+
+#include "barcode/rv_barcode.h"
+#include "printing/print_stream.h"
+#include "text/text.h"
+#include "tickets/epson_page.h"
+#include "commands/order_values.h"
+#include "commands/successor.h"
+#include "tickets/zebra_job.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const std::string operationsOfOrder =
+    "select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? and SUFX_SO = ?";
+const std::string printableOperations = operationsOfOrder + " and TYPE_OPER <> 'S'";
+const std::string oneOperation = printableOperations + " AND ID_OPER = ?";
+const std::string itemOfPart = "select * from PUBLIC.ITMMAS_BASE where ID_ITEM = ?";
+
+constexpr const char* noOperations = "There are no Operations for this Shop Order.";
+
+// What the boxes say, as the queries compare it.
+struct OrderSelection {
+    std::string key;
+    std::string location;
+    std::optional<std::int64_t> suffix;
+};
+
+// The operations to print. A suffix or an operation that is not a whole
+// number matches no row, so nothing is queried for it.
+odbc::ResultSet queryOperations(DatabaseSession& db, const OrderSelection& order,
+                                const PrintRequest& request)
+{
+    if (!order.suffix)
+        return {};
+    if (request.operationText == "All")
+        return db.query(printableOperations, {order.key, order.location, *order.suffix});
+    const std::optional<std::int64_t> operation = wholeNumber(request.selectedOperation);
+    if (!operation)
+        return {};
+    return db.query(oneOperation, {order.key, order.location, *order.suffix, *operation});
+}
+
+// The rows that every ticket of a run reads besides its operation.
+struct RunRows {
+    const OrderHeader& rsHDR;
+    const odbc::ResultSet& rsITEM;
+    const odbc::ResultSet& rsOPERNEXT;
+};
+
+class TicketBuilder {
+public:
+    TicketBuilder(const RunRows& rows, const PrintRequest& request, const Quantity& quantity)
+        : rows_(rows),
+          successors_(rows.rsOPERNEXT),
+          orderCode_(zeroFilled(request.order, 6)),
+          suffixCode_(zeroFilled(request.suffix, 3)),
+          labelQty_(quantity.text)
+    {
+    }
+
+    // The ticket of the operation row that rsOPER stands on.
+    TicketData build(const odbc::ResultSet& rsOPER) const
+    {
+        const OrderHeader& header = rows_.rsHDR;
+        const odbc::ResultSet& item = rows_.rsITEM;
+        TicketData t;
+        t.orderNo = printedOrderNumber(header.orderId);
+        t.location = header.location;
+        t.suffix = header.suffix;
+        t.partNo = header.partNumber;
+        t.qtyOrd = rsOPER.text("QTY_ORD");
+        t.operNo = rsOPER.text("ID_OPER");
+        t.dept = rsOPER.text("ID_DEPT");
+        t.workCenter = rsOPER.text("ID_WC");
+        t.operDescr = rsOPER.text("DESCR_OPER_1");
+        t.customer = item.text("CODE_USER_3_IM");
+        t.custPart = item.text("KEY_ALT");
+        setNextOperation(t, rsOPER.isNull("ID_OPER") ? std::nullopt
+                                                     : odbc::ResultSet::Value(t.operNo));
+        t.orderCode = orderCode_;
+        t.suffixCode = suffixCode_;
+        t.operCode = zeroFilled(text::trimSpaces(t.operNo), 4);
+        t.labelQty = labelQty_;
+        return t;
+    }
+
+private:
+    void setNextOperation(TicketData& t, const odbc::ResultSet::Value& operNo) const
+    {
+        const std::optional<std::size_t> next = successors_.successorOf(operNo);
+        if (!next) {
+            t.nextOper = "DONE";
+            t.nextDept = "DONE";
+            return;
+        }
+        const odbc::ResultSet& candidates = rows_.rsOPERNEXT;
+        const odbc::ResultSet::Row& row = candidates.row(*next);
+        const auto column = [&](const char* name) {
+            return row[candidates.columnIndex(name)].value_or(std::string());
+        };
+        t.nextOper = column("ID_OPER");
+        t.nextDept = column("ID_DEPT") + " " + column("ID_WC");
+        t.nextDescr = column("DESCR_OPER_1");
+    }
+
+    const RunRows& rows_;
+    SuccessorIndex successors_;
+    std::string orderCode_;
+    std::string suffixCode_;
+    std::string labelQty_;
+};
+
+int ticketCount(const odbc::ResultSet& rsOPER, const PrinterSettings& printer,
+                const Quantity& quantity)
+{
+    const int rows = static_cast<int>(rsOPER.rowCount());
+    if (printer.kind == PrinterKind::Zebra)
+        return rows;
+    return printer.kind == PrinterKind::Epson ? rows * std::max<int>(quantity.copies, 0) : 0;
+}
+
+// Every ticket of rsOPER, in the order the database returned the rows: one
+// Zebra job per operation (the printer makes the copies), or one EPSON page
+// per copy, starting with the alternation extraLine. Each is sent as soon as
+// it is built. False when the run stopped early (the message is shown).
+bool sendTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder, const PrinterSettings& printer,
+                 const Quantity& quantity, PrintStream& output, bool extraLine, MessageBox& messages)
+{
+    std::optional<RvBarCode> barcode;
+    output.begin(ticketCount(rsOPER, printer, quantity),
+                 printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
+    for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
+        const TicketData ticket = builder.build(rsOPER);
+        if (printer.kind == PrinterKind::Zebra && !output.send(zebraJob(ticket), messages))
+            return false;
+        if (printer.kind != PrinterKind::Epson)
+            continue;
+        for (int copy = 1; copy <= quantity.copies; ++copy) {
+            if (!barcode)
+                barcode.emplace();
+            std::string page;
+            try {
+                page = epsonPage(ticket, *barcode, extraLine);
+            } catch (const std::length_error& error) {
+                output.stop(error.what(), MessageIcon::Critical, messages);
+                return false;
+            }
+            if (!output.send(page, messages))
+                return false;
+        }
+    }
+    return true;
+}
+
+void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& result,
+              MessageBox& messages)
+{
+    const PrinterSettings& printer = request.printer.settings;
+    const OrderSelection order{orderKey(request.order),
+                               std::string(text::trimSpaces(request.location)),
+                               wholeNumber(request.suffix)};
+    odbc::ResultSet rsOPER = queryOperations(db, order, request);
+    if (rsOPER.eof()) {
+        messages.show(noOperations, MessageIcon::Critical);
+        return;
+    }
+    const std::optional<Quantity> quantity = parseQuantity(request.quantity);
+    if (!quantity) {
+        messages.show("Specify a quantity to print.", MessageIcon::Warning);
+        return;
+    }
+    PrintStream output(printer, request.progress);
+    if (!output.open(messages))
+        return;
+    const std::string& partNo = request.rsHDR.partNumber;
+    const odbc::ResultSet rsITEM = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
+    if (rsITEM.eof()) {
+        messages.show("The item " + partNo + " is not defined in the Item Master. Seek Help.",
+                      MessageIcon::Critical);
+        return;
+    }
+    const odbc::ResultSet rsOPERNEXT =
+        db.query(operationsOfOrder, {order.key, order.location, *order.suffix});
+
+    const RunRows rows{request.rsHDR, rsITEM, rsOPERNEXT};
+    const TicketBuilder builder(rows, request, *quantity);
+    const bool extraLine = request.printer.extraLine;
+    const bool sentAll = sendTickets(rsOPER, builder, printer, *quantity, output, extraLine, messages);
+    const bool finished = sentAll && output.finish(messages);
+    // Each page sent flips the alternation.
+    const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
+    result.extraLine = extraLine != oddPagesSent;
+    if (finished)
+        result.preview = output.takePreview();
+}
+
+}  // namespace
+
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request)
+{
+    PrintResult result;
+    result.extraLine = request.printer.extraLine;
+    MessageList messages;
+    try {
+        runSteps(db, request, result, messages);
+    } catch (const odbc::Error& error) {
+        messages.show(odbc::describe(error), MessageIcon::Critical);
+    }
+    result.messages = std::move(messages.shown);
+    return result;
+}

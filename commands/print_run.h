@@ -1,0 +1,40 @@
+#pragma once
+// The Print command of the main window: gathers one TicketData per selected
+// operation of the located order and writes Zebra jobs or EPSON pages to the
+// printer (PRINTER=).
+//
+// All queries run before anything is sent, so a database error or a refused
+// step leaves nothing half-printed. Then each ticket is built and sent in
+// turn, so memory stays flat however many tickets the run prints; the run
+// stops at a ticket boundary when cancelled, and says how many were sent.
+
+#include "db/database_session.h"
+#include "text/message_box.h"
+#include "printing/print_progress.h"
+#include "printing/printer_settings.h"
+#include "tickets/order_header.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct PrintRequest {
+    std::string order;              // txtOrder
+    std::string location;           // cmbLocation
+    std::string suffix;             // txtSuffix
+    std::string operationText;      // cmbOper's text, compared with "All"
+    std::string selectedOperation;  // the selected list entry, or the typed text
+    std::string quantity;           // txtQty
+    OrderHeader rsHDR;              // the order that Locate found
+    PrinterSession printer;
+    std::shared_ptr<PrintProgress> progress;  // may be null
+};
+
+struct PrintResult {
+    std::vector<Message> messages;  // to show, in order
+    bool extraLine = false;     // the printer session's alternation after the run
+    std::optional<std::string> preview;  // what a run to preview: produced
+};
+
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request);

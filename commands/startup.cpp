@@ -1,0 +1,29 @@
+#include "commands/startup.h"
+
+#include "config/printer_config.h"
+
+std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
+                                                   MessageBox& messages)
+{
+    const std::optional<PrinterConfig> config = loadPrinterConfig(programDir, messages);
+    if (!config)
+        return std::nullopt;
+    PrinterSettings settings;
+    settings.name = config->printer;
+    settings.kind = config->kind;
+    return settings;
+}
+
+bool openDatabase(DatabaseSession& db, MessageBox& messages)
+{
+    try {
+        db.open();
+        // Nothing reads the rows, so one row is all it fetches, from the
+        // server too: its cost must not grow with the item master.
+        db.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
+        return true;
+    } catch (const odbc::Error& error) {
+        messages.show(odbc::describe(error), MessageIcon::Critical);
+        return false;
+    }
+}

@@ -1,0 +1,59 @@
+#include "config/config_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+std::vector<std::string_view> splitConfigLines(std::string_view content)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        const std::size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back(content.substr(start));
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        const bool crlf = content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
+        start = end + (crlf ? 2 : 1);
+    }
+    return lines;
+}
+
+ConfigValues parseConfig(std::string_view content)
+{
+    constexpr std::size_t keyLength = 8;
+    ConfigValues values;
+    for (std::string_view line : splitConfigLines(content)) {
+        const std::string_view key = line.substr(0, keyLength);
+        if (key == "PRINTER=")
+            values.printer = line.substr(key.size());
+        if (key == "PRTTYPE=")
+            values.printerType = line.substr(key.size());
+    }
+    return values;
+}
+
+ConfigFileRead readConfigFile(const std::string& path)
+{
+    ConfigFileRead result;
+    errno = 0;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) {
+        result.error = errno;
+        return result;
+    }
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        result.content.append(buffer, got);
+    // A directory opens but cannot be read: it is no configuration file.
+    if (std::ferror(file.get())) {
+        result.error = errno;
+        result.content.clear();
+        return result;
+    }
+    result.opened = true;
+    return result;
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The output of one print run, ticket by ticket: opens the destination that
+// PRINTER= names (checking a Zebra printer on the network first), hands whole
+// tickets on, counts what was sent, stops at a ticket boundary when the
+// operator cancels, and words every stop with that count.
+//
+// While the printer takes bytes as fast as they come, tickets are handed on
+// in batches: a write per ticket costs more in system calls than building the
+// ticket does. Once a write has had to wait, tickets go one at a time for the
+// rest of the run, so that Cancel still takes effect at the next ticket on a
+// slow printer.
+
+#include "text/message_box.h"
+#include "printing/print_progress.h"
+#include "printing/printer_destination.h"
+#include "printing/printer_settings.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class PrintStream {
+public:
+    // progress may be null: then nobody watches or cancels.
+    PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress);
+    ~PrintStream();  // a stream not finished is abandoned
+
+    // Opens the destination. False, with the message shown, when it cannot
+    // be reached, or when a Zebra printer reports a fault or does not answer.
+    bool open(MessageBox& messages);
+
+    // The run will send total tickets (or EPSON pages).
+    void begin(int total, TicketUnit unit);
+
+    // Sends one whole ticket, or keeps it for the next batch. False, with the
+    // message shown, when the run stops here: cancelled before it (the kept
+    // tickets are dropped), or the printer failed.
+    bool send(std::string_view ticket, MessageBox& messages);
+
+    // A ticket could not be built: sends the tickets before it, then shows
+    // text with the count, and stops.
+    void stop(const std::string& text, MessageIcon icon, MessageBox& messages);
+
+    // Sends the kept tickets and completes the job. False, with the message
+    // shown, when that fails.
+    bool finish(MessageBox& messages);
+
+    // Tickets are kept until they fill this many bytes...
+    static constexpr std::size_t batchBytes = 64 * 1024;
+    // ...until a write of the run takes longer than this.
+    static constexpr std::chrono::milliseconds slowWrite{20};
+
+    // How many tickets reached the printer whole, as far as is known.
+    int ticketsSent() const { return sent_; }
+
+    // The output a preview: destination kept, after finish.
+    std::optional<std::string> takePreview();
+
+private:
+    bool checkZebraStatus(MessageBox& messages);
+    bool sendBatch(MessageBox& messages);
+    // Counts the tickets that reached the printer when the run stops early.
+    void settleCount(std::uint64_t confirmedBytes);
+    std::string countLine() const;
+    void fail(const PrinterError& error, MessageBox& messages);
+
+    PrinterSettings printer_;
+    std::shared_ptr<PrintProgress> progress_;
+    std::unique_ptr<PrinterDestination> destination_;
+    std::string batch_;
+    int ticketsInBatch_ = 0;
+    bool printerIsSlow_ = false;
+    // Where the recent tickets end in the stream, for counting those that a
+    // failing printer confirmed; tickets further back are settled.
+    std::uint64_t bytesSent_ = 0;
+    std::deque<std::uint64_t> ticketEnds_;
+    int settled_ = 0;
+    int sent_ = 0;
+    int total_ = 0;
+    TicketUnit unit_ = TicketUnit::Tickets;
+};

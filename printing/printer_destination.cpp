@@ -1,0 +1,87 @@
+#include "printing/printer_destination.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+
+std::string PrinterDestination::request(std::string_view, const std::function<bool(std::string_view)>&,
+                                        std::chrono::milliseconds)
+{
+    throw std::logic_error("this printer destination carries no requests");
+}
+
+namespace destinations {
+
+std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
+{
+    using namespace std::chrono;
+    for (;;) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        if (ready > 0)
+            return true;  // also on an error or hang-up: the next call reports it
+        if (ready < 0 && errno != EINTR)
+            return true;
+    }
+}
+
+namespace {
+
+class PreviewDestination : public PrinterDestination {
+public:
+    explicit PreviewDestination(std::size_t cap) : cap_(cap) {}
+
+    void write(std::string_view bytes) override
+    {
+        if (bytes.size() > cap_ - captured_.size())
+            throw PrinterError("preview cap of " + std::to_string(cap_) + " bytes reached",
+                               "The preview holds at most " + std::to_string(cap_ >> 20) +
+                                   " MB of printer output; printing stopped.");
+        captured_.append(bytes);
+    }
+    std::uint64_t confirmedBytes() const override { return captured_.size(); }
+    void finish() override { finished_ = true; }
+    std::optional<std::string> takeCapture() override
+    {
+        if (!finished_)
+            return std::nullopt;
+        return std::move(captured_);
+    }
+
+private:
+    std::size_t cap_;
+    std::string captured_;
+    bool finished_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits)
+{
+    return std::make_unique<PreviewDestination>(limits.previewCap);
+}
+
+}  // namespace destinations
+
+std::unique_ptr<PrinterDestination> openDestination(const std::string& name,
+                                                    const DestinationLimits& limits)
+{
+    const std::string_view view(name);
+    if (view.starts_with("socket://"))
+        return destinations::openSocket(view.substr(9), limits);
+    if (view.starts_with("cups:"))
+        return destinations::openCupsQueue(name.substr(5), limits);
+    if (view == "preview:")
+        return destinations::openPreview(limits);
+    return destinations::openPath(name, limits);
+}
+
+std::string printerNotAvailable(const std::string& printer)
+{
+    return "The printer " + printer + " is not available.";
+}

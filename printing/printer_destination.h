@@ -1,0 +1,102 @@
+#pragma once
+// Where printer output goes, as PRINTER= in travcard.cfg names it:
+//   socket://HOST[:PORT]   raw TCP (port 9100 when left out), as print servers drive label printers
+//   cups:QUEUE             one raw job on a CUPS queue
+//   preview:               kept in memory and handed back, for the window to show
+//   anything else          a device or file path, opened for writing
+// Every call to the outside world is bounded by the time-outs of
+// DestinationLimits; a destination that cannot be reached or written throws
+// PrinterError.
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct DestinationLimits {
+    // A FIFO or device with nobody at the other end: how long opening retries.
+    std::chrono::milliseconds openTimeout{2000};
+    std::chrono::milliseconds connectTimeout{5000};
+    // A write that accepts no byte for this long ends the run.
+    std::chrono::milliseconds stallTimeout{30000};
+    // After the last byte, how long a network printer may take to close.
+    std::chrono::milliseconds closeWait{3000};
+    // How long a Zebra printer may take to answer its status request.
+    std::chrono::milliseconds statusTimeout{2500};
+    std::size_t previewCap = std::size_t{256} << 20;
+};
+
+// The outside world refused: the printer cannot be reached, or stopped
+// taking bytes. what() holds the detail.
+class PrinterError : public std::runtime_error {
+public:
+    // operatorText, when given, replaces the not-available message.
+    explicit PrinterError(const std::string& detail, std::string operatorText = {})
+        : std::runtime_error(detail), operatorText_(std::move(operatorText))
+    {
+    }
+    const std::string& operatorText() const { return operatorText_; }
+
+private:
+    std::string operatorText_;
+};
+
+class PrinterDestination {
+public:
+    virtual ~PrinterDestination() = default;  // an unfinished job is abandoned
+
+    // Hands every byte on, or throws PrinterError.
+    virtual void write(std::string_view bytes) = 0;
+
+    // Completes the job (flushes, closes, submits); throws PrinterError.
+    virtual void finish() = 0;
+
+    // Whether bytes written before an abandoned job still reach the printer
+    // (false for a spooled job, which abandoning cancels).
+    virtual bool keepsPartialOutput() const { return true; }
+
+    // After write threw: how many bytes of the job, counted from its first
+    // write, the printer is known to have taken. A network printer's
+    // unacknowledged bytes are not among them: they are dropped, not sent late.
+    virtual std::uint64_t confirmedBytes() const = 0;
+
+    // A two-way connection can carry a status request: sends request and
+    // returns what arrived until complete(received) or timeout.
+    virtual bool answersRequests() const { return false; }
+    virtual std::string request(std::string_view request,
+                                const std::function<bool(std::string_view)>& complete,
+                                std::chrono::milliseconds timeout);
+
+    // The bytes a preview destination kept, once finished.
+    virtual std::optional<std::string> takeCapture() { return std::nullopt; }
+};
+
+// Opens the destination that name stands for; throws PrinterError when it
+// cannot be opened or reached.
+std::unique_ptr<PrinterDestination> openDestination(const std::string& name,
+                                                    const DestinationLimits& limits);
+
+// What the operator is told when the printer cannot be opened or written.
+std::string printerNotAvailable(const std::string& printer);
+
+// The internal makers, one per kind of destination.
+namespace destinations {
+std::unique_ptr<PrinterDestination> openPath(const std::string& path, const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort,
+                                               const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue,
+                                                  const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits);
+
+// "what: " and the system's words for error (errno unless given).
+std::string systemError(const std::string& what, int error = errno);
+
+// Waits for fd to become ready for events until deadline; false on time-out.
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline);
+}  // namespace destinations

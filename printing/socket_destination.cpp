@@ -1,0 +1,227 @@
+// socket://HOST[:PORT]: raw TCP, the way print servers drive label printers.
+// The socket is non-blocking throughout, so that connecting, writing and
+// waiting for the printer to close are each bounded; MSG_NOSIGNAL turns a
+// closed peer into an error instead of SIGPIPE.
+
+#include "printing/printer_destination.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace destinations {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* defaultPort = "9100";
+
+struct HostAndPort {
+    std::string host;
+    std::string port;
+};
+
+// HOST, HOST:PORT, [V6ADDRESS] or [V6ADDRESS]:PORT; a trailing slash is allowed.
+HostAndPort splitAddress(std::string_view text)
+{
+    if (text.ends_with('/'))
+        text.remove_suffix(1);
+    HostAndPort address{std::string(text), defaultPort};
+    if (text.starts_with('[')) {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos)
+            throw PrinterError("unclosed [ in the printer address");
+        address.host = std::string(text.substr(1, close - 1));
+        if (close + 1 < text.size() && text[close + 1] == ':')
+            address.port = std::string(text.substr(close + 2));
+        return address;
+    }
+    const auto colon = text.rfind(':');
+    if (colon != std::string_view::npos && text.find(':') == colon) {
+        address.host = std::string(text.substr(0, colon));
+        address.port = std::string(text.substr(colon + 1));
+    }
+    if (address.host.empty() || address.port.empty())
+        throw PrinterError("no host or port in the printer address");
+    return address;
+}
+
+class SocketDestination : public PrinterDestination {
+public:
+    SocketDestination(int fd, const DestinationLimits& limits) : fd_(fd), limits_(limits) {}
+    ~SocketDestination() override
+    {
+        if (fd_ < 0)
+            return;
+        if (failed_) {
+            // Reset rather than close: bytes still queued must not reach the
+            // printer later, after the run has reported them as not sent.
+            const linger reset{1, 0};
+            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        ::close(fd_);
+    }
+
+    void write(std::string_view bytes) override
+    {
+        std::size_t accepted = 0;
+        auto deadline = Clock::now() + limits_.stallTimeout;
+        while (accepted < bytes.size()) {
+            const ssize_t sent =
+                ::send(fd_, bytes.data() + accepted, bytes.size() - accepted, MSG_NOSIGNAL);
+            if (sent > 0) {
+                accepted += static_cast<std::size_t>(sent);
+                deadline = Clock::now() + limits_.stallTimeout;
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                failWrite(systemError("send"), confirmedBeforeReset());
+            if (!waitFor(fd_, POLLOUT, deadline)) {
+                const std::uint64_t taken = acceptedBefore_ + accepted;
+                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms",
+                          taken - std::min(taken, queued()));
+            }
+        }
+        acceptedBefore_ += accepted;
+        lastQueued_ = queued();
+    }
+
+    std::uint64_t confirmedBytes() const override { return confirmed_; }
+
+    // Ends the sending side, then lets the printer take the job in and
+    // close; one that keeps the connection open is left after closeWait.
+    void finish() override
+    {
+        if (::shutdown(fd_, SHUT_WR) != 0)
+            failWrite(systemError("shutdown"), confirmedBeforeReset());
+        const auto deadline = Clock::now() + limits_.closeWait;
+        char discard[512];
+        while (waitFor(fd_, POLLIN, deadline)) {
+            const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
+            if (received == 0)
+                break;
+            if (received < 0 && errno != EINTR && errno != EAGAIN)
+                failWrite(systemError("recv"), confirmedBeforeReset());
+        }
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    bool answersRequests() const override { return true; }
+
+    std::string request(std::string_view request, const std::function<bool(std::string_view)>& complete,
+                        std::chrono::milliseconds timeout) override
+    {
+        const auto deadline = Clock::now() + timeout;
+        std::string received;
+        write(request);
+        acceptedBefore_ -= request.size();  // not part of the job
+        char buffer[512];
+        while (!complete(received) && waitFor(fd_, POLLIN, deadline)) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count == 0)
+                break;
+            if (count < 0) {
+                if (errno == EINTR || errno == EAGAIN)
+                    continue;
+                throw PrinterError(systemError("recv"));
+            }
+            received.append(buffer, static_cast<std::size_t>(count));
+            if (received.size() > 64 * 1024)
+                break;  // no status is that long
+        }
+        return received;
+    }
+
+private:
+    // Bytes in the send queue that the printer has not acknowledged.
+    std::uint64_t queued() const
+    {
+        int count = 0;
+        return ::ioctl(fd_, SIOCOUTQ, &count) == 0 && count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    }
+
+    // What the printer acknowledged before a reset connection dropped its
+    // queue: of that queue, only what it held after the last whole write is
+    // known.
+    std::uint64_t confirmedBeforeReset() const
+    {
+        return acceptedBefore_ - std::min(acceptedBefore_, lastQueued_);
+    }
+
+    [[noreturn]] void failWrite(const std::string& detail, std::uint64_t confirmed)
+    {
+        failed_ = true;
+        confirmed_ = confirmed;
+        throw PrinterError(detail);
+    }
+
+    int fd_;
+    DestinationLimits limits_;
+    std::uint64_t acceptedBefore_ = 0;  // by the whole writes so far
+    std::uint64_t lastQueued_ = 0;      // in the send queue after the last whole write
+    std::uint64_t confirmed_ = 0;
+    bool failed_ = false;
+};
+
+// Connects to one address, waiting at most until deadline. The socket, or -1
+// with errno set.
+int connectBefore(const addrinfo& address, Clock::time_point deadline)
+{
+    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            address.ai_protocol);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
+        return fd;
+    int error = errno;
+    if (error == EINPROGRESS) {
+        if (!waitFor(fd, POLLOUT, deadline)) {
+            error = ETIMEDOUT;
+        } else {
+            socklen_t length = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                error = errno;
+        }
+    }
+    if (error == 0)
+        return fd;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+}  // namespace
+
+std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, const DestinationLimits& limits)
+{
+    const HostAndPort address = splitAddress(hostAndPort);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int status = ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found))
+        throw PrinterError("cannot resolve " + address.host + ":" + address.port + ": " +
+                           ::gai_strerror(status));
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+    const auto deadline = Clock::now() + limits.connectTimeout;
+    int lastError = ETIMEDOUT;
+    for (const addrinfo* candidate = found; candidate; candidate = candidate->ai_next) {
+        const int fd = connectBefore(*candidate, deadline);
+        if (fd >= 0)
+            return std::make_unique<SocketDestination>(fd, limits);
+        lastError = errno;
+    }
+    throw PrinterError(systemError("connect to " + address.host + ":" + address.port, lastError));
+}
+
+}  // namespace destinations

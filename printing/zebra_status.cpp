@@ -1,0 +1,86 @@
+#include "printing/zebra_status.h"
+
+#include <array>
+#include <vector>
+
+namespace {
+
+constexpr char STX = '\x02';
+constexpr std::string_view frameEnd = "\x03\r\n";
+
+// The bodies of the first three frames, or fewer when the reply stops early.
+std::vector<std::string_view> frames(std::string_view reply)
+{
+    std::vector<std::string_view> bodies;
+    while (bodies.size() < 3) {
+        const auto start = reply.find(STX);
+        if (start == std::string_view::npos)
+            break;
+        const auto end = reply.find(frameEnd, start + 1);
+        if (end == std::string_view::npos)
+            break;
+        bodies.push_back(reply.substr(start + 1, end - start - 1));
+        reply.remove_prefix(end + frameEnd.size());
+    }
+    return bodies;
+}
+
+std::vector<std::string_view> fields(std::string_view body)
+{
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const auto comma = body.find(',');
+        parts.push_back(body.substr(0, comma));
+        if (comma == std::string_view::npos)
+            return parts;
+        body.remove_prefix(comma + 1);
+    }
+}
+
+// A one-character flag: 0 or 1, anything else is not a status.
+std::optional<bool> flag(std::string_view field)
+{
+    if (field == "0")
+        return false;
+    if (field == "1")
+        return true;
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool hostStatusComplete(std::string_view received) { return frames(received).size() == 3; }
+
+std::optional<ZebraStatus> parseHostStatus(std::string_view reply)
+{
+    const std::vector<std::string_view> bodies = frames(reply);
+    if (bodies.size() != 3)
+        return std::nullopt;
+    const std::vector<std::string_view> first = fields(bodies[0]);
+    const std::vector<std::string_view> second = fields(bodies[1]);
+    if (first.size() != 12 || second.size() != 11 || fields(bodies[2]).size() != 2)
+        return std::nullopt;
+    const std::array<std::optional<bool>, 4> flags{flag(first[1]), flag(first[2]), flag(second[2]),
+                                                   flag(second[3])};
+    for (const std::optional<bool>& f : flags)
+        if (!f)
+            return std::nullopt;
+    return ZebraStatus{*flags[0], *flags[1], *flags[2], *flags[3]};
+}
+
+std::string faultsInWords(const ZebraStatus& status)
+{
+    std::string words;
+    const auto add = [&](bool set, const char* fault) {
+        if (!set)
+            return;
+        if (!words.empty())
+            words += ", ";
+        words += fault;
+    };
+    add(status.paperOut, "paper out");
+    add(status.headOpen, "head open");
+    add(status.ribbonOut, "ribbon out");
+    add(status.paused, "paused");
+    return words;
+}

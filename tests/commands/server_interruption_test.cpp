@@ -1,0 +1,171 @@
+// The window against a PostgreSQL server that restarts, goes down, ends the
+// program's backend or stops answering: the operator never has to restart
+// the program, and the window always paints and answers.
+
+#include "commands/job_runner.h"
+#include "tests/fixtures/event_loop_probe.h"
+#include "tests/fixtures/main_window_fixture.h"
+#include "tests/fixtures/postgres_server.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+class ServerInterruption : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        server = PostgresServer::fromEnvironment();
+        if (!server)
+            GTEST_SKIP() << "scripts/test names the PostgreSQL server in TRAVCARD_PG_DIR and TRAVCARD_PG_CTL";
+        jobsBefore = JobRunner::unfinishedJobs();
+    }
+
+    void TearDown() override
+    {
+        if (server && !server->running())
+            server->start();
+        // A given-up call ends once its backend answers again.
+        for (int i = 0; i < 200 && JobRunner::unfinishedJobs() > jobsBefore; ++i)
+            std::this_thread::sleep_for(50ms);
+    }
+
+    int backendPid()
+    {
+        return std::stoi(db().query("select pg_backend_pid() as PID").text("PID"));
+    }
+
+    // Ends the program's backend from a connection of its own, and waits until it is gone.
+    void terminateBackend()
+    {
+        const int pid = backendPid();
+        odbc::Connection admin;
+        admin.open(db().connectionString);
+        const std::string backend = std::to_string(pid);
+        admin.query("select pg_terminate_backend(" + backend + ")");
+        for (int i = 0; i < 100; ++i) {
+            if (admin.query("select pid from pg_stat_activity where pid = " + backend).eof())
+                return;
+            std::this_thread::sleep_for(20ms);
+        }
+        FAIL() << "backend " << pid << " did not end";
+    }
+
+    void expectNoMessage()
+    {
+        EXPECT_TRUE(messages.shown.empty()) << messages.shown.front().text;
+        messages.shown.clear();
+    }
+
+    std::optional<PostgresServer> server;
+    int jobsBefore = 0;
+};
+
+enum class Interruption { ServerRestart, BackendTerminated };
+
+class LostConnection : public ServerInterruption,
+                       public ::testing::WithParamInterface<Interruption> {
+protected:
+    void interrupt()
+    {
+        if (GetParam() == Interruption::ServerRestart)
+            server->restart();
+        else
+            terminateBackend();
+    }
+};
+
+TEST_P(LostConnection, IsReopenedForTheNextLocateAndPrintWithoutAMessage)
+{
+    start();
+    locate("12345");
+    print("All", "1");
+    expectNoMessage();
+    const std::string printedBefore = printed();
+
+    interrupt();
+    locate("12345");
+    expectNoMessage();
+    EXPECT_EQ(window->txtMaterial->text(), "WIDGET-100          ");
+    EXPECT_TRUE(window->cmdPrint->isEnabled());
+
+    interrupt();
+    print("All", "1");
+    expectNoMessage();
+    EXPECT_EQ(printed(), printedBefore);
+    EXPECT_EQ(db().connectionsOpened(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, LostConnection,
+                         ::testing::Values(Interruption::ServerRestart, Interruption::BackendTerminated),
+                         [](const auto& info) {
+                             return info.param == Interruption::ServerRestart ? "Restart" : "TerminateBackend";
+                         });
+
+TEST_F(ServerInterruption, AServerThatStaysDownIsReportedOnceAndTheNextCommandAfterItsStartWorks)
+{
+    start();
+    locate("12345");
+    {
+        const ServerDown down(*server);
+        locate("12345");
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
+        EXPECT_THAT(messages.shown[0].text, StartsWith(std::string(connectionLostMessage) + "\nDatabase error "));
+        EXPECT_TRUE(window->cmdLocate->isEnabled());
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        messages.shown.clear();
+    }
+    locate("12345");
+    expectNoMessage();
+    EXPECT_TRUE(window->cmdPrint->isEnabled());
+}
+
+TEST_F(ServerInterruption, AStalledBackendEndsTheCommandAfterTheTimeOutAndTheWindowStaysLive)
+{
+    start();
+    constexpr auto timeout = 700ms;
+    window->commands().setDatabaseTimeout(timeout);
+    const int stalledPid = backendPid();
+    {
+        const StoppedProcess stalled(stalledPid);
+        window->txtOrder->setText("12345");
+        QElapsedTimer clock;
+        clock.start();
+        window->cmdLocate->click();
+        EXPECT_LT(longestTickGap(20s, [&] { return !window->commandRunning(); }), 100ms);
+        EXPECT_GE(clock.elapsed(), timeout.count());
+        EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{"The database did not answer within 30 seconds.",
+                                                                MessageIcon::Critical}));
+        EXPECT_TRUE(window->cmdLocate->isEnabled());
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        messages.shown.clear();
+    }
+    locate("12345");
+    expectNoMessage();
+    EXPECT_NE(backendPid(), stalledPid) << "the next command runs on a fresh connection";
+}
+
+TEST_F(ServerInterruption, ClosingTheWindowDuringAStalledCallDoesNotHang)
+{
+    start();
+    window->show();
+    const StoppedProcess stalled(backendPid());
+    window->txtOrder->setText("12345");
+    window->cmdLocate->click();
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(window->close());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_FALSE(window->commandRunning());
+    EXPECT_GT(JobRunner::unfinishedJobs(), jobsBefore) << "the stalled call is left to itself";
+}
+
+}  // namespace

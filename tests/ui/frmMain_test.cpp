@@ -1,0 +1,142 @@
+#include "ui/frmMain.h"
+
+#include "tests/fixtures/main_window_fixture.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+
+namespace {
+
+using MainWindow = MainWindowTest;
+
+TEST_F(MainWindow, ShowsItsDesignTimeContentsAfterStartUp)
+{
+    start();
+    EXPECT_EQ(window->windowTitle(), "Create Move Tickets");
+    EXPECT_EQ(window->Label1->text(), "Corvanta");
+    EXPECT_EQ(window->cmbLocation->currentText(), "ST");
+    EXPECT_EQ(entries(*window->cmbLocation), QStringList({"HM", "ST"}));
+    EXPECT_EQ(window->cmbOper->currentText(), "All");
+    EXPECT_EQ(entries(*window->cmbOper), QStringList({"01", "02", "03", "04"}));
+    EXPECT_TRUE(window->txtOrder->text().isEmpty());
+    EXPECT_TRUE(window->txtQty->text().isEmpty());
+    EXPECT_TRUE(window->cmbLocation->isEditable());
+    EXPECT_TRUE(window->cmbOper->isEditable());
+    EXPECT_TRUE(window->cmdLocate->isEnabled());
+    EXPECT_TRUE(window->cmdSetupPrt->isEnabled());
+    EXPECT_FALSE(window->cmdPrint->isEnabled());
+    EXPECT_FALSE(window->cmdNestedParts->isEnabled());
+    EXPECT_FALSE(window->txtMaterial->isEnabled());
+    EXPECT_EQ(window->txtMaterial->palette().color(QPalette::Disabled, QPalette::Base),
+              QColor(0xC0, 0xC0, 0xC0));
+}
+
+TEST_F(MainWindow, EveryCaptionNamesItsBox)
+{
+    start();
+    const std::pair<QLabel*, QWidget*> captions[] = {
+        {window->Label2[0], window->cmbLocation}, {window->Label2[1], window->txtOrder},
+        {window->Label2[2], window->txtSuffix},   {window->Label2[3], window->cmbOper},
+        {window->Label4, window->txtQty},         {window->Label3, window->txtMaterial}};
+    for (const auto& [label, box] : captions)
+        EXPECT_EQ(label->buddy(), box) << label->text().toStdString();
+    EXPECT_EQ(window->Label2[3]->text(), "Operations:");
+    EXPECT_EQ(window->Label4->text(), "Qty to Print:");
+}
+
+TEST_F(MainWindow, PlacesControlsFromTwips)
+{
+    start();
+    const double pixelsPerTwip = window->logicalDpiX() / 1440.0;
+    EXPECT_EQ(window->width(), qRound(4680 * pixelsPerTwip));
+    EXPECT_EQ(window->height(), qRound(4380 * pixelsPerTwip));
+    EXPECT_EQ(window->cmdPrint->geometry(),
+              QRect(qRound(1920 * pixelsPerTwip), qRound(3600 * pixelsPerTwip),
+                    qRound(975 * pixelsPerTwip), qRound(495 * pixelsPerTwip)));
+    EXPECT_DOUBLE_EQ(window->txtOrder->font().pointSizeF(), 8.25);
+    EXPECT_DOUBLE_EQ(window->Label1->font().pointSizeF(), 13.5);
+
+}
+
+// The widget that has the keyboard focus, counting an editable combo box's
+// own line edit as the combo box.
+QWidget* focusedControl()
+{
+    QWidget* widget = QApplication::focusWidget();
+    if (widget && qobject_cast<QComboBox*>(widget->parentWidget()))
+        return widget->parentWidget();
+    return widget;
+}
+
+TEST_F(MainWindow, TabMovesThroughTheControlsInTheirOrder)
+{
+    start();
+    window->cmdPrint->setEnabled(true);
+    window->cmdNestedParts->setEnabled(true);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    window->cmbLocation->setFocus();
+    QApplication::processEvents();
+    QWidget* const expected[] = {window->cmbLocation, window->txtOrder,    window->txtSuffix,
+                                 window->cmdLocate,   window->txtQty,      window->cmdPrint,
+                                 window->cmbOper,     window->cmdSetupPrt, window->cmdNestedParts,
+                                 window->cmbLocation};
+    for (QWidget* control : expected) {
+        EXPECT_EQ(focusedControl(), control);
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &tab);
+        QApplication::processEvents();
+    }
+}
+
+TEST_F(MainWindow, FocusStartsInTheLocationBox)
+{
+    start();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), window->cmbLocation);
+}
+
+class SetupPrinter : public MainWindowTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SetupPrinter, SendsThePageLengthCommandWhateverThePrinterType)
+{
+    start(GetParam());
+    dir.write("printer.out", "left over from an earlier job");
+    press(window->cmdSetupPrt);
+    EXPECT_EQ(printed(), std::string("\x1B\x43\x27\x0D\x0A", 5));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, SetupPrinter, ::testing::Values("ZEBRA", "EPSON"));
+
+TEST_F(MainWindow, SetupPrinterReportsADeviceThatCannotBeOpened)
+{
+    start();
+    printer().name = dir.file("no such folder/lp 0 ");
+    press(window->cmdSetupPrt);
+    EXPECT_THAT(messages.shown,
+                ::testing::ElementsAre(RecordedMessage{
+                    "The printer " + printer().name + " is not available.", MessageIcon::None}));
+}
+
+TEST_F(MainWindow, SetupPrinterReportsAFailedWrite)
+{
+    start();
+    printer().name = "/dev/full";
+    press(window->cmdSetupPrt);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "The printer /dev/full is not available.");
+}
+
+TEST_F(MainWindow, ClosingEndsTheConnection)
+{
+    start();
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(db().isOpen());
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+#include "ui/frmMain.h"
+
+#include "commands/order_lookup.h"
+#include "commands/setup_printer.h"
+#include "commands/startup.h"
+#include "ui/qt_ui.h"
+#include "text/text.h"
+#include "ui/twips.h"
+#include "commands/print_run.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+
+#include <chrono>
+
+namespace {
+
+// How long closing the window waits for a running command.
+constexpr std::chrono::milliseconds closingGrace{1500};
+
+QComboBox* editableComboBox(QWidget* parent, const QStringList& entries, const QString& text)
+{
+    auto* box = new QComboBox(parent);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(entries);
+    box->setCurrentText(text);
+    return box;
+}
+
+QLabel* captionLabel(QWidget* parent, const QString& caption, QWidget* buddy)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(buddy);
+    return label;
+}
+
+}  // namespace
+
+frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent), commands_(*this)
+{
+    if (!messages) {
+        ownMessages_ = std::make_unique<QtMessageBox>(this);
+        messages = ownMessages_.get();
+    }
+    messages_ = messages;
+    commands_.busyChanged = [this](bool busy) {
+        if (busy)
+            busyPointer_.emplace();
+        else
+            busyPointer_.reset();
+    };
+    setWindowTitle("Create Move Tickets");
+    setFont(sansSerifFont(8.25));
+    createControls();
+    layOutControls();
+    setTabOrder();
+    connectCommands();
+    previewHandler = [this](const std::string& bytes, bool zebra) { showInPreviewWindow(bytes, zebra); };
+    cmbLocation->setFocus();
+}
+
+frmMain::~frmMain()
+{
+    delete nested_.data();
+    delete preview_.data();
+}
+
+void frmMain::showInPreviewWindow(const std::string& bytes, bool zebra)
+{
+    if (!preview_)
+        preview_ = new PreviewWindow(messages_);
+    preview_->showStream(QByteArray::fromStdString(bytes), zebra ? PrinterKind::Zebra : PrinterKind::Epson);
+}
+
+void frmMain::createControls()
+{
+    Label1 = new QLabel("Corvanta", this);
+    Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label1->setFont(sansSerifFont(13.5));
+
+    cmbLocation = editableComboBox(this, {"HM", "ST"}, "ST");
+    txtOrder = new QLineEdit(this);
+    txtSuffix = new QLineEdit(this);
+    cmdLocate = new QPushButton("Locate", this);
+    cmbOper = editableComboBox(this, {"01", "02", "03", "04"}, "All");
+    cmdNestedParts = new QPushButton("Nested Parts", this);
+    cmdNestedParts->setEnabled(false);
+    txtQty = new QLineEdit(this);
+    txtMaterial = new QLineEdit(this);
+    txtMaterial->setEnabled(false);
+    QPalette grey = txtMaterial->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        grey.setColor(group, QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+    txtMaterial->setPalette(grey);
+    cmdPrint = new QPushButton("Print", this);
+    cmdSetupPrt = new QPushButton("Setup Printer", this);
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    Label2[0] = captionLabel(this, "Location:", cmbLocation);
+    Label2[1] = captionLabel(this, "Shop Order:", txtOrder);
+    Label2[2] = captionLabel(this, "Suffix:", txtSuffix);
+    Label2[3] = captionLabel(this, "Operations:", cmbOper);
+    Label4 = captionLabel(this, "Qty to Print:", txtQty);
+    Label3 = captionLabel(this, "Part Number:", txtMaterial);
+}
+
+void frmMain::layOutControls()
+{
+    const TwipsLayout twips(*this);
+    twips.setClientSize(*this, 4680, 4380);
+    twips.place(*Label1, 600, 120, 3375, 375);
+    twips.place(*Label2[0], 600, 720, 855, 255);
+    twips.place(*cmbLocation, 1680, 600, 615, 315);
+    twips.place(*Label2[1], 600, 1200, 855, 255);
+    twips.place(*txtOrder, 1680, 1080, 1335, 360);
+    twips.place(*Label2[2], 600, 1680, 615, 255);
+    twips.place(*txtSuffix, 1680, 1560, 495, 360);
+    twips.place(*cmdLocate, 3360, 1440, 975, 495);
+    twips.place(*Label2[3], 600, 2160, 855, 255);
+    twips.place(*cmbOper, 1680, 2040, 1215, 315);
+    twips.place(*cmdNestedParts, 3360, 2160, 975, 495);
+    twips.place(*Label4, 600, 2640, 975, 255);
+    twips.place(*txtQty, 1680, 2520, 495, 360);
+    twips.place(*Label3, 600, 3120, 975, 255);
+    twips.place(*txtMaterial, 1680, 3000, 2895, 330);
+    twips.place(*cmdPrint, 1920, 3600, 975, 495);
+    twips.place(*cmdSetupPrt, 3480, 3600, 975, 495);
+    for (QLabel* label : {Label2[0], Label2[1], Label2[2], Label2[3], Label3, Label4})
+        TwipsLayout::widenToFitCaption(*label);
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt})
+        TwipsLayout::widenToFitCaption(*button);
+}
+
+void frmMain::setTabOrder()
+{
+    QWidget* const order[] = {cmbLocation, txtOrder, txtSuffix,   cmdLocate,     txtQty,
+                              cmdPrint,    cmbOper,  cmdSetupPrt, cmdNestedParts};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void frmMain::connectCommands()
+{
+    connect(cmdLocate, &QPushButton::clicked, this, &frmMain::cmdLocate_Click);
+    connect(cmdPrint, &QPushButton::clicked, this, &frmMain::cmdPrint_Click);
+    connect(cmdSetupPrt, &QPushButton::clicked, this, &frmMain::cmdSetupPrt_Click);
+    connect(cmdNestedParts, &QPushButton::clicked, this, &frmMain::cmdNestedParts_Click);
+}
+
+std::optional<int> frmMain::Form_Load(const std::string& programDir)
+{
+    std::optional<PrinterSettings> settings = loadPrinterSettings(programDir, *messages_);
+    if (!settings)
+        return 1;
+    commands_.printer() = {*settings, false};
+    if (!openDatabase(commands_.database(), *messages_))
+        return 2;
+    txtSuffix->setText("0");
+    cmdPrint->setEnabled(false);
+    return std::nullopt;
+}
+
+void frmMain::cmdSetupPrt_Click()
+{
+    const PrinterSettings printer = commands_.printer().settings;
+    commands_.run<SetupPrinterResult>([printer](DatabaseSession&) { return setupPrinter(printer); },
+                                      [this](const SetupPrinterResult& result) {
+                                          messages_->showAll(result.messages);
+                                          showPreview(result.preview);
+                                      });
+}
+
+void frmMain::cmdLocate_Click()
+{
+    const LocateRequest request{txtOrder->text().toStdString(),
+                                cmbLocation->currentText().toStdString(),
+                                txtSuffix->text().toStdString()};
+    const bool started = commands_.run<LocateResult>(
+        [request](DatabaseSession& db) { return locateOrder(db, request); },
+        [this](const LocateResult& result) { applyLocate(result); });
+    if (started) {
+        cmdNestedParts->setEnabled(false);
+        cmdPrint->setEnabled(false);
+    }
+}
+
+void frmMain::applyLocate(const LocateResult& result)
+{
+    messages_->showAll(result.messages);
+    using Outcome = LocateResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::OrderTooLong:
+    case Outcome::Failed:
+        break;
+    case Outcome::NotFound:
+        rsHDR.reset();
+        txtMaterial->clear();
+        break;
+    case Outcome::NoOperations:
+    case Outcome::Found:
+        rsHDR = result.rsHDR;
+        txtMaterial->setText(QString::fromStdString(result.rsHDR->partNumber));
+        txtQty->setText("1");
+        cmdPrint->setEnabled(true);
+        break;
+    }
+    if (result.outcome == Outcome::Found) {
+        cmbOper->clear();
+        cmbOper->addItem("All");
+        for (const std::string& operation : result.operations)
+            cmbOper->addItem(QString::fromStdString(operation));
+        cmbOper->setCurrentIndex(0);
+        cmbOper->setCurrentText("All");
+        cmdNestedParts->setEnabled(true);
+    }
+}
+
+// The list entry that the operator selected; a typed text that selects no
+// entry stands for itself, trimmed.
+std::string frmMain::selectedOperation() const
+{
+    const int index = cmbOper->currentIndex();
+    if (index >= 0 && cmbOper->itemText(index) == cmbOper->currentText())
+        return cmbOper->itemText(index).toStdString();
+    return std::string(text::trimSpaces(cmbOper->currentText().toStdString()));
+}
+
+void frmMain::cmdPrint_Click()
+{
+    // Print is enabled only once Locate has found a header.
+    if (!rsHDR || commands_.running())
+        return;
+    const PrintRequest request{txtOrder->text().toStdString(),
+                               cmbLocation->currentText().toStdString(),
+                               txtSuffix->text().toStdString(),
+                               cmbOper->currentText().toStdString(),
+                               selectedOperation(),
+                               txtQty->text().toStdString(),
+                               *rsHDR,
+                               commands_.printer(),
+                               watchPrinting()};
+    const bool started = commands_.run<PrintResult>(
+        [request](DatabaseSession& db) { return printTickets(db, request); },
+        [this](const PrintResult& result) {
+            printProgress_.reset();
+            commands_.printer().extraLine = result.extraLine;
+            messages_->showAll(result.messages);
+            showPreview(result.preview);
+        },
+        PrintResult{{}, request.printer.extraLine, std::nullopt});  // a run that stops prints nothing
+    if (started)
+        cmdNestedParts->setEnabled(false);
+}
+
+// Only called while no command runs: a command refused by the gate must not
+// take the running print's dialog.
+std::shared_ptr<PrintProgress> frmMain::watchPrinting()
+{
+    auto progress = std::make_shared<PrintProgress>();
+    printProgress_ = std::make_unique<PrintProgressDialog>(*this, progress);
+    return progress;
+}
+
+void frmMain::showPreview(const std::optional<std::string>& preview)
+{
+    if (preview && previewHandler)
+        previewHandler(*preview, commands_.printer().settings.kind == PrinterKind::Zebra);
+}
+
+MainWindowTexts frmMain::nestedPrintTexts() const
+{
+    return {txtOrder->text().toStdString(), txtSuffix->text().toStdString(),
+            cmbLocation->currentText().toStdString(), cmbOper->currentText().toStdString(),
+            txtQty->text().toStdString()};
+}
+
+void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone)
+{
+    if (commands_.running())
+        return;
+    const NestedPrintRequest request{{nestedPrintTexts(), rsHDR, commands_.printer().settings},
+                                     typed,
+                                     watchPrinting()};
+    commands_.run<NestedPrintResult>(
+        [request](DatabaseSession& db) { return printNestedTickets(db, request); },
+        [this, whenDone](const NestedPrintResult& result) {
+            printProgress_.reset();
+            messages_->showAll(result.messages);
+            showPreview(result.preview);
+            whenDone(result.after);
+        });
+}
+
+void frmMain::cmdNestedParts_Click()
+{
+    if (commands_.running())
+        return;
+    if (cmbOper->currentText() == "All") {
+        messages_->show("Cannot use nested parts form on an 'All' Operation", MessageIcon::Warning);
+        return;
+    }
+    // A window closed a moment ago is hidden until its deletion comes round.
+    if (!nested_ || !nested_->isVisible())
+        nested_ = new frmNested(*this);
+    nested_->setWindowState(nested_->windowState() & ~Qt::WindowMinimized);
+    nested_->show();
+    nested_->raise();
+    nested_->activateWindow();
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    // A running command gets a moment to finish; one stuck in a call to the
+    // database or the printer is given up, so that closing always ends the
+    // program. A print run is asked to stop at its next ticket first.
+    if (printProgress_)
+        printProgress_->cancelRun();
+    commands_.finishOrAbandon(closingGrace);
+    if (nested_)
+        nested_->close();
+    if (preview_)
+        preview_->close();
+    commands_.database().close();
+    event->accept();
+}
