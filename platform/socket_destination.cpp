@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -77,22 +78,22 @@ public:
 
     std::uint64_t confirmedBytes() const override { return confirmed_; }
 
-    // Ends the sending side, then lets the printer take the job in and
-    // close; one that keeps the connection open is left after closeWait.
+    // Ends the sending side, waits until the printer has acknowledged the
+    // whole job (for as long as it keeps acknowledging), then lets it close;
+    // one that keeps the connection open is left after closeWait. Until the
+    // job is acknowledged it is not done: a printer out of paper has not
+    // taken what still waits in the send queue.
     void finish() override
     {
         reckonAcknowledged();
         if (::shutdown(fd_, SHUT_WR) != 0)
             failWrite(systemError("shutdown"));
+        bool connected = awaitAcknowledgement();
         const auto deadline = Clock::now() + limits_.closeWait;
-        char discard[512];
-        while (waitFor(fd_, POLLIN, deadline)) {
-            const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
-            if (received == 0)
-                break;
-            if (received < 0 && errno != EINTR && errno != EAGAIN)
-                failWrite(systemError("recv"));
-        }
+        while (connected && waitFor(fd_, POLLIN, deadline))
+            connected = discardIncoming();
+        if (queued() > 0)
+            failWrite("the printer closed before acknowledging the whole job");
         ::close(fd_);
         fd_ = -1;
     }
@@ -124,6 +125,49 @@ public:
     }
 
 private:
+    // How often finish() looks whether the printer acknowledged more.
+    static constexpr std::chrono::milliseconds acknowledgementPoll{20};
+
+    // Waits until the send queue is empty, also of the end of the job; a
+    // printer that acknowledges nothing for stallTimeout ends the run. False
+    // when the printer closed the connection first.
+    bool awaitAcknowledgement()
+    {
+        auto deadline = Clock::now() + limits_.stallTimeout;
+        for (std::uint64_t left = queued(); left > 0;) {
+            const auto now = Clock::now();
+            if (now >= deadline)
+                failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+            if (waitFor(fd_, POLLIN, std::min(deadline, now + acknowledgementPoll)) && !discardIncoming())
+                return false;
+            const std::uint64_t stillLeft = queued();
+            if (stillLeft < left)
+                deadline = Clock::now() + limits_.stallTimeout;
+            left = stillLeft;
+        }
+        return true;
+    }
+
+    // Reads and drops what the printer sent; false once it has closed.
+    bool discardIncoming()
+    {
+        char discard[512];
+        const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
+        if (received < 0 && errno != EINTR && errno != EAGAIN)
+            failWrite(systemError("recv"));
+        return received != 0;
+    }
+
+    // The bytes in the send queue the printer has not acknowledged; all of
+    // them, as far as is known, when the queue cannot be read.
+    std::uint64_t queued() const
+    {
+        int count = 0;
+        if (::ioctl(fd_, SIOCOUTQ, &count) != 0)
+            return std::numeric_limits<std::uint64_t>::max();
+        return count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    }
+
     // Hands every byte to the connection, or throws PrinterError.
     void sendAll(std::string_view bytes, bool partOfJob)
     {
@@ -185,13 +229,11 @@ private:
     {
         if (ackedAtConnect_)
             return;
-        int queued = 0;
-        if (::ioctl(fd_, SIOCOUTQ, &queued) != 0 || queued < 0)
-            return;
+        const std::uint64_t unacknowledged = queued();
         pollfd entry{fd_, 0, 0};
         if (::poll(&entry, 1, 0) != 0)
             return;  // an error or hang-up: the connection is gone
-        const std::uint64_t acknowledged = streamSent_ - std::min<std::uint64_t>(streamSent_, queued);
+        const std::uint64_t acknowledged = streamSent_ - std::min(streamSent_, unacknowledged);
         reckonedAcknowledged_ = std::max(reckonedAcknowledged_, acknowledged);
     }
 

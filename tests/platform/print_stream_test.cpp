@@ -175,4 +175,18 @@ TEST(PrintStream, AfterAPrinterResetsTheCountHoldsJustTheTicketsItTook)
     }
 }
 
+// A printer out of paper keeps what its stack acknowledged and prints it
+// once loaded: each of those tickets counts, and no other.
+TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
+{
+    const std::vector<std::string> tickets = mixedTickets(1714);
+    LoopbackPrinter printer({.statusReply = {}, .reads = false});
+    PrinterSettings settings;
+    settings.pname = printer.address();
+    settings.limits.stallTimeout = 300ms;
+    const int counted = printOnSocket(settings, tickets);
+    EXPECT_LE(bytesOfFirst(tickets, counted), printer.taken());
+    EXPECT_GT(bytesOfFirst(tickets, counted + 1), printer.taken());
+}
+
 }  // namespace
