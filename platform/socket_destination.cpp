@@ -197,9 +197,7 @@ private:
 
     // How many bytes of the job, from its first, the printer acknowledged.
     // Request bytes count as coming first, so one sent after job bytes can
-    // only make this lower. A printer that resets keeps the acknowledgement
-    // of bytes it had not printed yet: those may be lost with it, and how
-    // many they are cannot be told from this side.
+    // only make this lower.
     std::uint64_t jobBytesAcknowledged() const
     {
         std::uint64_t stream = reckonedAcknowledged_;
