@@ -61,9 +61,12 @@ public:
     // (false for a spooled job, which abandoning cancels).
     virtual bool keepsPartialOutput() const { return true; }
 
-    // After write threw: how many bytes of the job, counted from its first
-    // write, the printer is known to have taken. A network printer's
-    // unacknowledged bytes are not among them: they are dropped, not sent late.
+    // After write or finish threw: how many bytes of the job, counted from
+    // its first write, the printer is known to have taken. A network
+    // printer's unacknowledged bytes are not among them: they are dropped,
+    // not sent late. Its acknowledged ones are, even when it then reset;
+    // it may have lost those it had not printed yet, and how many that is
+    // cannot be told from this side.
     virtual std::uint64_t confirmedBytes() const = 0;
 
     // A two-way connection can carry a status request: sends request and

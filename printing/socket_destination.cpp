@@ -7,10 +7,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -55,7 +57,10 @@ HostAndPort splitAddress(std::string_view text)
 
 class SocketDestination : public PrinterDestination {
 public:
-    SocketDestination(int fd, const DestinationLimits& limits) : fd_(fd), limits_(limits) {}
+    SocketDestination(int fd, const DestinationLimits& limits)
+        : fd_(fd), limits_(limits), ackedAtConnect_(connectionAcknowledged())
+    {
+    }
     ~SocketDestination() override
     {
         if (fd_ < 0)
@@ -69,49 +74,26 @@ public:
         ::close(fd_);
     }
 
-    void write(std::string_view bytes) override
-    {
-        std::size_t accepted = 0;
-        auto deadline = Clock::now() + limits_.stallTimeout;
-        while (accepted < bytes.size()) {
-            const ssize_t sent =
-                ::send(fd_, bytes.data() + accepted, bytes.size() - accepted, MSG_NOSIGNAL);
-            if (sent > 0) {
-                accepted += static_cast<std::size_t>(sent);
-                deadline = Clock::now() + limits_.stallTimeout;
-                continue;
-            }
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                failWrite(systemError("send"), confirmedBeforeReset());
-            if (!waitFor(fd_, POLLOUT, deadline)) {
-                const std::uint64_t taken = acceptedBefore_ + accepted;
-                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms",
-                          taken - std::min(taken, queued()));
-            }
-        }
-        acceptedBefore_ += accepted;
-        lastQueued_ = queued();
-    }
+    void write(std::string_view bytes) override { sendAll(bytes, true); }
 
     std::uint64_t confirmedBytes() const override { return confirmed_; }
 
-    // Ends the sending side, then lets the printer take the job in and
-    // close; one that keeps the connection open is left after closeWait.
+    // Ends the sending side, waits until the printer has acknowledged the
+    // whole job (for as long as it keeps acknowledging), then lets it close;
+    // one that keeps the connection open is left after closeWait. Until the
+    // job is acknowledged it is not done: a printer out of paper has not
+    // taken what still waits in the send queue.
     void finish() override
     {
+        reckonAcknowledged();
         if (::shutdown(fd_, SHUT_WR) != 0)
-            failWrite(systemError("shutdown"), confirmedBeforeReset());
+            failWrite(systemError("shutdown"));
+        bool connected = awaitAcknowledgement();
         const auto deadline = Clock::now() + limits_.closeWait;
-        char discard[512];
-        while (waitFor(fd_, POLLIN, deadline)) {
-            const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
-            if (received == 0)
-                break;
-            if (received < 0 && errno != EINTR && errno != EAGAIN)
-                failWrite(systemError("recv"), confirmedBeforeReset());
-        }
+        while (connected && waitFor(fd_, POLLIN, deadline))
+            connected = discardIncoming();
+        if (queued() > 0)
+            failWrite("the printer closed before acknowledging the whole job");
         ::close(fd_);
         fd_ = -1;
     }
@@ -123,8 +105,8 @@ public:
     {
         const auto deadline = Clock::now() + timeout;
         std::string received;
-        write(request);
-        acceptedBefore_ -= request.size();  // not part of the job
+        requestBytes_ += request.size();
+        sendAll(request, false);
         char buffer[512];
         while (!complete(received) && waitFor(fd_, POLLIN, deadline)) {
             const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -143,32 +125,130 @@ public:
     }
 
 private:
-    // Bytes in the send queue that the printer has not acknowledged.
+    // How often finish() looks whether the printer acknowledged more.
+    static constexpr std::chrono::milliseconds acknowledgementPoll{20};
+
+    // Waits until the send queue is empty, also of the end of the job; a
+    // printer that acknowledges nothing for stallTimeout ends the run. False
+    // when the printer closed the connection first.
+    bool awaitAcknowledgement()
+    {
+        auto deadline = Clock::now() + limits_.stallTimeout;
+        for (std::uint64_t left = queued(); left > 0;) {
+            const auto now = Clock::now();
+            if (now >= deadline)
+                failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+            if (waitFor(fd_, POLLIN, std::min(deadline, now + acknowledgementPoll)) && !discardIncoming())
+                return false;
+            const std::uint64_t stillLeft = queued();
+            if (stillLeft < left)
+                deadline = Clock::now() + limits_.stallTimeout;
+            left = stillLeft;
+        }
+        return true;
+    }
+
+    // Reads and drops what the printer sent; false once it has closed.
+    bool discardIncoming()
+    {
+        char discard[512];
+        const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
+        if (received < 0 && errno != EINTR && errno != EAGAIN)
+            failWrite(systemError("recv"));
+        return received != 0;
+    }
+
+    // The bytes in the send queue the printer has not acknowledged; all of
+    // them, as far as is known, when the queue cannot be read.
     std::uint64_t queued() const
     {
         int count = 0;
-        return ::ioctl(fd_, SIOCOUTQ, &count) == 0 && count > 0 ? static_cast<std::uint64_t>(count) : 0;
+        if (::ioctl(fd_, SIOCOUTQ, &count) != 0)
+            return std::numeric_limits<std::uint64_t>::max();
+        return count > 0 ? static_cast<std::uint64_t>(count) : 0;
     }
 
-    // What the printer acknowledged before a reset connection dropped its
-    // queue: of that queue, only what it held after the last whole write is
-    // known.
-    std::uint64_t confirmedBeforeReset() const
+    // Hands every byte to the connection, or throws PrinterError.
+    void sendAll(std::string_view bytes, bool partOfJob)
     {
-        return acceptedBefore_ - std::min(acceptedBefore_, lastQueued_);
+        std::size_t accepted = 0;
+        auto deadline = Clock::now() + limits_.stallTimeout;
+        while (accepted < bytes.size()) {
+            reckonAcknowledged();
+            const ssize_t sent =
+                ::send(fd_, bytes.data() + accepted, bytes.size() - accepted, MSG_NOSIGNAL);
+            if (sent > 0) {
+                accepted += static_cast<std::size_t>(sent);
+                streamSent_ += static_cast<std::uint64_t>(sent);
+                jobSent_ += partOfJob ? static_cast<std::uint64_t>(sent) : 0;
+                deadline = Clock::now() + limits_.stallTimeout;
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                failWrite(systemError("send"));
+            if (!waitFor(fd_, POLLOUT, deadline)) {
+                reckonAcknowledged();
+                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+            }
+        }
     }
 
-    [[noreturn]] void failWrite(const std::string& detail, std::uint64_t confirmed)
+    // How many bytes of the job, from its first, the printer acknowledged.
+    // Request bytes count as coming first, so one sent after job bytes can
+    // only make this lower.
+    std::uint64_t jobBytesAcknowledged() const
+    {
+        std::uint64_t stream = reckonedAcknowledged_;
+        if (const auto acknowledged = connectionAcknowledged(); acknowledged && ackedAtConnect_)
+            stream = *acknowledged - std::min(*acknowledged, *ackedAtConnect_);
+        // The FIN that finish() sends is acknowledged too: clamp to job bytes.
+        return std::min(stream - std::min(stream, requestBytes_), jobSent_);
+    }
+
+    // The bytes the printer acknowledged since the connection opened (its
+    // SYN among them), as the kernel counts them; the figure outlasts a
+    // reset. None where the kernel does not count them (before Linux 4.2).
+    std::optional<std::uint64_t> connectionAcknowledged() const
+    {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+            length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+            return std::nullopt;
+        return info.tcpi_bytes_acked;
+    }
+
+    // Without the kernel's count: the bytes sent less those still queued,
+    // taken before each send while the connection stands. A reading taken
+    // once it has failed is not trusted.
+    void reckonAcknowledged()
+    {
+        if (ackedAtConnect_)
+            return;
+        const std::uint64_t unacknowledged = queued();
+        pollfd entry{fd_, 0, 0};
+        if (::poll(&entry, 1, 0) != 0)
+            return;  // an error or hang-up: the connection is gone
+        const std::uint64_t acknowledged = streamSent_ - std::min(streamSent_, unacknowledged);
+        reckonedAcknowledged_ = std::max(reckonedAcknowledged_, acknowledged);
+    }
+
+    [[noreturn]] void failWrite(const std::string& detail)
     {
         failed_ = true;
-        confirmed_ = confirmed;
+        confirmed_ = jobBytesAcknowledged();
         throw PrinterError(detail);
     }
 
     int fd_;
     DestinationLimits limits_;
-    std::uint64_t acceptedBefore_ = 0;  // by the whole writes so far
-    std::uint64_t lastQueued_ = 0;      // in the send queue after the last whole write
+    std::optional<std::uint64_t> ackedAtConnect_;
+    std::uint64_t streamSent_ = 0;    // all bytes the connection took
+    std::uint64_t jobSent_ = 0;       // the job's bytes among them
+    std::uint64_t requestBytes_ = 0;  // requests handed on, whole or in part
+    std::uint64_t reckonedAcknowledged_ = 0;
     std::uint64_t confirmed_ = 0;
     bool failed_ = false;
 };

@@ -1,6 +1,8 @@
 #include "printing/print_stream.h"
+#include "printing/zebra_status.h"
 
 #include "tests/fixtures/data_source.h"
+#include "tests/fixtures/loopback_printer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +11,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <iostream>
+#include <numeric>
 #include <poll.h>
 #include <regex>
+#include <span>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -113,6 +117,76 @@ TEST(PrintStream, OnceThePrinterMadeTheRunWaitCancelStopsAtTheNextTicket)
                                  std::regex("Printing cancelled: ([0-9]+) of 100 tickets were sent\\.")))
         << messages.shown[0].text;
     EXPECT_LE(std::stoi(count[1]), firstBatch + 1 + 4 + 1) << "the run sent a whole batch after Cancel";
+}
+
+// Tickets of 700 to 1,900 bytes, so that the points where printers stop fall
+// at ever different places in them.
+std::vector<std::string> mixedTickets(int count)
+{
+    std::vector<std::string> tickets;
+    for (int i = 0; i < count; ++i)
+        tickets.push_back("^XA" + std::string(700 + (i * 397) % 1200, 'a' + i % 26) + "^XZ");
+    return tickets;
+}
+
+std::size_t bytesOfFirst(const std::vector<std::string>& tickets, int count)
+{
+    const auto end = tickets.begin() + std::min<std::size_t>(count, tickets.size());
+    return std::accumulate(tickets.begin(), end, std::size_t{0},
+                           [](std::size_t sum, const std::string& ticket) { return sum + ticket.size(); });
+}
+
+// Prints tickets to printer as a run does; the number counted as sent.
+int printOnSocket(PrinterSettings printer, std::span<const std::string> tickets)
+{
+    MessageList messages;
+    PrintStream output(printer, nullptr);
+    if (!output.open(messages))
+        return 0;
+    output.begin(static_cast<int>(tickets.size()), TicketUnit::Tickets);
+    for (const std::string& ticket : tickets)
+        if (!output.send(ticket, messages))
+            return output.ticketsSent();
+    output.finish(messages);
+    return output.ticketsSent();
+}
+
+// Print the Rest skips every ticket counted and prints every other: after a
+// Zebra printer resets, the count may claim only bytes its TCP stack took,
+// and must claim each ticket it had read. So wherever the reset falls (the
+// first run: right after the status answer), and whether the run is still
+// writing (a long run) or has all of it queued (a short one).
+TEST(PrintStream, AfterAPrinterResetsTheCountHoldsJustTheTicketsItTook)
+{
+    const std::vector<std::string> tickets = mixedTickets(6000);
+    PrinterSettings zebra;
+    zebra.boolZebra = true;
+    zebra.limits.stallTimeout = 5s;
+    for (int run = 0; run < 50; ++run) {
+        const std::size_t resetAfter = hostStatusRequest.size() + static_cast<std::size_t>(run) * 5813;
+        LoopbackPrinter printer(
+            {.statusReply = LoopbackPrinter::hostStatus('0', '0', '0', '0'), .closeAfter = resetAfter});
+        zebra.pname = printer.address();
+        const int counted = printOnSocket(zebra, std::span(tickets).first(run % 2 ? 6000 : 1714));
+        EXPECT_LE(hostStatusRequest.size() + bytesOfFirst(tickets, counted), printer.taken())
+            << counted << " tickets counted after a reset past byte " << resetAfter;
+        EXPECT_GT(hostStatusRequest.size() + bytesOfFirst(tickets, counted + 1), resetAfter)
+            << counted << " tickets counted after a reset past byte " << resetAfter;
+    }
+}
+
+// A printer out of paper keeps what its stack acknowledged and prints it
+// once loaded: each of those tickets counts, and no other.
+TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
+{
+    const std::vector<std::string> tickets = mixedTickets(1714);
+    LoopbackPrinter printer({.statusReply = {}, .reads = false});
+    PrinterSettings settings;
+    settings.pname = printer.address();
+    settings.limits.stallTimeout = 300ms;
+    const int counted = printOnSocket(settings, tickets);
+    EXPECT_LE(bytesOfFirst(tickets, counted), printer.taken());
+    EXPECT_GT(bytesOfFirst(tickets, counted + 1), printer.taken());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "printing/printer_destination.h"
+#include "printing/zebra_status.h"
 
 #include "tests/fixtures/data_source.h"
 #include "tests/fixtures/loopback_printer.h"
@@ -103,11 +104,18 @@ TEST(SocketDestination, APrinterThatNeverReadsStallsTheWrite)
     EXPECT_GT(writeUntilRefused(*destination), 0u);
 }
 
-TEST(SocketDestination, APrinterThatClosesPartWayIsAnErrorNotASignal)
+// A reset is an error, not a signal; what the printer's stack took of the
+// job is confirmed, whatever the write under way, and the status request
+// before the job is not part of it.
+TEST(SocketDestination, APrinterThatResetsPartWayFailsTheWriteAndConfirmsWhatItTook)
 {
-    LoopbackPrinter printer({.statusReply = {}, .reads = true, .closeAfter = 100'000});
+    LoopbackPrinter printer({.statusReply = LoopbackPrinter::hostStatus('0', '0', '0', '0'),
+                             .closeAfter = 100'000});
     auto destination = openDestination(printer.address(), shortLimits());
+    destination->request(hostStatusRequest, hostStatusComplete, 2s);
     EXPECT_GE(writeUntilRefused(*destination), 64u * 1024);
+    EXPECT_LE(hostStatusRequest.size() + destination->confirmedBytes(), printer.taken());
+    EXPECT_GE(hostStatusRequest.size() + destination->confirmedBytes(), 100'000u) << "bytes it read";
 }
 
 TEST(PreviewDestination, KeepsTheBytesUpToItsCap)
