@@ -11,6 +11,7 @@
 // connects afresh. Only database calls are watched: a print run may take as
 // long as its printer does.
 
+#include "commands/print_run.h"
 #include "db/database_session.h"
 #include "commands/job_runner.h"
 #include "printing/printer_settings.h"
@@ -66,6 +67,21 @@ public:
         if (started)
             beginCommand([stop] { stop(noAnswer()); });
         return started;
+    }
+
+    // Runs a print run; the printer session takes up where the run left its
+    // EPSON alternation before apply is called.
+    bool print(PrintRequest request, std::function<void(PrintResult)> apply)
+    {
+        const bool extraLine = printer_.extraLine;
+        request.printer = printer_;
+        return run<PrintResult>(
+            [request = std::move(request)](DatabaseSession& db) { return printTickets(db, request); },
+            [this, apply = std::move(apply)](PrintResult result) {
+                printer_.extraLine = result.extraLine;
+                apply(std::move(result));
+            },
+            PrintResult{{}, extraLine, std::nullopt});  // a run that stops prints nothing
     }
 
     // The longest a database call may go unanswered; tests shorten it.

@@ -18,21 +18,18 @@ std::string trimmed(std::string_view value) { return std::string(text::trimSpace
 // The rows of the main window's operation. An order too long for its key, or
 // a suffix or operation that is not a whole number, matches no row, so
 // nothing is queried for it.
-odbc::ResultSet queryOperation(DatabaseSession& db, const MainWindowTexts& texts)
+odbc::ResultSet queryOperation(DatabaseSession& db, const NestedPrintRequest& request)
 {
-    const std::string key = orderKey(texts.order);
-    const std::optional<std::int64_t> suffix = wholeNumber(texts.suffix);
-    const std::string operation = trimmed(texts.operation);
-    if (text::characterCount(key) > orderKeyWidth || !suffix || !wholeNumber(operation))
+    const OrderSelection& order = request.order;
+    if (text::characterCount(order.key) > orderKeyWidth || !order.suffixNumber || !request.operation.number)
         return {};
-    return db.query(operationOfOrder, {key, trimmed(texts.location), *suffix, operation});
+    return db.query(operationOfOrder, {order.key, order.location, *order.suffixNumber, request.operation.text});
 }
 
-// The label of the operation row that rsOPER stands on.
+// The label of the operation row that operation stands on.
 NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& operation,
                               const NestedPrintRequest& request)
 {
-    const MainWindowTexts& main = request.main.texts;
     NestedTicketData t;
     t.location = header.location;
     t.orderNo = printedOrderNumber(header.orderId);
@@ -46,27 +43,28 @@ NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& 
     t.customer = trimmed(request.typed.customer);
     t.typedDept = trimmed(request.typed.dept);
     t.comment = request.typed.comment;
-    t.orderCode = zeroFilled(main.order, 6);
-    t.suffixCode = zeroFilled(main.suffix, 3);
+    t.orderCode = request.order.orderCode;
+    t.suffixCode = request.order.suffixCode;
     t.operCode = zeroFilled(text::trimSpaces(t.operNo), 4);
-    t.labelQty = trimmed(main.labelQty);
+    t.labelQty = request.labelQty;
     return t;
 }
 
 // One job per matching row on a Zebra printer, where the job itself carries
 // the number of labels; on an EPSON printer a message for every copy and no
 // output. False when the run stopped early (the message is shown).
-bool sendTickets(odbc::ResultSet& rsOPER, const OrderHeader& header, const NestedPrintRequest& request,
+bool sendTickets(odbc::ResultSet& operations, const OrderHeader& header, const NestedPrintRequest& request,
                  const Quantity& quantity, PrintStream& output, MessageBox& messages)
 {
-    const PrinterSettings& printer = request.main.printer;
-    output.begin(printer.kind == PrinterKind::Zebra ? static_cast<int>(rsOPER.rowCount()) : 0, TicketUnit::Tickets);
-    for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
-        const int copies = printer.kind == PrinterKind::Zebra ? 1 : quantity.copies;
+    const PrinterSettings& printer = request.printer;
+    const bool zebra = printer.kind == PrinterKind::Zebra;
+    output.begin(zebra ? static_cast<int>(operations.rowCount()) : 0, TicketUnit::Tickets);
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext()) {
+        const int copies = zebra ? 1 : quantity.copies;
         for (int copy = 1; copy <= copies; ++copy) {
-            if (printer.kind == PrinterKind::Epson)
+            if (!zebra)
                 messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
-            if (printer.kind == PrinterKind::Zebra && !output.send(nestedJob(nestedTicket(header, rsOPER, request)), messages))
+            if (zebra && !output.send(nestedJob(nestedTicket(header, operations, request)), messages))
                 return false;
         }
     }
@@ -76,31 +74,45 @@ bool sendTickets(odbc::ResultSet& rsOPER, const OrderHeader& header, const Neste
 AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request,
                           NestedPrintResult& result, MessageBox& messages)
 {
-    const std::optional<Quantity> quantity = parseQuantity(request.typed.quantity);
+    const std::optional<Quantity>& quantity = request.quantity;
     if (!quantity) {
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return AfterNestedPrint::KeepWindow;
     }
     // A later Locate in the main window may have found no order.
-    if (!request.main.rsHDR) {
+    if (!request.header) {
         messages.show("Cannot find this Job.  Try Again.", MessageIcon::Critical);
         return AfterNestedPrint::KeepWindow;
     }
-    odbc::ResultSet rsOPER = queryOperation(db, request.main.texts);
-    if (rsOPER.eof()) {
+    odbc::ResultSet operations = queryOperation(db, request);
+    if (operations.eof()) {
         messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
         return AfterNestedPrint::DiscardWindow;
     }
-    PrintStream output(request.main.printer, request.progress);
+    PrintStream output(request.printer, request.progress);
     if (!output.open(messages))
         return AfterNestedPrint::KeepWindow;
-    if (sendTickets(rsOPER, *request.main.rsHDR, request, *quantity, output, messages) &&
+    if (sendTickets(operations, *request.header, request, *quantity, output, messages) &&
         output.finish(messages))
         result.preview = output.takePreview();
     return AfterNestedPrint::KeepWindow;
 }
 
 }  // namespace
+
+NestedPrintRequest nestedPrintRequest(const MainWindowTexts& main, std::optional<OrderHeader> header,
+                                      PrinterSettings printer, const NestedTexts& typed,
+                                      std::shared_ptr<PrintProgress> progress)
+{
+    return {selectOrder(main.order, main.location, main.suffix),
+            chooseOperation(main.operation, main.operation),
+            trimmed(main.labelQty),
+            std::move(header),
+            std::move(printer),
+            typed,
+            parseQuantity(typed.quantity),
+            std::move(progress)};
+}
 
 NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request)
 {

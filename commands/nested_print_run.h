@@ -3,6 +3,7 @@
 // operation of the located order and writes one nested-part label job per
 // matching row to the printer (Zebra printers only), each sent as it is built.
 
+#include "commands/order_values.h"
 #include "db/database_session.h"
 #include "text/message_box.h"
 #include "printing/print_progress.h"
@@ -32,19 +33,23 @@ struct NestedTexts {
     std::string comment;
 };
 
-// What the main window hands over at every Print: its boxes, the order that
-// its last Locate found (none when that Locate found nothing) and the printer.
-struct MainWindowState {
-    MainWindowTexts texts;
-    std::optional<OrderHeader> rsHDR;
-    PrinterSettings printer;
-};
-
 struct NestedPrintRequest {
-    MainWindowState main;
-    NestedTexts typed;
+    OrderSelection order;
+    OperationChoice operation;
+    std::string labelQty;               // the main window's quantity, trimmed: the number of labels
+    std::optional<OrderHeader> header;  // what the main window's last Locate found
+    PrinterSettings printer;
+    NestedTexts typed;                  // as typed; its quantity is parsed below
+    std::optional<Quantity> quantity;   // nothing when the typed quantity is not accepted
     std::shared_ptr<PrintProgress> progress;  // may be null
 };
+
+// The request for what the operator typed into both windows, at the time of
+// Print, with the order the main window's last Locate found (none when it
+// found nothing).
+NestedPrintRequest nestedPrintRequest(const MainWindowTexts& main, std::optional<OrderHeader> header,
+                                      PrinterSettings printer, const NestedTexts& typed,
+                                      std::shared_ptr<PrintProgress> progress = nullptr);
 
 enum class AfterNestedPrint { KeepWindow, DiscardWindow };
 

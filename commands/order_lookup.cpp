@@ -1,7 +1,5 @@
 #include "commands/order_lookup.h"
 
-#include "text/text.h"
-#include "commands/order_values.h"
 
 namespace {
 
@@ -17,35 +15,32 @@ LocateResult failure(Outcome outcome, std::string message)
 
 LocateResult findOrder(DatabaseSession& db, const LocateRequest& request)
 {
-    if (text::characterCount(request.order) > orderKeyWidth)
+    const OrderSelection& order = request.order;
+    if (order.typedLength > orderKeyWidth)
         return failure(Outcome::OrderTooLong, "Order # length cannot exceed 9.");
 
-    const std::string key = orderKey(request.order);
-    const std::string location(text::trimSpaces(request.location));
-    const std::string suffix(text::trimSpaces(request.suffix));
     // A suffix that is not a whole number belongs to no order.
-    const std::optional<std::int64_t> suffixNumber = wholeNumber(suffix);
-    const odbc::ResultSet rsHDR =
-        suffixNumber ? db.query("select * from PUBLIC.SHPORD_HDR where ID_SO = ? and "
-                                "ID_LOC = ? and SUFX_SO = ?",
-                                {key, location, suffix})
-                     : odbc::ResultSet();
-    if (rsHDR.eof())
+    const odbc::ResultSet headers =
+        order.suffixNumber ? db.query("select * from PUBLIC.SHPORD_HDR where ID_SO = ? and "
+                                      "ID_LOC = ? and SUFX_SO = ?",
+                                      {order.key, order.location, order.suffix})
+                           : odbc::ResultSet();
+    if (headers.eof())
         return failure(Outcome::NotFound, "Cannot find this Job.  Try Again.");
 
     LocateResult result;
-    result.rsHDR = OrderHeader{rsHDR.text("ID_SO"), rsHDR.text("ID_LOC"), rsHDR.text("SUFX_SO"),
-                               rsHDR.text("ID_ITEM_PAR")};
-    odbc::ResultSet rsOPER = db.query("select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? "
-                                      "and TYPE_OPER <> 'S' and SUFX_SO = ?",
-                                      {key, location, *suffixNumber});
-    if (rsOPER.eof()) {
+    result.header = OrderHeader{headers.text("ID_SO"), headers.text("ID_LOC"), headers.text("SUFX_SO"),
+                                headers.text("ID_ITEM_PAR")};
+    odbc::ResultSet operations = db.query("select * from PUBLIC.SHPORD_OPER where ID_SO = ? and ID_LOC = ? "
+                                          "and TYPE_OPER <> 'S' and SUFX_SO = ?",
+                                          {order.key, order.location, *order.suffixNumber});
+    if (operations.eof()) {
         result.messages.push_back({"There are no Operations for this Shop Order.", MessageIcon::Critical});
         result.outcome = Outcome::NoOperations;
         return result;
     }
-    for (; !rsOPER.eof(); rsOPER.moveNext())
-        result.operations.push_back(rsOPER.text("ID_OPER"));
+    for (; !operations.eof(); operations.moveNext())
+        result.operations.push_back(operations.text("ID_OPER"));
     result.outcome = Outcome::Found;
     return result;
 }

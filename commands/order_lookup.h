@@ -2,6 +2,7 @@
 // Locate: finds the shop order header for the typed order, location and
 // suffix, and the order's printable operations (type S left out).
 
+#include "commands/order_values.h"
 #include "db/database_session.h"
 #include "text/message_box.h"
 #include "tickets/order_header.h"
@@ -11,16 +12,14 @@
 #include <vector>
 
 struct LocateRequest {
-    std::string order;     // txtOrder, as typed
-    std::string location;  // cmbLocation
-    std::string suffix;    // txtSuffix
+    OrderSelection order;
 };
 
 struct LocateResult {
     enum class Outcome { OrderTooLong, NotFound, NoOperations, Found, Failed };
     Outcome outcome = Outcome::Failed;
     std::vector<Message> messages;        // to show, in order
-    std::optional<OrderHeader> rsHDR;     // the header found (NoOperations, Found)
+    std::optional<OrderHeader> header;    // the header found (NoOperations, Found)
     std::vector<std::string> operations;  // ID_OPER of each printable operation
 };
 

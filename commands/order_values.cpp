@@ -92,3 +92,21 @@ std::optional<Quantity> parseQuantity(std::string_view typed)
         return std::nullopt;
     return Quantity{std::string(trimmed), static_cast<std::int16_t>(rounded)};
 }
+
+OrderSelection selectOrder(std::string_view order, std::string_view location, std::string_view suffix)
+{
+    OrderSelection selection;
+    selection.typedLength = text::characterCount(order);
+    selection.key = orderKey(order);
+    selection.location = std::string(text::trimSpaces(location));
+    selection.suffix = std::string(text::trimSpaces(suffix));
+    selection.suffixNumber = wholeNumber(suffix);
+    selection.orderCode = zeroFilled(order, 6);
+    selection.suffixCode = zeroFilled(suffix, 3);
+    return selection;
+}
+
+OperationChoice chooseOperation(std::string_view boxText, std::string_view operation)
+{
+    return {boxText == "All", std::string(text::trimSpaces(operation)), wholeNumber(operation)};
+}

@@ -1,5 +1,6 @@
 #pragma once
-// Values that the commands derive from what the operator typed.
+// What the operator typed, parsed once at the door of a command: below the
+// request values built here, nothing reads the text of a box.
 
 #include <cstdint>
 #include <optional>
@@ -34,3 +35,25 @@ struct Quantity {
     std::int16_t copies;
 };
 std::optional<Quantity> parseQuantity(std::string_view typed);
+
+// The order a command is for: the order, location and suffix boxes.
+struct OrderSelection {
+    std::size_t typedLength = 0;  // characters of the order as typed, blanks counted
+    std::string key;              // ID_SO as stored: see orderKey
+    std::string location;         // ID_LOC: the location, trimmed
+    std::string suffix;           // SUFX_SO: the suffix, trimmed
+    std::optional<std::int64_t> suffixNumber;  // nothing when no whole number: no order has it
+    std::string orderCode;        // for the barcodes: the order zero-filled to 6
+    std::string suffixCode;       // the suffix zero-filled to 3
+};
+OrderSelection selectOrder(std::string_view order, std::string_view location, std::string_view suffix);
+
+// The operation box: "All", or one operation.
+struct OperationChoice {
+    bool all = false;
+    std::string text;                     // the operation, trimmed
+    std::optional<std::int64_t> number;   // nothing when no whole number: no operation has it
+};
+// boxText is the box's text, compared with "All"; operation is the entry
+// that it selects or the text typed.
+OperationChoice chooseOperation(std::string_view boxText, std::string_view operation);

@@ -21,64 +21,56 @@ const std::string itemOfPart = "select * from PUBLIC.ITMMAS_BASE where ID_ITEM =
 
 constexpr const char* noOperations = "There are no Operations for this Shop Order.";
 
-// What the boxes say, as the queries compare it.
-struct OrderSelection {
-    std::string key;
-    std::string location;
-    std::optional<std::int64_t> suffix;
-};
-
 // The operations to print. A suffix or an operation that is not a whole
 // number matches no row, so nothing is queried for it.
-odbc::ResultSet queryOperations(DatabaseSession& db, const OrderSelection& order,
-                                const PrintRequest& request)
+odbc::ResultSet queryOperations(DatabaseSession& db, const PrintRequest& request)
 {
-    if (!order.suffix)
+    const OrderSelection& order = request.order;
+    if (!order.suffixNumber)
         return {};
-    if (request.operationText == "All")
-        return db.query(printableOperations, {order.key, order.location, *order.suffix});
-    const std::optional<std::int64_t> operation = wholeNumber(request.selectedOperation);
-    if (!operation)
+    if (request.operation.all)
+        return db.query(printableOperations, {order.key, order.location, *order.suffixNumber});
+    if (!request.operation.number)
         return {};
-    return db.query(oneOperation, {order.key, order.location, *order.suffix, *operation});
+    return db.query(oneOperation, {order.key, order.location, *order.suffixNumber, *request.operation.number});
 }
 
 // The rows that every ticket of a run reads besides its operation.
 struct RunRows {
-    const OrderHeader& rsHDR;
-    const odbc::ResultSet& rsITEM;
-    const odbc::ResultSet& rsOPERNEXT;
+    const OrderHeader& header;
+    const odbc::ResultSet& item;
+    const odbc::ResultSet& allOperations;  // the candidates for each ticket's next operation
 };
 
 class TicketBuilder {
 public:
     TicketBuilder(const RunRows& rows, const PrintRequest& request, const Quantity& quantity)
         : rows_(rows),
-          successors_(rows.rsOPERNEXT),
-          orderCode_(zeroFilled(request.order, 6)),
-          suffixCode_(zeroFilled(request.suffix, 3)),
+          successors_(rows.allOperations),
+          orderCode_(request.order.orderCode),
+          suffixCode_(request.order.suffixCode),
           labelQty_(quantity.text)
     {
     }
 
-    // The ticket of the operation row that rsOPER stands on.
-    TicketData build(const odbc::ResultSet& rsOPER) const
+    // The ticket of the operation row that operation stands on.
+    TicketData build(const odbc::ResultSet& operation) const
     {
-        const OrderHeader& header = rows_.rsHDR;
-        const odbc::ResultSet& item = rows_.rsITEM;
+        const OrderHeader& header = rows_.header;
+        const odbc::ResultSet& item = rows_.item;
         TicketData t;
         t.orderNo = printedOrderNumber(header.orderId);
         t.location = header.location;
         t.suffix = header.suffix;
         t.partNo = header.partNumber;
-        t.qtyOrd = rsOPER.text("QTY_ORD");
-        t.operNo = rsOPER.text("ID_OPER");
-        t.dept = rsOPER.text("ID_DEPT");
-        t.workCenter = rsOPER.text("ID_WC");
-        t.operDescr = rsOPER.text("DESCR_OPER_1");
+        t.qtyOrd = operation.text("QTY_ORD");
+        t.operNo = operation.text("ID_OPER");
+        t.dept = operation.text("ID_DEPT");
+        t.workCenter = operation.text("ID_WC");
+        t.operDescr = operation.text("DESCR_OPER_1");
         t.customer = item.text("CODE_USER_3_IM");
         t.custPart = item.text("KEY_ALT");
-        setNextOperation(t, rsOPER.isNull("ID_OPER") ? std::nullopt
+        setNextOperation(t, operation.isNull("ID_OPER") ? std::nullopt
                                                      : odbc::ResultSet::Value(t.operNo));
         t.orderCode = orderCode_;
         t.suffixCode = suffixCode_;
@@ -96,7 +88,7 @@ private:
             t.nextDept = "DONE";
             return;
         }
-        const odbc::ResultSet& candidates = rows_.rsOPERNEXT;
+        const odbc::ResultSet& candidates = rows_.allOperations;
         const odbc::ResultSet::Row& row = candidates.row(*next);
         const auto column = [&](const char* name) {
             return row[candidates.columnIndex(name)].value_or(std::string());
@@ -113,27 +105,27 @@ private:
     std::string labelQty_;
 };
 
-int ticketCount(const odbc::ResultSet& rsOPER, const PrinterSettings& printer,
+int ticketCount(const odbc::ResultSet& operations, const PrinterSettings& printer,
                 const Quantity& quantity)
 {
-    const int rows = static_cast<int>(rsOPER.rowCount());
+    const int rows = static_cast<int>(operations.rowCount());
     if (printer.kind == PrinterKind::Zebra)
         return rows;
     return printer.kind == PrinterKind::Epson ? rows * std::max<int>(quantity.copies, 0) : 0;
 }
 
-// Every ticket of rsOPER, in the order the database returned the rows: one
+// Every ticket of operations, in the order the database returned the rows: one
 // Zebra job per operation (the printer makes the copies), or one EPSON page
 // per copy, starting with the alternation extraLine. Each is sent as soon as
 // it is built. False when the run stopped early (the message is shown).
-bool sendTickets(odbc::ResultSet& rsOPER, const TicketBuilder& builder, const PrinterSettings& printer,
+bool sendTickets(odbc::ResultSet& operations, const TicketBuilder& builder, const PrinterSettings& printer,
                  const Quantity& quantity, PrintStream& output, bool extraLine, MessageBox& messages)
 {
     std::optional<RvBarCode> barcode;
-    output.begin(ticketCount(rsOPER, printer, quantity),
+    output.begin(ticketCount(operations, printer, quantity),
                  printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
-    for (rsOPER.moveFirst(); !rsOPER.eof(); rsOPER.moveNext()) {
-        const TicketData ticket = builder.build(rsOPER);
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext()) {
+        const TicketData ticket = builder.build(operations);
         if (printer.kind == PrinterKind::Zebra && !output.send(zebraJob(ticket), messages))
             return false;
         if (printer.kind != PrinterKind::Epson)
@@ -159,15 +151,13 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
               MessageBox& messages)
 {
     const PrinterSettings& printer = request.printer.settings;
-    const OrderSelection order{orderKey(request.order),
-                               std::string(text::trimSpaces(request.location)),
-                               wholeNumber(request.suffix)};
-    odbc::ResultSet rsOPER = queryOperations(db, order, request);
-    if (rsOPER.eof()) {
+    const OrderSelection& order = request.order;
+    odbc::ResultSet operations = queryOperations(db, request);
+    if (operations.eof()) {
         messages.show(noOperations, MessageIcon::Critical);
         return;
     }
-    const std::optional<Quantity> quantity = parseQuantity(request.quantity);
+    const std::optional<Quantity>& quantity = request.quantity;
     if (!quantity) {
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return;
@@ -175,20 +165,20 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
     PrintStream output(printer, request.progress);
     if (!output.open(messages))
         return;
-    const std::string& partNo = request.rsHDR.partNumber;
-    const odbc::ResultSet rsITEM = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
-    if (rsITEM.eof()) {
+    const std::string& partNo = request.header.partNumber;
+    const odbc::ResultSet item = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
+    if (item.eof()) {
         messages.show("The item " + partNo + " is not defined in the Item Master. Seek Help.",
                       MessageIcon::Critical);
         return;
     }
-    const odbc::ResultSet rsOPERNEXT =
-        db.query(operationsOfOrder, {order.key, order.location, *order.suffix});
+    const odbc::ResultSet allOperations =
+        db.query(operationsOfOrder, {order.key, order.location, *order.suffixNumber});
 
-    const RunRows rows{request.rsHDR, rsITEM, rsOPERNEXT};
+    const RunRows rows{request.header, item, allOperations};
     const TicketBuilder builder(rows, request, *quantity);
     const bool extraLine = request.printer.extraLine;
-    const bool sentAll = sendTickets(rsOPER, builder, printer, *quantity, output, extraLine, messages);
+    const bool sentAll = sendTickets(operations, builder, printer, *quantity, output, extraLine, messages);
     const bool finished = sentAll && output.finish(messages);
     // Each page sent flips the alternation.
     const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;

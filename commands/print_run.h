@@ -8,6 +8,7 @@
 // turn, so memory stays flat however many tickets the run prints; the run
 // stops at a ticket boundary when cancelled, and says how many were sent.
 
+#include "commands/order_values.h"
 #include "db/database_session.h"
 #include "text/message_box.h"
 #include "printing/print_progress.h"
@@ -20,20 +21,17 @@
 #include <vector>
 
 struct PrintRequest {
-    std::string order;              // txtOrder
-    std::string location;           // cmbLocation
-    std::string suffix;             // txtSuffix
-    std::string operationText;      // cmbOper's text, compared with "All"
-    std::string selectedOperation;  // the selected list entry, or the typed text
-    std::string quantity;           // txtQty
-    OrderHeader rsHDR;              // the order that Locate found
+    OrderSelection order;
+    OperationChoice operation;
+    std::optional<Quantity> quantity;  // nothing when the typed quantity is not accepted
+    OrderHeader header;                // the order that Locate found
     PrinterSession printer;
     std::shared_ptr<PrintProgress> progress;  // may be null
 };
 
 struct PrintResult {
     std::vector<Message> messages;  // to show, in order
-    bool extraLine = false;     // the printer session's alternation after the run
+    bool extraLine = false;          // the printer session's alternation after the run
     std::optional<std::string> preview;  // what a run to preview: produced
 };
 

@@ -47,7 +47,7 @@ std::string_view parameter(const std::vector<std::string_view>& parts, std::size
 }
 
 // A whole number, saturated at +-1e9; nullopt when the text does not start with one.
-std::optional<long long> wholeNumber(std::string_view text)
+std::optional<long long> leadingNumber(std::string_view text)
 {
     long long value = 0;
     bool negative = false;
@@ -139,9 +139,9 @@ public:
         } else if (name == "A") {
             applyFont(params);
         } else if (name == "CF") {
-            if (auto height = wholeNumber(parameter(parts, 1)))
+            if (auto height = leadingNumber(parameter(parts, 1)))
                 defaultFontHeight_ = static_cast<int>(std::clamp<long long>(*height, 1, kMaxFontDots));
-            if (auto fontWidth = wholeNumber(parameter(parts, 2)))
+            if (auto fontWidth = leadingNumber(parameter(parts, 2)))
                 defaultFontWidth_ = static_cast<int>(std::clamp<long long>(*fontWidth, 1, kMaxFontDots));
         } else if (name == "FW") {
             if (auto orientation = orientationOf(parameter(parts, 0)))
@@ -202,7 +202,7 @@ public:
 private:
     int clampedNumber(std::string_view text, int fallback, int low, int high, const char* what)
     {
-        const auto value = wholeNumber(text);
+        const auto value = leadingNumber(text);
         if (!value)
             return fallback;
         if (*value < low || *value > high) {
@@ -252,7 +252,7 @@ private:
     void setCopies(std::string_view text)
     {
         copiesGiven_ = true;
-        const auto copies = wholeNumber(text);
+        const auto copies = leadingNumber(text);
         if (!copies || *copies < 1) {
             warnings_.add(QString("^PQ%1 is not a quantity; shown as 1").arg(quoted(text)));
             label_.copies = 1;
@@ -265,7 +265,7 @@ private:
 
     void setCodePage(std::string_view text)
     {
-        const auto page = wholeNumber(text);
+        const auto page = leadingNumber(text);
         if (!page)
             return;
         codePage_ = static_cast<int>(std::clamp<long long>(*page, 0, 99));

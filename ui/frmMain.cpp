@@ -180,9 +180,7 @@ void frmMain::cmdSetupPrt_Click()
 
 void frmMain::cmdLocate_Click()
 {
-    const LocateRequest request{txtOrder->text().toStdString(),
-                                cmbLocation->currentText().toStdString(),
-                                txtSuffix->text().toStdString()};
+    const LocateRequest request{orderSelection()};
     const bool started = commands_.run<LocateResult>(
         [request](DatabaseSession& db) { return locateOrder(db, request); },
         [this](const LocateResult& result) { applyLocate(result); });
@@ -206,8 +204,8 @@ void frmMain::applyLocate(const LocateResult& result)
         break;
     case Outcome::NoOperations:
     case Outcome::Found:
-        rsHDR = result.rsHDR;
-        txtMaterial->setText(QString::fromStdString(result.rsHDR->partNumber));
+        rsHDR = result.header;
+        txtMaterial->setText(QString::fromStdString(result.header->partNumber));
         txtQty->setText("1");
         cmdPrint->setEnabled(true);
         break;
@@ -238,24 +236,17 @@ void frmMain::cmdPrint_Click()
     // Print is enabled only once Locate has found a header.
     if (!rsHDR || commands_.running())
         return;
-    const PrintRequest request{txtOrder->text().toStdString(),
-                               cmbLocation->currentText().toStdString(),
-                               txtSuffix->text().toStdString(),
-                               cmbOper->currentText().toStdString(),
-                               selectedOperation(),
-                               txtQty->text().toStdString(),
-                               *rsHDR,
-                               commands_.printer(),
-                               watchPrinting()};
-    const bool started = commands_.run<PrintResult>(
-        [request](DatabaseSession& db) { return printTickets(db, request); },
-        [this](const PrintResult& result) {
-            printProgress_.reset();
-            commands_.printer().extraLine = result.extraLine;
-            messages_->showAll(result.messages);
-            showPreview(result.preview);
-        },
-        PrintResult{{}, request.printer.extraLine, std::nullopt});  // a run that stops prints nothing
+    PrintRequest request{orderSelection(),
+                         chooseOperation(cmbOper->currentText().toStdString(), selectedOperation()),
+                         parseQuantity(txtQty->text().toStdString()),
+                         *rsHDR,
+                         commands_.printer(),
+                         watchPrinting()};
+    const bool started = commands_.print(std::move(request), [this](const PrintResult& result) {
+        printProgress_.reset();
+        messages_->showAll(result.messages);
+        showPreview(result.preview);
+    });
     if (started)
         cmdNestedParts->setEnabled(false);
 }
@@ -275,6 +266,12 @@ void frmMain::showPreview(const std::optional<std::string>& preview)
         previewHandler(*preview, commands_.printer().settings.kind == PrinterKind::Zebra);
 }
 
+OrderSelection frmMain::orderSelection() const
+{
+    return selectOrder(txtOrder->text().toStdString(), cmbLocation->currentText().toStdString(),
+                       txtSuffix->text().toStdString());
+}
+
 MainWindowTexts frmMain::nestedPrintTexts() const
 {
     return {txtOrder->text().toStdString(), txtSuffix->text().toStdString(),
@@ -286,9 +283,8 @@ void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNest
 {
     if (commands_.running())
         return;
-    const NestedPrintRequest request{{nestedPrintTexts(), rsHDR, commands_.printer().settings},
-                                     typed,
-                                     watchPrinting()};
+    const NestedPrintRequest request =
+        nestedPrintRequest(nestedPrintTexts(), rsHDR, commands_.printer().settings, typed, watchPrinting());
     commands_.run<NestedPrintResult>(
         [request](DatabaseSession& db) { return printNestedTickets(db, request); },
         [this, whenDone](const NestedPrintResult& result) {
@@ -309,7 +305,9 @@ void frmMain::cmdNestedParts_Click()
     }
     // A window closed a moment ago is hidden until its deletion comes round.
     if (!nested_ || !nested_->isVisible())
-        nested_ = new frmNested(*this);
+        nested_ = new frmNested(commands_, [this](const NestedTexts& typed, auto whenDone) {
+            printNested(typed, std::move(whenDone));
+        });
     nested_->setWindowState(nested_->windowState() & ~Qt::WindowMinimized);
     nested_->show();
     nested_->raise();

@@ -25,7 +25,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class frmMain : public QWidget, public NestedPrintHost {
+class frmMain : public QWidget {
     Q_OBJECT
 
 public:
@@ -73,9 +73,7 @@ public:
     // nothing.
     std::optional<OrderHeader> rsHDR;
 
-    bool commandRunning() const override { return commands_.running(); }
-    void printNested(const NestedTexts& typed,
-                     std::function<void(AfterNestedPrint)> whenDone) override;
+    bool commandRunning() const { return commands_.running(); }
 
 public slots:
     void cmdLocate_Click();
@@ -92,7 +90,9 @@ private:
     void setTabOrder();
     void connectCommands();
     std::string selectedOperation() const;
+    OrderSelection orderSelection() const;
     MainWindowTexts nestedPrintTexts() const;
+    void printNested(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone);
     void applyLocate(const LocateResult& result);
     std::shared_ptr<PrintProgress> watchPrinting();
     void showPreview(const std::optional<std::string>& preview);

@@ -1,5 +1,6 @@
 #include "ui/frmNested.h"
 
+#include "commands/commands.h"
 #include "ui/twips.h"
 
 #include <QCloseEvent>
@@ -27,7 +28,8 @@ QPushButton* plainButton(QWidget* parent, const QString& caption)
 
 }  // namespace
 
-frmNested::frmNested(NestedPrintHost& host, QWidget* parent) : QWidget(parent), host_(host)
+frmNested::frmNested(const Commands& commands, Print print, QWidget* parent)
+    : QWidget(parent), commands_(commands), print_(std::move(print))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Nested Move Ticket Info");
@@ -94,9 +96,9 @@ NestedTexts frmNested::typedTexts() const
 
 void frmNested::cmdPrint_Click()
 {
-    if (host_.commandRunning())
+    if (commands_.running())
         return;
-    host_.printNested(typedTexts(), [window = QPointer<frmNested>(this)](AfterNestedPrint after) {
+    print_(typedTexts(), [window = QPointer<frmNested>(this)](AfterNestedPrint after) {
         if (window && after == AfterNestedPrint::DiscardWindow)
             window->close();
     });
@@ -107,7 +109,7 @@ void frmNested::cmdCancel_Click() { close(); }
 void frmNested::closeEvent(QCloseEvent* event)
 {
     // A running command may be this window's own Print.
-    if (host_.commandRunning()) {
+    if (commands_.running()) {
         event->ignore();
         return;
     }

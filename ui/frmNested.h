@@ -14,22 +14,19 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// What the nested-part window asks of the main window: whether a command
-// runs, and to print what was typed with the main window's order, operation
-// and printer. whenDone is called with the result once the messages are shown.
-class NestedPrintHost {
-public:
-    virtual ~NestedPrintHost() = default;
-    virtual bool commandRunning() const = 0;
-    virtual void printNested(const NestedTexts& typed,
-                             std::function<void(AfterNestedPrint)> whenDone) = 0;
-};
+class Commands;
 
 class frmNested : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frmNested(NestedPrintHost& host, QWidget* parent = nullptr);
+    // Prints what was typed with the main window's order, operation and
+    // printer as they are at the time of Print; whenDone is called with the
+    // outcome once the command's messages are shown.
+    using Print = std::function<void(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone)>;
+
+    // commands tells whether a command runs; print runs this window's Print.
+    frmNested(const Commands& commands, Print print, QWidget* parent = nullptr);
 
     QLabel* lblPartNo;
     QLabel* lblQuantity;
@@ -57,5 +54,6 @@ private:
     void setTabOrder();
     NestedTexts typedTexts() const;
 
-    NestedPrintHost& host_;
+    const Commands& commands_;
+    Print print_;
 };

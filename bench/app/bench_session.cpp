@@ -29,7 +29,7 @@ bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRe
     if (!noMessageShown(bench, session.messages))
         return false;
     if (session.located.outcome != LocateResult::Outcome::Found) {
-        bench.SkipWithError(("order " + order.order + " was not found").c_str());
+        bench.SkipWithError(("order" + order.order.key + " was not found").c_str());
         return false;
     }
     return true;

@@ -9,7 +9,7 @@ namespace {
 void locate(benchmark::State& bench)
 {
     BenchSession& session = benchSession();
-    const LocateRequest order{"750000", "ST", "0"};
+    const LocateRequest order{selectOrder("750000", "ST", "0")};
     if (!locateOrSkip(bench, session, order))
         return;
     for (auto _ : bench) {

@@ -16,7 +16,7 @@ void locateAfterRestart(benchmark::State& bench)
     if (!restart)
         return bench.SkipWithError("TRAVCARD_BENCH_RESTART names no restart command");
     BenchSession& session = benchSession();
-    const LocateRequest order{"12345", "ST", "0"};
+    const LocateRequest order{selectOrder("12345", "ST", "0")};
     if (!locateOrSkip(bench, session, order))
         return;
     const int connectionsBefore = session.db.connectionsOpened();

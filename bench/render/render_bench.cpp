@@ -27,13 +27,13 @@ double peakMegabytes()
 QByteArray zebraJobs(benchmark::State& bench, const QTemporaryDir& dir, const char* order)
 {
     BenchSession& session = benchSession();
-    if (!locateOrSkip(bench, session, {order, "ST", "0"}))
+    if (!locateOrSkip(bench, session, {selectOrder(order, "ST", "0")}))
         return {};
     const QString path = dir.filePath("printer.out");
     PrinterSettings zebra;
     zebra.name = path.toStdString();
     zebra.kind = PrinterKind::Zebra;
-    const PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR,
+    const PrintRequest request{selectOrder(order, "ST", "0"), chooseOperation("All", "All"), parseQuantity("1"), *session.located.header,
                                {zebra, false}, nullptr};
     const PrintResult result = printTickets(session.db, request);
     if (!result.messages.empty()) {

@@ -123,7 +123,7 @@ private:
 void printAll(benchmark::State& bench, const char* order, Printer printer, bool toSocket = false)
 {
     BenchSession& session = benchSession();
-    if (!locateOrSkip(bench, session, {order, "ST", "0"}))
+    if (!locateOrSkip(bench, session, {selectOrder(order, "ST", "0")}))
         return;
     const PrinterFile file;
     std::optional<DiscardingPrinter> network;
@@ -132,7 +132,7 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     PrinterSettings settings;
     settings.name = toSocket ? network->address() : file.path();
     settings.kind = printer == Printer::Epson ? PrinterKind::Epson : PrinterKind::Zebra;
-    PrintRequest request{order, "ST", "0", "All", "All", "1", *session.located.rsHDR, {settings, false}, nullptr};
+    PrintRequest request{selectOrder(order, "ST", "0"), chooseOperation("All", "All"), parseQuantity("1"), *session.located.header, {settings, false}, nullptr};
     for (auto _ : bench) {
         const PrintResult result = printTickets(session.db, request);
         if (!result.messages.empty())

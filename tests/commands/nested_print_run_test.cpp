@@ -29,7 +29,7 @@ protected:
     AfterNestedPrint print(const MainWindowTexts& main, const NestedTexts& typed)
     {
         const NestedPrintResult result =
-            printNestedTickets(db(), {{main, window->rsHDR, printer()}, typed, nullptr});
+            printNestedTickets(db(), nestedPrintRequest(main, window->rsHDR, printer(), typed));
         messages.showAll(result.messages);
         return result.after;
     }

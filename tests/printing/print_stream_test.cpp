@@ -160,13 +160,13 @@ TEST(PrintStream, AfterAPrinterResetsTheCountHoldsJustTheTicketsItTook)
 {
     const std::vector<std::string> tickets = mixedTickets(6000);
     PrinterSettings zebra;
-    zebra.boolZebra = true;
+    zebra.kind = PrinterKind::Zebra;
     zebra.limits.stallTimeout = 5s;
     for (int run = 0; run < 50; ++run) {
         const std::size_t resetAfter = hostStatusRequest.size() + static_cast<std::size_t>(run) * 5813;
         LoopbackPrinter printer(
             {.statusReply = LoopbackPrinter::hostStatus('0', '0', '0', '0'), .closeAfter = resetAfter});
-        zebra.pname = printer.address();
+        zebra.name = printer.address();
         const int counted = printOnSocket(zebra, std::span(tickets).first(run % 2 ? 6000 : 1714));
         EXPECT_LE(hostStatusRequest.size() + bytesOfFirst(tickets, counted), printer.taken())
             << counted << " tickets counted after a reset past byte " << resetAfter;
@@ -182,7 +182,7 @@ TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
     const std::vector<std::string> tickets = mixedTickets(1714);
     LoopbackPrinter printer({.statusReply = {}, .reads = false});
     PrinterSettings settings;
-    settings.pname = printer.address();
+    settings.name = printer.address();
     settings.limits.stallTimeout = 300ms;
     const int counted = printOnSocket(settings, tickets);
     EXPECT_LE(bytesOfFirst(tickets, counted), printer.taken());
