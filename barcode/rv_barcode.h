@@ -1,8 +1,6 @@
 #pragma once
 
-#include <any>
 #include <cstdint>
-#include <iosfwd>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,10 +17,6 @@ public:
     static constexpr std::int16_t kInterleaved2of5 = 2;
     static constexpr std::int16_t kUpcEan = 3;
 
-    // Kept for the caller; the bit-image output does not use it.
-    std::ostream* OutDev() const { return m_outDev; }
-    void setOutDev(std::ostream* NewDev) { m_outDev = NewDev; }
-
     // Selects the encoder; any other value than the four above gives an
     // empty row.
     std::int16_t Symbology() const { return m_symbology; }
@@ -30,18 +24,6 @@ public:
 
     const std::string& Code() const { return m_code; }
     void setCode(std::string New_Code) { m_code = std::move(New_Code); }
-
-    // Kept for the caller; the bit-image output does not use it.
-    bool HRI() const { return m_hri; }
-    void setHRI(bool New_HRI) { m_hri = New_HRI; }
-
-    // Kept for the caller; the bit-image output does not use it.
-    const std::any& GuardBars() const { return m_guardBars; }
-    void setGuardBars(std::any New_GuardBars) { m_guardBars = std::move(New_GuardBars); }
-
-    // Kept for the caller; the bit-image output does not use it.
-    std::int16_t Direction() const { return m_direction; }
-    void setDirection(std::int16_t New_Direction) { m_direction = New_Direction; }
 
     // The last mod-10 check digit that Epson() computed (UPC/EAN, and Code 128
     // values of exactly 19 characters).
@@ -54,10 +36,6 @@ public:
     // CheckDigit is then left as it was.
     std::string Epson();
 
-    // Kept for the caller; the bit-image output does not use it.
-    std::int16_t DrawWidth() const { return m_drawWidth; }
-    void setDrawWidth(std::int16_t New_DrawWidth) { m_drawWidth = New_DrawWidth; }
-
 private:
     std::string barPattern(std::string& checkDigit) const;
 
@@ -68,12 +46,7 @@ private:
     static std::string Mod10Check(std::string_view digits);
     static std::string UPCPattern(std::string_view digits);
 
-    std::int16_t m_drawWidth = 1;
     std::int16_t m_symbology = kCode39;
     std::string m_code = "0";
-    bool m_hri = true;
-    std::any m_guardBars = 0;
-    std::int16_t m_direction = 0;
     std::string m_checkDigit = "0";
-    std::ostream* m_outDev = nullptr;
 };

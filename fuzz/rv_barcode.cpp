@@ -75,10 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int16_t symbology = provider.ConsumeBool() ? provider.ConsumeIntegralInRange<std::int16_t>(0, 3)
                                                           : provider.ConsumeIntegral<std::int16_t>();
     barcode.setSymbology(symbology);
-    barcode.setHRI(provider.ConsumeBool());
-    barcode.setDirection(provider.ConsumeIntegral<std::int16_t>());
-    barcode.setDrawWidth(provider.ConsumeIntegral<std::int16_t>());
-    barcode.setGuardBars(provider.ConsumeIntegral<int>());
     barcode.setCheckDigit(provider.ConsumeRandomLengthString(4));
     const std::string code = provider.ConsumeRemainingBytesAsString();
     barcode.setCode(code);

@@ -60,7 +60,7 @@ frmMain::frmMain(MessageBox* messages, QWidget* parent) : QWidget(parent), comma
     layOutControls();
     setTabOrder();
     connectCommands();
-    previewHandler = [this](const std::string& bytes, bool zebra) { showInPreviewWindow(bytes, zebra); };
+    previewHandler = [this](std::string bytes, bool zebra) { showInPreviewWindow(std::move(bytes), zebra); };
     cmbLocation->setFocus();
 }
 
@@ -70,11 +70,34 @@ frmMain::~frmMain()
     delete preview_.data();
 }
 
-void frmMain::showInPreviewWindow(const std::string& bytes, bool zebra)
+namespace {
+
+struct ReadPreview {
+    std::vector<Message> messages;
+    std::shared_ptr<travcard::render::PageSet> pages;
+};
+
+}  // namespace
+
+// A run of thousands of tickets takes a while to read: the job runner reads
+// it, and the window stays live.
+void frmMain::showInPreviewWindow(std::string bytes, bool zebra)
 {
-    if (!preview_)
-        preview_ = new PreviewWindow(messages_);
-    preview_->showStream(QByteArray::fromStdString(bytes), zebra ? PrinterKind::Zebra : PrinterKind::Epson);
+    auto stream = std::make_shared<const std::string>(std::move(bytes));
+    const PrinterKind kind = zebra ? PrinterKind::Zebra : PrinterKind::Epson;
+    commands_.run<ReadPreview>(
+        [stream, kind](DatabaseSession&) {
+            const QByteArray view = QByteArray::fromRawData(stream->data(), static_cast<qsizetype>(stream->size()));
+            return ReadPreview{{}, std::make_shared<travcard::render::PageSet>(view, kind)};
+        },
+        [this](ReadPreview read) {
+            messages_->showAll(read.messages);
+            if (!read.pages)
+                return;
+            if (!preview_)
+                preview_ = new PreviewWindow(messages_);
+            preview_->showPages(std::move(*read.pages));
+        });
 }
 
 void frmMain::createControls()
@@ -172,7 +195,7 @@ void frmMain::cmdSetupPrt_Click()
 {
     const PrinterSettings printer = commands_.printer().settings;
     commands_.run<SetupPrinterResult>([printer](DatabaseSession&) { return setupPrinter(printer); },
-                                      [this](const SetupPrinterResult& result) {
+                                      [this](SetupPrinterResult result) {
                                           messages_->showAll(result.messages);
                                           showPreview(result.preview);
                                       });
@@ -242,7 +265,7 @@ void frmMain::cmdPrint_Click()
                          *rsHDR,
                          commands_.printer(),
                          watchPrinting()};
-    const bool started = commands_.print(std::move(request), [this](const PrintResult& result) {
+    const bool started = commands_.print(std::move(request), [this](PrintResult result) {
         printProgress_.reset();
         messages_->showAll(result.messages);
         showPreview(result.preview);
@@ -260,10 +283,10 @@ std::shared_ptr<PrintProgress> frmMain::watchPrinting()
     return progress;
 }
 
-void frmMain::showPreview(const std::optional<std::string>& preview)
+void frmMain::showPreview(std::optional<std::string>& preview)
 {
     if (preview && previewHandler)
-        previewHandler(*preview, commands_.printer().settings.kind == PrinterKind::Zebra);
+        previewHandler(std::move(*preview), commands_.printer().settings.kind == PrinterKind::Zebra);
 }
 
 OrderSelection frmMain::orderSelection() const
@@ -287,7 +310,7 @@ void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNest
         nestedPrintRequest(nestedPrintTexts(), rsHDR, commands_.printer().settings, typed, watchPrinting());
     commands_.run<NestedPrintResult>(
         [request](DatabaseSession& db) { return printNestedTickets(db, request); },
-        [this, whenDone](const NestedPrintResult& result) {
+        [this, whenDone](NestedPrintResult result) {
             printProgress_.reset();
             messages_->showAll(result.messages);
             showPreview(result.preview);

@@ -61,7 +61,7 @@ public:
     // Called with the output of a command that printed to preview: (the
     // bytes, and whether they are ZPL rather than ESC/P) once it has ended.
     // By default it shows them in the preview window.
-    std::function<void(const std::string& bytes, bool zebra)> previewHandler;
+    std::function<void(std::string bytes, bool zebra)> previewHandler;
 
     // The preview window, once a run to preview: has opened it.
     PreviewWindow* previewWindow() const { return preview_; }
@@ -95,8 +95,8 @@ private:
     void printNested(const NestedTexts& typed, std::function<void(AfterNestedPrint)> whenDone);
     void applyLocate(const LocateResult& result);
     std::shared_ptr<PrintProgress> watchPrinting();
-    void showPreview(const std::optional<std::string>& preview);
-    void showInPreviewWindow(const std::string& bytes, bool zebra);
+    void showPreview(std::optional<std::string>& preview);
+    void showInPreviewWindow(std::string bytes, bool zebra);
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;

@@ -86,7 +86,12 @@ PreviewWindow::PreviewWindow(MessageBox* messages, QWidget* parent)
 
 void PreviewWindow::showStream(const QByteArray& bytes, PrinterKind kind)
 {
-    pages_ = travcard::render::PageSet(bytes, kind);
+    showPages(travcard::render::PageSet(bytes, kind));
+}
+
+void PreviewWindow::showPages(travcard::render::PageSet pages)
+{
+    pages_ = std::move(pages);
     const QStringList warnings = pages_.warnings();
     txtWarnings->setPlainText("Warnings:\n" + warnings.join('\n'));
     txtWarnings->setVisible(!warnings.isEmpty());

@@ -29,6 +29,8 @@ public:
 
     // Shows the bytes a print run produced, from the first label or page.
     void showStream(const QByteArray& bytes, PrinterKind kind);
+    // The same for a stream already read into its labels or pages.
+    void showPages(travcard::render::PageSet pages);
 
     int pageCount() const { return pages_.count(); }
     int currentPage() const { return current_; }

@@ -106,15 +106,11 @@ TEST(EpsonPage, SetsOnlySymbologyAndCodeOfTheBarcode)
 {
     RvBarCode barcode;
     barcode.setCheckDigit("7");
-    barcode.setHRI(false);
-    barcode.setDrawWidth(3);
     bool extraLine = false;
     const std::string page = epsonPage(sampleTicket(), barcode, extraLine);
     EXPECT_EQ(barcode.Symbology(), RvBarCode::kCode39);
     EXPECT_EQ(barcode.Code(), "0020");
     EXPECT_EQ(barcode.CheckDigit(), "7");
-    EXPECT_FALSE(barcode.HRI());
-    EXPECT_EQ(barcode.DrawWidth(), 3);
     EXPECT_EQ(page, expectedWidgetPage(13));
 }
 
