@@ -1,26 +1,63 @@
 #include "app/command_line.h"
 
-#include <string_view>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
 
 namespace {
 
-constexpr std::string_view helpText =
-    "Usage: travcard [--help | --version]\n"
+constexpr int kAnswered = 0;
+constexpr int kWrongCommandLine = 2;
+
+constexpr const char* kUsage = "Usage: travcard [--help | --version]\n";
+constexpr const char* kWhatItDoes =
     "Looks up a shop order in the ERP database (ODBC data source xfODBC) and\n"
     "prints its move tickets to a Zebra label printer or an EPSON printer.\n"
     "The printer is named in travcard.cfg beside the program; an installed\n"
     "travcard reads /etc/travcard/travcard.cfg. See travcard(1).\n";
 
+// Qt's help text names the program by the path it was started from; the
+// usage line names it as it is typed.
+QString helpText(const QCommandLineParser& parser)
+{
+    const QString text = parser.helpText();
+    return kUsage + text.mid(text.indexOf('\n') + 1);
+}
+
+int refuse(const QString& fault)
+{
+    std::fprintf(stderr, "travcard: %s\n%s%s", qPrintable(fault), kUsage, kWhatItDoes);
+    return kWrongCommandLine;
+}
+
 }  // namespace
 
-std::optional<std::string> commandLineReply(int argc, const char* const argv[])
+std::optional<int> answerCommandLine(int& argc, char* argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help")
-            return std::string(helpText);
-        if (argument == "--version")
-            return "travcard " TRAVCARD_VERSION "\n";
+    const QCoreApplication reader(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString(kWhatItDoes).trimmed());
+    const QCommandLineOption help({"h", "help"}, "Print this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Print the version and exit.");
+    parser.addOptions({help, version});
+    // Qt's own -platform, -style ... are refused by their names, not letter by letter.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // What follows a sub-command will be that command's own arguments.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return refuse(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(helpText(parser)), stdout);
+        return kAnswered;
     }
+    if (parser.isSet(version)) {
+        std::puts("travcard " TRAVCARD_VERSION);
+        return kAnswered;
+    }
+    // The place for sub-commands; there are none yet.
+    if (const QStringList words = parser.positionalArguments(); !words.isEmpty())
+        return refuse(QString("unknown command '%1'").arg(words.front()));
     return std::nullopt;
 }

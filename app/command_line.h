@@ -1,10 +1,14 @@
 #pragma once
-// The two arguments that travcard answers without starting: --help and
-// --version. Every other argument is ignored.
+// travcard's command line. Without arguments the window starts. --help and
+// --version are answered without a display and without reading
+// travcard.cfg; any other argument is refused, so that a mistyped one is not
+// silently ignored. Sub-commands are to come as the first positional
+// argument (travcard COMMAND [ARGUMENTS...]).
 
 #include <optional>
-#include <string>
 
-// The text to print for the first --help or --version among the arguments,
-// or nothing when the program is to start as usual.
-std::optional<std::string> commandLineReply(int argc, const char* const argv[]);
+// Reads the command line with a QCoreApplication of its own, gone again when
+// this returns, so that a QApplication can follow. The exit status once the
+// command line has been answered or refused; nothing when the window is to
+// start.
+std::optional<int> answerCommandLine(int& argc, char* argv[]);

@@ -7,14 +7,12 @@
 #include <QApplication>
 
 #include <cstdlib>
-#include <iostream>
+#include <optional>
 
 int main(int argc, char* argv[])
 {
-    if (const std::optional<std::string> reply = commandLineReply(argc, argv)) {
-        std::cout << *reply;
-        return 0;
-    }
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     app.setApplicationName("travcard");
     int status = 0;

@@ -4,11 +4,13 @@
 #include "render/page_files.h"
 #include "render/printer_stream.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QGuiApplication>
 
 #include <cstdio>
 #include <optional>
+#include <variant>
 
 namespace {
 
@@ -20,8 +22,7 @@ constexpr int kNothingDrawn = 1;  // the file cannot be read or holds nothing dr
 constexpr int kUsage = 2;
 constexpr int kNotWritten = 3;    // the output cannot be written
 
-const char* const kUsageText =
-    "usage: travcard-render [--type zebra|epson] FILE -o OUT.pdf|OUT.png\n"
+constexpr const char* kWhatItDoes =
     "Draws a captured printer stream: a PDF of one page per label or printer page,\n"
     "or PNG files (OUT.png, then OUT-2.png ...). Without --type the type is guessed.\n";
 
@@ -31,34 +32,71 @@ struct Arguments {
     QString output;
 };
 
-std::optional<Arguments> parse(const QStringList& args)
+void say(const QString& text) { std::fprintf(stderr, "travcard-render: %s\n", qPrintable(text)); }
+
+QString usageLine(const char* heading)
 {
-    Arguments parsed;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if ((arg == "--type" || arg == "-o") && i + 1 >= args.size())
-            return std::nullopt;
-        if (arg == "--type") {
-            const QString type = args[++i].toLower();
-            if (type != "zebra" && type != "epson")
-                return std::nullopt;
-            parsed.kind = type == "zebra" ? PrinterKind::Zebra : PrinterKind::Epson;
-        } else if (arg == "-o") {
-            parsed.output = args[++i];
-        } else if (parsed.input.isEmpty() && !arg.startsWith("-")) {
-            parsed.input = arg;
-        } else {
-            return std::nullopt;
-        }
-    }
-    const bool knownFormat = parsed.output.endsWith(".pdf", Qt::CaseInsensitive) ||
-                             parsed.output.endsWith(".png", Qt::CaseInsensitive);
-    if (parsed.input.isEmpty() || !knownFormat)
-        return std::nullopt;
-    return parsed;
+    return QString("%1: travcard-render [--type zebra|epson] FILE -o OUT.pdf|OUT.png\n").arg(heading);
 }
 
-void say(const QString& text) { std::fprintf(stderr, "travcard-render: %s\n", qPrintable(text)); }
+// Qt's help text after its usage line, which names the program by the path
+// it was started from.
+QString helpAfterUsage(const QCommandLineParser& parser)
+{
+    const QString text = parser.helpText();
+    return text.mid(text.indexOf('\n') + 1);
+}
+
+int wrongCommandLine(const QString& fault)
+{
+    say(fault);
+    std::fputs(qPrintable(usageLine("usage") + kWhatItDoes), stderr);
+    return kUsage;
+}
+
+// What to draw, or the exit status once the command line has been answered
+// (--help, --version) or refused.
+std::variant<Arguments, int> readCommandLine(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString(kWhatItDoes).trimmed());
+    const QCommandLineOption help({"h", "help"}, "Print this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Print the version and exit.");
+    const QCommandLineOption type("type", "The printer language of FILE; guessed from its content when left out.",
+                                  "zebra|epson");
+    const QCommandLineOption output("o", "The file to write, ending in .pdf or .png.", "OUT.pdf|OUT.png");
+    parser.addOptions({help, version, type, output});
+    parser.addPositionalArgument("FILE", "The captured printer stream.");
+
+    if (!parser.parse(args))
+        return wrongCommandLine(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(usageLine("Usage") + helpAfterUsage(parser)), stdout);
+        return kDone;
+    }
+    if (parser.isSet(version)) {
+        std::puts("travcard-render " TRAVCARD_VERSION);
+        return kDone;
+    }
+
+    Arguments parsed;
+    if (parser.isSet(type)) {
+        const QString kind = parser.value(type).toLower();
+        if (kind != "zebra" && kind != "epson")
+            return wrongCommandLine(QString("--type is zebra or epson, not %1").arg(parser.value(type)));
+        parsed.kind = kind == "zebra" ? PrinterKind::Zebra : PrinterKind::Epson;
+    }
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.size() != 1)
+        return wrongCommandLine(inputs.isEmpty() ? "no FILE given" : "more than one FILE given");
+    parsed.input = inputs.front();
+    parsed.output = parser.value(output);
+    if (parsed.output.isEmpty())
+        return wrongCommandLine("no output given (-o)");
+    if (!parsed.output.endsWith(".pdf", Qt::CaseInsensitive) && !parsed.output.endsWith(".png", Qt::CaseInsensitive))
+        return wrongCommandLine(QString("%1 ends neither in .pdf nor in .png").arg(parsed.output));
+    return parsed;
+}
 
 int render(const Arguments& args)
 {
@@ -112,10 +150,8 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const auto args = parse(app.arguments());
-    if (!args) {
-        std::fputs(kUsageText, stderr);
-        return kUsage;
-    }
-    return render(*args);
+    const std::variant<Arguments, int> command = readCommandLine(QGuiApplication::arguments());
+    if (const int* status = std::get_if<int>(&command))
+        return *status;
+    return render(std::get<Arguments>(command));
 }

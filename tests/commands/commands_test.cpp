@@ -8,6 +8,8 @@
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/main_window_fixture.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -112,13 +115,19 @@ TEST_F(OffTheWindowThread, ClosingTheWindowGivesUpACommandThatStaysBlocked)
 {
     start();
     window->show();
-    BlockingCommand blocked(window->commands());
     const int unfinishedBefore = JobRunner::unfinishedJobs();
+    BlockingCommand blocked(window->commands());
+    ASSERT_TRUE(blocked.started);
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->commandRunning());
-    EXPECT_EQ(JobRunner::unfinishedJobs(), unfinishedBefore) << "the blocked call is left to itself";
-    window.reset();
+    EXPECT_EQ(JobRunner::unfinishedJobs(), unfinishedBefore + 1) << "the blocked call is left to itself";
+
     blocked.release();
+    const QDeadlineTimer deadline(10'000);
+    while (JobRunner::unfinishedJobs() > unfinishedBefore && !deadline.hasExpired())
+        std::this_thread::sleep_for(10ms);
+    QCoreApplication::processEvents();  // a result wrongly handed on would arrive now
+    EXPECT_EQ(JobRunner::unfinishedJobs(), unfinishedBefore) << "the released call ends";
     EXPECT_FALSE(blocked.applied());
 }
 

@@ -95,6 +95,8 @@ TEST_F(RenderCommand, ExitStatuses)
     EXPECT_EQ(run(path("job.zpl")), 2) << "no output";
     EXPECT_EQ(run(path("job.zpl") + " -o " + path("x.gif")), 2);
     EXPECT_EQ(run("--type star " + path("job.zpl") + " -o " + path("x.pdf")), 2);
+    EXPECT_EQ(run("--help >/dev/null"), 0);
+    EXPECT_EQ(run("--version >/dev/null"), 0);
 }
 
 }  // namespace

@@ -49,14 +49,15 @@ TEST_F(MainWindow, PlacesControlsFromTwips)
 {
     start();
     const double pixelsPerTwip = window->logicalDpiX() / 1440.0;
-    EXPECT_EQ(window->width(), qRound(4680 * pixelsPerTwip));
-    EXPECT_EQ(window->height(), qRound(4380 * pixelsPerTwip));
-    EXPECT_EQ(window->cmdPrint->geometry(),
-              QRect(qRound(1920 * pixelsPerTwip), qRound(3600 * pixelsPerTwip),
-                    qRound(975 * pixelsPerTwip), qRound(495 * pixelsPerTwip)));
+    const auto px = [&](int twips) { return qRound(twips * pixelsPerTwip); };
+    // Left and top count within the window; its own row is its client area.
+    const std::tuple<QWidget*, int, int, int, int> placed[] = {
+        {window.get(), 0, 0, 4680, 4380}, {window->cmdPrint, 1920, 3600, 975, 495}};
+    for (const auto& [control, left, top, width, height] : placed)
+        EXPECT_EQ(QRect(control->mapTo(window.get(), QPoint()), control->size()),
+                  QRect(px(left), px(top), px(width), px(height))) << control->metaObject()->className();
     EXPECT_DOUBLE_EQ(window->txtOrder->font().pointSizeF(), 8.25);
     EXPECT_DOUBLE_EQ(window->Label1->font().pointSizeF(), 13.5);
-
 }
 
 // The widget that has the keyboard focus, counting an editable combo box's

@@ -72,9 +72,13 @@ TEST_F(NestedWindow, OpensEmptyWithItsCaptionsAndLayout)
     EXPECT_EQ(nested->cmdCancel->text(), "Cancel");
     const double pixelsPerTwip = nested->logicalDpiX() / 1440.0;
     const auto px = [&](int twips) { return qRound(twips * pixelsPerTwip); };
-    EXPECT_EQ(nested->size(), QSize(px(5565), px(3660)));
-    EXPECT_EQ(nested->txtComment->geometry(), QRect(px(1440), px(2040), px(3855), px(375)));
-    EXPECT_EQ(nested->cmdCancel->geometry(), QRect(px(3000), px(2760), px(975), px(615)));
+    // Left and top count within the window; its own row is its client area.
+    const std::tuple<QWidget*, int, int, int, int> placed[] = {
+        {nested, 0, 0, 5565, 3660}, {nested->txtComment, 1440, 2040, 3855, 375},
+        {nested->cmdCancel, 3000, 2760, 975, 615}};
+    for (const auto& [control, left, top, width, height] : placed)
+        EXPECT_EQ(QRect(control->mapTo(nested, QPoint()), control->size()),
+                  QRect(px(left), px(top), px(width), px(height))) << control->metaObject()->className();
 }
 
 TEST_F(NestedWindow, FocusStartsInThePartNumberAndTabFollowsTheBoxes)
