@@ -39,7 +39,8 @@ ConfigFileRead readConfigFile(const std::string& path)
 {
     ConfigFileRead result;
     errno = 0;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    const auto close = [](std::FILE* file) { std::fclose(file); };
+    const std::unique_ptr<std::FILE, decltype(close)> file(std::fopen(path.c_str(), "rb"), close);
     if (!file) {
         result.error = errno;
         return result;

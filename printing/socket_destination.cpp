@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -130,22 +131,27 @@ private:
 
     // Waits until the send queue is empty, also of the end of the job; a
     // printer that acknowledges nothing for stallTimeout ends the run. False
-    // when the printer closed the connection first.
+    // when the printer closed its side first: it still acknowledges what it
+    // takes, so the wait goes on without reading.
     bool awaitAcknowledgement()
     {
         auto deadline = Clock::now() + limits_.stallTimeout;
+        bool printerClosed = false;
         for (std::uint64_t left = queued(); left > 0;) {
             const auto now = Clock::now();
             if (now >= deadline)
                 failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms");
-            if (waitFor(fd_, POLLIN, std::min(deadline, now + acknowledgementPoll)) && !discardIncoming())
-                return false;
+            const auto nextLook = std::min(deadline, now + acknowledgementPoll);
+            if (printerClosed)
+                std::this_thread::sleep_until(nextLook);
+            else if (waitFor(fd_, POLLIN, nextLook) && !discardIncoming())
+                printerClosed = true;
             const std::uint64_t stillLeft = queued();
             if (stillLeft < left)
                 deadline = Clock::now() + limits_.stallTimeout;
             left = stillLeft;
         }
-        return true;
+        return !printerClosed;
     }
 
     // Reads and drops what the printer sent; false once it has closed.

@@ -344,6 +344,9 @@ void frmMain::closeEvent(QCloseEvent* event)
     // program. A print run is asked to stop at its next ticket first.
     if (printProgress_)
         printProgress_->cancelRun();
+    // A run that ends now must not start reading its preview: that job
+    // would keep the nested window from closing, and the program alive.
+    previewHandler = nullptr;
     commands_.finishOrAbandon(closingGrace);
     if (nested_)
         nested_->close();
