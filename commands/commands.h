@@ -73,8 +73,7 @@ public:
     // EPSON alternation before apply is called.
     bool print(PrintRequest request, std::function<void(PrintResult)> apply)
     {
-        const bool extraLine = printer_.extraLine;
-        request.printer = printer_;
+        const bool extraLine = request.printer.extraLine;
         return run<PrintResult>(
             [request = std::move(request)](DatabaseSession& db) { return printTickets(db, request); },
             [this, apply = std::move(apply)](PrintResult result) {

@@ -1,6 +1,7 @@
 #include "bench/app/bench_session.h"
 
 #include "commands/startup.h"
+#include "text/text.h"
 
 #include <string>
 
@@ -29,7 +30,7 @@ bool locateOrSkip(benchmark::State& bench, BenchSession& session, const LocateRe
     if (!noMessageShown(bench, session.messages))
         return false;
     if (session.located.outcome != LocateResult::Outcome::Found) {
-        bench.SkipWithError(("order" + order.order.key + " was not found").c_str());
+        bench.SkipWithError(("order '" + std::string(text::trimSpaces(order.order.key)) + "' was not found").c_str());
         return false;
     }
     return true;
