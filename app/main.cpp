@@ -1,8 +1,6 @@
 #include "app/command_line.h"
-#include "ui/frmMain.h"
-#include <QCoreApplication>
-
 #include "commands/job_runner.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 
@@ -18,7 +16,8 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         frmMain window;
-        if (const std::optional<int> exitStatus = window.Form_Load(QCoreApplication::applicationDirPath().toStdString()))
+        const std::string programDir = QCoreApplication::applicationDirPath().toStdString();
+        if (const std::optional<int> exitStatus = window.Form_Load(programDir))
             return *exitStatus;
         window.show();
         status = app.exec();

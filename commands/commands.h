@@ -11,9 +11,9 @@
 // connects afresh. Only database calls are watched: a print run may take as
 // long as its printer does.
 
+#include "commands/job_runner.h"
 #include "commands/print_run.h"
 #include "db/database_session.h"
-#include "commands/job_runner.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
 

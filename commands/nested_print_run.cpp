@@ -1,9 +1,9 @@
 #include "commands/nested_print_run.h"
 
-#include "tickets/nested_job.h"
+#include "commands/order_values.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
-#include "commands/order_values.h"
+#include "tickets/nested_job.h"
 
 #include <optional>
 

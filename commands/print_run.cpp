@@ -1,11 +1,11 @@
 #include "commands/print_run.h"
 
 #include "barcode/rv_barcode.h"
+#include "commands/order_values.h"
+#include "commands/successor.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
 #include "tickets/epson_page.h"
-#include "commands/order_values.h"
-#include "commands/successor.h"
 #include "tickets/zebra_job.h"
 
 #include <algorithm>

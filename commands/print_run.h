@@ -10,9 +10,9 @@
 
 #include "commands/order_values.h"
 #include "db/database_session.h"
-#include "text/message_box.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
+#include "text/message_box.h"
 #include "tickets/order_header.h"
 
 #include <memory>

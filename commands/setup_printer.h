@@ -1,7 +1,7 @@
 #pragma once
 
-#include "text/message_box.h"
 #include "printing/printer_settings.h"
+#include "text/message_box.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // The configuration file parser on any file content. Every line lies within
 // the content, in order, without its ending; a value never spans lines.
 
-#include "fuzz/check.h"
 #include "config/config_file.h"
+#include "fuzz/check.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // The values derived from what the operator types: the order key, the
 // zero-filled barcode values, whole numbers and the quantity.
 
+#include "commands/order_values.h"
 #include "fuzz/check.h"
 #include "text/text.h"
-#include "commands/order_values.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

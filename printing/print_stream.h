@@ -10,10 +10,10 @@
 // rest of the run, so that Cancel still takes effect at the next ticket on a
 // slow printer.
 
-#include "text/message_box.h"
 #include "printing/print_progress.h"
 #include "printing/printer_destination.h"
 #include "printing/printer_settings.h"
+#include "text/message_box.h"
 
 #include <chrono>
 #include <cstdint>

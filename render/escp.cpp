@@ -1,7 +1,7 @@
 #include "render/escp.h"
 
-#include "text/codepage.h"
 #include "render/label_font.h"
+#include "text/codepage.h"
 
 #include <QPainter>
 

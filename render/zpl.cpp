@@ -1,9 +1,9 @@
 #include "render/zpl.h"
 
 #include "barcode/encoders.h"
+#include "render/label_font.h"
 #include "text/codepage.h"
 #include "text/text.h"
-#include "render/label_font.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,12 +1,12 @@
 #include "ui/frmMain.h"
 
 #include "commands/order_lookup.h"
+#include "commands/print_run.h"
 #include "commands/setup_printer.h"
 #include "commands/startup.h"
-#include "ui/qt_ui.h"
 #include "text/text.h"
+#include "ui/qt_ui.h"
 #include "ui/twips.h"
-#include "commands/print_run.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

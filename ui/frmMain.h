@@ -5,12 +5,12 @@
 
 #include "commands/commands.h"
 #include "commands/order_lookup.h"
+#include "text/message_box.h"
+#include "tickets/order_header.h"
+#include "ui/frmNested.h"
 #include "ui/preview_window.h"
 #include "ui/print_progress_dialog.h"
-#include "ui/frmNested.h"
-#include "text/message_box.h"
 #include "ui/qt_ui.h"
-#include "tickets/order_header.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -3,8 +3,8 @@
 // time, as the printer would draw it, and saves it as PDF or PNG. Modeless;
 // the next run's stream replaces the one shown.
 
-#include "text/message_box.h"
 #include "render/printer_stream.h"
+#include "text/message_box.h"
 
 #include <QByteArray>
 #include <QWidget>

@@ -6,8 +6,8 @@
 
 #include "commands/order_lookup.h"
 #include "commands/startup.h"
-#include "text/message_box.h"
 #include "db/database_session.h"
+#include "text/message_box.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,9 +11,9 @@
 // and the process's peak resident memory (VmHWM). ODBCINI selects the data
 // source, as for travcard.
 
-#include "ui/frmMain.h"
 #include "tests/fixtures/event_loop_probe.h"
 #include "tests/fixtures/fifo_reader.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -7,9 +7,9 @@
 // with the load step's exit status.
 
 #include "ui/frmMain.h"
-#include <QCoreApplication>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <iostream>

@@ -5,9 +5,9 @@
 // label count.
 
 #include "bench/app/bench_session.h"
+#include "commands/print_run.h"
 #include "render/page_files.h"
 #include "render/printer_stream.h"
-#include "commands/print_run.h"
 
 #include <QFile>
 #include <QTemporaryDir>

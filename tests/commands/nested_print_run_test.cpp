@@ -1,7 +1,7 @@
 #include "commands/nested_print_run.h"
 
-#include "tickets/nested_job.h"
 #include "tests/fixtures/main_window_fixture.h"
+#include "tickets/nested_job.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "db/odbc.h"
 
-#include "text/text.h"
 #include "tests/fixtures/data_source.h"
+#include "text/text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
