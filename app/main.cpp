@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -22,9 +23,10 @@ int main(int argc, char* argv[])
         window.show();
         status = app.exec();
     }
-    // A command given up at closing may still be inside a driver call: end
-    // without running the libraries' exit handlers under its feet.
-    if (JobRunner::unfinishedJobs() > 0)
+    // A print run given up at closing resets its printer's connection at
+    // once; a command inside a driver call may never return: end without
+    // running the libraries' exit handlers under its feet.
+    if (!JobRunner::waitForUnfinishedJobs(std::chrono::seconds(1)))
         std::_Exit(status);
     return status;
 }

@@ -29,10 +29,46 @@ void Commands::beginCommand(std::function<void()> giveUp)
     watchdog_.start(std::clamp<std::chrono::milliseconds>(databaseTimeout_ / 20, 10ms, 250ms));
 }
 
+bool Commands::print(PrintRequest request, std::function<void(PrintResult)> apply)
+{
+    if (!request.progress)
+        request.progress = std::make_shared<PrintProgress>();
+    const std::shared_ptr<PrintProgress> progress = request.progress;
+    const bool extraLine = request.printer.extraLine;
+    const bool started = runStoppable<PrintResult>(
+        [request = std::move(request)](DatabaseSession& db, std::stop_token stop) {
+            return printTickets(db, request, stop);
+        },
+        [this, apply = std::move(apply)](PrintResult result) {
+            printer_.extraLine = result.extraLine;
+            apply(std::move(result));
+        },
+        PrintResult{{}, extraLine, std::nullopt});  // a run that stops prints nothing
+    if (started)
+        printing_ = progress;
+    return started;
+}
+
+bool Commands::printNested(NestedPrintRequest request, std::function<void(NestedPrintResult)> apply)
+{
+    if (!request.progress)
+        request.progress = std::make_shared<PrintProgress>();
+    const std::shared_ptr<PrintProgress> progress = request.progress;
+    const bool started = runStoppable<NestedPrintResult>(
+        [request = std::move(request)](DatabaseSession& db, std::stop_token stop) {
+            return printNestedTickets(db, request, stop);
+        },
+        std::move(apply));
+    if (started)
+        printing_ = progress;
+    return started;
+}
+
 void Commands::endCommand()
 {
     watchdog_.stop();
     giveUp_ = nullptr;
+    printing_.reset();
     if (busyChanged)
         busyChanged(false);
 }
@@ -42,25 +78,46 @@ void Commands::watchDatabase()
     const auto waiting = db_->callRunningFor();
     if (!runner_.busy() || !waiting || *waiting < databaseTimeout_)
         return;
-    runner_.abandon();
-    // The stalled call keeps the old session and closes it when it returns.
-    db_ = newSession();
     const std::function<void()> giveUp = std::move(giveUp_);
+    giveUpCommand();
     giveUp();
 }
 
-void Commands::finishOrAbandon(std::chrono::milliseconds timeout)
+// The given-up command's stop token is set; its stalled call keeps the old
+// session and closes it when it returns.
+void Commands::giveUpCommand()
+{
+    if (printing_)
+        printing_->cancel();
+    runner_.abandon();
+    db_ = newSession();
+}
+
+void Commands::finishOrAbandon(std::chrono::milliseconds grace)
 {
     if (!runner_.busy())
         return;
-    if (runner_.waitForWork(timeout)) {
-        QCoreApplication::sendPostedEvents(&receiver_, QEvent::MetaCall);
-        return;
+    const auto started = std::chrono::steady_clock::now();
+    // A printer takes the ticket it is sent, or fails, within its stall and
+    // close limits; a database call has had its chance after grace.
+    std::chrono::milliseconds limit = grace;
+    if (printing_) {
+        printing_->cancel();
+        const DestinationLimits& printerLimits = printer_.settings.limits;
+        limit = std::max(grace, printerLimits.stallTimeout + printerLimits.closeWait);
     }
-    runner_.abandon();
+    for (;;) {
+        if (runner_.waitForWork(std::min(grace, 50ms))) {
+            QCoreApplication::sendPostedEvents(&receiver_, QEvent::MetaCall);
+            return;
+        }
+        const auto waited = std::chrono::steady_clock::now() - started;
+        const auto inCall = db_->callRunningFor();
+        if (waited >= limit || (inCall && *inCall >= grace))
+            break;
+    }
+    giveUpCommand();
     endCommand();
-    // The stuck call keeps the old session and closes it when it returns.
-    db_ = newSession();
 }
 
 Message Commands::noAnswer()

@@ -9,9 +9,11 @@
 // unanswered for too long, whatever the driver does: the command is given up
 // with its session (closed when its call returns) and the next command
 // connects afresh. Only database calls are watched: a print run may take as
-// long as its printer does.
+// long as its printer does. A command given up gets its stop token set, and
+// a print run its progress cancelled: it sends nothing more to the printer.
 
 #include "commands/job_runner.h"
+#include "commands/nested_print_run.h"
 #include "commands/print_run.h"
 #include "db/database_session.h"
 #include "printing/printer_settings.h"
@@ -24,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -43,13 +46,13 @@ public:
     // result is applied: the window shows the busy pointer in between.
     std::function<void(bool busy)> busyChanged;
 
-    // Runs command(database) as a job, then apply(result). A command that
-    // throws, or whose database call goes unanswered, ends with unchanged and
-    // one message that says so.
-    // False, and nothing run, while another command runs.
+    // Runs command(database, stop) as a job, then apply(result). stop is
+    // set when the command is given up. A command that throws, or whose
+    // database call goes unanswered, ends with unchanged and one message
+    // that says so. False, and nothing run, while another command runs.
     template <class Result>
-    bool run(std::function<Result(DatabaseSession&)> command, std::function<void(Result)> apply,
-             Result unchanged = {})
+    bool runStoppable(std::function<Result(DatabaseSession&, std::stop_token)> command,
+                      std::function<void(Result)> apply, Result unchanged = {})
     {
         std::shared_ptr<DatabaseSession> db = db_;
         auto finish = [this, apply](Result result) {
@@ -62,34 +65,39 @@ public:
             finish(std::move(result));
         };
         const bool started = runner_.runThenCallback<Result>(
-            [command = std::move(command), db] { return command(*db); }, finish,
+            [command = std::move(command), db](std::stop_token token) { return command(*db, token); }, finish,
             [stop](std::exception_ptr error) { stop(unexpectedFailure(error)); });
         if (started)
             beginCommand([stop] { stop(noAnswer()); });
         return started;
     }
 
+    // The same for a command that only reads the database.
+    template <class Result>
+    bool run(std::function<Result(DatabaseSession&)> command, std::function<void(Result)> apply,
+             Result unchanged = {})
+    {
+        return runStoppable<Result>(
+            [command = std::move(command)](DatabaseSession& db, std::stop_token) { return command(db); },
+            std::move(apply), std::move(unchanged));
+    }
+
     // Runs a print run; the printer session takes up where the run left its
     // EPSON alternation before apply is called.
-    bool print(PrintRequest request, std::function<void(PrintResult)> apply)
-    {
-        const bool extraLine = request.printer.extraLine;
-        return run<PrintResult>(
-            [request = std::move(request)](DatabaseSession& db) { return printTickets(db, request); },
-            [this, apply = std::move(apply)](PrintResult result) {
-                printer_.extraLine = result.extraLine;
-                apply(std::move(result));
-            },
-            PrintResult{{}, extraLine, std::nullopt});  // a run that stops prints nothing
-    }
+    bool print(PrintRequest request, std::function<void(PrintResult)> apply);
+
+    // Runs a print run of the nested-part window.
+    bool printNested(NestedPrintRequest request, std::function<void(NestedPrintResult)> apply);
 
     // The longest a database call may go unanswered; tests shorten it.
     void setDatabaseTimeout(std::chrono::milliseconds limit) { databaseTimeout_ = limit; }
 
-    // For closing: waits at most timeout for the running command and applies
-    // its result; a command still stuck in a call then is given up with its
-    // database session, so that it cannot hold the program.
-    void finishOrAbandon(std::chrono::milliseconds timeout);
+    // For closing: a print run is cancelled, to stop after the ticket it is
+    // sending, and waited for as long as its printer may take to take that
+    // ticket; any other command is waited for at most grace. Then the result
+    // is applied. A command stuck in a database call for grace is given up
+    // with its database session, so that it cannot hold the program.
+    void finishOrAbandon(std::chrono::milliseconds grace);
 
 private:
     static Message unexpectedFailure(const std::exception_ptr& error);
@@ -99,6 +107,7 @@ private:
     void beginCommand(std::function<void()> giveUp);
     void endCommand();
     void watchDatabase();
+    void giveUpCommand();
 
     QObject& receiver_;
     std::shared_ptr<DatabaseSession> db_ = newSession();
@@ -107,4 +116,5 @@ private:
     std::chrono::milliseconds databaseTimeout_{std::chrono::seconds(30)};
     QTimer watchdog_;
     std::function<void()> giveUp_;  // ends the running command when its call goes unanswered
+    std::shared_ptr<PrintProgress> printing_;  // the running print run's, if one runs
 };

@@ -3,18 +3,27 @@
 #include <QMetaObject>
 #include <QObject>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 namespace {
-std::atomic<int> unfinished{0};
+std::mutex unfinishedMutex;
+std::condition_variable unfinishedChanged;
+int unfinished = 0;  // guarded by unfinishedMutex
+
+void countUnfinished(int change)
+{
+    const std::lock_guard lock(unfinishedMutex);
+    unfinished += change;
+    unfinishedChanged.notify_all();
 }
+}  // namespace
 
 struct JobRunner::Job {
-    std::function<void()> work;
+    std::function<void(std::stop_token)> work;
     std::function<void()> done;
+    std::stop_source stop;
     std::mutex mutex;
     std::condition_variable workReturned;
     bool returned = false;       // guarded by mutex
@@ -25,7 +34,7 @@ JobRunner::JobRunner(QObject& receiver) : receiver_(receiver) {}
 
 JobRunner::~JobRunner() { abandon(); }
 
-bool JobRunner::start(std::function<void()> work, std::function<void()> done)
+bool JobRunner::start(std::function<void(std::stop_token)> work, std::function<void()> done)
 {
     if (busy())
         return false;
@@ -34,9 +43,9 @@ bool JobRunner::start(std::function<void()> work, std::function<void()> done)
     job->done = std::move(done);
     job->receiver = &receiver_;
     current_ = job;
-    ++unfinished;
+    countUnfinished(+1);
     std::thread([this, job] {
-        job->work();
+        job->work(job->stop.get_token());
         // What the work holds (a given-up database session, say) goes here,
         // on this thread, before the job counts as finished.
         job->work = nullptr;
@@ -49,7 +58,7 @@ bool JobRunner::start(std::function<void()> work, std::function<void()> done)
                 QMetaObject::invokeMethod(job->receiver, [this, job] { deliver(job); },
                                           Qt::QueuedConnection);
         }
-        --unfinished;
+        countUnfinished(-1);
     }).detach();
     return true;
 }
@@ -78,6 +87,7 @@ void JobRunner::abandon()
 {
     if (!current_)
         return;
+    current_->stop.request_stop();
     {
         const std::lock_guard lock(current_->mutex);
         current_->receiver = nullptr;
@@ -85,4 +95,14 @@ void JobRunner::abandon()
     current_.reset();
 }
 
-int JobRunner::unfinishedJobs() { return unfinished; }
+int JobRunner::unfinishedJobs()
+{
+    const std::lock_guard lock(unfinishedMutex);
+    return unfinished;
+}
+
+bool JobRunner::waitForUnfinishedJobs(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(unfinishedMutex);
+    return unfinishedChanged.wait_for(lock, timeout, [] { return unfinished == 0; });
+}

@@ -4,15 +4,17 @@
 // that the windows keep painting and answering while the work goes on. One
 // job at a time: a job asked for while another runs is refused.
 //
-// A job that never returns can be abandoned: its result is dropped, the
-// runner takes the next job at once, and the thread ends on its own whenever
-// its call returns.
+// A job that never returns can be abandoned: its result is dropped, its stop
+// token is set, so that it acts on nothing outside any more, the runner takes
+// the next job at once, and the thread ends on its own whenever its call
+// returns.
 
 #include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class QObject;
 
@@ -27,19 +29,21 @@ public:
     // True from the start of a job until its callback has been called.
     bool busy() const { return current_ != nullptr; }
 
-    // Runs job on its own thread, then callback(result) on the receiver's
-    // thread; an exception that job throws goes to failed instead. False,
-    // and nothing run, while another job is busy.
+    // Runs job(stop) on its own thread, then callback(result) on the
+    // receiver's thread; an exception that job throws goes to failed instead.
+    // stop is set when the job is abandoned: the job looks at it before
+    // every effect outside the program. False, and nothing run, while
+    // another job is busy.
     template <class Result>
-    bool runThenCallback(std::function<Result()> job, std::function<void(Result)> callback,
+    bool runThenCallback(std::function<Result(std::stop_token)> job, std::function<void(Result)> callback,
                          std::function<void(std::exception_ptr)> failed)
     {
         auto result = std::make_shared<std::optional<Result>>();
         auto error = std::make_shared<std::exception_ptr>();
         return start(
-            [job = std::move(job), result, error] {
+            [job = std::move(job), result, error](std::stop_token stop) {
                 try {
-                    result->emplace(job());
+                    result->emplace(job(stop));
                 } catch (...) {
                     *error = std::current_exception();
                 }
@@ -56,15 +60,18 @@ public:
     // still comes through the receiver's event loop). True when no work is left.
     bool waitForWork(std::chrono::milliseconds timeout);
 
-    // Gives up the busy job: its callback is never called.
+    // Gives up the busy job: its stop token is set and its callback is
+    // never called.
     void abandon();
 
     // Jobs of all runners whose work has not returned yet, abandoned ones too.
     static int unfinishedJobs();
+    // Waits at most timeout for them to return; true when none is left.
+    static bool waitForUnfinishedJobs(std::chrono::milliseconds timeout);
 
 private:
     struct Job;
-    bool start(std::function<void()> work, std::function<void()> done);
+    bool start(std::function<void(std::stop_token)> work, std::function<void()> done);
     void deliver(const std::shared_ptr<Job>& job);
 
     QObject& receiver_;

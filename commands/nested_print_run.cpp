@@ -71,7 +71,7 @@ bool sendTickets(odbc::ResultSet& operations, const OrderHeader& header, const N
     return true;
 }
 
-AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request,
+AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request, std::stop_token stop,
                           NestedPrintResult& result, MessageBox& messages)
 {
     const std::optional<Quantity>& quantity = request.quantity;
@@ -89,7 +89,7 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
         return AfterNestedPrint::DiscardWindow;
     }
-    PrintStream output(request.printer, request.progress);
+    PrintStream output(request.printer, request.progress, stop);
     if (!output.open(messages))
         return AfterNestedPrint::KeepWindow;
     if (sendTickets(operations, *request.header, request, *quantity, output, messages) &&
@@ -114,12 +114,13 @@ NestedPrintRequest nestedPrintRequest(const MainWindowTexts& main, std::optional
             std::move(progress)};
 }
 
-NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request)
+NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request,
+                                     std::stop_token stop)
 {
     NestedPrintResult result;
     MessageList messages;
     try {
-        result.after = runSteps(db, request, result, messages);
+        result.after = runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
     }

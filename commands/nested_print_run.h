@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -60,4 +61,6 @@ struct NestedPrintResult {
     std::optional<std::string> preview;  // what a run to preview: produced
 };
 
-NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request);
+// Once stop is set (the run was given up), nothing more reaches the printer.
+NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintRequest& request,
+                                     std::stop_token stop = {});

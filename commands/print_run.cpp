@@ -147,7 +147,7 @@ bool sendTickets(odbc::ResultSet& operations, const TicketBuilder& builder, cons
     return true;
 }
 
-void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& result,
+void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token stop, PrintResult& result,
               MessageBox& messages)
 {
     const PrinterSettings& printer = request.printer.settings;
@@ -162,7 +162,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return;
     }
-    PrintStream output(printer, request.progress);
+    PrintStream output(printer, request.progress, stop);
     if (!output.open(messages))
         return;
     const std::string& partNo = request.header.partNumber;
@@ -189,13 +189,13 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, PrintResult& res
 
 }  // namespace
 
-PrintResult printTickets(DatabaseSession& db, const PrintRequest& request)
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::stop_token stop)
 {
     PrintResult result;
     result.extraLine = request.printer.extraLine;
     MessageList messages;
     try {
-        runSteps(db, request, result, messages);
+        runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
     }

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -35,4 +36,5 @@ struct PrintResult {
     std::optional<std::string> preview;  // what a run to preview: produced
 };
 
-PrintResult printTickets(DatabaseSession& db, const PrintRequest& request);
+// Once stop is set (the run was given up), nothing more reaches the printer.
+PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::stop_token stop = {});

@@ -2,11 +2,11 @@
 
 #include "printing/printer_destination.h"
 
-SetupPrinterResult setupPrinter(const PrinterSettings& printer)
+SetupPrinterResult setupPrinter(const PrinterSettings& printer, std::stop_token stop)
 {
     try {
         const std::unique_ptr<PrinterDestination> destination =
-            openDestination(printer.name, printer.limits);
+            openDestination(printer.name, printer.limits, stop);
         destination->write(pageLengthCommand);
         destination->finish();
         return {{}, destination->takeCapture()};

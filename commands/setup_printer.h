@@ -4,6 +4,7 @@
 #include "text/message_box.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,4 +19,5 @@ struct SetupPrinterResult {
 
 // Sends the page-length command to the configured printer, whatever the
 // printer type. A printer that cannot be opened or written is reported.
-SetupPrinterResult setupPrinter(const PrinterSettings& printer);
+// Once stop is set, the command gives up.
+SetupPrinterResult setupPrinter(const PrinterSettings& printer, std::stop_token stop = {});

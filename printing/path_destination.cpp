@@ -1,6 +1,8 @@
 // A device or file path. Opened non-blocking, so that a FIFO or a device
 // with nobody at the other end cannot hold the run: opening retries until
 // the open time-out, and every write waits at most the stall time-out.
+// A path under /dev is a device: one that is not there is not available, and
+// never created as a file.
 
 #include "printing/printer_destination.h"
 
@@ -9,6 +11,7 @@
 #include <fcntl.h>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <poll.h>
 #include <pthread.h>
 #include <thread>
@@ -45,7 +48,10 @@ private:
 
 class PathDestination : public PrinterDestination {
 public:
-    PathDestination(int fd, std::chrono::milliseconds stallTimeout) : fd_(fd), stallTimeout_(stallTimeout) {}
+    PathDestination(int fd, std::chrono::milliseconds stallTimeout, std::stop_token stop)
+        : fd_(fd), stallTimeout_(stallTimeout), stop_(std::move(stop))
+    {
+    }
     ~PathDestination() override { closeFd(); }
 
     void write(std::string_view bytes) override
@@ -64,7 +70,9 @@ public:
                 continue;
             if (written < 0 && errno != EAGAIN)
                 throw PrinterError(systemError("write"));
-            if (!waitFor(fd_, POLLOUT, deadline))
+            if (!waitFor(fd_, POLLOUT, deadline, stop_) && stop_.stop_requested())
+                throw stopped();
+            if (std::chrono::steady_clock::now() >= deadline)
                 throw PrinterError("no byte accepted for " +
                                    std::to_string(stallTimeout_.count()) + " ms");
         }
@@ -92,25 +100,30 @@ private:
 
     int fd_;
     std::chrono::milliseconds stallTimeout_;
+    std::stop_token stop_;
     std::uint64_t written_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<PrinterDestination> openPath(const std::string& path, const DestinationLimits& limits)
+std::unique_ptr<PrinterDestination> openPath(const std::string& path, const DestinationLimits& limits,
+                                             std::stop_token stop)
 {
     if (path.empty())
         throw PrinterError("no printer named");
+    const bool device = std::filesystem::path(path).lexically_normal().string().starts_with("/dev/");
+    const int create = device ? 0 : O_CREAT;
     const auto deadline = std::chrono::steady_clock::now() + limits.openTimeout;
     for (;;) {
-        const int fd = ::open(path.c_str(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        const int fd = ::open(path.c_str(), O_WRONLY | create | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
         if (fd >= 0)
-            return std::make_unique<PathDestination>(fd, limits.stallTimeout);
+            return std::make_unique<PathDestination>(fd, limits.stallTimeout, stop);
         // ENXIO: a FIFO without a reader, or a device that is not there yet.
         const bool mayComeUp = errno == ENXIO || errno == EAGAIN || errno == EINTR;
         if (!mayComeUp || std::chrono::steady_clock::now() >= deadline)
             throw PrinterError(systemError("open " + path));
+        if (stop.stop_requested())
+            throw stopped();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

@@ -2,8 +2,9 @@
 
 #include "printing/zebra_status.h"
 
-PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress)
-    : printer_(printer), progress_(std::move(progress))
+PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
+                         std::stop_token stop)
+    : printer_(printer), progress_(std::move(progress)), stop_(std::move(stop))
 {
 }
 
@@ -11,8 +12,10 @@ PrintStream::~PrintStream() = default;
 
 bool PrintStream::open(MessageBox& messages)
 {
+    if (stop_.stop_requested())
+        return false;
     try {
-        destination_ = openDestination(printer_.name, printer_.limits);
+        destination_ = openDestination(printer_.name, printer_.limits, stop_);
     } catch (const PrinterError&) {
         messages.show(printerNotAvailable(printer_.name), MessageIcon::None);
         return false;
@@ -83,10 +86,8 @@ std::string PrintStream::countLine() const
 
 bool PrintStream::send(std::string_view ticket, MessageBox& messages)
 {
-    if (progress_ && progress_->cancelled()) {
-        settleCount(bytesSent_);
-        messages.show("Printing cancelled: " + countLine(), MessageIcon::None);
-        destination_.reset();
+    if ((progress_ && progress_->cancelled()) || stop_.stop_requested()) {
+        endCancelled(messages);
         return false;
     }
     batch_.append(ticket);
@@ -95,10 +96,24 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
     return (batch_.size() < batchBytes && !printerIsSlow_) || sendBatch(messages);
 }
 
+void PrintStream::endCancelled(MessageBox& messages)
+{
+    batch_.clear();
+    ticketEnds_.resize(ticketEnds_.size() - static_cast<std::size_t>(ticketsInBatch_));
+    ticketsInBatch_ = 0;
+    settleCount(bytesSent_);
+    messages.show("Printing cancelled: " + countLine(), MessageIcon::None);
+    destination_.reset();
+}
+
 bool PrintStream::sendBatch(MessageBox& messages)
 {
     if (batch_.empty())
         return true;
+    if (stop_.stop_requested()) {
+        endCancelled(messages);
+        return false;
+    }
     try {
         const auto start = std::chrono::steady_clock::now();
         destination_->write(batch_);
@@ -133,6 +148,10 @@ bool PrintStream::finish(MessageBox& messages)
 {
     if (!sendBatch(messages))
         return false;
+    if (stop_.stop_requested()) {
+        endCancelled(messages);
+        return false;
+    }
     try {
         destination_->finish();
     } catch (const PrinterError& error) {

@@ -9,6 +9,10 @@
 // ticket does. Once a write has had to wait, tickets go one at a time for the
 // rest of the run, so that Cancel still takes effect at the next ticket on a
 // slow printer.
+//
+// A run that was given up (its stop token set) sends nothing more: the
+// stream looks at the token before it opens, writes and finishes, and the
+// destination while it waits for the printer.
 
 #include "printing/print_progress.h"
 #include "printing/printer_destination.h"
@@ -20,13 +24,15 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
 class PrintStream {
 public:
     // progress may be null: then nobody watches or cancels.
-    PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress);
+    PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
+                std::stop_token stop = {});
     ~PrintStream();  // a stream not finished is abandoned
 
     // Opens the destination. False, with the message shown, when it cannot
@@ -63,6 +69,9 @@ public:
 private:
     bool checkZebraStatus(MessageBox& messages);
     bool sendBatch(MessageBox& messages);
+    // Ends a cancelled or given-up run at the ticket boundary before the
+    // kept tickets, which are dropped.
+    void endCancelled(MessageBox& messages);
     // Counts the tickets that reached the printer when the run stops early.
     void settleCount(std::uint64_t confirmedBytes);
     std::string countLine() const;
@@ -70,6 +79,7 @@ private:
 
     PrinterSettings printer_;
     std::shared_ptr<PrintProgress> progress_;
+    std::stop_token stop_;
     std::unique_ptr<PrinterDestination> destination_;
     std::string batch_;
     int ticketsInBatch_ = 0;

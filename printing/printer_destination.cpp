@@ -14,15 +14,17 @@ namespace destinations {
 
 std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
+PrinterError stopped() { return PrinterError("the print run was given up"); }
+
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline, std::stop_token stop)
 {
     using namespace std::chrono;
     for (;;) {
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 || stop.stop_requested())
             return false;
         pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        const int ready = ::poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), stopPoll.count())));
         if (ready > 0)
             return true;  // also on an error or hang-up: the next call reports it
         if (ready < 0 && errno != EINTR)
@@ -68,17 +70,19 @@ std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits)
 
 }  // namespace destinations
 
-std::unique_ptr<PrinterDestination> openDestination(const std::string& name,
-                                                    const DestinationLimits& limits)
+std::unique_ptr<PrinterDestination> openDestination(const std::string& name, const DestinationLimits& limits,
+                                                    std::stop_token stop)
 {
+    if (stop.stop_requested())
+        throw destinations::stopped();
     const std::string_view view(name);
     if (view.starts_with("socket://"))
-        return destinations::openSocket(view.substr(9), limits);
+        return destinations::openSocket(view.substr(9), limits, stop);
     if (view.starts_with("cups:"))
         return destinations::openCupsQueue(name.substr(5), limits);
     if (view == "preview:")
         return destinations::openPreview(limits);
-    return destinations::openPath(name, limits);
+    return destinations::openPath(name, limits, stop);
 }
 
 std::string printerNotAvailable(const std::string& printer)

@@ -6,7 +6,9 @@
 //   anything else          a device or file path, opened for writing
 // Every call to the outside world is bounded by the time-outs of
 // DestinationLimits; a destination that cannot be reached or written throws
-// PrinterError.
+// PrinterError. So does one whose stop token is set while it waits for the
+// printer: a network printer's connection is then reset, so that the bytes
+// of a ticket still queued never print.
 
 #include <cerrno>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -82,17 +85,18 @@ public:
 
 // Opens the destination that name stands for; throws PrinterError when it
 // cannot be opened or reached.
-std::unique_ptr<PrinterDestination> openDestination(const std::string& name,
-                                                    const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openDestination(const std::string& name, const DestinationLimits& limits,
+                                                    std::stop_token stop = {});
 
 // What the operator is told when the printer cannot be opened or written.
 std::string printerNotAvailable(const std::string& printer);
 
 // The internal makers, one per kind of destination.
 namespace destinations {
-std::unique_ptr<PrinterDestination> openPath(const std::string& path, const DestinationLimits& limits);
-std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort,
-                                               const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openPath(const std::string& path, const DestinationLimits& limits,
+                                             std::stop_token stop);
+std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, const DestinationLimits& limits,
+                                               std::stop_token stop);
 std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue,
                                                   const DestinationLimits& limits);
 std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits);
@@ -100,6 +104,11 @@ std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits)
 // "what: " and the system's words for error (errno unless given).
 std::string systemError(const std::string& what, int error = errno);
 
-// Waits for fd to become ready for events until deadline; false on time-out.
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline);
+// Waits for fd to become ready for events until deadline; false on time-out,
+// and when stop is set (looked at every stopPoll).
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline, std::stop_token stop = {});
+inline constexpr std::chrono::milliseconds stopPoll{50};
+
+// What a destination throws when its stop token was set.
+PrinterError stopped();
 }  // namespace destinations

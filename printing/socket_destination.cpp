@@ -6,9 +6,12 @@
 #include "printing/printer_destination.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -58,8 +61,8 @@ HostAndPort splitAddress(std::string_view text)
 
 class SocketDestination : public PrinterDestination {
 public:
-    SocketDestination(int fd, const DestinationLimits& limits)
-        : fd_(fd), limits_(limits), ackedAtConnect_(connectionAcknowledged())
+    SocketDestination(int fd, const DestinationLimits& limits, std::stop_token stop)
+        : fd_(fd), limits_(limits), stop_(std::move(stop)), ackedAtConnect_(connectionAcknowledged())
     {
     }
     ~SocketDestination() override
@@ -109,7 +112,7 @@ public:
         requestBytes_ += request.size();
         sendAll(request, false);
         char buffer[512];
-        while (!complete(received) && waitFor(fd_, POLLIN, deadline)) {
+        while (!complete(received) && waitFor(fd_, POLLIN, deadline, stop_)) {
             const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
             if (count == 0)
                 break;
@@ -138,6 +141,8 @@ private:
         auto deadline = Clock::now() + limits_.stallTimeout;
         bool printerClosed = false;
         for (std::uint64_t left = queued(); left > 0;) {
+            if (stop_.stop_requested())
+                failWrite(stopped().what());
             const auto now = Clock::now();
             if (now >= deadline)
                 failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms");
@@ -194,8 +199,10 @@ private:
                 continue;
             if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
                 failWrite(systemError("send"));
-            if (!waitFor(fd_, POLLOUT, deadline)) {
+            if (!waitFor(fd_, POLLOUT, deadline, stop_)) {
                 reckonAcknowledged();
+                if (stop_.stop_requested())
+                    failWrite(stopped().what());
                 failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms");
             }
         }
@@ -250,6 +257,7 @@ private:
 
     int fd_;
     DestinationLimits limits_;
+    std::stop_token stop_;
     std::optional<std::uint64_t> ackedAtConnect_;
     std::uint64_t streamSent_ = 0;    // all bytes the connection took
     std::uint64_t jobSent_ = 0;       // the job's bytes among them
@@ -261,7 +269,7 @@ private:
 
 // Connects to one address, waiting at most until deadline. The socket, or -1
 // with errno set.
-int connectBefore(const addrinfo& address, Clock::time_point deadline)
+int connectBefore(const addrinfo& address, Clock::time_point deadline, std::stop_token stop)
 {
     const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address.ai_protocol);
@@ -271,7 +279,7 @@ int connectBefore(const addrinfo& address, Clock::time_point deadline)
         return fd;
     int error = errno;
     if (error == EINPROGRESS) {
-        if (!waitFor(fd, POLLOUT, deadline)) {
+        if (!waitFor(fd, POLLOUT, deadline, stop)) {
             error = ETIMEDOUT;
         } else {
             socklen_t length = sizeof error;
@@ -286,25 +294,69 @@ int connectBefore(const addrinfo& address, Clock::time_point deadline)
     return -1;
 }
 
+using Addresses = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+
+// getaddrinfo has no time limit of its own (a name server that does not
+// answer holds it for as long as resolv.conf's retries take): the lookup runs
+// on a thread of its own, which is left to end by itself when it takes
+// longer than deadline.
+Addresses lookUp(const HostAndPort& address, Clock::time_point deadline, std::stop_token stop)
+{
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;  // the rest guarded by mutex
+        int status = 0;
+        addrinfo* found = nullptr;
+        ~Lookup()
+        {
+            if (found)
+                ::freeaddrinfo(found);
+        }
+    };
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host = address.host, port = address.port] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+        const std::lock_guard lock(lookup->mutex);
+        lookup->status = status;
+        lookup->found = found;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    const std::string name = address.host + ":" + address.port;
+    std::unique_lock lock(lookup->mutex);
+    while (!lookup->finished) {
+        if (stop.stop_requested())
+            throw stopped();
+        if (Clock::now() >= deadline)
+            throw PrinterError("cannot resolve " + name + ": no answer in time");
+        lookup->done.wait_until(lock, std::min(deadline, Clock::now() + stopPoll));
+    }
+    if (lookup->status != 0)
+        throw PrinterError("cannot resolve " + name + ": " + ::gai_strerror(lookup->status));
+    return Addresses(std::exchange(lookup->found, nullptr), &::freeaddrinfo);
+}
+
 }  // namespace
 
-std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, const DestinationLimits& limits)
+std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, const DestinationLimits& limits,
+                                               std::stop_token stop)
 {
     const HostAndPort address = splitAddress(hostAndPort);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (const int status = ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found))
-        throw PrinterError("cannot resolve " + address.host + ":" + address.port + ": " +
-                           ::gai_strerror(status));
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+    // The name lookup and the connection share one time limit.
     const auto deadline = Clock::now() + limits.connectTimeout;
+    const Addresses addresses = lookUp(address, deadline, stop);
     int lastError = ETIMEDOUT;
-    for (const addrinfo* candidate = found; candidate; candidate = candidate->ai_next) {
-        const int fd = connectBefore(*candidate, deadline);
+    for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
+        const int fd = connectBefore(*candidate, deadline, stop);
         if (fd >= 0)
-            return std::make_unique<SocketDestination>(fd, limits);
+            return std::make_unique<SocketDestination>(fd, limits, stop);
+        if (stop.stop_requested())
+            throw stopped();
         lastError = errno;
     }
     throw PrinterError(systemError("connect to " + address.host + ":" + address.port, lastError));

@@ -1,5 +1,6 @@
 #pragma once
-// Modal message boxes: title "travcard", one OK button and an icon. The
+// Modal message boxes: title "travcard", one OK button (Yes and No for a
+// question) and an icon. The
 // commands collect their messages in a MessageList, which the window shows
 // in order once the command is done; tests record them instead of opening a
 // modal box.
@@ -19,6 +20,9 @@ class MessageBox {
 public:
     virtual ~MessageBox() = default;
     virtual void show(const std::string& text, MessageIcon icon) = 0;
+    // A question with the buttons Yes and No; true for Yes. Where nobody
+    // can answer, the answer is No.
+    virtual bool ask(const std::string& /*question*/, MessageIcon /*icon*/) { return false; }
 
     void showAll(const std::vector<Message>& messages)
     {

@@ -194,11 +194,12 @@ std::optional<int> frmMain::Form_Load(const std::string& programDir)
 void frmMain::cmdSetupPrt_Click()
 {
     const PrinterSettings printer = commands_.printer().settings;
-    commands_.run<SetupPrinterResult>([printer](DatabaseSession&) { return setupPrinter(printer); },
-                                      [this](SetupPrinterResult result) {
-                                          messages_->showAll(result.messages);
-                                          showPreview(result.preview);
-                                      });
+    commands_.runStoppable<SetupPrinterResult>(
+        [printer](DatabaseSession&, std::stop_token stop) { return setupPrinter(printer, stop); },
+        [this](SetupPrinterResult result) {
+            messages_->showAll(result.messages);
+            showPreview(result.preview);
+        });
 }
 
 void frmMain::cmdLocate_Click()
@@ -308,14 +309,12 @@ void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNest
         return;
     const NestedPrintRequest request =
         nestedPrintRequest(nestedPrintTexts(), rsHDR, commands_.printer().settings, typed, watchPrinting());
-    commands_.run<NestedPrintResult>(
-        [request](DatabaseSession& db) { return printNestedTickets(db, request); },
-        [this, whenDone](NestedPrintResult result) {
-            printProgress_.reset();
-            messages_->showAll(result.messages);
-            showPreview(result.preview);
-            whenDone(result.after);
-        });
+    commands_.printNested(request, [this, whenDone](NestedPrintResult result) {
+        printProgress_.reset();
+        messages_->showAll(result.messages);
+        showPreview(result.preview);
+        whenDone(result.after);
+    });
 }
 
 void frmMain::cmdNestedParts_Click()
@@ -339,11 +338,15 @@ void frmMain::cmdNestedParts_Click()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    // A running command gets a moment to finish; one stuck in a call to the
-    // database or the printer is given up, so that closing always ends the
-    // program. A print run is asked to stop at its next ticket first.
-    if (printProgress_)
-        printProgress_->cancelRun();
+    // A print run stops after the ticket it is sending, if the operator
+    // agrees; any other command gets a moment to finish. One stuck in a
+    // database call is given up, so that closing always ends the program.
+    if (printProgress_ &&
+        !messages_->ask("A print run is in progress. Stop after the current ticket and close?",
+                        MessageIcon::Warning)) {
+        event->ignore();
+        return;
+    }
     // A run that ends now must not start reading its preview: that job
     // would keep the nested window from closing, and the program alive.
     previewHandler = nullptr;

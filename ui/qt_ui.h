@@ -10,6 +10,7 @@ class QtMessageBox : public MessageBox {
 public:
     explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
     void show(const std::string& text, MessageIcon icon) override;
+    bool ask(const std::string& question, MessageIcon icon) override;
 
 private:
     QWidget* parent_;

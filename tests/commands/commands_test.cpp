@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -109,6 +111,42 @@ TEST_F(OffTheWindowThread, AnUnexpectedExceptionEndsInOneMessageAndTheWindowStay
     locate("12345");
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_TRUE(window->cmdPrint->isEnabled());
+}
+
+// The printer gets whole pages only, as many as the count says, and the
+// window stays when the operator says No.
+TEST_F(OffTheWindowThread, ClosingDuringAPrintRunAsksAndStopsAfterTheCurrentPage)
+{
+    start("EPSON");
+    window->show();
+    locate("12345");
+    print("All", "200");
+    const std::string wholeRun = printed();
+    std::filesystem::remove(printerFile());
+    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
+    FifoReader slowPrinter(printerFile(), 4096);
+    window->cmdPrint->click();
+    longestTickGap(500ms);
+    const std::string question = "A print run is in progress. Stop after the current ticket and close?";
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->commandRunning());
+    messages.reply = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->commandRunning());
+
+    const std::string received = slowPrinter.finish();
+    ASSERT_EQ(messages.shown.size(), 3u);
+    EXPECT_EQ(messages.shown[1], (RecordedMessage{question, MessageIcon::Warning}));
+    std::smatch count;
+    ASSERT_TRUE(std::regex_match(messages.shown[2].text, count,
+                                 std::regex("Printing cancelled: (\\d+) of 800 pages were sent\\.")));
+    const std::string pageStart = "MOVE & IDENT CARD";
+    std::vector<std::size_t> pageStarts;
+    for (auto at = wholeRun.find(pageStart); at != std::string::npos; at = wholeRun.find(pageStart, at + 1))
+        pageStarts.push_back(at - wholeRun.find(pageStart));
+    const std::size_t pages = std::stoul(count[1]);
+    ASSERT_LT(pages, pageStarts.size()) << "the run was still going when the window closed";
+    EXPECT_EQ(received, wholeRun.substr(0, pageStarts[pages]));
 }
 
 TEST_F(OffTheWindowThread, ClosingTheWindowGivesUpACommandThatStaysBlocked)

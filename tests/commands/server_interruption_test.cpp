@@ -9,7 +9,10 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QProcess>
 
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -66,6 +69,41 @@ protected:
 
     std::optional<PostgresServer> server;
     int jobsBefore = 0;
+};
+
+// Another user's transaction that holds a table locked while the object
+// lives: psql on the server's socket, idle in its transaction. Closing its
+// input ends the session, and the lock with it, also when a test fails.
+class LockedTable {
+public:
+    LockedTable(const std::string& connectionString, const std::string& table)
+    {
+        psql_.start("psql", {"-X", "-q", "-h", std::getenv("TRAVCARD_PG_DIR"), "-p",
+                             std::getenv("TRAVCARD_PG_PORT"), "-U", "tkr", "-d", "travcard"});
+        psql_.write(QByteArray::fromStdString("begin; lock table " + table + " in access exclusive mode;\n"));
+        odbc::Connection admin;
+        admin.open(connectionString);
+        for (int i = 0; i < 250; ++i) {
+            if (!admin.query("select l.pid from pg_locks l join pg_class c on c.oid = l.relation "
+                             "where c.relname = '" + table + "' and l.mode = 'AccessExclusiveLock' and l.granted")
+                     .eof())
+                return;
+            std::this_thread::sleep_for(20ms);
+        }
+        ADD_FAILURE() << "psql did not lock " << table;
+    }
+    ~LockedTable()
+    {
+        psql_.closeWriteChannel();
+        if (!psql_.waitForFinished(5000))
+            psql_.kill();
+        psql_.waitForFinished(5000);
+    }
+    LockedTable(const LockedTable&) = delete;
+    LockedTable& operator=(const LockedTable&) = delete;
+
+private:
+    QProcess psql_;
 };
 
 enum class Interruption { ServerRestart, BackendTerminated };
@@ -151,6 +189,33 @@ TEST_F(ServerInterruption, AStalledBackendEndsTheCommandAfterTheTimeOutAndTheWin
     locate("12345");
     expectNoMessage();
     EXPECT_NE(backendPid(), stalledPid) << "the next command runs on a fresh connection";
+}
+
+// The run opens its printer before it reads the item master. Once the
+// operator was told that the command failed, nothing of it may print: the
+// Print he presses next is the only one that does.
+TEST_F(ServerInterruption, ARunGivenUpWhileTheItemMasterIsLockedPrintsNothingAfterTheMessage)
+{
+    start();
+    locate("12345");
+    print("All", "1");
+    const std::string once = printed();
+    std::filesystem::remove(printerFile());
+    window->commands().setDatabaseTimeout(700ms);
+    {
+        const LockedTable locked(db().connectionString, "itmmas_base");
+        press(window->cmdPrint);
+        EXPECT_THAT(messages.texts(), ElementsAre("The database did not answer within 30 seconds."));
+        messages.shown.clear();
+    }
+    for (int i = 0; i < 200 && JobRunner::unfinishedJobs() > jobsBefore; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(JobRunner::unfinishedJobs(), jobsBefore) << "the given-up run's query returns with the lock gone";
+    EXPECT_EQ(printerFileExists() ? printed() : "", "");
+
+    print("All", "1");
+    expectNoMessage();
+    EXPECT_EQ(printed(), once);
 }
 
 TEST_F(ServerInterruption, ClosingTheWindowDuringAStalledCallDoesNotHang)

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
 #include <poll.h>
@@ -74,6 +75,30 @@ void printHundredTickets(const PrinterSettings& printer, std::shared_ptr<PrintPr
         ++sent;
     if (sent == 100)
         output.finish(messages);
+}
+
+// A run given up (by the watchdog, or when the window closed) neither
+// flushes the tickets it kept nor opens a printer any more.
+TEST(PrintStream, AGivenUpRunWritesNothingMore)
+{
+    ScratchDir dir;
+    PrinterSettings printer;
+    printer.name = dir.file("lp");
+    std::stop_source stop;
+    MessageList messages;
+    PrintStream output(printer, nullptr, stop.get_token());
+    ASSERT_TRUE(output.open(messages));
+    output.begin(2, TicketUnit::Tickets);
+    EXPECT_TRUE(output.send("kept in the batch", messages));
+    stop.request_stop();
+    EXPECT_FALSE(output.finish(messages));
+    EXPECT_EQ(dir.read("lp"), "");
+    EXPECT_EQ(output.ticketsSent(), 0);
+
+    printer.name = dir.file("lp2");
+    PrintStream late(printer, nullptr, stop.get_token());
+    EXPECT_FALSE(late.open(messages));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp2")));
 }
 
 // A printer that has made the run wait gets its tickets one at a time from

@@ -2,9 +2,14 @@
 #include "printing/zebra_status.h"
 
 #include "tests/fixtures/data_source.h"
+#include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/loopback_printer.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stop_token>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -62,6 +67,14 @@ TEST(PathDestination, UnopenableNamesAndAFifoWithoutReaderAreRefusedInTime)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST(PathDestination, ADeviceThatIsNotThereIsNotAvailableAndNotCreated)
+{
+    const std::string missing = "/dev/travcard-test-no-such-printer";
+    EXPECT_THROW(openDestination(missing, shortLimits()), PrinterError);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    std::filesystem::remove(missing);
+}
+
 TEST(PathDestination, AFullDeviceOrAFifoWhoseReaderLeftFailsTheWriteWithoutASignal)
 {
     auto full = openDestination("/dev/full", shortLimits());
@@ -116,6 +129,28 @@ TEST(SocketDestination, APrinterThatResetsPartWayFailsTheWriteAndConfirmsWhatItT
     EXPECT_GE(writeUntilRefused(*destination), 64u * 1024);
     EXPECT_LE(hostStatusRequest.size() + destination->confirmedBytes(), printer.taken());
     EXPECT_GE(hostStatusRequest.size() + destination->confirmedBytes(), 100'000u) << "bytes it read";
+}
+
+// A run that was given up must not wait out a printer that takes nothing.
+TEST(PrinterDestination, AStopEndsAWriteThatWaitsForThePrinterAtOnce)
+{
+    DestinationLimits limits = shortLimits();
+    limits.stallTimeout = 30s;
+    LoopbackPrinter network({.statusReply = {}, .reads = false});
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    const FifoReader device(dir.file("fifo"), 0);
+    for (const std::string& name : {network.address(), dir.file("fifo")}) {
+        std::stop_source stop;
+        auto destination = openDestination(name, limits, stop.get_token());
+        const std::jthread stopper([&stop] {
+            std::this_thread::sleep_for(300ms);
+            stop.request_stop();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_GT(writeUntilRefused(*destination), 0u) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << name;
+    }
 }
 
 TEST(PreviewDestination, KeepsTheBytesUpToItsCap)
