@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "cli/sub_commands.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -8,9 +10,15 @@
 namespace {
 
 constexpr int kAnswered = 0;
-constexpr int kWrongCommandLine = 2;
+constexpr int kWrongCommandLine = cli::wrongCommandLine;
 
-constexpr const char* kUsage = "Usage: travcard [--help | --version]\n";
+constexpr const char* kUsage =
+    "Usage: travcard [--help | --version]\n"
+    "       travcard print --location ST --order N [--suffix N] [--operation N|all] [--quantity N]\n"
+    "                      [--printer NAME] [--type zebra|epson] [--json]\n"
+    "       travcard nested --location ST --order N --suffix N --operation N --quantity N --part P\n"
+    "                       --nested-quantity N --customer C --dept D --comment TEXT [--json]\n"
+    "       travcard setup-printer [--printer NAME] [--type zebra|epson]\n";
 constexpr const char* kWhatItDoes =
     "Looks up a shop order in the ERP database (ODBC data source xfODBC) and\n"
     "prints its move tickets to a Zebra label printer or an EPSON printer.\n"
@@ -33,7 +41,7 @@ int refuse(const QString& fault)
 
 }  // namespace
 
-std::optional<int> answerCommandLine(int& argc, char* argv[])
+std::optional<int> answerCommandLine(int& argc, char* argv[], const std::function<void()>& beforeSubCommand)
 {
     const QCoreApplication reader(argc, argv);
     QCommandLineParser parser;
@@ -56,8 +64,12 @@ std::optional<int> answerCommandLine(int& argc, char* argv[])
         std::puts("travcard " TRAVCARD_VERSION);
         return kAnswered;
     }
-    // The place for sub-commands; there are none yet.
-    if (const QStringList words = parser.positionalArguments(); !words.isEmpty())
+    const QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return std::nullopt;
+    if (!cli::isSubCommand(words.front()))
         return refuse(QString("unknown command '%1'").arg(words.front()));
-    return std::nullopt;
+    beforeSubCommand();
+    return cli::runSubCommand(QStringList{QCoreApplication::arguments().front()} + words,
+                              {QCoreApplication::applicationDirPath().toStdString()});
 }

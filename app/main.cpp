@@ -1,17 +1,44 @@
 #include "app/command_line.h"
+#include "cli/sub_commands.h"
 #include "commands/job_runner.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 
+namespace {
+
+// A sub-command that prints stops after the current ticket on SIGINT or
+// SIGTERM, and ends with its count, as Cancel does.
+void stopPrintingOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = [](int) { cli::stopPrinting(); };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A command given up (at closing, or for a database that did not answer)
+// may still be inside a driver call: once a print run given up has reset its
+// printer, end without running the libraries' exit handlers under its feet.
+int endWith(int status)
+{
+    if (!JobRunner::waitForUnfinishedJobs(std::chrono::seconds(1)))
+        std::_Exit(status);
+    return status;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[])
 {
-    if (const std::optional<int> status = answerCommandLine(argc, argv))
-        return *status;
+    if (const std::optional<int> status = answerCommandLine(argc, argv, stopPrintingOnSignals))
+        return endWith(*status);
     QApplication app(argc, argv);
     app.setApplicationName("travcard");
     int status = 0;
@@ -19,14 +46,9 @@ int main(int argc, char* argv[])
         frmMain window;
         const std::string programDir = QCoreApplication::applicationDirPath().toStdString();
         if (const std::optional<int> exitStatus = window.Form_Load(programDir))
-            return *exitStatus;
+            return endWith(*exitStatus);
         window.show();
         status = app.exec();
     }
-    // A print run given up at closing resets its printer's connection at
-    // once; a command inside a driver call may never return: end without
-    // running the libraries' exit handlers under its feet.
-    if (!JobRunner::waitForUnfinishedJobs(std::chrono::seconds(1)))
-        std::_Exit(status);
-    return status;
+    return endWith(status);
 }

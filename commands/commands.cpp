@@ -43,7 +43,8 @@ bool Commands::print(PrintRequest request, std::function<void(PrintResult)> appl
             printer_.extraLine = result.extraLine;
             apply(std::move(result));
         },
-        PrintResult{{}, extraLine, std::nullopt});  // a run that stops prints nothing
+        // A run given up for its database prints nothing.
+        PrintResult{{}, extraLine, std::nullopt, RunOutcome::DatabaseFault, {}});
     if (started)
         printing_ = progress;
     return started;
@@ -54,11 +55,13 @@ bool Commands::printNested(NestedPrintRequest request, std::function<void(Nested
     if (!request.progress)
         request.progress = std::make_shared<PrintProgress>();
     const std::shared_ptr<PrintProgress> progress = request.progress;
+    NestedPrintResult givenUp;  // a run given up for its database prints nothing
+    givenUp.outcome = RunOutcome::DatabaseFault;
     const bool started = runStoppable<NestedPrintResult>(
         [request = std::move(request)](DatabaseSession& db, std::stop_token stop) {
             return printNestedTickets(db, request, stop);
         },
-        std::move(apply));
+        std::move(apply), givenUp);
     if (started)
         printing_ = progress;
     return started;

@@ -19,6 +19,7 @@
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
 
+#include <QEventLoop>
 #include <QTimer>
 
 #include <chrono>
@@ -80,6 +81,25 @@ public:
         return runStoppable<Result>(
             [command = std::move(command)](DatabaseSession& db, std::stop_token) { return command(db); },
             std::move(apply), std::move(unchanged));
+    }
+
+    // Runs command as runStoppable does and waits for its result while the
+    // receiver's thread goes on with its events: for start-up and the
+    // command line, where nothing else is to be done meanwhile. Nothing
+    // while another command runs.
+    template <class Result>
+    std::optional<Result> runAndWait(std::function<Result(DatabaseSession&, std::stop_token)> command,
+                                     Result unchanged = {})
+    {
+        std::optional<Result> outcome;
+        QEventLoop loop;
+        const auto keep = [&outcome, &loop](Result result) {
+            outcome = std::move(result);
+            loop.quit();
+        };
+        if (runStoppable<Result>(std::move(command), keep, std::move(unchanged)))
+            loop.exec();
+        return outcome;
     }
 
     // Runs a print run; the printer session takes up where the run left its

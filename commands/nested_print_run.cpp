@@ -90,11 +90,19 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         return AfterNestedPrint::DiscardWindow;
     }
     PrintStream output(request.printer, request.progress, stop);
-    if (!output.open(messages))
+    if (!output.open(messages)) {
+        result.outcome = stop.stop_requested() ? RunOutcome::Stopped : RunOutcome::PrinterFault;
         return AfterNestedPrint::KeepWindow;
-    if (sendTickets(operations, *request.header, request, *quantity, output, messages) &&
-        output.finish(messages))
+    }
+    const bool finished =
+        sendTickets(operations, *request.header, request, *quantity, output, messages) && output.finish(messages);
+    if (finished)
         result.preview = output.takePreview();
+    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
+    // An EPSON printer gets no nested-part label: nothing was printed.
+    result.outcome = output.ticketsPlanned() == 0 ? RunOutcome::Refused
+                                                   : sendingOutcome(finished, output.ticketsSent(), cancelled);
+    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
     return AfterNestedPrint::KeepWindow;
 }
 
@@ -123,6 +131,7 @@ NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintReque
         result.after = runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
+        result.outcome = RunOutcome::DatabaseFault;
     }
     result.messages = std::move(messages.shown);
     return result;

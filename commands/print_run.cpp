@@ -163,8 +163,10 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         return;
     }
     PrintStream output(printer, request.progress, stop);
-    if (!output.open(messages))
+    if (!output.open(messages)) {
+        result.outcome = stop.stop_requested() ? RunOutcome::Stopped : RunOutcome::PrinterFault;
         return;
+    }
     const std::string& partNo = request.header.partNumber;
     const odbc::ResultSet item = db.query(itemOfPart, {std::string(text::trimSpaces(partNo))});
     if (item.eof()) {
@@ -185,6 +187,9 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     result.extraLine = extraLine != oddPagesSent;
     if (finished)
         result.preview = output.takePreview();
+    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
+    result.outcome = sendingOutcome(finished, output.ticketsSent(), cancelled);
+    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
 }
 
 }  // namespace
@@ -198,6 +203,7 @@ PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::
         runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
+        result.outcome = RunOutcome::DatabaseFault;
     }
     result.messages = std::move(messages.shown);
     return result;

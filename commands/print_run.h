@@ -9,6 +9,7 @@
 // stops at a ticket boundary when cancelled, and says how many were sent.
 
 #include "commands/order_values.h"
+#include "commands/run_outcome.h"
 #include "db/database_session.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
@@ -34,6 +35,8 @@ struct PrintResult {
     std::vector<Message> messages;  // to show, in order
     bool extraLine = false;          // the printer session's alternation after the run
     std::optional<std::string> preview;  // what a run to preview: produced
+    RunOutcome outcome = RunOutcome::Refused;
+    TicketCount tickets;
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

@@ -27,3 +27,10 @@ bool openDatabase(DatabaseSession& db, MessageBox& messages)
         return false;
     }
 }
+
+OpenDatabaseResult openDatabaseCommand(DatabaseSession& db)
+{
+    MessageList messages;
+    const bool opened = openDatabase(db, messages);
+    return {std::move(messages.shown), opened};
+}

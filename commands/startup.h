@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // Reads and checks the configuration in programDir. On a fault shows its
 // message(s) and returns nothing.
@@ -18,6 +19,14 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 // Connects and runs the start-up query. On a database error shows its
 // number and text and returns false.
 bool openDatabase(DatabaseSession& db, MessageBox& messages);
+
+// The same as a command, for the job runner and its watchdog: a database
+// that does not answer at all cannot hold the start.
+struct OpenDatabaseResult {
+    std::vector<Message> messages;
+    bool opened = false;
+};
+OpenDatabaseResult openDatabaseCommand(DatabaseSession& db);
 
 inline constexpr const char* connectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";
 

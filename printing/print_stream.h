@@ -60,8 +60,10 @@ public:
     // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
 
-    // How many tickets reached the printer whole, as far as is known.
+    // How many tickets reached the printer whole, as far as is known, of
+    // those the run was to send.
     int ticketsSent() const { return sent_; }
+    int ticketsPlanned() const { return total_; }
 
     // The output a preview: destination kept, after finish.
     std::optional<std::string> takePreview();

@@ -184,7 +184,10 @@ std::optional<int> frmMain::Form_Load(const std::string& programDir)
     if (!settings)
         return 1;
     commands_.printer() = {*settings, false};
-    if (!openDatabase(commands_.database(), *messages_))
+    const std::optional<OpenDatabaseResult> opened = commands_.runAndWait<OpenDatabaseResult>(
+        [](DatabaseSession& db, std::stop_token) { return openDatabaseCommand(db); });
+    messages_->showAll(opened ? opened->messages : std::vector<Message>{});
+    if (!opened || !opened->opened)
         return 2;
     txtSuffix->setText("0");
     cmdPrint->setEnabled(false);

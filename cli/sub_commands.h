@@ -1,0 +1,40 @@
+#pragma once
+// travcard's sub-commands, for the ERP, a script or IT: print, nested and
+// setup-printer do what the windows' Print, nested Print and Setup Printer
+// do, with the same queries, bytes and message texts. Each message goes to
+// standard error as one line; the exit status says how it ended.
+
+#include <QStringList>
+
+#include <chrono>
+#include <string>
+
+namespace cli {
+
+enum ExitStatus : int {
+    allSent = 0,
+    nothingPrinted = 1,    // nothing to print, or input that is not accepted
+    wrongCommandLine = 2,  // usage on standard error
+    databaseFault = 3,     // unreachable, lost or not answering
+    printerFault = 4,      // before anything was sent
+    stoppedPartWay = 5,    // the count message says how many were sent
+};
+
+struct Environment {
+    std::string programDir;  // where travcard.cfg is read
+    std::chrono::milliseconds databaseTimeout{std::chrono::seconds(30)};  // tests shorten it
+};
+
+// Whether word names a sub-command.
+bool isSubCommand(const QString& word);
+
+// Runs the sub-command that arguments name: the program's name, the
+// sub-command, then its options. Needs a QCoreApplication; returns the exit
+// status.
+int runSubCommand(const QStringList& arguments, const Environment& environment);
+
+// Asks a running print to stop after the ticket it is sending, or the one
+// about to start to print nothing. Safe to call from a signal handler.
+void stopPrinting();
+
+}  // namespace cli

@@ -1,0 +1,26 @@
+#pragma once
+// How a print run ended, for a caller that acts on it (the command line's
+// exit status); the operator reads the messages.
+
+enum class RunOutcome {
+    Printed,        // every ticket went out
+    Refused,        // nothing to print, or input that is not accepted
+    DatabaseFault,  // the database could not be reached, was lost or did not answer
+    PrinterFault,   // the printer was not available or reported a fault before anything was sent
+    Stopped,        // the run stopped part-way: cancelled, or the printer failed during it
+};
+
+// How a run that got as far as sending ended: a printer that failed before
+// a ticket reached it is a printer fault; a run the operator stopped, or
+// that the printer stopped part-way, stopped.
+inline RunOutcome sendingOutcome(bool finished, int sent, bool cancelled)
+{
+    if (finished)
+        return RunOutcome::Printed;
+    return sent == 0 && !cancelled ? RunOutcome::PrinterFault : RunOutcome::Stopped;
+}
+
+struct TicketCount {
+    int sent = 0;     // reached the printer whole
+    int planned = 0;  // the run's tickets (EPSON: pages)
+};

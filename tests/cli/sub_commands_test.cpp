@@ -1,0 +1,175 @@
+// travcard's sub-commands as a script runs them: the real program, with no
+// display, its printer output compared with the main window's.
+
+#include "tests/fixtures/fifo_reader.h"
+#include "tests/fixtures/loopback_printer.h"
+#include "tests/fixtures/main_window_fixture.h"
+#include "tests/fixtures/whole_pages.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <filesystem>
+#include <thread>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Ended {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class SubCommands : public MainWindowTest {
+protected:
+    // The program is copied beside a travcard.cfg of the test's own: it
+    // reads the file from its own folder.
+    static void SetUpTestSuite()
+    {
+        programDir = std::make_unique<ScratchDir>();
+        std::filesystem::copy_file(TRAVCARD_PROGRAM, programDir->file("travcard"));
+        programDir->write("travcard.cfg", "PRINTER=" + programDir->file("default.out") + "\r\nPRTTYPE=ZEBRA\r\n");
+    }
+    static void TearDownTestSuite() { programDir.reset(); }
+
+    static void startProgram(QProcess& program, const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(display);
+        program.setProcessEnvironment(environment);
+        program.start(QString::fromStdString(programDir->file("travcard")), arguments);
+        ASSERT_TRUE(program.waitForStarted());
+    }
+
+    static Ended ended(QProcess& program)
+    {
+        EXPECT_TRUE(program.waitForFinished(60'000));
+        return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+                program.readAllStandardOutput().toStdString(), program.readAllStandardError().toStdString()};
+    }
+
+    static Ended travcard(const QStringList& arguments)
+    {
+        QProcess program;
+        startProgram(program, arguments);
+        return ended(program);
+    }
+
+    // What the main window prints for the order, the operation and the quantity.
+    std::string windowPrints(const std::string& type, const QString& operation, const QString& quantity)
+    {
+        start(type);
+        locate("12345");
+        print(operation, quantity);
+        EXPECT_TRUE(messages.shown.empty());
+        return printed();
+    }
+
+    static std::unique_ptr<ScratchDir> programDir;
+};
+
+std::unique_ptr<ScratchDir> SubCommands::programDir;
+
+const QStringList order12345{"--location", "ST", "--order", "12345"};
+
+TEST_F(SubCommands, PrintSendsTheWindowsBytesForEachPrinterAndOperation)
+{
+    struct Case {
+        std::string type;
+        QString operation;
+        QString quantity;
+    };
+    for (const Case& run : {Case{"ZEBRA", "All", "2"}, Case{"ZEBRA", "20", "1"}, Case{"EPSON", "All", "3"},
+                            Case{"EPSON", "20", "2"}}) {
+        const std::string expected = windowPrints(run.type, run.operation, run.quantity);
+        const std::string output = dir.file("cli.out");
+        const Ended printed = travcard(QStringList{"print"} + order12345 +
+                                       QStringList{"--operation", run.operation, "--quantity", run.quantity,
+                                                   "--printer", QString::fromStdString(output), "--type",
+                                                   QString::fromStdString(run.type).toLower()});
+        EXPECT_EQ(printed.status, 0) << printed.err;
+        EXPECT_EQ(printed.err, "");
+        EXPECT_EQ(dir.read("cli.out"), expected) << run.type << " " << run.operation.toStdString();
+    }
+}
+
+TEST_F(SubCommands, EachWayOfEndingHasItsExitStatusAndMessage)
+{
+    const QString missing = QString::fromStdString(dir.file("no-such-folder/lp"));
+    LoopbackPrinter resets({.statusReply = {}, .closeAfter = 20'000});
+    struct Case {
+        QStringList arguments;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {QStringList{"print", "--location", "ST", "--order", "99999"}, 1, "Cannot find this Job.  Try Again.\n"},
+        {QStringList{"print"} + order12345 + QStringList{"--quantity", "0"}, 1, "Specify a quantity to print.\n"},
+        {QStringList{"print"} + order12345 + QStringList{"--type", "laser"}, 1,
+         "The printer type laser is not known: use zebra or epson.\n"},
+        {QStringList{"nested"} + order12345 + QStringList{"--operation", "all", "--part", "P", "--nested-quantity", "1"},
+         1, "Cannot use nested parts form on an 'All' Operation\n"},
+        {QStringList{"print", "--order", "12345"}, 2, "travcard print: --location is required\n"},
+        {QStringList{"print", "--colour"}, 2, "travcard print: Unknown option 'colour'.\n"},
+        {QStringList{"print"} + order12345 + QStringList{"--printer", missing}, 4,
+         "The printer " + missing.toStdString() + " is not available.\n"},
+        {QStringList{"print"} + order12345 + QStringList{"--type", "epson", "--quantity", "50", "--printer",
+                                                         QString::fromStdString(resets.address())},
+         5, "of 200 pages were sent.\n"},
+    };
+    for (const Case& run : cases) {
+        const Ended result = travcard(run.arguments);
+        EXPECT_EQ(result.status, run.status) << run.arguments.join(' ').toStdString() << "\n" << result.err;
+        if (run.status == 2)
+            EXPECT_THAT(result.err, ::testing::StartsWith(run.message));
+        else
+            EXPECT_THAT(result.err, ::testing::EndsWith(run.message));
+    }
+}
+
+TEST_F(SubCommands, JsonTellsTheCountAndTheOutcome)
+{
+    const Ended result = travcard(QStringList{"print"} + order12345 +
+                                  QStringList{"--printer", QString::fromStdString(dir.file("lp")), "--json"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const QJsonObject run = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(run["planned"].toInt(), 4);
+    EXPECT_EQ(run["sent"].toInt(), 4);
+    EXPECT_EQ(run["outcome"].toString(), "printed");
+}
+
+// SIGTERM stops the run after a whole page and ends with the count.
+TEST_F(SubCommands, SigtermStopsTheRunAfterTheCurrentPage)
+{
+    const std::string wholeRun = windowPrints("EPSON", "All", "200");
+    const std::string fifo = dir.file("slow");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    FifoReader slowPrinter(fifo, 4096);
+    QProcess program;
+    startProgram(program, QStringList{"print"} + order12345 +
+                              QStringList{"--quantity", "200", "--type", "epson", "--printer", QString::fromStdString(fifo)});
+    std::this_thread::sleep_for(1s);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    const Ended result = ended(program);
+    const std::string received = slowPrinter.finish();
+
+    EXPECT_EQ(result.status, 5);
+    expectWholePagesAsCounted(received, wholeRun, result.err);
+}
+
+TEST_F(SubCommands, SetupPrinterSendsThePageLengthCommand)
+{
+    const Ended result = travcard({"setup-printer", "--printer", QString::fromStdString(dir.file("lp"))});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.read("lp"), std::string("\x1B" "C" "\x27" "\r\n", 5));
+}
+
+}  // namespace
