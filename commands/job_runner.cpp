@@ -49,6 +49,9 @@ bool JobRunner::start(std::function<void(std::stop_token)> work, std::function<v
         // What the work holds (a given-up database session, say) goes here,
         // on this thread, before the job counts as finished.
         job->work = nullptr;
+        // Counted as returned before the callback can run, so that whoever
+        // applies the result sees the job finished.
+        countUnfinished(-1);
         {
             const std::lock_guard lock(job->mutex);
             job->returned = true;
@@ -58,7 +61,6 @@ bool JobRunner::start(std::function<void(std::stop_token)> work, std::function<v
                 QMetaObject::invokeMethod(job->receiver, [this, job] { deliver(job); },
                                           Qt::QueuedConnection);
         }
-        countUnfinished(-1);
     }).detach();
     return true;
 }

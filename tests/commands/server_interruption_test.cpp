@@ -2,6 +2,7 @@
 // program's backend or stops answering: the operator never has to restart
 // the program, and the window always paints and answers.
 
+#include "cli/sub_commands.h"
 #include "commands/job_runner.h"
 #include "tests/fixtures/event_loop_probe.h"
 #include "tests/fixtures/main_window_fixture.h"
@@ -13,6 +14,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -80,7 +82,9 @@ public:
     {
         psql_.start("psql", {"-X", "-q", "-h", std::getenv("TRAVCARD_PG_DIR"), "-p",
                              std::getenv("TRAVCARD_PG_PORT"), "-U", "tkr", "-d", "travcard"});
+        EXPECT_TRUE(psql_.waitForStarted());
         psql_.write(QByteArray::fromStdString("begin; lock table " + table + " in access exclusive mode;\n"));
+        psql_.waitForBytesWritten();
         odbc::Connection admin;
         admin.open(connectionString);
         for (int i = 0; i < 250; ++i) {
@@ -216,6 +220,30 @@ TEST_F(ServerInterruption, ARunGivenUpWhileTheItemMasterIsLockedPrintsNothingAft
     print("All", "1");
     expectNoMessage();
     EXPECT_EQ(printed(), once);
+}
+
+// A server whose postmaster is stopped takes new connections and never
+// answers them; a driver may wait for that without end. Both front doors
+// give up after the watchdog's time.
+TEST_F(ServerInterruption, AServerThatDoesNotAnswerAtStartUpEndsTheStartWithTheMessage)
+{
+    std::ifstream pidFile(std::string(std::getenv("TRAVCARD_PG_DIR")) + "/postmaster.pid");
+    int postmaster = 0;
+    ASSERT_TRUE(pidFile >> postmaster);
+    const StoppedProcess stalled(postmaster);
+    const std::string noAnswer = "The database did not answer within 30 seconds.";
+
+    dir.write("travcard.cfg", "PRINTER=" + printerFile() + "\r\nPRTTYPE=ZEBRA\r\n");
+    window = std::make_unique<frmMain>(&messages);
+    window->commands().setDatabaseTimeout(700ms);
+    EXPECT_EQ(window->Form_Load(dir.path()), 2);
+    EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{noAnswer, MessageIcon::Critical}));
+
+    ::testing::internal::CaptureStderr();
+    const int status = cli::runSubCommand({"travcard", "print", "--location", "ST", "--order", "12345"},
+                                          {dir.path(), 700ms});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), noAnswer + "\n");
+    EXPECT_EQ(status, cli::databaseFault);
 }
 
 TEST_F(ServerInterruption, ClosingTheWindowDuringAStalledCallDoesNotHang)
