@@ -110,3 +110,29 @@ OperationChoice chooseOperation(std::string_view boxText, std::string_view opera
 {
     return {boxText == "All", std::string(text::trimSpaces(operation)), wholeNumber(operation)};
 }
+
+namespace {
+
+// Digits without their leading zeros; "0" for zeros only.
+std::optional<std::string> unfilledDigits(std::string_view digits)
+{
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const std::size_t first = digits.find_first_not_of('0');
+    return first == std::string_view::npos ? "0" : std::string(digits.substr(first));
+}
+
+}  // namespace
+
+std::optional<ScannedOrder> scannedOrder(std::string_view text)
+{
+    const std::string_view code = text::trimSpaces(text);
+    const std::size_t dash = code.find('-');
+    if (dash == std::string_view::npos)
+        return std::nullopt;
+    const std::optional<std::string> order = unfilledDigits(code.substr(0, dash));
+    const std::optional<std::string> suffix = unfilledDigits(code.substr(dash + 1));
+    if (!order || !suffix)
+        return std::nullopt;
+    return ScannedOrder{*order, *suffix};
+}

@@ -57,3 +57,13 @@ struct OperationChoice {
 // boxText is the box's text, compared with "All"; operation is the entry
 // that it selects or the text typed.
 OperationChoice chooseOperation(std::string_view boxText, std::string_view operation);
+
+// The order barcode as a ticket prints it: the zero-filled order, a dash
+// and the zero-filled suffix (012345-000), as a scanner types it. The order
+// and suffix as an operator types them (12345 and 0); nothing for any other
+// text.
+struct ScannedOrder {
+    std::string order;
+    std::string suffix;
+};
+std::optional<ScannedOrder> scannedOrder(std::string_view text);

@@ -176,6 +176,19 @@ void frmMain::connectCommands()
     connect(cmdPrint, &QPushButton::clicked, this, &frmMain::cmdPrint_Click);
     connect(cmdSetupPrt, &QPushButton::clicked, this, &frmMain::cmdSetupPrt_Click);
     connect(cmdNestedParts, &QPushButton::clicked, this, &frmMain::cmdNestedParts_Click);
+    connect(txtOrder, &QLineEdit::returnPressed, this, &frmMain::orderEntered);
+}
+
+// A scanner types a ticket's order barcode and Enter: the barcode fills the
+// order and suffix boxes, and Enter locates, as it does after a typed order.
+void frmMain::orderEntered()
+{
+    if (const std::optional<ScannedOrder> scanned = scannedOrder(txtOrder->text().toStdString())) {
+        txtOrder->setText(QString::fromStdString(scanned->order));
+        txtSuffix->setText(QString::fromStdString(scanned->suffix));
+    }
+    if (cmdLocate->isEnabled())
+        cmdLocate_Click();
 }
 
 std::optional<int> frmMain::Form_Load(const std::string& programDir)

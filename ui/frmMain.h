@@ -85,6 +85,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void orderEntered();
     void createControls();
     void layOutControls();
     void setTabOrder();

@@ -75,3 +75,16 @@ TEST(Quantity, KeepsTheTrimmedTextForTheLabel)
 }
 
 }  // namespace
+
+TEST(ScannedOrder, IsTheTicketsOrderBarcodeWithoutItsZeroFill)
+{
+    const auto scanned = [](std::string_view text) {
+        const std::optional<ScannedOrder> order = scannedOrder(text);
+        return order ? order->order + "/" + order->suffix : std::string("none");
+    };
+    EXPECT_EQ(scanned("012345-000"), "12345/0");
+    EXPECT_EQ(scanned(" 1234567-001 "), "1234567/1");
+    EXPECT_EQ(scanned("000000-000"), "0/0");
+    for (const std::string_view text : {"12345", "12345-", "-000", "12-3-4", "1 2-0", "+12-0", "A12-0"})
+        EXPECT_EQ(scanned(text), "none") << text;
+}

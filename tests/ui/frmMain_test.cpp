@@ -132,6 +132,19 @@ TEST_F(MainWindow, SetupPrinterReportsAFailedWrite)
     EXPECT_EQ(messages.shown[0].text, "The printer /dev/full is not available.");
 }
 
+TEST_F(MainWindow, EnterAfterAScannedOrderBarcodeFillsOrderAndSuffixAndLocates)
+{
+    start();
+    window->txtSuffix->setText("7");
+    window->txtOrder->setText("012345-000");
+    emit window->txtOrder->returnPressed();
+    waitForCommand();
+    EXPECT_EQ(window->txtOrder->text(), "12345");
+    EXPECT_EQ(window->txtSuffix->text(), "0");
+    EXPECT_TRUE(window->cmdPrint->isEnabled()) << "located";
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST_F(MainWindow, ClosingEndsTheConnection)
 {
     start();
