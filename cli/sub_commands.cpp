@@ -130,31 +130,31 @@ std::optional<PrinterSettings> printerSettings(const SubCommand& command, const 
     return settings;
 }
 
-int exitStatus(RunOutcome outcome)
+int exitStatus(PrintEnding outcome)
 {
     switch (outcome) {
-    case RunOutcome::Printed: return allSent;
-    case RunOutcome::Refused: return nothingPrinted;
-    case RunOutcome::DatabaseFault: return databaseFault;
-    case RunOutcome::PrinterFault: return printerFault;
-    case RunOutcome::Stopped: return stoppedPartWay;
+    case PrintEnding::Printed: return allSent;
+    case PrintEnding::Refused: return nothingPrinted;
+    case PrintEnding::DatabaseFault: return databaseFault;
+    case PrintEnding::PrinterFault: return printerFault;
+    case PrintEnding::Stopped: return stoppedPartWay;
     }
     return stoppedPartWay;
 }
 
-const char* outcomeName(RunOutcome outcome)
+const char* outcomeName(PrintEnding outcome)
 {
     switch (outcome) {
-    case RunOutcome::Printed: return "printed";
-    case RunOutcome::Refused: return "refused";
-    case RunOutcome::DatabaseFault: return "database fault";
-    case RunOutcome::PrinterFault: return "printer fault";
-    case RunOutcome::Stopped: return "stopped";
+    case PrintEnding::Printed: return "printed";
+    case PrintEnding::Refused: return "refused";
+    case PrintEnding::DatabaseFault: return "database fault";
+    case PrintEnding::PrinterFault: return "printer fault";
+    case PrintEnding::Stopped: return "stopped";
     }
     return "stopped";
 }
 
-void writeJson(RunOutcome outcome, const TicketCount& tickets, const std::vector<Message>& messages)
+void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::vector<Message>& messages)
 {
     QJsonArray texts;
     for (const Message& message : messages)

@@ -44,7 +44,7 @@ bool Commands::print(PrintRequest request, std::function<void(PrintResult)> appl
             apply(std::move(result));
         },
         // A run given up for its database prints nothing.
-        PrintResult{{}, extraLine, std::nullopt, RunOutcome::DatabaseFault, {}});
+        PrintResult{{}, extraLine, std::nullopt, PrintEnding::DatabaseFault, {}});
     if (started)
         printing_ = progress;
     return started;
@@ -56,7 +56,7 @@ bool Commands::printNested(NestedPrintRequest request, std::function<void(Nested
         request.progress = std::make_shared<PrintProgress>();
     const std::shared_ptr<PrintProgress> progress = request.progress;
     NestedPrintResult givenUp;  // a run given up for its database prints nothing
-    givenUp.outcome = RunOutcome::DatabaseFault;
+    givenUp.outcome = PrintEnding::DatabaseFault;
     const bool started = runStoppable<NestedPrintResult>(
         [request = std::move(request)](DatabaseSession& db, std::stop_token stop) {
             return printNestedTickets(db, request, stop);

@@ -91,7 +91,7 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
     }
     PrintStream output(request.printer, request.progress, stop);
     if (!output.open(messages)) {
-        result.outcome = stop.stop_requested() ? RunOutcome::Stopped : RunOutcome::PrinterFault;
+        result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
         return AfterNestedPrint::KeepWindow;
     }
     const bool finished =
@@ -100,7 +100,7 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         result.preview = output.takePreview();
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
     // An EPSON printer gets no nested-part label: nothing was printed.
-    result.outcome = output.ticketsPlanned() == 0 ? RunOutcome::Refused
+    result.outcome = output.ticketsPlanned() == 0 ? PrintEnding::Refused
                                                    : sendingOutcome(finished, output.ticketsSent(), cancelled);
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
     return AfterNestedPrint::KeepWindow;
@@ -131,7 +131,7 @@ NestedPrintResult printNestedTickets(DatabaseSession& db, const NestedPrintReque
         result.after = runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
-        result.outcome = RunOutcome::DatabaseFault;
+        result.outcome = PrintEnding::DatabaseFault;
     }
     result.messages = std::move(messages.shown);
     return result;

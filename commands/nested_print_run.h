@@ -4,7 +4,7 @@
 // matching row to the printer (Zebra printers only), each sent as it is built.
 
 #include "commands/order_values.h"
-#include "commands/run_outcome.h"
+#include "commands/print_ending.h"
 #include "db/database_session.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
@@ -60,7 +60,7 @@ struct NestedPrintResult {
     // When no operation row matches, the window that asked is to be discarded.
     AfterNestedPrint after = AfterNestedPrint::KeepWindow;
     std::optional<std::string> preview;  // what a run to preview: produced
-    RunOutcome outcome = RunOutcome::Refused;
+    PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
 };
 

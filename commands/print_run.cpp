@@ -164,7 +164,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     }
     PrintStream output(printer, request.progress, stop);
     if (!output.open(messages)) {
-        result.outcome = stop.stop_requested() ? RunOutcome::Stopped : RunOutcome::PrinterFault;
+        result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
         return;
     }
     const std::string& partNo = request.header.partNumber;
@@ -203,7 +203,7 @@ PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::
         runSteps(db, request, stop, result, messages);
     } catch (const odbc::Error& error) {
         messages.show(odbc::describe(error), MessageIcon::Critical);
-        result.outcome = RunOutcome::DatabaseFault;
+        result.outcome = PrintEnding::DatabaseFault;
     }
     result.messages = std::move(messages.shown);
     return result;

@@ -9,7 +9,7 @@
 // stops at a ticket boundary when cancelled, and says how many were sent.
 
 #include "commands/order_values.h"
-#include "commands/run_outcome.h"
+#include "commands/print_ending.h"
 #include "db/database_session.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
@@ -35,7 +35,7 @@ struct PrintResult {
     std::vector<Message> messages;  // to show, in order
     bool extraLine = false;          // the printer session's alternation after the run
     std::optional<std::string> preview;  // what a run to preview: produced
-    RunOutcome outcome = RunOutcome::Refused;
+    PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
 };
 

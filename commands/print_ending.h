@@ -2,7 +2,7 @@
 // How a print run ended, for a caller that acts on it (the command line's
 // exit status); the operator reads the messages.
 
-enum class RunOutcome {
+enum class PrintEnding {
     Printed,        // every ticket went out
     Refused,        // nothing to print, or input that is not accepted
     DatabaseFault,  // the database could not be reached, was lost or did not answer
@@ -13,11 +13,11 @@ enum class RunOutcome {
 // How a run that got as far as sending ended: a printer that failed before
 // a ticket reached it is a printer fault; a run the operator stopped, or
 // that the printer stopped part-way, stopped.
-inline RunOutcome sendingOutcome(bool finished, int sent, bool cancelled)
+inline PrintEnding sendingOutcome(bool finished, int sent, bool cancelled)
 {
     if (finished)
-        return RunOutcome::Printed;
-    return sent == 0 && !cancelled ? RunOutcome::PrinterFault : RunOutcome::Stopped;
+        return PrintEnding::Printed;
+    return sent == 0 && !cancelled ? PrintEnding::PrinterFault : PrintEnding::Stopped;
 }
 
 struct TicketCount {
