@@ -85,7 +85,9 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
 {
     if (progress_ && progress_->cancelled()) {
         settleCount(bytesSent_);
-        messages.show("Printing cancelled: " + countLine(), MessageIcon::None);
+        const std::string text = "Printing cancelled: " + countLine();
+        messages.show(text, MessageIcon::None);
+        tellEnd(PrintOutcome::Cancelled, text);
         destination_.reset();
         return false;
     }
@@ -100,6 +102,7 @@ bool PrintStream::sendBatch(MessageBox& messages)
     if (batch_.empty())
         return true;
     try {
+        tellWriting();
         const auto start = std::chrono::steady_clock::now();
         destination_->write(batch_);
         printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - start > slowWrite;
@@ -114,6 +117,8 @@ bool PrintStream::sendBatch(MessageBox& messages)
         ++settled_;
     }
     sent_ += ticketsInBatch_;
+    if (observer_)
+        observer_->confirmed(sent_);
     if (progress_)
         progress_->ticketsSent(ticketsInBatch_);
     ticketsInBatch_ = 0;
@@ -126,6 +131,7 @@ void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& me
         return;
     settleCount(bytesSent_);
     messages.show(text + "\n" + countLine(), icon);
+    tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
 }
 
@@ -139,6 +145,7 @@ bool PrintStream::finish(MessageBox& messages)
         fail(error, messages);
         return false;
     }
+    tellEnd(PrintOutcome::Printed, {});
     return true;
 }
 
@@ -148,7 +155,30 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
         error.operatorText().empty() ? printerNotAvailable(printer_.name) : error.operatorText();
     settleCount(destination_->confirmedBytes());
     messages.show(text + "\n" + countLine(), MessageIcon::None);
+    tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
+}
+
+// The tickets of the batch, which end at the last ticketsInBatch_ ends.
+void PrintStream::tellWriting()
+{
+    if (!observer_)
+        return;
+    std::vector<std::string_view> tickets;
+    tickets.reserve(static_cast<std::size_t>(ticketsInBatch_));
+    std::size_t start = 0;
+    for (auto end = ticketEnds_.end() - ticketsInBatch_; end != ticketEnds_.end(); ++end) {
+        const std::size_t stop = static_cast<std::size_t>(*end - bytesSent_);
+        tickets.push_back(std::string_view(batch_).substr(start, stop - start));
+        start = stop;
+    }
+    observer_->writing(sent_, tickets);
+}
+
+void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
+{
+    if (observer_)
+        observer_->ended(outcome, sent_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

@@ -10,6 +10,7 @@
 // rest of the run, so that Cancel still takes effect at the next ticket on a
 // slow printer.
 
+#include "printing/print_observer.h"
 #include "printing/print_progress.h"
 #include "printing/printer_destination.h"
 #include "printing/printer_settings.h"
@@ -28,6 +29,9 @@ public:
     // progress may be null: then nobody watches or cancels.
     PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress);
     ~PrintStream();  // a stream not finished is abandoned
+
+    // Told of every batch and of the end of the run; may be null. Not owned.
+    void setObserver(PrintObserver* observer) { observer_ = observer; }
 
     // Opens the destination. False, with the message shown, when it cannot
     // be reached, or when a Zebra printer reports a fault or does not answer.
@@ -67,9 +71,12 @@ private:
     void settleCount(std::uint64_t confirmedBytes);
     std::string countLine() const;
     void fail(const PrinterError& error, MessageBox& messages);
+    void tellWriting();
+    void tellEnd(PrintOutcome outcome, const std::string& message);
 
     PrinterSettings printer_;
     std::shared_ptr<PrintProgress> progress_;
+    PrintObserver* observer_ = nullptr;
     std::unique_ptr<PrinterDestination> destination_;
     std::string batch_;
     int ticketsInBatch_ = 0;

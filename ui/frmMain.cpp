@@ -184,6 +184,7 @@ std::optional<int> frmMain::Form_Load(const std::string& programDir)
     if (!settings)
         return 1;
     commands_.printer() = {*settings, false};
+    journal_ = openStationJournal(programDir, *messages_);
     if (!openDatabase(commands_.database(), *messages_))
         return 2;
     txtSuffix->setText("0");
@@ -264,7 +265,8 @@ void frmMain::cmdPrint_Click()
                          parseQuantity(txtQty->text().toStdString()),
                          *rsHDR,
                          commands_.printer(),
-                         watchPrinting()};
+                         watchPrinting(),
+                         journal_};
     const bool started = commands_.print(std::move(request), [this](PrintResult result) {
         printProgress_.reset();
         messages_->showAll(result.messages);
