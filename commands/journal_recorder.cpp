@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <charconv>
 
 QString defaultJournalPath()
@@ -50,12 +51,13 @@ void JournalAccess::failed(const JournalError& error, MessageBox& messages)
 std::shared_ptr<JournalAccess> openJournal(const QString& path, int days, MessageBox& messages)
 {
     auto access = std::make_shared<JournalAccess>(path);
-    const std::unique_ptr<Journal> journal = access->open(messages);
+    std::unique_ptr<Journal> journal = access->open(messages);
     if (!journal)
         return access;
     try {
         journal->closeInterruptedRuns();
         journal->prune(days, std::chrono::milliseconds(250));
+        access->keepOpen(std::move(journal));
     } catch (const JournalError& error) {
         access->failed(error, messages);
     }
@@ -102,18 +104,33 @@ void RunRecorder::guarded(Call call)
 void RunRecorder::start(const RunStart& run, const std::vector<PlannedTicket>& tickets)
 {
     guarded([&](Journal& journal) { run_ = journal.startRun(run, tickets); });
+    int position = 1;
+    for (const PlannedTicket& ticket : tickets) {
+        planStarts_.push_back(position);
+        planOperations_.push_back(ticket.operation);
+        position += ticket.copies;
+    }
 }
 
 void RunRecorder::writing(int first, const std::vector<std::string_view>& tickets)
 {
     if (!run_)
         return;
-    digests_.clear();
-    for (const std::string_view ticket : tickets)
-        digests_.push_back({static_cast<std::int64_t>(ticket.size()), sha256(ticket)});
+    digests_.resize(tickets.size());
+    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first + 1);
+    for (std::size_t i = 0; i < tickets.size(); ++i) {
+        const int position = first + 1 + static_cast<int>(i);
+        while (entry != planStarts_.end() && *entry <= position)
+            ++entry;
+        const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
+        TicketDigest& digest = digests_[i];
+        digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
+        digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
+        digest.length = static_cast<std::int64_t>(tickets[i].size());
+        digest.sha256 = sha256(tickets[i]);
+    }
     // The confirmation of the batch before rides in this batch's transaction.
-    guarded([&](Journal& journal) { journal.sending(run_, recordedConfirmed_ + 1, first + 1, digests_); });
-    recordedConfirmed_ = first;
+    guarded([&](Journal& journal) { journal.sending(run_, confirmed_, first + 1, digests_); });
 }
 
 void RunRecorder::confirmed(int count) { confirmed_ = count; }

@@ -37,9 +37,16 @@ public:
     void failed(const JournalError& error, MessageBox& messages);
     bool off() const { return off_; }
 
+    // Holds a connection open for as long as the access lives, on the
+    // thread that opened it, so that a run's connection is never the last
+    // one to close: the last one writes the whole write-ahead log back into
+    // the file, with a sync, on every run.
+    void keepOpen(std::unique_ptr<Journal> journal) { keeper_ = std::move(journal); }
+
 private:
     QString path_;
     std::atomic<bool> off_{false};
+    std::unique_ptr<Journal> keeper_;
 };
 
 // At start-up: opens the journal, ends the runs of processes that are gone
@@ -75,8 +82,10 @@ private:
     MessageBox& messages_;
     std::unique_ptr<Journal> journal_;
     std::int64_t run_ = 0;
-    int recordedConfirmed_ = 0;  // confirmed tickets written to the journal
-    int confirmed_ = 0;          // confirmed tickets the stream reported
+    int confirmed_ = 0;  // tickets the stream reported confirmed
+    // Each planned entry's first position and its operation.
+    std::vector<int> planStarts_;
+    std::vector<std::string> planOperations_;
     bool ended_ = false;
     std::vector<TicketDigest> digests_;
 };

@@ -1,7 +1,8 @@
 #include "commands/ticket_record.h"
 
+#include "journal/field_codec.h"
+
 #include <array>
-#include <vector>
 
 namespace {
 
@@ -17,23 +18,12 @@ constexpr std::array<Field, 9> ownFields{
     &TicketData::workCenter, &TicketData::operDescr, &TicketData::nextOper,
     &TicketData::nextDept,  &TicketData::nextDescr, &TicketData::operCode};
 
-// Each field: its length as a base-128 number (low bits first), then its bytes.
 template <std::size_t N>
 std::string encode(const TicketData& ticket, const std::array<Field, N>& fields)
 {
     std::string out;
-    for (const Field field : fields) {
-        const std::string& value = ticket.*field;
-        for (std::size_t length = value.size();; length >>= 7) {
-            const auto low = static_cast<unsigned char>(length & 0x7f);
-            if (length < 0x80) {
-                out.push_back(static_cast<char>(low));
-                break;
-            }
-            out.push_back(static_cast<char>(low | 0x80));
-        }
-        out += value;
-    }
+    for (const Field field : fields)
+        appendField(out, ticket.*field);
     return out;
 }
 
@@ -41,20 +31,10 @@ template <std::size_t N>
 bool decode(std::string_view in, TicketData& ticket, const std::array<Field, N>& fields)
 {
     for (const Field field : fields) {
-        std::size_t length = 0;
-        for (int shift = 0;; shift += 7) {
-            if (in.empty() || shift > 28)
-                return false;
-            const auto byte = static_cast<unsigned char>(in.front());
-            in.remove_prefix(1);
-            length |= std::size_t{byte & 0x7fu} << shift;
-            if (!(byte & 0x80))
-                break;
-        }
-        if (length > in.size())
+        const std::optional<std::string_view> value = readField(in);
+        if (!value)
             return false;
-        ticket.*field = std::string(in.substr(0, length));
-        in.remove_prefix(length);
+        ticket.*field = std::string(*value);
     }
     return in.empty();
 }

@@ -1,9 +1,12 @@
 #pragma once
 // The print journal: one SQLite file per station (several travcard
-// processes may share it) with a row per print run and a row per ticket.
-// A ticket is planned when the run starts, sending before its bytes are
-// written and confirmed once the printer has taken them; a ticket left at
-// sending by a run that never ended is in doubt.
+// processes may share it) with a row per print run and a row per ticket
+// sent. A run's planned tickets are kept with the run when it starts; a
+// ticket gets its row, with its size and SHA-256, before its bytes are
+// written (it is sending), and it is confirmed once the printer has taken
+// it: the printer takes tickets in order, so the run's confirmed count says
+// which. A ticket sent but not confirmed when its run ended, or when the
+// process died, is in doubt.
 //
 // Every call is one transaction, bounded by the busy time-out; a file that
 // cannot be opened, read or written throws JournalError. A Journal belongs
@@ -13,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -48,8 +52,10 @@ struct PlannedTicket {
     std::string data;  // the caller's encoding of what the ticket is built from
 };
 
-// A ticket about to be written: its size and SHA-256.
+// A ticket about to be written: which it is, its size and SHA-256.
 struct TicketDigest {
+    std::string operation;
+    int copy = 1;
     std::int64_t length = 0;
     std::string sha256;  // 32 bytes
 };
@@ -69,7 +75,8 @@ struct TicketRecord {
     int position = 0;  // from 1
     std::string operation;
     int copy = 1;
-    std::string data;  // empty on a copy after the first
+    std::string data;  // what it is built from: the same for every copy
+    // Once sent:
     std::int64_t length = 0;
     std::string sha256;
     TicketState state = TicketState::Planned;
@@ -91,9 +98,9 @@ public:
     // this process; returns the run's id.
     std::int64_t startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets);
 
-    // Before a batch is written: tickets up to confirmedUpTo are confirmed,
-    // and tickets first.. (one per digest) are sending.
-    void sending(std::int64_t run, int confirmedUpTo, int first, const std::vector<TicketDigest>& digests);
+    // Before a batch is written: the run's first confirmed tickets are
+    // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
+    void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests);
 
     // The run ended: tickets up to confirmed are confirmed, those after it
     // that were sent stay in doubt.
@@ -109,13 +116,16 @@ public:
 
     // Newest first.
     std::vector<RunRecord> runs(int limit = 100);
+    // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
 private:
     class Transaction;
+    class Statements;
     void createSchema();
-    [[noreturn]] void fail(const QString& what, const QString& reason) const;
+    [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"
 
     QString path_;
     QString connection_;
+    std::unique_ptr<Statements> statements_;  // prepared once, used by every batch
 };

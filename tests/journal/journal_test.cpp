@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 std::int64_t startEndedRun(Journal& journal, int tickets)
 {
     const std::int64_t run = journal.startRun(RunStart{}, {{"10", tickets, "data"}});
-    journal.sending(run, 1, 1, std::vector<TicketDigest>(static_cast<std::size_t>(tickets)));
+    journal.sending(run, 0, 1, std::vector<TicketDigest>(static_cast<std::size_t>(tickets), {"10", 1, 9, "#"}));
     journal.endRun(run, RunOutcome::Printed, tickets, {});
     return run;
 }
