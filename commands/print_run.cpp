@@ -3,6 +3,7 @@
 #include "barcode/rv_barcode.h"
 #include "commands/order_values.h"
 #include "commands/successor.h"
+#include "commands/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
 #include "tickets/epson_page.h"
@@ -105,32 +106,65 @@ private:
     std::string labelQty_;
 };
 
-int ticketCount(const odbc::ResultSet& operations, const PrinterSettings& printer,
-                const Quantity& quantity)
+// Every ticket of the run, in the order the database returned the rows.
+// Kept for the run: the journal plans them all before the first is sent.
+std::vector<TicketData> buildTickets(odbc::ResultSet& operations, const TicketBuilder& builder)
 {
-    const int rows = static_cast<int>(operations.rowCount());
-    if (printer.kind == PrinterKind::Zebra)
-        return rows;
-    return printer.kind == PrinterKind::Epson ? rows * std::max<int>(quantity.copies, 0) : 0;
+    std::vector<TicketData> tickets;
+    tickets.reserve(operations.rowCount());
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext())
+        tickets.push_back(builder.build(operations));
+    return tickets;
 }
 
-// Every ticket of operations, in the order the database returned the rows: one
-// Zebra job per operation (the printer makes the copies), or one EPSON page
-// per copy, starting with the alternation extraLine. Each is sent as soon as
-// it is built. False when the run stopped early (the message is shown).
-bool sendTickets(odbc::ResultSet& operations, const TicketBuilder& builder, const PrinterSettings& printer,
+int copiesOfEach(const PrinterSettings& printer, const Quantity& quantity)
+{
+    // The Zebra printer makes the copies of its one job.
+    if (printer.kind == PrinterKind::Zebra)
+        return 1;
+    return printer.kind == PrinterKind::Epson ? std::max<int>(quantity.copies, 0) : 0;
+}
+
+void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::vector<TicketData>& tickets)
+{
+    if (!recorder.recording())
+        return;
+    const PrinterSettings& printer = request.printer.settings;
+    RunStart run;
+    run.source = request.source;
+    run.location = request.order.location;
+    run.order = text::trimSpaces(request.order.key);
+    run.suffix = request.order.suffix;
+    run.operation = request.operation.all ? "All" : request.operation.text;
+    run.quantity = request.quantity ? request.quantity->text : std::string();
+    run.printer = printer.name;
+    run.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
+    run.version = TRAVCARD_VERSION;
+    run.shared = encodeSharedFields(tickets.front());
+    std::vector<PlannedTicket> planned;
+    planned.reserve(tickets.size());
+    const int copies = copiesOfEach(printer, *request.quantity);
+    for (const TicketData& ticket : tickets)
+        planned.push_back({std::string(text::trimSpaces(ticket.operNo)), copies, encodeTicketFields(ticket)});
+    recorder.start(run, planned);
+}
+
+// One Zebra job per operation (the printer makes the copies), or one EPSON
+// page per copy, starting with the alternation extraLine. Each is sent as
+// soon as it is built. False when the run stopped early (the message is shown).
+bool sendTickets(const std::vector<TicketData>& tickets, const PrinterSettings& printer,
                  const Quantity& quantity, PrintStream& output, bool extraLine, MessageBox& messages)
 {
     std::optional<RvBarCode> barcode;
-    output.begin(ticketCount(operations, printer, quantity),
+    const int copies = copiesOfEach(printer, quantity);
+    output.begin(static_cast<int>(tickets.size()) * copies,
                  printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
-    for (operations.moveFirst(); !operations.eof(); operations.moveNext()) {
-        const TicketData ticket = builder.build(operations);
+    for (const TicketData& ticket : tickets) {
         if (printer.kind == PrinterKind::Zebra && !output.send(zebraJob(ticket), messages))
             return false;
         if (printer.kind != PrinterKind::Epson)
             continue;
-        for (int copy = 1; copy <= quantity.copies; ++copy) {
+        for (int copy = 1; copy <= copies; ++copy) {
             if (!barcode)
                 barcode.emplace();
             std::string page;
@@ -178,9 +212,12 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         db.query(operationsOfOrder, {order.key, order.location, *order.suffixNumber});
 
     const RunRows rows{request.header, item, allOperations};
-    const TicketBuilder builder(rows, request, *quantity);
+    const std::vector<TicketData> tickets = buildTickets(operations, TicketBuilder(rows, request, *quantity));
+    RunRecorder recorder(request.journal, messages);
+    startRecord(recorder, request, tickets);
+    output.setObserver(&recorder);
     const bool extraLine = request.printer.extraLine;
-    const bool sentAll = sendTickets(operations, builder, printer, *quantity, output, extraLine, messages);
+    const bool sentAll = sendTickets(tickets, printer, *quantity, output, extraLine, messages);
     const bool finished = sentAll && output.finish(messages);
     // Each page sent flips the alternation.
     const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
@@ -190,6 +227,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
     result.outcome = sendingOutcome(finished, output.ticketsSent(), cancelled);
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    result.journalRun = recorder.runId();
 }
 
 }  // namespace

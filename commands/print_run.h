@@ -4,10 +4,12 @@
 // printer (PRINTER=).
 //
 // All queries run before anything is sent, so a database error or a refused
-// step leaves nothing half-printed. Then each ticket is built and sent in
-// turn, so memory stays flat however many tickets the run prints; the run
-// stops at a ticket boundary when cancelled, and says how many were sent.
+// step leaves nothing half-printed. The run's tickets are planned in the
+// journal, then the bytes of each ticket are built and sent in turn, so
+// memory stays flat however many copies the run prints; the run stops at a
+// ticket boundary when cancelled, and says how many were sent.
 
+#include "commands/journal_recorder.h"
 #include "commands/order_values.h"
 #include "commands/print_ending.h"
 #include "db/database_session.h"
@@ -29,6 +31,8 @@ struct PrintRequest {
     OrderHeader header;                // the order that Locate found
     PrinterSession printer;
     std::shared_ptr<PrintProgress> progress;  // may be null
+    std::shared_ptr<JournalAccess> journal{};  // may be null: then no run is recorded
+    std::string source = "main window";       // where the run came from, for the journal
 };
 
 struct PrintResult {
@@ -37,6 +41,7 @@ struct PrintResult {
     std::optional<std::string> preview;  // what a run to preview: produced
     PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
+    std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

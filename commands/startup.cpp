@@ -1,5 +1,6 @@
 #include "commands/startup.h"
 
+#include "config/config_file.h"
 #include "config/printer_config.h"
 
 std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
@@ -12,6 +13,14 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
     settings.name = config->printer;
     settings.kind = config->kind;
     return settings;
+}
+
+std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir, MessageBox& messages)
+{
+    // loadPrinterSettings has read the file already; it is read again, briefly.
+    const ConfigFileRead file = readConfigFile(programDir + "/" + std::string(configFileName));
+    const ConfigValues values = parseConfig(file.content);
+    return openJournal(journalPath(values.journal), journalDays(values.journalDays), messages);
 }
 
 bool openDatabase(DatabaseSession& db, MessageBox& messages)

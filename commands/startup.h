@@ -3,10 +3,12 @@
 // database connection with its start-up query. Each step reports its own
 // fault; a fault ends the program.
 
+#include "commands/journal_recorder.h"
 #include "db/database_session.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +17,11 @@
 // message(s) and returns nothing.
 std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
                                                    MessageBox& messages);
+
+// Opens the print journal that travcard.cfg in programDir names (JOURNAL=,
+// JOURNAL_DAYS=). A journal that cannot be used is shown once and is off;
+// the program goes on.
+std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir, MessageBox& messages);
 
 // Connects and runs the start-up query. On a database error shows its
 // number and text and returns false.

@@ -31,6 +31,10 @@ ConfigValues parseConfig(std::string_view content)
             values.printer = line.substr(key.size());
         if (key == "PRTTYPE=")
             values.printerType = line.substr(key.size());
+        if (key == "JOURNAL=")
+            values.journal = line.substr(key.size());
+        if (constexpr std::string_view days = "JOURNAL_DAYS="; line.starts_with(days))
+            values.journalDays = line.substr(days.size());
     }
     return values;
 }

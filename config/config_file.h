@@ -1,6 +1,6 @@
 #pragma once
 // The configuration file travcard.cfg: lines of KEY=value. A line is known
-// by its first eight characters, compared exactly; the value is the rest of
+// by its first eight characters (JOURNAL_DAYS= by all of its), compared exactly; the value is the rest of
 // the line, verbatim. The last occurrence of a key wins; other lines are
 // ignored.
 
@@ -13,6 +13,8 @@ inline constexpr std::string_view configFileName = "travcard.cfg";
 struct ConfigValues {
     std::string printer;      // PRINTER=
     std::string printerType;  // PRTTYPE=
+    std::string journal;      // JOURNAL=, the print journal's file
+    std::string journalDays;  // JOURNAL_DAYS=, how long the journal keeps a run
 };
 
 // Lines end at CR LF, at a lone CR or at a lone LF; the ending is not part

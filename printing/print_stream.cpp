@@ -102,7 +102,9 @@ void PrintStream::endCancelled(MessageBox& messages)
     ticketEnds_.resize(ticketEnds_.size() - static_cast<std::size_t>(ticketsInBatch_));
     ticketsInBatch_ = 0;
     settleCount(bytesSent_);
-    messages.show("Printing cancelled: " + countLine(), MessageIcon::None);
+    const std::string text = "Printing cancelled: " + countLine();
+    messages.show(text, MessageIcon::None);
+    tellEnd(PrintOutcome::Cancelled, text);
     destination_.reset();
 }
 
@@ -115,6 +117,7 @@ bool PrintStream::sendBatch(MessageBox& messages)
         return false;
     }
     try {
+        tellWriting();
         const auto start = std::chrono::steady_clock::now();
         destination_->write(batch_);
         printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - start > slowWrite;
@@ -129,6 +132,8 @@ bool PrintStream::sendBatch(MessageBox& messages)
         ++settled_;
     }
     sent_ += ticketsInBatch_;
+    if (observer_)
+        observer_->confirmed(sent_);
     if (progress_)
         progress_->ticketsSent(ticketsInBatch_);
     ticketsInBatch_ = 0;
@@ -141,6 +146,7 @@ void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& me
         return;
     settleCount(bytesSent_);
     messages.show(text + "\n" + countLine(), icon);
+    tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
 }
 
@@ -158,6 +164,7 @@ bool PrintStream::finish(MessageBox& messages)
         fail(error, messages);
         return false;
     }
+    tellEnd(PrintOutcome::Printed, {});
     return true;
 }
 
@@ -167,7 +174,30 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
         error.operatorText().empty() ? printerNotAvailable(printer_.name) : error.operatorText();
     settleCount(destination_->confirmedBytes());
     messages.show(text + "\n" + countLine(), MessageIcon::None);
+    tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
+}
+
+// The tickets of the batch, which end at the last ticketsInBatch_ ends.
+void PrintStream::tellWriting()
+{
+    if (!observer_)
+        return;
+    std::vector<std::string_view> tickets;
+    tickets.reserve(static_cast<std::size_t>(ticketsInBatch_));
+    std::size_t start = 0;
+    for (auto end = ticketEnds_.end() - ticketsInBatch_; end != ticketEnds_.end(); ++end) {
+        const std::size_t stop = static_cast<std::size_t>(*end - bytesSent_);
+        tickets.push_back(std::string_view(batch_).substr(start, stop - start));
+        start = stop;
+    }
+    observer_->writing(sent_, tickets);
+}
+
+void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
+{
+    if (observer_)
+        observer_->ended(outcome, sent_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

@@ -14,6 +14,7 @@
 // stream looks at the token before it opens, writes and finishes, and the
 // destination while it waits for the printer.
 
+#include "printing/print_observer.h"
 #include "printing/print_progress.h"
 #include "printing/printer_destination.h"
 #include "printing/printer_settings.h"
@@ -34,6 +35,9 @@ public:
     PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
                 std::stop_token stop = {});
     ~PrintStream();  // a stream not finished is abandoned
+
+    // Told of every batch and of the end of the run; may be null. Not owned.
+    void setObserver(PrintObserver* observer) { observer_ = observer; }
 
     // Opens the destination. False, with the message shown, when it cannot
     // be reached, or when a Zebra printer reports a fault or does not answer.
@@ -78,10 +82,13 @@ private:
     void settleCount(std::uint64_t confirmedBytes);
     std::string countLine() const;
     void fail(const PrinterError& error, MessageBox& messages);
+    void tellWriting();
+    void tellEnd(PrintOutcome outcome, const std::string& message);
 
     PrinterSettings printer_;
     std::shared_ptr<PrintProgress> progress_;
     std::stop_token stop_;
+    PrintObserver* observer_ = nullptr;
     std::unique_ptr<PrinterDestination> destination_;
     std::string batch_;
     int ticketsInBatch_ = 0;

@@ -197,6 +197,7 @@ std::optional<int> frmMain::Form_Load(const std::string& programDir)
     if (!settings)
         return 1;
     commands_.printer() = {*settings, false};
+    journal_ = openStationJournal(programDir, *messages_);
     const std::optional<OpenDatabaseResult> opened = commands_.runAndWait<OpenDatabaseResult>(
         [](DatabaseSession& db, std::stop_token) { return openDatabaseCommand(db); });
     messages_->showAll(opened ? opened->messages : std::vector<Message>{});
@@ -281,7 +282,8 @@ void frmMain::cmdPrint_Click()
                          parseQuantity(txtQty->text().toStdString()),
                          *rsHDR,
                          commands_.printer(),
-                         watchPrinting()};
+                         watchPrinting(),
+                         journal_};
     const bool started = commands_.print(std::move(request), [this](PrintResult result) {
         printProgress_.reset();
         messages_->showAll(result.messages);

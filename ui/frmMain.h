@@ -106,4 +106,5 @@ private:
     QPointer<PreviewWindow> preview_;
     std::unique_ptr<PrintProgressDialog> printProgress_;
     std::optional<BusyPointer> busyPointer_;
+    std::shared_ptr<JournalAccess> journal_;  // the station's print journal
 };

@@ -82,6 +82,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TRAVCARD_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's SQLite driver, a plugin that the print journal loads; the libraries
+# linked (Qt Sql, libsqlite3, libcrypto) come from the shared-library scan.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 # A driver for the plant's database, a font for the windows' texts, the
 # font that previews draw Zebra labels with, and libcups, which
 # PRINTER=cups:QUEUE loads when it is used.

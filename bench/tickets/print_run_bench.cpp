@@ -4,7 +4,8 @@
 // Each run queries the operations, the item and the successor candidates,
 // builds every ticket and writes the file, as the button does. The Zebra run
 // of 2,000 operations also goes to a network printer on 127.0.0.1 that reads
-// as fast as it can.
+// as fast as it can. The 2,000-operation runs go once more with the print
+// journal, whose size per 1,000 tickets they report.
 
 #include "bench/app/bench_session.h"
 #include "commands/print_run.h"
@@ -46,6 +47,7 @@ public:
     PrinterFile& operator=(const PrinterFile&) = delete;
 
     std::string path() const { return (folder_ / "printer.out").string(); }
+    std::string journal() const { return (folder_ / "journal.sqlite").string(); }
     double bytes() const
     {
         std::error_code error;
@@ -120,7 +122,10 @@ private:
     std::thread thread_;
 };
 
-void printAll(benchmark::State& bench, const char* order, Printer printer, bool toSocket = false)
+enum class Journaled { No, Yes };
+
+void printAll(benchmark::State& bench, const char* order, Printer printer, bool toSocket = false,
+              Journaled journaled = Journaled::No)
 {
     BenchSession& session = benchSession();
     if (!locateOrSkip(bench, session, {selectOrder(order, "ST", "0")}))
@@ -133,6 +138,10 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     settings.name = toSocket ? network->address() : file.path();
     settings.kind = printer == Printer::Epson ? PrinterKind::Epson : PrinterKind::Zebra;
     PrintRequest request{selectOrder(order, "ST", "0"), chooseOperation("All", "All"), parseQuantity("1"), *session.located.header, {settings, false}, nullptr};
+    MessageList quiet;
+    if (journaled == Journaled::Yes)
+        request.journal = openJournal(QString::fromStdString(file.journal()), 180, quiet);
+
     for (auto _ : bench) {
         const PrintResult result = printTickets(session.db, request);
         if (!result.messages.empty())
@@ -142,6 +151,15 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     bench.counters["tickets"] = static_cast<double>(session.located.operations.size());
     const double bytes = toSocket ? network->lastJobBytes() : file.bytes();
     bench.counters["bytes"] = bytes;
+    if (journaled == Journaled::Yes) {
+        request.journal.reset();  // the last connection: the write-ahead log goes into the file
+        std::error_code error;
+        const auto size = std::filesystem::file_size(file.journal(), error);
+        double tickets = 0;
+        for (const RunRecord& run : ::Journal(QString::fromStdString(file.journal())).runs(1'000'000))
+            tickets += run.planned;
+        bench.counters["journal_kB_per_1000_tickets"] = error || !tickets ? 0 : size / tickets;
+    }
 }
 
 }  // namespace
@@ -153,4 +171,9 @@ BENCHMARK_CAPTURE(printAll, zebra_2000_operations, "2000", Printer::Zebra)
 BENCHMARK_CAPTURE(printAll, zebra_2000_operations_socket, "2000", Printer::Zebra, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, epson_2000_operations, "2000", Printer::Epson)
+    ->Unit(benchmark::kMillisecond);
+// The same runs recorded in a print journal (a SQLite file beside the printer's).
+BENCHMARK_CAPTURE(printAll, zebra_2000_operations_journal, "2000", Printer::Zebra, false, Journaled::Yes)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(printAll, epson_2000_operations_journal, "2000", Printer::Epson, false, Journaled::Yes)
     ->Unit(benchmark::kMillisecond);

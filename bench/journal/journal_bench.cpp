@@ -1,0 +1,99 @@
+// The print journal alone, as a run of 1,714 Zebra tickets or EPSON pages
+// uses it: the run and its planned tickets, a transaction per 64 KB batch
+// with the tickets' SHA-256, and the end. Each step on its own too, to see
+// where the time goes.
+
+#include "commands/journal_recorder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+
+constexpr int tickets = 1714;
+
+class ScratchJournal {
+public:
+    ScratchJournal()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "travcard-journal-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a folder for the journal");
+        folder_ = pattern;
+        keeper_ = std::make_unique<Journal>(path());
+    }
+    ~ScratchJournal()
+    {
+        keeper_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    QString path() const { return QString::fromStdString((folder_ / "journal.sqlite").string()); }
+
+private:
+    std::filesystem::path folder_;
+    std::unique_ptr<Journal> keeper_;
+};
+
+std::vector<PlannedTicket> planned()
+{
+    std::vector<PlannedTicket> all;
+    for (int i = 0; i < tickets; ++i)
+        all.push_back({std::to_string(5 * i), 1, std::string(110, 'd')});
+    return all;
+}
+
+// A run of tickets of range(0) bytes: 1,256 for a Zebra job, 6,185 for an EPSON page.
+void wholeRun(benchmark::State& state)
+{
+    const ScratchJournal scratch;
+    const std::vector<PlannedTicket> plan = planned();
+    const int ticketBytes = static_cast<int>(state.range(0));
+    const int perBatch = 64 * 1024 / ticketBytes + 1;
+    const std::string ticket(static_cast<std::size_t>(ticketBytes), 'z');
+    for (auto _ : state) {
+        Journal journal(scratch.path());
+        const std::int64_t run = journal.startRun(RunStart{}, plan);
+        for (int first = 0; first < tickets; first += perBatch) {
+            std::vector<TicketDigest> digests;
+            for (int i = first; i < std::min(tickets, first + perBatch); ++i)
+                digests.push_back({"10", 1, ticketBytes, sha256(ticket)});
+            journal.sending(run, first, first + 1, digests);
+        }
+        journal.endRun(run, RunOutcome::Printed, tickets, {});
+    }
+}
+
+void openOnly(benchmark::State& state)
+{
+    const ScratchJournal scratch;
+    for (auto _ : state)
+        Journal journal(scratch.path());
+}
+
+void planOnly(benchmark::State& state)
+{
+    const ScratchJournal scratch;
+    Journal journal(scratch.path());
+    const std::vector<PlannedTicket> plan = planned();
+    for (auto _ : state)
+        journal.startRun(RunStart{}, plan);
+}
+
+void digestsOnly(benchmark::State& state)
+{
+    const std::string ticket(static_cast<std::size_t>(state.range(0)), 'z');
+    for (auto _ : state)
+        for (int i = 0; i < tickets; ++i)
+            benchmark::DoNotOptimize(sha256(ticket));
+}
+
+}  // namespace
+
+BENCHMARK(wholeRun)->Arg(1256)->Arg(6185)->Unit(benchmark::kMillisecond);
+BENCHMARK(openOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(planOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(digestsOnly)->Arg(1256)->Arg(6185)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,91 @@
+#pragma once
+// The print journal as the commands use it: the station's journal file,
+// opened at start-up, and the recorder that writes one print run into it as
+// the print stream goes. Nothing of the journal stops printing: when the
+// file cannot be used, the operator is told once, with its path and the
+// reason, and the program goes on without a journal.
+
+#include "journal/journal.h"
+#include "printing/print_observer.h"
+#include "text/message_box.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// $XDG_STATE_HOME/travcard/journal.sqlite (~/.local/state/... without it).
+QString defaultJournalPath();
+
+// Where JOURNAL= points (the default when empty), and how many days
+// JOURNAL_DAYS= keeps (180 when empty or not a positive number).
+QString journalPath(const std::string& configured);
+int journalDays(const std::string& configured);
+
+class JournalAccess {
+public:
+    explicit JournalAccess(QString path) : path_(std::move(path)) {}
+    const QString& path() const { return path_; }
+
+    // A connection for the calling thread; null when the journal is off.
+    std::unique_ptr<Journal> open(MessageBox& messages);
+
+    // The first failure is shown; after it the journal is off.
+    void failed(const JournalError& error, MessageBox& messages);
+    bool off() const { return off_; }
+
+    // Holds a connection open for as long as the access lives, on the
+    // thread that opened it, so that a run's connection is never the last
+    // one to close: the last one writes the whole write-ahead log back into
+    // the file, with a sync, on every run.
+    void keepOpen(std::unique_ptr<Journal> journal) { keeper_ = std::move(journal); }
+
+private:
+    QString path_;
+    std::atomic<bool> off_{false};
+    std::unique_ptr<Journal> keeper_;
+};
+
+// At start-up: opens the journal, ends the runs of processes that are gone
+// as interrupted, and prunes runs older than days, for at most a quarter of
+// a second. Returns the access even when the journal is off.
+std::shared_ptr<JournalAccess> openJournal(const QString& path, int days, MessageBox& messages);
+
+std::string sha256(std::string_view bytes);
+
+// Records one run: its planned tickets, then each batch as the stream writes
+// it. A recorder destroyed before the run ended records it as failed.
+class RunRecorder : public PrintObserver {
+public:
+    // journal may be null: then nothing is recorded.
+    RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages);
+    ~RunRecorder() override;
+    RunRecorder(const RunRecorder&) = delete;
+    RunRecorder& operator=(const RunRecorder&) = delete;
+
+    bool recording() const { return journal_ != nullptr; }
+    void start(const RunStart& run, const std::vector<PlannedTicket>& tickets);
+    std::int64_t runId() const { return run_; }
+
+    void writing(int first, const std::vector<std::string_view>& tickets) override;
+    void confirmed(int count) override;
+    void ended(PrintOutcome outcome, int confirmed, const std::string& message) override;
+
+private:
+    template <class Call>
+    void guarded(Call call);
+
+    std::shared_ptr<JournalAccess> access_;
+    MessageBox& messages_;
+    std::unique_ptr<Journal> journal_;
+    std::int64_t run_ = 0;
+    int confirmed_ = 0;  // tickets the stream reported confirmed
+    // Each planned entry's first position and its operation.
+    std::vector<int> planStarts_;
+    std::vector<std::string> planOperations_;
+    bool ended_ = false;
+    std::vector<TicketDigest> digests_;
+};

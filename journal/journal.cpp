@@ -1,0 +1,485 @@
+#include "journal/journal.h"
+
+#include "journal/field_codec.h"
+#include "journal/run_owner.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+constexpr int schemaVersion = 1;
+
+// Several statements of the schema; each is run on its own.
+const char* const schema[] = {
+    R"(CREATE TABLE IF NOT EXISTS runs (
+         id INTEGER PRIMARY KEY,
+         started INTEGER NOT NULL,
+         ended INTEGER,
+         station TEXT, user TEXT, version TEXT, source TEXT,
+         request_id TEXT UNIQUE,
+         location TEXT, shop_order TEXT, suffix TEXT, operation TEXT, quantity TEXT,
+         printer TEXT, printer_type TEXT,
+         planned INTEGER NOT NULL, confirmed INTEGER NOT NULL DEFAULT 0,
+         in_doubt INTEGER NOT NULL DEFAULT 0,
+         outcome TEXT, message TEXT,
+         owner TEXT))",
+    // Apart from the run's row, which every batch updates: SQLite writes a
+    // row again whole, and a plan is some hundred bytes per ticket.
+    R"(CREATE TABLE IF NOT EXISTS plans (
+         run INTEGER PRIMARY KEY,
+         shared BLOB,
+         plan BLOB))",
+    "CREATE INDEX IF NOT EXISTS runs_started ON runs(started)",
+    "CREATE INDEX IF NOT EXISTS runs_open ON runs(id) WHERE ended IS NULL",
+    "CREATE INDEX IF NOT EXISTS runs_order ON runs(shop_order)",
+    // A row per ticket sent, kept small: what it was built from is in its
+    // run's plan, what the whole run shares in the run's shared fields.
+    R"(CREATE TABLE IF NOT EXISTS tickets (
+         run INTEGER NOT NULL, position INTEGER NOT NULL,
+         operation TEXT, copy INTEGER NOT NULL DEFAULT 1,
+         length INTEGER NOT NULL, sha256 BLOB NOT NULL,
+         PRIMARY KEY (run, position)) WITHOUT ROWID)",
+    // The state of every ticket sent, for whoever reads the file by hand.
+    R"(CREATE VIEW IF NOT EXISTS ticket_states AS
+         SELECT tickets.*, CASE WHEN position <= runs.confirmed THEN 'confirmed'
+                                WHEN runs.ended IS NULL THEN 'sending'
+                                ELSE 'in doubt' END AS state
+         FROM tickets JOIN runs ON runs.id = tickets.run)",
+};
+
+std::int64_t nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+QString loginName()
+{
+    QString name = qEnvironmentVariable("USER");
+    return name.isEmpty() ? qEnvironmentVariable("LOGNAME") : name;
+}
+
+QByteArray bytes(const std::string& text) { return QByteArray(text.data(), static_cast<qsizetype>(text.size())); }
+QString qtext(const std::string& text) { return QString::fromStdString(text); }
+std::string stdText(const QVariant& value) { return value.toString().toStdString(); }
+std::string stdBytes(const QVariant& value)
+{
+    const QByteArray data = value.toByteArray();
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+
+}  // namespace
+
+std::string outcomeName(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Printed: return "printed";
+    case RunOutcome::Cancelled: return "cancelled";
+    case RunOutcome::Failed: return "failed";
+    case RunOutcome::Interrupted: return "interrupted";
+    }
+    return "failed";
+}
+
+// BEGIN IMMEDIATE: the write lock is taken at once (waiting at most the busy
+// time-out), so that two processes never deadlock upgrading a read.
+class Journal::Transaction {
+public:
+    enum Kind { Write, Read };
+    explicit Transaction(const Journal& journal, Kind kind = Write)
+        : journal_(journal), db_(QSqlDatabase::database(journal.connection_, false))
+    {
+        exec(kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+    }
+    ~Transaction()
+    {
+        if (!committed_)
+            QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+    }
+    void commit()
+    {
+        exec(QStringLiteral("COMMIT"));
+        committed_ = true;
+    }
+    QSqlQuery prepare(const QString& sql) const
+    {
+        QSqlQuery query(db_);
+        if (!query.prepare(sql))
+            journal_.fail(QStringLiteral("prepare"), query.lastError().text());
+        return query;
+    }
+    void exec(QSqlQuery& query) const
+    {
+        if (!query.exec())
+            journal_.fail(QStringLiteral("written"), query.lastError().text());
+    }
+    QSqlQuery exec(const QString& sql) const
+    {
+        QSqlQuery query(db_);
+        if (!query.exec(sql))
+            journal_.fail(QStringLiteral("written"), query.lastError().text());
+        return query;
+    }
+
+private:
+    const Journal& journal_;
+    QSqlDatabase db_;
+    bool committed_ = false;
+};
+
+Journal::Journal(const QString& path) : path_(path)
+{
+    static std::atomic<int> connections{0};
+    connection_ = QStringLiteral("travcard-journal-%1").arg(++connections);
+    const QFileInfo file(path);
+    if (!QDir().mkpath(file.absolutePath()))
+        fail(QStringLiteral("opened"), QStringLiteral("its folder cannot be created"));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    if (!db.isValid())
+        fail(QStringLiteral("opened"), QStringLiteral("Qt's SQLite driver is not installed"));
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeout.count()));
+    if (!db.open())
+        fail(QStringLiteral("opened"), db.lastError().text());
+    QSqlQuery query(db);
+    // WAL lets readers and one writer work at once. synchronous=NORMAL in WAL
+    // mode loses no committed transaction when a process dies; only a power
+    // loss may take the last commits back, as it may take the printer's.
+    for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"})
+        if (!query.exec(QString::fromLatin1(pragma)))
+            fail(QStringLiteral("opened"), query.lastError().text());
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        fail(QStringLiteral("read"), query.lastError().text());
+    if (query.value(0).toInt() != schemaVersion)
+        createSchema();
+}
+
+Journal::~Journal()
+{
+    statements_.reset();
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+void Journal::createSchema()
+{
+    Transaction transaction(*this);
+    for (const char* statement : schema)
+        transaction.exec(QString::fromLatin1(statement));
+    transaction.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
+    transaction.commit();
+}
+
+void Journal::fail(const QString& done, const QString& reason) const
+{
+    throw JournalError(QStringLiteral("The print journal %1 cannot be %2: %3")
+                           .arg(QDir::toNativeSeparators(path_), done,
+                                reason.trimmed().isEmpty() ? QStringLiteral("unknown error") : reason.trimmed())
+                           .toStdString());
+}
+
+namespace {
+
+// The plan: for each planned entry its operation, its copies and its data.
+std::string encodePlan(const std::vector<PlannedTicket>& tickets)
+{
+    std::string plan;
+    for (const PlannedTicket& ticket : tickets) {
+        appendField(plan, ticket.operation);
+        appendNumber(plan, static_cast<std::uint64_t>(std::max(ticket.copies, 0)));
+        appendField(plan, ticket.data);
+    }
+    return plan;
+}
+
+// The planned tickets, one per copy; nothing when the plan is damaged.
+std::optional<std::vector<TicketRecord>> decodePlan(std::string_view plan)
+{
+    std::vector<TicketRecord> tickets;
+    while (!plan.empty()) {
+        const std::optional<std::string_view> operation = readField(plan);
+        const std::optional<std::uint64_t> copies = operation ? readNumber(plan) : std::nullopt;
+        const std::optional<std::string_view> data = copies ? readField(plan) : std::nullopt;
+        if (!data)
+            return std::nullopt;
+        for (std::uint64_t copy = 1; copy <= *copies; ++copy) {
+            TicketRecord ticket;
+            ticket.position = static_cast<int>(tickets.size()) + 1;
+            ticket.operation = std::string(*operation);
+            ticket.copy = static_cast<int>(copy);
+            ticket.data = std::string(*data);
+            tickets.push_back(std::move(ticket));
+        }
+    }
+    return tickets;
+}
+
+}  // namespace
+
+// The statements of every batch, prepared once per connection on SQLite's
+// own handle under Qt's driver (the same libsqlite3): Qt's binding costs
+// more than SQLite's work for rows this small, and a run has thousands.
+class Journal::Statements {
+public:
+    explicit Statements(const Journal& journal) : journal_(journal)
+    {
+        const QVariant handle = QSqlDatabase::database(journal.connection_, false).driver()->handle();
+        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            db_ = *static_cast<sqlite3* const*>(handle.constData());
+        if (!db_)
+            journal.fail(QStringLiteral("written"), QStringLiteral("Qt's SQLite driver gave no SQLite handle"));
+        begin_ = prepare("BEGIN IMMEDIATE");
+        commit_ = prepare("COMMIT");
+        rollback_ = prepare("ROLLBACK");
+        confirm_ = prepare("UPDATE runs SET confirmed = ? WHERE id = ?");
+        insert_ = prepare("INSERT INTO tickets (run, position, operation, copy, length, sha256) VALUES (?, ?, ?, ?, ?, ?)");
+    }
+    ~Statements()
+    {
+        for (sqlite3_stmt* statement : {begin_, commit_, rollback_, confirm_, insert_})
+            sqlite3_finalize(statement);
+    }
+    Statements(const Statements&) = delete;
+    Statements& operator=(const Statements&) = delete;
+
+    void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
+    {
+        step(begin_);
+        try {
+            sqlite3_bind_int(confirm_, 1, confirmed);
+            sqlite3_bind_int64(confirm_, 2, run);
+            step(confirm_);
+            int position = first;
+            for (const TicketDigest& digest : digests) {
+                sqlite3_bind_int64(insert_, 1, run);
+                sqlite3_bind_int(insert_, 2, position++);
+                sqlite3_bind_text(insert_, 3, digest.operation.data(), static_cast<int>(digest.operation.size()),
+                                  SQLITE_STATIC);
+                sqlite3_bind_int(insert_, 4, digest.copy);
+                sqlite3_bind_int64(insert_, 5, digest.length);
+                sqlite3_bind_blob(insert_, 6, digest.sha256.data(), static_cast<int>(digest.sha256.size()),
+                                  SQLITE_STATIC);
+                step(insert_);
+            }
+            step(commit_);
+        } catch (const JournalError&) {
+            sqlite3_step(rollback_);
+            sqlite3_reset(rollback_);
+            throw;
+        }
+    }
+
+private:
+    sqlite3_stmt* prepare(const char* sql)
+    {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
+            journal_.fail(QStringLiteral("written"), QString::fromUtf8(sqlite3_errmsg(db_)));
+        return statement;
+    }
+    void step(sqlite3_stmt* statement)
+    {
+        const int result = sqlite3_step(statement);
+        if (result != SQLITE_DONE && result != SQLITE_ROW) {
+            const QString reason = QString::fromUtf8(sqlite3_errmsg(db_));
+            sqlite3_reset(statement);
+            journal_.fail(QStringLiteral("written"), reason);
+        }
+        sqlite3_reset(statement);
+    }
+
+    const Journal& journal_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* begin_ = nullptr;
+    sqlite3_stmt* commit_ = nullptr;
+    sqlite3_stmt* rollback_ = nullptr;
+    sqlite3_stmt* confirm_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
+std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets)
+{
+    int planned = 0;
+    for (const PlannedTicket& ticket : tickets)
+        planned += std::max(ticket.copies, 0);
+    Transaction transaction(*this);
+    QSqlQuery insertRun = transaction.prepare(QStringLiteral(
+        "INSERT INTO runs (started, station, user, version, source, request_id, location, shop_order,"
+        " suffix, operation, quantity, printer, printer_type, planned, owner)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    const QVariant values[] = {
+        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(), loginName(), qtext(run.version),
+        qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
+        qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
+        qtext(run.printer), qtext(run.printerType), planned,
+        qtext(currentRunOwner())};
+    for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
+        insertRun.bindValue(i, values[i]);
+    transaction.exec(insertRun);
+    const std::int64_t id = insertRun.lastInsertId().toLongLong();
+    QSqlQuery insertPlan = transaction.prepare(QStringLiteral("INSERT INTO plans (run, shared, plan) VALUES (?, ?, ?)"));
+    insertPlan.bindValue(0, QVariant::fromValue<qint64>(id));
+    insertPlan.bindValue(1, bytes(run.shared));
+    insertPlan.bindValue(2, bytes(encodePlan(tickets)));
+    transaction.exec(insertPlan);
+    transaction.commit();
+    return id;
+}
+
+void Journal::sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
+{
+    if (!statements_)
+        statements_ = std::make_unique<Statements>(*this);
+    statements_->sending(run, confirmed, first, digests);
+}
+
+void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message)
+{
+    Transaction transaction(*this);
+    QSqlQuery end = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET ended = ?, confirmed = ?, outcome = ?, message = ?, owner = NULL,"
+        " in_doubt = (SELECT count(*) FROM tickets WHERE run = ? AND position > ?) WHERE id = ?"));
+    const QVariant id = QVariant::fromValue<qint64>(run);
+    end.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
+    end.bindValue(1, confirmed);
+    end.bindValue(2, qtext(outcomeName(outcome)));
+    end.bindValue(3, qtext(message));
+    end.bindValue(4, id);
+    end.bindValue(5, confirmed);
+    end.bindValue(6, id);
+    transaction.exec(end);
+    transaction.commit();
+}
+
+int Journal::closeInterruptedRuns()
+{
+    Transaction transaction(*this);
+    QSqlQuery open = transaction.exec(QStringLiteral("SELECT id, owner FROM runs WHERE ended IS NULL"));
+    std::vector<qint64> gone;
+    while (open.next())
+        if (!runOwnerAlive(stdText(open.value(1))))
+            gone.push_back(open.value(0).toLongLong());
+    QSqlQuery close = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET ended = ?, outcome = 'interrupted', owner = NULL,"
+        " message = 'The program ended before the run did.',"
+        " in_doubt = (SELECT count(*) FROM tickets WHERE tickets.run = runs.id"
+        "             AND tickets.position > runs.confirmed)"
+        " WHERE id = ?"));
+    for (const qint64 id : gone) {
+        close.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
+        close.bindValue(1, QVariant::fromValue<qint64>(id));
+        transaction.exec(close);
+    }
+    transaction.commit();
+    return static_cast<int>(gone.size());
+}
+
+int Journal::prune(int days, std::chrono::milliseconds budget)
+{
+    constexpr int runsPerChunk = 50;
+    const qint64 cutoff = nowMs() - qint64{days} * 24 * 60 * 60 * 1000;
+    QElapsedTimer clock;
+    clock.start();
+    int removed = 0;
+    while (clock.elapsed() < budget.count()) {
+        Transaction transaction(*this);
+        QSqlQuery old = transaction.prepare(QStringLiteral(
+            "SELECT id FROM runs WHERE started < ? AND ended IS NOT NULL ORDER BY started LIMIT ?"));
+        old.bindValue(0, cutoff);
+        old.bindValue(1, runsPerChunk);
+        transaction.exec(old);
+        std::vector<qint64> ids;
+        while (old.next())
+            ids.push_back(old.value(0).toLongLong());
+        for (const char* const table : {"DELETE FROM tickets WHERE run = ?", "DELETE FROM plans WHERE run = ?",
+                                        "DELETE FROM runs WHERE id = ?"}) {
+            QSqlQuery remove = transaction.prepare(QString::fromLatin1(table));
+            for (const qint64 id : ids) {
+                remove.bindValue(0, id);
+                transaction.exec(remove);
+            }
+        }
+        transaction.commit();
+        removed += static_cast<int>(ids.size());
+        if (ids.size() < runsPerChunk)
+            break;
+    }
+    return removed;
+}
+
+std::vector<RunRecord> Journal::runs(int limit)
+{
+    Transaction transaction(*this, Transaction::Read);
+    QSqlQuery query = transaction.prepare(QStringLiteral(
+        "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
+        " suffix, operation, quantity, printer, printer_type, planned, confirmed, in_doubt, outcome,"
+        " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id ORDER BY id DESC LIMIT ?"));
+    query.bindValue(0, limit);
+    transaction.exec(query);
+    std::vector<RunRecord> runs;
+    while (query.next()) {
+        int c = 0;
+        RunRecord r;
+        r.id = query.value(c++).toLongLong();
+        r.started = query.value(c++).toLongLong();
+        r.ended = query.value(c++).toLongLong();
+        for (std::string* text : {&r.station, &r.user, &r.version, &r.source, &r.requestId, &r.location,
+                                  &r.order, &r.suffix, &r.operation, &r.quantity, &r.printer, &r.printerType})
+            *text = stdText(query.value(c++));
+        r.planned = query.value(c++).toInt();
+        r.confirmed = query.value(c++).toInt();
+        r.inDoubt = query.value(c++).toInt();
+        r.outcome = stdText(query.value(c++));
+        r.message = stdText(query.value(c++));
+        r.shared = stdBytes(query.value(c++));
+        runs.push_back(std::move(r));
+    }
+    transaction.commit();
+    return runs;
+}
+
+std::vector<TicketRecord> Journal::tickets(std::int64_t run)
+{
+    Transaction transaction(*this, Transaction::Read);
+    const QVariant id = QVariant::fromValue<qint64>(run);
+    QSqlQuery planQuery = transaction.prepare(
+        QStringLiteral("SELECT plan, confirmed FROM runs JOIN plans ON plans.run = runs.id WHERE id = ?"));
+    planQuery.bindValue(0, id);
+    transaction.exec(planQuery);
+    if (!planQuery.next())
+        return {};
+    const std::string plan = stdBytes(planQuery.value(0));
+    const int confirmed = planQuery.value(1).toInt();
+    std::optional<std::vector<TicketRecord>> tickets = decodePlan(plan);
+    if (!tickets)
+        fail(QStringLiteral("read"), QStringLiteral("the plan of run %1 is damaged").arg(run));
+    QSqlQuery sent = transaction.prepare(
+        QStringLiteral("SELECT position, length, sha256 FROM tickets WHERE run = ? ORDER BY position"));
+    sent.bindValue(0, id);
+    transaction.exec(sent);
+    while (sent.next()) {
+        const int position = sent.value(0).toInt();
+        if (position < 1 || position > static_cast<int>(tickets->size()))
+            continue;
+        TicketRecord& ticket = (*tickets)[static_cast<std::size_t>(position - 1)];
+        ticket.length = sent.value(1).toLongLong();
+        ticket.sha256 = stdBytes(sent.value(2));
+        ticket.state = position <= confirmed ? TicketState::Confirmed : TicketState::Sending;
+    }
+    transaction.commit();
+    return std::move(*tickets);
+}

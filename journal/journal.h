@@ -1,0 +1,131 @@
+#pragma once
+// The print journal: one SQLite file per station (several travcard
+// processes may share it) with a row per print run and a row per ticket
+// sent. A run's planned tickets are kept with the run when it starts; a
+// ticket gets its row, with its size and SHA-256, before its bytes are
+// written (it is sending), and it is confirmed once the printer has taken
+// it: the printer takes tickets in order, so the run's confirmed count says
+// which. A ticket sent but not confirmed when its run ended, or when the
+// process died, is in doubt.
+//
+// Every call is one transaction, bounded by the busy time-out; a file that
+// cannot be opened, read or written throws JournalError. A Journal belongs
+// to the thread that opened it (as Qt SQL's connections do).
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The journal's file could not be used: the outside world refused (no
+// permission, no space, locked for too long, not a journal).
+class JournalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class RunOutcome { Printed, Cancelled, Failed, Interrupted };
+enum class TicketState { Planned = 0, Sending = 1, Confirmed = 2 };
+
+std::string outcomeName(RunOutcome outcome);
+
+// What a run is, as its request said it.
+struct RunStart {
+    std::string source;  // "main window", "nested window", "Reprint of run 12", ...
+    std::optional<std::string> requestId;  // a caller's key, unique in the journal
+    std::string location, order, suffix, operation, quantity;  // as typed
+    std::string printer, printerType;  // PRINTER=, PRTTYPE=
+    std::string version;               // the program's
+    std::string shared;  // what every ticket of the run shares, as the caller encoded it
+};
+
+// One operation's tickets: copies of them, at consecutive positions. Only
+// the first copy's row holds data.
+struct PlannedTicket {
+    std::string operation;
+    int copies = 1;
+    std::string data;  // the caller's encoding of what the ticket is built from
+};
+
+// A ticket about to be written: which it is, its size and SHA-256.
+struct TicketDigest {
+    std::string operation;
+    int copy = 1;
+    std::int64_t length = 0;
+    std::string sha256;  // 32 bytes
+};
+
+struct RunRecord {
+    std::int64_t id = 0;
+    std::int64_t started = 0, ended = 0;  // ms since the epoch, UTC; ended 0 while it runs
+    std::string station, user, version, source, requestId;
+    std::string location, order, suffix, operation, quantity, printer, printerType;
+    int planned = 0, confirmed = 0, inDoubt = 0;
+    std::string outcome;  // empty while it runs
+    std::string message;
+    std::string shared;
+};
+
+struct TicketRecord {
+    int position = 0;  // from 1
+    std::string operation;
+    int copy = 1;
+    std::string data;  // what it is built from: the same for every copy
+    // Once sent:
+    std::int64_t length = 0;
+    std::string sha256;
+    TicketState state = TicketState::Planned;
+};
+
+class Journal {
+public:
+    static constexpr std::chrono::milliseconds busyTimeout{2000};
+
+    // Opens (creating it and its folder when missing) the journal at path.
+    explicit Journal(const QString& path);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    const QString& path() const { return path_; }
+
+    // Records a run and its planned tickets (positions from 1), owned by
+    // this process; returns the run's id.
+    std::int64_t startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets);
+
+    // Before a batch is written: the run's first confirmed tickets are
+    // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
+    void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests);
+
+    // The run ended: tickets up to confirmed are confirmed, those after it
+    // that were sent stay in doubt.
+    void endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message);
+
+    // Runs whose process is gone without ending them become interrupted.
+    // Returns how many.
+    int closeInterruptedRuns();
+
+    // Removes ended runs that started before now - days, in chunks, until
+    // none is left or budget has passed. Returns how many were removed.
+    int prune(int days, std::chrono::milliseconds budget);
+
+    // Newest first.
+    std::vector<RunRecord> runs(int limit = 100);
+    // Every planned ticket of the run, in order.
+    std::vector<TicketRecord> tickets(std::int64_t run);
+
+private:
+    class Transaction;
+    class Statements;
+    void createSchema();
+    [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"
+
+    QString path_;
+    QString connection_;
+    std::unique_ptr<Statements> statements_;  // prepared once, used by every batch
+};
