@@ -8,14 +8,18 @@
 #include "commands/startup.h"
 
 #include <QCommandLineParser>
+#include <QDate>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +27,8 @@
 
 namespace cli {
 namespace {
+
+constexpr const char* commandLineSource = "command line";
 
 std::atomic<bool> stopAsked{false};
 std::atomic<PrintProgress*> runningPrint{nullptr};
@@ -154,15 +160,30 @@ const char* outcomeName(PrintEnding outcome)
     return "stopped";
 }
 
-void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::vector<Message>& messages)
+// The journal's record of a run, read afresh; nothing without a journal.
+std::optional<RunRecord> recordOf(const std::shared_ptr<JournalAccess>& journal, std::int64_t run)
+{
+    if (!journal || !run)
+        return std::nullopt;
+    MessageList unseen;  // the access has told of its failure once already
+    const std::unique_ptr<Journal> connection = journal->open(unseen);
+    try {
+        return connection ? connection->run(run) : std::nullopt;
+    } catch (const JournalError&) {
+        return std::nullopt;
+    }
+}
+
+void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::optional<RunRecord>& record,
+               const std::vector<Message>& messages)
 {
     QJsonArray texts;
     for (const Message& message : messages)
         texts.append(QString::fromStdString(message.text));
-    const QJsonObject run{{"run", QJsonValue::Null},
+    const QJsonObject run{{"run", record ? QJsonValue(static_cast<qint64>(record->id)) : QJsonValue()},
                           {"planned", tickets.planned},
                           {"sent", tickets.sent},
-                          {"in_doubt", 0},
+                          {"in_doubt", record ? record->inDoubt : 0},
                           {"outcome", outcomeName(outcome)},
                           {"exit_status", exitStatus(outcome)},
                           {"messages", texts}};
@@ -249,48 +270,152 @@ std::string operationBoxText(const SubCommand& command, const OrderOptions& opti
 }
 
 template <class Result>
-int finishRun(const Result& result, const StandardError& messages, bool json)
+int finishRun(const Result& result, const std::optional<RunRecord>& record, const StandardError& messages,
+              bool json)
 {
     if (json)
-        writeJson(result.outcome, result.tickets, messages.shown);
+        writeJson(result.outcome, result.tickets, record, messages.shown);
     return exitStatus(result.outcome);
+}
+
+bool isRequestId(const QString& id)
+{
+    if (id.isEmpty() || id.size() > 100)
+        return false;
+    return std::all_of(id.begin(), id.end(), [](QChar c) { return c.isPrint(); });
+}
+
+// What the caller is told of a request id that a run holds already;
+// nothing is printed again.
+int alreadyHeld(const RunRecord& run, StandardError& messages, bool json)
+{
+    const std::string number = std::to_string(run.id);
+    const bool printed = run.outcome == outcomeName(RunOutcome::Printed);
+    if (printed)
+        messages.show("Request ID was already printed as run " + number + ".", MessageIcon::None);
+    else
+        messages.show("Request ID belongs to run " + number +
+                      ", which did not print all its tickets; Print the Rest finishes it.",
+                  MessageIcon::Warning);
+    const PrintEnding ending = printed ? PrintEnding::Printed : PrintEnding::Stopped;
+    if (json)
+        writeJson(ending, {run.confirmed, run.planned}, run, messages.shown);
+    return exitStatus(ending);
+}
+
+// Holds the request id in the journal for this run before anything else
+// happens, so that two callers with one id print once: the journal's
+// transaction lets one of them in. The claimed run; the run that holds the
+// id already; or the exit status with the message shown.
+std::variant<std::int64_t, RunRecord, int> claimRequest(JournalAccess& journal, const RunStart& run,
+                                                        MessageBox& messages)
+{
+    const std::unique_ptr<Journal> connection = journal.open(messages);
+    if (!connection) {
+        messages.show("A request ID needs the print journal, which cannot be used.", MessageIcon::Critical);
+        return nothingPrinted;
+    }
+    try {
+        if (std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
+            return std::move(*held);
+        try {
+            return connection->startRun(run, {});
+        } catch (const DuplicateRequest&) {
+            if (std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
+                return std::move(*held);
+            throw;
+        }
+    } catch (const JournalError& error) {
+        journal.failed(error, messages);
+        messages.show("A request ID needs the print journal, which cannot be used.", MessageIcon::Critical);
+        return nothingPrinted;
+    }
+}
+
+// A claimed run that sent nothing gives its request id back, so that the
+// caller may try again.
+void releaseClaim(JournalAccess& journal, std::int64_t run)
+{
+    MessageList unseen;
+    if (const std::unique_ptr<Journal> connection = journal.open(unseen)) {
+        try {
+            connection->releaseRun(run);
+        } catch (const JournalError&) {
+        }
+    }
 }
 
 int print(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("print",
                        "print --location ST --order N [--suffix N] [--operation N|all] [--quantity N] "
-                       "[--printer NAME] [--type zebra|epson] [--json]",
+                       "[--printer NAME] [--type zebra|epson] [--request-id ID] [--json]",
                        arguments);
     const OrderOptions order;
     const PrinterOptions printerOptions;
+    const QCommandLineOption requestId(
+        "request-id", "The caller's key of this request: a run already printed with it is not printed again.", "ID");
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
     command.parser().addOptions({order.location, order.order, order.suffix, order.operation, order.quantity,
-                                 printerOptions.printer, printerOptions.type, json});
+                                 printerOptions.printer, printerOptions.type, requestId, json});
     if (const std::optional<int> status = command.parse({&order.location, &order.order}))
         return *status;
     StandardError messages;
+    if (command.parser().isSet(requestId) && !isRequestId(command.parser().value(requestId))) {
+        messages.show("A request ID is 1 to 100 printable characters.", MessageIcon::Critical);
+        return nothingPrinted;
+    }
     const std::optional<PrinterSettings> printer = printerSettings(command, printerOptions, environment, messages);
     if (!printer)
         return nothingPrinted;
+    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, messages);
+    const OrderSelection selection = orderSelection(command, order);
+    const std::string operation = operationBoxText(command, order);
+    std::int64_t claimed = 0;
+    if (command.parser().isSet(requestId)) {
+        RunStart start;
+        start.source = commandLineSource;
+        start.requestId = command.value(requestId);
+        start.location = selection.location;
+        start.order = command.parser().value(order.order).trimmed().toStdString();
+        start.suffix = selection.suffix;
+        start.operation = operation;
+        start.quantity = command.parser().value(order.quantity).trimmed().toStdString();
+        start.printer = printer->name;
+        start.printerType = printer->kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
+        start.version = TRAVCARD_VERSION;
+        const std::variant<std::int64_t, RunRecord, int> claim = claimRequest(*journal, start, messages);
+        if (const int* status = std::get_if<int>(&claim))
+            return *status;
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim))
+            return alreadyHeld(*held, messages, command.parser().isSet(json));
+        claimed = std::get<std::int64_t>(claim);
+    }
 
     OrderRun run(environment);
-    const OrderSelection selection = orderSelection(command, order);
     const std::variant<OrderHeader, int> located = run.locate(selection, messages);
-    if (const int* status = std::get_if<int>(&located))
+    if (const int* status = std::get_if<int>(&located)) {
+        if (claimed)
+            releaseClaim(*journal, claimed);
         return *status;
-    const std::string operation = operationBoxText(command, order);
+    }
     const WatchedPrint watched;
-    PrintRequest request{selection,
-                         chooseOperation(operation, operation),
-                         parseQuantity(command.value(order.quantity)),
-                         std::get<OrderHeader>(located),
-                         {*printer, false},
-                         watched.progress()};
+    PrintRequest request;
+    request.order = selection;
+    request.operation = chooseOperation(operation, operation);
+    request.quantity = parseQuantity(command.value(order.quantity));
+    request.header = std::get<OrderHeader>(located);
+    request.printer = {*printer, false};
+    request.progress = watched.progress();
+    request.journal = journal;
+    request.source = commandLineSource;
+    request.journalRun = claimed;
     const PrintResult result = run.await<PrintResult>(
         [&](std::function<void(PrintResult)> apply) { return run.commands().print(std::move(request), apply); });
     messages.showAll(result.messages);
-    return finishRun(result, messages, command.parser().isSet(json));
+    if (claimed && result.tickets.sent == 0)
+        releaseClaim(*journal, claimed);
+    return finishRun(result, recordOf(journal, result.journalRun), messages, command.parser().isSet(json));
 }
 
 int nested(const QStringList& arguments, const Environment& environment)
@@ -336,7 +461,7 @@ int nested(const QStringList& arguments, const Environment& environment)
         return run.commands().printNested(std::move(request), apply);
     });
     messages.showAll(result.messages);
-    return finishRun(result, messages, command.parser().isSet(json));
+    return finishRun(result, std::nullopt, messages, command.parser().isSet(json));
 }
 
 int setupPrinterCommand(const QStringList& arguments, const Environment& environment)
@@ -358,12 +483,113 @@ int setupPrinterCommand(const QStringList& arguments, const Environment& environ
     return result->messages.empty() ? allSent : printerFault;
 }
 
+// "K of M" as the Print History window shows it.
+std::string sentOfPlanned(const RunRecord& run)
+{
+    return std::to_string(run.confirmed) + " of " + std::to_string(run.planned);
+}
+
+std::string outcomeOf(const RunRecord& run) { return run.outcome.empty() ? "running" : run.outcome; }
+
+std::string localTime(std::int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+}
+
+const char* stateName(const TicketRecord& ticket, const RunRecord& run)
+{
+    switch (ticket.state) {
+    case TicketState::Planned: return "planned";
+    case TicketState::Confirmed: return "confirmed";
+    case TicketState::Sending: return run.ended ? "in doubt" : "sending";
+    }
+    return "planned";
+}
+
+QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& tickets)
+{
+    QJsonArray ticketStates;
+    for (const TicketRecord& ticket : tickets)
+        ticketStates.append(QJsonObject{{"position", ticket.position},
+                                        {"operation", QString::fromStdString(ticket.operation)},
+                                        {"copy", ticket.copy},
+                                        {"state", stateName(ticket, run)}});
+    const auto text = [](const std::string& value) { return QString::fromStdString(value); };
+    return QJsonObject{{"run", static_cast<qint64>(run.id)},
+                       {"time", text(localTime(run.started))},
+                       {"location", text(run.location)},
+                       {"order", text(run.order)},
+                       {"suffix", text(run.suffix)},
+                       {"operation", text(run.operation)},
+                       {"quantity", text(run.quantity)},
+                       {"printer", text(run.printer)},
+                       {"printer_type", text(run.printerType)},
+                       {"source", text(run.source)},
+                       {"request_id", run.requestId.empty() ? QJsonValue() : QJsonValue(text(run.requestId))},
+                       {"station", text(run.station)},
+                       {"user", text(run.user)},
+                       {"planned", run.planned},
+                       {"sent", run.confirmed},
+                       {"in_doubt", run.inDoubt},
+                       {"outcome", text(outcomeOf(run))},
+                       {"message", text(run.message)},
+                       {"tickets", ticketStates}};
+}
+
+int history(const QStringList& arguments, const Environment& environment)
+{
+    SubCommand command("history", "history [--order N] [--since YYYY-MM-DD] [--json]", arguments);
+    const QCommandLineOption order("order", "Only the runs of this shop order.", "number");
+    const QCommandLineOption since("since", "Only runs started on or after this day.", "YYYY-MM-DD");
+    const QCommandLineOption json("json", "One JSON object per run, with its tickets and their states.");
+    command.parser().addOptions({order, since, json});
+    if (const std::optional<int> status = command.parse({}))
+        return *status;
+    StandardError messages;
+    std::int64_t from = 0;
+    if (command.parser().isSet(since)) {
+        const QDate day = QDate::fromString(command.parser().value(since), Qt::ISODate);
+        if (!day.isValid()) {
+            messages.show("The day " + command.value(since) + " is not a date such as 2026-12-31.",
+                          MessageIcon::Critical);
+            return nothingPrinted;
+        }
+        from = day.startOfDay().toMSecsSinceEpoch();
+    }
+    const std::shared_ptr<JournalAccess> access = openStationJournal(environment.programDir, messages);
+    const std::unique_ptr<Journal> journal = access->open(messages);
+    if (!journal)
+        return nothingPrinted;
+    try {
+        const std::vector<RunRecord> runs =
+            journal->runs(std::numeric_limits<int>::max(), command.parser().value(order).trimmed().toStdString(), from);
+        const bool asJson = command.parser().isSet(json);
+        if (!asJson)
+            std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", "Time", "Location", "Order",
+                         "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome");
+        for (const RunRecord& run : runs) {
+            if (asJson) {
+                const QJsonObject line = runJson(run, journal->tickets(run.id));
+                std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+                continue;
+            }
+            std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", localTime(run.started).c_str(),
+                         run.location.c_str(), run.order.c_str(), run.suffix.c_str(), run.operation.c_str(),
+                         run.quantity.c_str(), run.printer.c_str(), sentOfPlanned(run).c_str(), outcomeOf(run).c_str());
+        }
+    } catch (const JournalError& error) {
+        access->failed(error, messages);
+        return nothingPrinted;
+    }
+    return allSent;
+}
+
 using Runner = int (*)(const QStringList&, const Environment&);
 
 const std::map<QString, Runner>& subCommands()
 {
     static const std::map<QString, Runner> commands{
-        {"print", print}, {"nested", nested}, {"setup-printer", setupPrinterCommand}};
+        {"print", print}, {"nested", nested}, {"history", history}, {"setup-printer", setupPrinterCommand}};
     return commands;
 }
 

@@ -103,7 +103,12 @@ void RunRecorder::guarded(Call call)
 
 void RunRecorder::start(const RunStart& run, const std::vector<PlannedTicket>& tickets)
 {
-    guarded([&](Journal& journal) { run_ = journal.startRun(run, tickets); });
+    guarded([&](Journal& journal) {
+        if (run_)
+            journal.planRun(run_, run.shared, tickets);
+        else
+            run_ = journal.startRun(run, tickets);
+    });
     int position = 1;
     for (const PlannedTicket& ticket : tickets) {
         planStarts_.push_back(position);

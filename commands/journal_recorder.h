@@ -67,6 +67,8 @@ public:
     RunRecorder& operator=(const RunRecorder&) = delete;
 
     bool recording() const { return journal_ != nullptr; }
+    // Records into a run started beforehand (without tickets) rather than a new one.
+    void adopt(std::int64_t run) { run_ = run; }
     void start(const RunStart& run, const std::vector<PlannedTicket>& tickets);
     std::int64_t runId() const { return run_; }
 

@@ -214,6 +214,8 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     const RunRows rows{request.header, item, allOperations};
     const std::vector<TicketData> tickets = buildTickets(operations, TicketBuilder(rows, request, *quantity));
     RunRecorder recorder(request.journal, messages);
+    if (request.journalRun)
+        recorder.adopt(request.journalRun);
     startRecord(recorder, request, tickets);
     output.setObserver(&recorder);
     const bool extraLine = request.printer.extraLine;

@@ -33,6 +33,7 @@ struct PrintRequest {
     std::shared_ptr<PrintProgress> progress;  // may be null
     std::shared_ptr<JournalAccess> journal{};  // may be null: then no run is recorded
     std::string source = "main window";       // where the run came from, for the journal
+    std::int64_t journalRun = 0;  // a run claimed in the journal beforehand, to record into
 };
 
 struct PrintResult {

@@ -329,7 +329,15 @@ std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTic
         qtext(currentRunOwner())};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
         insertRun.bindValue(i, values[i]);
-    transaction.exec(insertRun);
+    if (!insertRun.exec()) {
+        // The one constraint an insert of a new row can break.
+        const QString code = insertRun.lastError().nativeErrorCode();
+        const bool constraint =
+            code == QString::number(SQLITE_CONSTRAINT) || code == QString::number(SQLITE_CONSTRAINT_UNIQUE);
+        if (run.requestId && constraint)
+            throw DuplicateRequest("Request ID " + *run.requestId + " is held by another run.");
+        fail(QStringLiteral("written"), insertRun.lastError().text());
+    }
     const std::int64_t id = insertRun.lastInsertId().toLongLong();
     QSqlQuery insertPlan = transaction.prepare(QStringLiteral("INSERT INTO plans (run, shared, plan) VALUES (?, ?, ?)"));
     insertPlan.bindValue(0, QVariant::fromValue<qint64>(id));
@@ -338,6 +346,63 @@ std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTic
     transaction.exec(insertPlan);
     transaction.commit();
     return id;
+}
+
+void Journal::planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets)
+{
+    int planned = 0;
+    for (const PlannedTicket& ticket : tickets)
+        planned += std::max(ticket.copies, 0);
+    Transaction transaction(*this);
+    QSqlQuery count = transaction.prepare(QStringLiteral("UPDATE runs SET planned = ? WHERE id = ?"));
+    count.bindValue(0, planned);
+    count.bindValue(1, QVariant::fromValue<qint64>(run));
+    transaction.exec(count);
+    QSqlQuery plan = transaction.prepare(QStringLiteral("UPDATE plans SET shared = ?, plan = ? WHERE run = ?"));
+    plan.bindValue(0, bytes(shared));
+    plan.bindValue(1, bytes(encodePlan(tickets)));
+    plan.bindValue(2, QVariant::fromValue<qint64>(run));
+    transaction.exec(plan);
+    transaction.commit();
+}
+
+bool Journal::releaseRun(std::int64_t run)
+{
+    Transaction transaction(*this);
+    const QVariant id = QVariant::fromValue<qint64>(run);
+    QSqlQuery sent = transaction.prepare(QStringLiteral("SELECT 1 FROM tickets WHERE run = ? LIMIT 1"));
+    sent.bindValue(0, id);
+    transaction.exec(sent);
+    if (sent.next())
+        return false;
+    for (const char* const table : {"DELETE FROM plans WHERE run = ?", "DELETE FROM runs WHERE id = ?"}) {
+        QSqlQuery remove = transaction.prepare(QString::fromLatin1(table));
+        remove.bindValue(0, id);
+        transaction.exec(remove);
+    }
+    transaction.commit();
+    return true;
+}
+
+std::optional<RunRecord> Journal::runWithRequest(const std::string& requestId)
+{
+    Transaction transaction(*this, Transaction::Read);
+    QSqlQuery query = transaction.prepare(QStringLiteral("SELECT id FROM runs WHERE request_id = ?"));
+    query.bindValue(0, qtext(requestId));
+    transaction.exec(query);
+    const std::optional<qint64> id = query.next() ? std::optional(query.value(0).toLongLong()) : std::nullopt;
+    transaction.commit();
+    if (!id)
+        return std::nullopt;
+    return run(*id);
+}
+
+std::optional<RunRecord> Journal::run(std::int64_t id)
+{
+    std::vector<RunRecord> found = runs(1, {}, 0, id);
+    if (found.empty())
+        return std::nullopt;
+    return std::move(found.front());
 }
 
 void Journal::sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
@@ -421,14 +486,25 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
     return removed;
 }
 
-std::vector<RunRecord> Journal::runs(int limit)
+std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since)
+{
+    return runs(limit, order, since, 0);
+}
+
+std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since, std::int64_t only)
 {
     Transaction transaction(*this, Transaction::Read);
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
         " suffix, operation, quantity, printer, printer_type, planned, confirmed, in_doubt, outcome,"
-        " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id ORDER BY id DESC LIMIT ?"));
-    query.bindValue(0, limit);
+        " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id"
+        " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
+    query.bindValue(0, qtext(order));
+    query.bindValue(1, qtext(order));
+    query.bindValue(2, QVariant::fromValue<qint64>(since));
+    query.bindValue(3, QVariant::fromValue<qint64>(only));
+    query.bindValue(4, QVariant::fromValue<qint64>(only));
+    query.bindValue(5, limit);
     transaction.exec(query);
     std::vector<RunRecord> runs;
     while (query.next()) {

@@ -29,6 +29,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A caller's request id is held by a run already.
+class DuplicateRequest : public JournalError {
+public:
+    using JournalError::JournalError;
+};
+
 enum class RunOutcome { Printed, Cancelled, Failed, Interrupted };
 enum class TicketState { Planned = 0, Sending = 1, Confirmed = 2 };
 
@@ -95,8 +101,21 @@ public:
     const QString& path() const { return path_; }
 
     // Records a run and its planned tickets (positions from 1), owned by
-    // this process; returns the run's id.
+    // this process; returns the run's id. Throws DuplicateRequest when the
+    // run's request id is held by another run.
     std::int64_t startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets);
+
+    // The planned tickets of a run started without them (a request id is
+    // claimed before the order is read).
+    void planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets);
+
+    // Removes a run that sent no ticket, so that its request id may be used
+    // again; false when it sent one.
+    bool releaseRun(std::int64_t run);
+
+    // The run that holds the request id.
+    std::optional<RunRecord> runWithRequest(const std::string& requestId);
+    std::optional<RunRecord> run(std::int64_t id);
 
     // Before a batch is written: the run's first confirmed tickets are
     // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
@@ -114,12 +133,14 @@ public:
     // none is left or budget has passed. Returns how many were removed.
     int prune(int days, std::chrono::milliseconds budget);
 
-    // Newest first.
-    std::vector<RunRecord> runs(int limit = 100);
+    // Newest first; of one order (as recorded: trimmed) when order is not
+    // empty, started at or after since (ms since the epoch).
+    std::vector<RunRecord> runs(int limit = 100, const std::string& order = {}, std::int64_t since = 0);
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
 private:
+    std::vector<RunRecord> runs(int limit, const std::string& order, std::int64_t since, std::int64_t only);
     class Transaction;
     class Statements;
     void createSchema();

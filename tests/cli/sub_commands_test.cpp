@@ -1,11 +1,13 @@
 // travcard's sub-commands as a script runs them: the real program, with no
 // display, its printer output compared with the main window's.
 
+#include "journal/journal.h"
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/loopback_printer.h"
 #include "tests/fixtures/main_window_fixture.h"
 #include "tests/fixtures/whole_pages.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -39,11 +41,13 @@ protected:
     }
     static void TearDownTestSuite() { programDir.reset(); }
 
-    static void startProgram(QProcess& program, const QStringList& arguments)
+    // The journal goes to the test's folder.
+    void startProgram(QProcess& program, const QStringList& arguments)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(display);
+        environment.insert("XDG_STATE_HOME", QString::fromStdString(dir.path()));
         program.setProcessEnvironment(environment);
         program.start(QString::fromStdString(programDir->file("travcard")), arguments);
         ASSERT_TRUE(program.waitForStarted());
@@ -56,7 +60,7 @@ protected:
                 program.readAllStandardOutput().toStdString(), program.readAllStandardError().toStdString()};
     }
 
-    static Ended travcard(const QStringList& arguments)
+    Ended travcard(const QStringList& arguments)
     {
         QProcess program;
         startProgram(program, arguments);
@@ -72,6 +76,8 @@ protected:
         EXPECT_TRUE(messages.shown.empty());
         return printed();
     }
+
+    Journal journal() const { return Journal(QString::fromStdString(dir.file("travcard/journal.sqlite"))); }
 
     static std::unique_ptr<ScratchDir> programDir;
 };
@@ -135,15 +141,51 @@ TEST_F(SubCommands, EachWayOfEndingHasItsExitStatusAndMessage)
     }
 }
 
-TEST_F(SubCommands, JsonTellsTheCountAndTheOutcome)
+// A caller that retries, or two that send one request at the same moment,
+// get it printed once; the JSON answer is the journal's record.
+TEST_F(SubCommands, ARequestIdPrintsOnceHoweverOftenItIsSent)
 {
-    const Ended result = travcard(QStringList{"print"} + order12345 +
-                                  QStringList{"--printer", QString::fromStdString(dir.file("lp")), "--json"});
-    ASSERT_EQ(result.status, 0) << result.err;
-    const QJsonObject run = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
-    EXPECT_EQ(run["planned"].toInt(), 4);
-    EXPECT_EQ(run["sent"].toInt(), 4);
+    const auto printTo = [&](const std::string& file) {
+        return QStringList{"print"} + order12345 +
+               QStringList{"--printer", QString::fromStdString(dir.file(file)), "--request-id", "ERP 4711", "--json"};
+    };
+    QProcess first;
+    QProcess second;
+    startProgram(first, printTo("lp1"));
+    startProgram(second, printTo("lp2"));
+    const std::vector<Ended> results{ended(first), ended(second)};
+    const Ended retry = travcard(printTo("lp3"));
+
+    const std::vector<RunRecord> runs = journal().runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].requestId, "ERP 4711");
+    EXPECT_EQ(runs[0].source, "command line");
+    EXPECT_EQ(int(std::filesystem::exists(dir.file("lp1"))) + int(std::filesystem::exists(dir.file("lp2"))), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp3")));
+    EXPECT_EQ(retry.status, 0);
+    EXPECT_EQ(retry.err, "Request ID was already printed as run " + std::to_string(runs[0].id) + ".\n");
+    for (const Ended& result : {results[0], results[1], retry}) {
+        EXPECT_TRUE(result.status == 0 || result.status == 5) << result.err;
+        const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+        EXPECT_EQ(answer["run"].toInteger(), runs[0].id);
+        EXPECT_EQ(answer["planned"].toInt(), 4);
+        EXPECT_EQ(answer["in_doubt"].toInt(), runs[0].inDoubt);
+    }
+}
+
+TEST_F(SubCommands, HistoryListsTheJournalsRunsNewestFirst)
+{
+    travcard(QStringList{"print"} + order12345 + QStringList{"--printer", QString::fromStdString(dir.file("lp"))});
+    travcard({"print", "--location", "ST", "--order", "1234567", "--printer", QString::fromStdString(dir.file("lp"))});
+    const Ended table = travcard({"history"});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_LT(table.out.find("1234567"), table.out.find("12345 ")) << table.out;
+    const Ended lines = travcard({"history", "--order", "12345", "--json"});
+    const QJsonObject run = QJsonDocument::fromJson(QByteArray::fromStdString(lines.out)).object();
+    EXPECT_EQ(run["order"].toString(), "12345");
     EXPECT_EQ(run["outcome"].toString(), "printed");
+    EXPECT_EQ(run["tickets"].toArray().size(), 4);
+    EXPECT_EQ(run["tickets"].toArray()[3].toObject()["state"].toString(), "confirmed");
 }
 
 // SIGTERM stops the run after a whole page and ends with the count.
@@ -163,6 +205,10 @@ TEST_F(SubCommands, SigtermStopsTheRunAfterTheCurrentPage)
 
     EXPECT_EQ(result.status, 5);
     expectWholePagesAsCounted(received, wholeRun, result.err);
+    const std::vector<RunRecord> runs = journal().runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(result.err, "Printing cancelled: " + std::to_string(runs[0].confirmed) + " of 800 pages were sent.\n");
+    EXPECT_EQ(runs[0].outcome, "cancelled");
 }
 
 TEST_F(SubCommands, SetupPrinterSendsThePageLengthCommand)
