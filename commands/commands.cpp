@@ -50,6 +50,24 @@ bool Commands::print(PrintRequest request, std::function<void(PrintResult)> appl
     return started;
 }
 
+bool Commands::reprint(ReprintRequest request, std::function<void(PrintResult)> apply)
+{
+    if (!request.progress)
+        request.progress = std::make_shared<PrintProgress>();
+    const std::shared_ptr<PrintProgress> progress = request.progress;
+    const bool extraLine = request.printer.extraLine;
+    const bool started = runStoppable<PrintResult>(
+        [request = std::move(request)](DatabaseSession&, std::stop_token stop) { return reprintTickets(request, stop); },
+        [this, apply = std::move(apply)](PrintResult result) {
+            printer_.extraLine = result.extraLine;
+            apply(std::move(result));
+        },
+        PrintResult{{}, extraLine, std::nullopt, PrintEnding::Stopped, {}});
+    if (started)
+        printing_ = progress;
+    return started;
+}
+
 bool Commands::printNested(NestedPrintRequest request, std::function<void(NestedPrintResult)> apply)
 {
     if (!request.progress)

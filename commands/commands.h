@@ -15,6 +15,7 @@
 #include "commands/job_runner.h"
 #include "commands/nested_print_run.h"
 #include "commands/print_run.h"
+#include "commands/reprint.h"
 #include "db/database_session.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
@@ -105,6 +106,9 @@ public:
     // Runs a print run; the printer session takes up where the run left its
     // EPSON alternation before apply is called.
     bool print(PrintRequest request, std::function<void(PrintResult)> apply);
+
+    // Runs Print the Rest or Reprint, as print does.
+    bool reprint(ReprintRequest request, std::function<void(PrintResult)> apply);
 
     // Runs a print run of the nested-part window.
     bool printNested(NestedPrintRequest request, std::function<void(NestedPrintResult)> apply);

@@ -1,0 +1,176 @@
+#include "commands/reprint.h"
+
+#include "barcode/rv_barcode.h"
+#include "commands/ticket_record.h"
+#include "printing/print_stream.h"
+#include "tickets/epson_page.h"
+#include "tickets/nested_job.h"
+#include "tickets/zebra_job.h"
+
+#include <optional>
+#include <variant>
+
+namespace {
+
+// A ticket as the journal kept it: a move ticket, or a nested-part label
+// (whose run shares nothing).
+using KeptTicket = std::variant<TicketData, NestedTicketData>;
+
+std::optional<KeptTicket> decode(const RunRecord& run, const TicketRecord& ticket)
+{
+    if (run.shared.empty()) {
+        if (std::optional<NestedTicketData> label = decodeNestedTicket(ticket.data))
+            return KeptTicket(std::move(*label));
+        return std::nullopt;
+    }
+    if (std::optional<TicketData> data = decodeTicket(run.shared, ticket.data))
+        return KeptTicket(std::move(*data));
+    return std::nullopt;
+}
+
+struct Reprint {
+    RunRecord run;
+    std::vector<TicketRecord> tickets;  // those to print, in order
+    std::vector<KeptTicket> kept;       // the same, decoded
+};
+
+// The run and the chosen tickets, or nothing with the message shown.
+std::optional<Reprint> readReprint(Journal& journal, const ReprintRequest& request, MessageBox& messages)
+{
+    std::optional<RunRecord> run = journal.run(request.run);
+    const std::vector<TicketRecord> all = run ? journal.tickets(request.run) : std::vector<TicketRecord>{};
+    Reprint reprint{run.value_or(RunRecord{}), {}, {}};
+    for (const int position : request.positions) {
+        const bool known = position >= 1 && position <= static_cast<int>(all.size());
+        std::optional<KeptTicket> kept = known ? decode(*run, all[static_cast<std::size_t>(position - 1)]) : std::nullopt;
+        if (!kept) {
+            messages.show("The print journal holds no ticket " + std::to_string(position) + " of run " +
+                              std::to_string(request.run) + " that can be printed again.",
+                          MessageIcon::Critical);
+            return std::nullopt;
+        }
+        reprint.tickets.push_back(all[static_cast<std::size_t>(position - 1)]);
+        reprint.kept.push_back(std::move(*kept));
+    }
+    return reprint;
+}
+
+void startRecord(RunRecorder& recorder, const ReprintRequest& request, const Reprint& reprint)
+{
+    if (!recorder.recording())
+        return;
+    const PrinterSettings& printer = request.printer.settings;
+    RunStart start;
+    start.source = request.source;
+    start.location = reprint.run.location;
+    start.order = reprint.run.order;
+    start.suffix = reprint.run.suffix;
+    start.operation = reprint.run.operation;
+    start.quantity = reprint.run.quantity;
+    start.printer = printer.name;
+    start.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
+    start.version = TRAVCARD_VERSION;
+    start.shared = reprint.run.shared;
+    std::vector<PlannedTicket> planned;
+    for (const TicketRecord& ticket : reprint.tickets)
+        planned.push_back({ticket.operation, request.copies, ticket.data});
+    recorder.start(start, planned);
+}
+
+// The bytes of one copy of a ticket for today's printer; nothing, with the
+// message shown, for a nested-part label on an EPSON printer.
+std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind, std::optional<RvBarCode>& barcode,
+                                       bool& extraLine, MessageBox& messages)
+{
+    if (const auto* label = std::get_if<NestedTicketData>(&kept)) {
+        if (kind == PrinterKind::Zebra)
+            return nestedJob(*label);
+        messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
+        return std::nullopt;
+    }
+    const TicketData& ticket = std::get<TicketData>(kept);
+    if (kind == PrinterKind::Zebra)
+        return zebraJob(ticket);
+    if (!barcode)
+        barcode.emplace();
+    return epsonPage(ticket, *barcode, extraLine);
+}
+
+void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token stop, PrintResult& result,
+              MessageBox& messages)
+{
+    const std::optional<Reprint> reprint = readReprint(journal, request, messages);
+    if (!reprint)
+        return;
+    const PrinterSettings& printer = request.printer.settings;
+    PrintStream output(printer, request.progress, stop);
+    if (!output.open(messages)) {
+        result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
+        return;
+    }
+    RunRecorder recorder(request.journal, messages);
+    startRecord(recorder, request, *reprint);
+    output.setObserver(&recorder);
+    const int copies = std::max(request.copies, 0);
+    output.begin(static_cast<int>(reprint->kept.size()) * copies,
+                 printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
+    bool extraLine = request.printer.extraLine;
+    std::optional<RvBarCode> barcode;
+    bool sentAll = true;
+    for (const KeptTicket& kept : reprint->kept) {
+        for (int copy = 1; sentAll && copy <= copies; ++copy) {
+            std::optional<std::string> bytes;
+            try {
+                bytes = ticketBytes(kept, printer.kind, barcode, extraLine, messages);
+            } catch (const std::length_error& error) {
+                output.stop(error.what(), MessageIcon::Critical, messages);
+                sentAll = false;
+                break;
+            }
+            sentAll = bytes && output.send(*bytes, messages);
+        }
+        if (!sentAll)
+            break;
+    }
+    const bool finished = sentAll && output.finish(messages);
+    const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
+    result.extraLine = request.printer.extraLine != oddPagesSent;
+    if (finished)
+        result.preview = output.takePreview();
+    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
+    result.outcome = sendingOutcome(finished, output.ticketsSent(), cancelled);
+    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    result.journalRun = recorder.runId();
+}
+
+}  // namespace
+
+std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets)
+{
+    std::vector<int> positions;
+    for (const TicketRecord& ticket : tickets)
+        if (ticket.state != TicketState::Confirmed)
+            positions.push_back(ticket.position);
+    return positions;
+}
+
+std::string printTheRestSource(std::int64_t run) { return "Print the Rest of run " + std::to_string(run); }
+std::string reprintSource(std::int64_t run) { return "Reprint of run " + std::to_string(run); }
+
+PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop)
+{
+    PrintResult result;
+    result.extraLine = request.printer.extraLine;
+    MessageList messages;
+    const std::unique_ptr<Journal> journal = request.journal ? request.journal->open(messages) : nullptr;
+    if (!journal)
+        messages.show("The print journal cannot be read, so nothing can be printed again.", MessageIcon::Critical);
+    else
+        try {
+            runSteps(*journal, request, stop, result, messages);
+        } catch (const JournalError& error) {
+            messages.show(error.what(), MessageIcon::Critical);
+        }
+    result.messages = std::move(messages.shown);
+    return result;
+}
