@@ -390,7 +390,10 @@ int Journal::closeInterruptedRuns()
 
 int Journal::prune(int days, std::chrono::milliseconds budget)
 {
+    // A chunk is a transaction: at most this many runs, or as many as hold
+    // this many tickets (at least one run), so that one chunk stays short.
     constexpr int runsPerChunk = 50;
+    constexpr qint64 ticketsPerChunk = 20'000;
     const qint64 cutoff = nowMs() - qint64{days} * 24 * 60 * 60 * 1000;
     QElapsedTimer clock;
     clock.start();
@@ -398,13 +401,18 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
     while (clock.elapsed() < budget.count()) {
         Transaction transaction(*this);
         QSqlQuery old = transaction.prepare(QStringLiteral(
-            "SELECT id FROM runs WHERE started < ? AND ended IS NOT NULL ORDER BY started LIMIT ?"));
+            "SELECT id, planned FROM runs WHERE started < ? AND ended IS NOT NULL ORDER BY started LIMIT ?"));
         old.bindValue(0, cutoff);
         old.bindValue(1, runsPerChunk);
         transaction.exec(old);
         std::vector<qint64> ids;
-        while (old.next())
+        qint64 tickets = 0;
+        while (tickets < ticketsPerChunk && old.next()) {
             ids.push_back(old.value(0).toLongLong());
+            tickets += old.value(1).toLongLong();
+        }
+        const bool more = static_cast<int>(ids.size()) == runsPerChunk || tickets >= ticketsPerChunk;
+        old.finish();
         for (const char* const table : {"DELETE FROM tickets WHERE run = ?", "DELETE FROM plans WHERE run = ?",
                                         "DELETE FROM runs WHERE id = ?"}) {
             QSqlQuery remove = transaction.prepare(QString::fromLatin1(table));
@@ -415,7 +423,7 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
         }
         transaction.commit();
         removed += static_cast<int>(ids.size());
-        if (ids.size() < runsPerChunk)
+        if (!more)
             break;
     }
     return removed;

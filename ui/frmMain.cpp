@@ -308,8 +308,9 @@ void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNest
 {
     if (commands_.running())
         return;
-    const NestedPrintRequest request =
+    NestedPrintRequest request =
         nestedPrintRequest(nestedPrintTexts(), rsHDR, commands_.printer().settings, typed, watchPrinting());
+    request.journal = journal_;
     commands_.run<NestedPrintResult>(
         [request](DatabaseSession& db) { return printNestedTickets(db, request); },
         [this, whenDone](NestedPrintResult result) {
