@@ -75,6 +75,28 @@ std::string sha256(std::string_view bytes)
     return digest;
 }
 
+TicketHasher::TicketHasher() : md_(EVP_MD_fetch(nullptr, "SHA256", nullptr)), context_(EVP_MD_CTX_new())
+{
+    if (!md_ || !context_)
+        throw std::bad_alloc();
+}
+
+TicketHasher::~TicketHasher()
+{
+    EVP_MD_CTX_free(context_);
+    EVP_MD_free(md_);
+}
+
+std::string TicketHasher::digest(std::string_view bytes)
+{
+    std::string digest(32, '\0');
+    unsigned int length = 0;
+    if (EVP_DigestInit_ex2(context_, md_, nullptr) != 1 || EVP_DigestUpdate(context_, bytes.data(), bytes.size()) != 1 ||
+        EVP_DigestFinal_ex(context_, reinterpret_cast<unsigned char*>(digest.data()), &length) != 1)
+        throw std::bad_alloc();
+    return digest;
+}
+
 RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages)
     : access_(std::move(journal)), messages_(messages)
 {
@@ -132,7 +154,7 @@ void RunRecorder::writing(int first, const std::vector<std::string_view>& ticket
         digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
         digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
         digest.length = static_cast<std::int64_t>(tickets[i].size());
-        digest.sha256 = sha256(tickets[i]);
+        digest.sha256 = hasher_.digest(tickets[i]);
     }
     // The confirmation of the batch before rides in this batch's transaction.
     guarded([&](Journal& journal) { journal.sending(run_, confirmed_, first + 1, digests_); });

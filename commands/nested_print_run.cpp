@@ -1,11 +1,13 @@
 #include "commands/nested_print_run.h"
 
 #include "commands/order_values.h"
+#include "commands/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
 #include "tickets/nested_job.h"
 
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -50,24 +52,51 @@ NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& 
     return t;
 }
 
+// A Zebra run's labels, planned in the journal before the first is sent.
+void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
+                 const std::vector<NestedTicketData>& labels)
+{
+    if (!recorder.recording() || labels.empty())
+        return;
+    RunStart run;
+    run.source = "nested window";
+    run.location = request.order.location;
+    run.order = text::trimSpaces(request.order.key);
+    run.suffix = request.order.suffix;
+    run.operation = request.operation.text;
+    run.quantity = request.typed.quantity;
+    run.printer = request.printer.name;
+    run.printerType = "ZEBRA";
+    run.version = TRAVCARD_VERSION;
+    std::vector<PlannedTicket> planned;
+    for (const NestedTicketData& label : labels)
+        planned.push_back({trimmed(label.operNo), 1, encodeNestedTicket(label)});
+    recorder.start(run, planned);
+}
+
 // One job per matching row on a Zebra printer, where the job itself carries
 // the number of labels; on an EPSON printer a message for every copy and no
 // output. False when the run stopped early (the message is shown).
 bool sendTickets(odbc::ResultSet& operations, const OrderHeader& header, const NestedPrintRequest& request,
-                 const Quantity& quantity, PrintStream& output, MessageBox& messages)
+                 const Quantity& quantity, PrintStream& output, RunRecorder& recorder, MessageBox& messages)
 {
     const PrinterSettings& printer = request.printer;
     const bool zebra = printer.kind == PrinterKind::Zebra;
-    output.begin(zebra ? static_cast<int>(operations.rowCount()) : 0, TicketUnit::Tickets);
-    for (operations.moveFirst(); !operations.eof(); operations.moveNext()) {
-        const int copies = zebra ? 1 : quantity.copies;
-        for (int copy = 1; copy <= copies; ++copy) {
-            if (!zebra)
-                messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
-            if (zebra && !output.send(nestedJob(nestedTicket(header, operations, request)), messages))
-                return false;
-        }
+    if (!zebra) {
+        for (int copy = 1; copy <= static_cast<int>(operations.rowCount()) * quantity.copies; ++copy)
+            messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
+        output.begin(0, TicketUnit::Tickets);
+        return true;
     }
+    std::vector<NestedTicketData> labels;
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext())
+        labels.push_back(nestedTicket(header, operations, request));
+    startRecord(recorder, request, labels);
+    output.setObserver(&recorder);
+    output.begin(static_cast<int>(labels.size()), TicketUnit::Tickets);
+    for (const NestedTicketData& label : labels)
+        if (!output.send(nestedJob(label), messages))
+            return false;
     return true;
 }
 
@@ -94,8 +123,9 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
         return AfterNestedPrint::KeepWindow;
     }
-    const bool finished =
-        sendTickets(operations, *request.header, request, *quantity, output, messages) && output.finish(messages);
+    RunRecorder recorder(request.journal, messages);
+    const bool finished = sendTickets(operations, *request.header, request, *quantity, output, recorder, messages) &&
+                          output.finish(messages);
     if (finished)
         result.preview = output.takePreview();
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();

@@ -3,6 +3,7 @@
 // operation of the located order and writes one nested-part label job per
 // matching row to the printer (Zebra printers only), each sent as it is built.
 
+#include "commands/journal_recorder.h"
 #include "commands/order_values.h"
 #include "commands/print_ending.h"
 #include "db/database_session.h"
@@ -44,6 +45,7 @@ struct NestedPrintRequest {
     NestedTexts typed;                  // as typed; its quantity is parsed below
     std::optional<Quantity> quantity;   // nothing when the typed quantity is not accepted
     std::shared_ptr<PrintProgress> progress;  // may be null
+    std::shared_ptr<JournalAccess> journal{};  // may be null: then no run is recorded
 };
 
 // The request for what the operator typed into both windows, at the time of

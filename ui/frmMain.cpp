@@ -325,8 +325,9 @@ void frmMain::printNested(const NestedTexts& typed, std::function<void(AfterNest
 {
     if (commands_.running())
         return;
-    const NestedPrintRequest request =
+    NestedPrintRequest request =
         nestedPrintRequest(nestedPrintTexts(), rsHDR, commands_.printer().settings, typed, watchPrinting());
+    request.journal = journal_;
     commands_.printNested(request, [this, whenDone](NestedPrintResult result) {
         printProgress_.reset();
         messages_->showAll(result.messages);

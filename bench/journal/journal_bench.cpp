@@ -83,6 +83,23 @@ void planOnly(benchmark::State& state)
         journal.startRun(RunStart{}, plan);
 }
 
+// The batches of one Zebra run on an open journal, digests made beforehand.
+void batchesOnly(benchmark::State& state)
+{
+    const ScratchJournal scratch;
+    Journal journal(scratch.path());
+    const std::vector<PlannedTicket> plan = planned();
+    constexpr int perBatch = 64 * 1024 / 1256 + 1;
+    const std::vector<TicketDigest> digests(perBatch, {"10", 1, 1256, sha256("z")});
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::int64_t run = journal.startRun(RunStart{}, plan);
+        state.ResumeTiming();
+        for (int first = 0; first + perBatch <= tickets; first += perBatch)
+            journal.sending(run, first, first + 1, digests);
+    }
+}
+
 void digestsOnly(benchmark::State& state)
 {
     const std::string ticket(static_cast<std::size_t>(state.range(0)), 'z');
@@ -96,4 +113,5 @@ void digestsOnly(benchmark::State& state)
 BENCHMARK(wholeRun)->Arg(1256)->Arg(6185)->Unit(benchmark::kMillisecond);
 BENCHMARK(openOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(planOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(batchesOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(digestsOnly)->Arg(1256)->Arg(6185)->Unit(benchmark::kMillisecond);

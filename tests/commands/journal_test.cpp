@@ -1,7 +1,9 @@
 // What a Print from the main window leaves in the print journal.
 
 #include "commands/journal_recorder.h"
+#include "commands/nested_print_run.h"
 #include "commands/ticket_record.h"
+#include "tickets/nested_job.h"
 #include "tickets/zebra_job.h"
 
 #include "tests/fixtures/main_window_fixture.h"
@@ -49,6 +51,27 @@ TEST_F(PrintJournal, RecordsTheRunAndEveryTicketSoThatItCanBeBuiltAgain)
     }
     EXPECT_EQ(at, jobs.size());
     EXPECT_EQ(operations, (std::vector<std::string>{"10", "20", "40", "50"}));
+}
+
+TEST_F(PrintJournal, RecordsANestedLabelSoThatItCanBeBuiltAgain)
+{
+    start();
+    locate("12345");
+    NestedPrintRequest request = nestedPrintRequest({"12345", "0", "ST", "20", "2"}, window->rsHDR, printer(),
+                                                    {"NP-7", "25", "ACME", "WELD", "keep dry"});
+    request.journal = std::make_shared<JournalAccess>(QString::fromStdString(journalFile()));
+    messages.showAll(printNestedTickets(db(), request).messages);
+    ASSERT_TRUE(messages.shown.empty()) << messages.shown.front().text;
+
+    Journal journal(QString::fromStdString(journalFile()));
+    const RunRecord run = journal.runs().front();
+    EXPECT_EQ(run.source + " " + run.outcome + " " + run.operation, "nested window printed 20");
+    const std::vector<TicketRecord> tickets = journal.tickets(run.id);
+    ASSERT_EQ(tickets.size(), 1u);
+    EXPECT_EQ(tickets[0].state, TicketState::Confirmed);
+    const std::optional<NestedTicketData> label = decodeNestedTicket(tickets[0].data);
+    ASSERT_TRUE(label);
+    EXPECT_EQ(nestedJob(*label), printed());
 }
 
 TEST_F(PrintJournal, AJournalThatCannotBeCreatedIsToldOnceAndPrintingGoesOn)

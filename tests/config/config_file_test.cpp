@@ -46,6 +46,15 @@ struct ParseCase {
 
 void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 
+// JOURNAL_DAYS= shares its first eight characters with JOURNAL=, which must
+// not take it for a journal named "DAYS=...".
+TEST(ConfigJournalKeys, JournalAndJournalDaysAreTwoKeys)
+{
+    const ConfigValues values = parseConfig("JOURNAL=/srv/j.sqlite\r\nJOURNAL_DAYS=30\r\nJOURNAL_X=1\r\n");
+    EXPECT_EQ(values.journal, "/srv/j.sqlite");
+    EXPECT_EQ(values.journalDays, "30");
+}
+
 class ConfigKeys : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ConfigKeys, AreKnownByTheirFirstEightCharacters)
