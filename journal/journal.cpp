@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QThread>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -129,7 +130,7 @@ public:
     {
         QSqlQuery query(db_);
         if (!query.prepare(sql))
-            journal_.fail(QStringLiteral("prepare"), query.lastError().text());
+            journal_.fail(QStringLiteral("used"), query.lastError().text());
         return query;
     }
     void exec(QSqlQuery& query) const
@@ -173,12 +174,29 @@ Journal::Journal(const QString& path) : path_(path)
     // copying it back into the file (with two syncs) every 10,000 pages rather
     // than every 1,000 costs a tenth as often, for a log of at most ~40 MB,
     // cut back to 16 MB after each copy.
+    // Switching to WAL needs the file to itself for a moment, and SQLite
+    // reports a busy file at once there rather than wait (waiting could
+    // deadlock): several processes opening one journal at once try again
+    // until the busy time-out has passed.
+    QElapsedTimer waited;
+    waited.start();
+    const auto busy = [&](const QSqlError& error) {
+        const QString code = error.nativeErrorCode();
+        return (code == QString::number(SQLITE_BUSY) || code == QString::number(SQLITE_LOCKED)) &&
+               waited.elapsed() < busyTimeout.count();
+    };
     for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
                                "PRAGMA wal_autocheckpoint = 10000", "PRAGMA journal_size_limit = 16777216"})
-        if (!query.exec(QString::fromLatin1(pragma)))
-            fail(QStringLiteral("opened"), query.lastError().text());
-    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
-        fail(QStringLiteral("read"), query.lastError().text());
+        while (!query.exec(QString::fromLatin1(pragma))) {
+            if (!busy(query.lastError()))
+                fail(QStringLiteral("opened"), query.lastError().text());
+            QThread::msleep(10);
+        }
+    while (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        if (!busy(query.lastError()))
+            fail(QStringLiteral("read"), query.lastError().text());
+        QThread::msleep(10);
+    }
     if (query.value(0).toInt() != schemaVersion)
         createSchema();
 }

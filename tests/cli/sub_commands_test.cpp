@@ -168,7 +168,9 @@ TEST_F(SubCommands, ARequestIdPrintsOnceHoweverOftenItIsSent)
         EXPECT_TRUE(result.status == 0 || result.status == 5) << result.err;
         const QJsonObject answer = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
         EXPECT_EQ(answer["run"].toInteger(), runs[0].id);
-        EXPECT_EQ(answer["planned"].toInt(), 4);
+        if (result.status == 0) {  // a caller that came while the run went saw it as it was then
+            EXPECT_EQ(answer["planned"].toInt(), runs[0].planned);
+        }
         EXPECT_EQ(answer["in_doubt"].toInt(), runs[0].inDoubt);
     }
 }
