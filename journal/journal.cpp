@@ -63,7 +63,7 @@ const char* const schema[] = {
     // reads the file by hand.
     R"(CREATE VIEW IF NOT EXISTS ticket_states AS
          SELECT tickets.id >> 32 AS run, tickets.id & 4294967295 AS position,
-                operation, copy, length, sha256,
+                tickets.operation, tickets.copy, tickets.length, tickets.sha256,
                 CASE WHEN runs.ended IS NULL THEN 'sending'
                      WHEN (tickets.id & 4294967295) <= runs.confirmed THEN 'confirmed'
                      ELSE 'in doubt' END AS state

@@ -74,6 +74,20 @@ TEST_F(PrintJournal, RecordsANestedLabelSoThatItCanBeBuiltAgain)
     EXPECT_EQ(nestedJob(*label), printed());
 }
 
+TEST_F(PrintJournal, AFailedWriteEndsTheRunWithItsBatchInDoubt)
+{
+    start();
+    locate("12345");
+    printer().name = "/dev/full";
+    print("All", "1");
+
+    const RunRecord run = Journal(QString::fromStdString(journalFile())).runs().front();
+    EXPECT_EQ(run.outcome, "failed");
+    EXPECT_EQ(run.message, "The printer /dev/full is not available.\n0 of 4 tickets were sent.");
+    EXPECT_EQ(run.confirmed, 0);
+    EXPECT_EQ(run.inDoubt, 4) << "sent, and the device confirmed none: they may have printed";
+}
+
 TEST_F(PrintJournal, AJournalThatCannotBeCreatedIsToldOnceAndPrintingGoesOn)
 {
     dir.write("not-a-folder", "");

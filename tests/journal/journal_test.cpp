@@ -10,6 +10,7 @@
 
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <gtest/gtest.h>
 
@@ -101,6 +102,18 @@ TEST(Journal, AKilledRunIsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
     for (const TicketRecord& ticket : journal.tickets(run.id))
         planned += ticket.state == TicketState::Planned ? 1 : 0;
     EXPECT_EQ(planned, 500 - run.confirmed - run.inDoubt);
+
+    // What someone reading the file by hand sees.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "by-hand");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec("SELECT count(*) FROM ticket_states WHERE state = 'in doubt'") && query.next())
+            << query.lastError().text().toStdString();
+        EXPECT_EQ(query.value(0).toInt(), run.inDoubt);
+    }
+    QSqlDatabase::removeDatabase("by-hand");
 }
 
 }  // namespace
