@@ -68,6 +68,7 @@ frmMain::~frmMain()
 {
     delete nested_.data();
     delete preview_.data();
+    delete history_.data();
 }
 
 namespace {
@@ -122,7 +123,8 @@ void frmMain::createControls()
     txtMaterial->setPalette(grey);
     cmdPrint = new QPushButton("Print", this);
     cmdSetupPrt = new QPushButton("Setup Printer", this);
-    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt}) {
+    cmdHistory = new QPushButton("History", this);
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt, cmdHistory}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
@@ -156,16 +158,17 @@ void frmMain::layOutControls()
     twips.place(*txtMaterial, 1680, 3000, 2895, 330);
     twips.place(*cmdPrint, 1920, 3600, 975, 495);
     twips.place(*cmdSetupPrt, 3480, 3600, 975, 495);
+    twips.place(*cmdHistory, 360, 3600, 975, 495);
     for (QLabel* label : {Label2[0], Label2[1], Label2[2], Label2[3], Label3, Label4})
         TwipsLayout::widenToFitCaption(*label);
-    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt})
+    for (QPushButton* button : {cmdLocate, cmdNestedParts, cmdPrint, cmdSetupPrt, cmdHistory})
         TwipsLayout::widenToFitCaption(*button);
 }
 
 void frmMain::setTabOrder()
 {
-    QWidget* const order[] = {cmbLocation, txtOrder, txtSuffix,   cmdLocate,     txtQty,
-                              cmdPrint,    cmbOper,  cmdSetupPrt, cmdNestedParts};
+    QWidget* const order[] = {cmbLocation, txtOrder, txtSuffix,   cmdLocate,      txtQty,
+                              cmdPrint,    cmbOper,  cmdSetupPrt, cmdNestedParts, cmdHistory};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
@@ -177,6 +180,38 @@ void frmMain::connectCommands()
     connect(cmdSetupPrt, &QPushButton::clicked, this, &frmMain::cmdSetupPrt_Click);
     connect(cmdNestedParts, &QPushButton::clicked, this, &frmMain::cmdNestedParts_Click);
     connect(txtOrder, &QLineEdit::returnPressed, this, &frmMain::orderEntered);
+    connect(cmdHistory, &QPushButton::clicked, this, &frmMain::cmdHistory_Click);
+}
+
+void frmMain::cmdHistory_Click()
+{
+    if (!history_)
+        history_ = new PrintHistoryWindow(journal_, messages_,
+                                          [this](std::int64_t run, std::vector<int> positions, int copies,
+                                                 std::string source) {
+                                              printAgain(run, std::move(positions), copies, std::move(source));
+                                          });
+    else
+        history_->refresh();
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+}
+
+// Print the Rest and Reprint, from the history window, to today's printer.
+void frmMain::printAgain(std::int64_t run, std::vector<int> positions, int copies, std::string source)
+{
+    if (commands_.running())
+        return;
+    ReprintRequest request{run, std::move(positions), copies, std::move(source), commands_.printer(),
+                           watchPrinting(), journal_};
+    commands_.reprint(std::move(request), [this](PrintResult result) {
+        printProgress_.reset();
+        messages_->showAll(result.messages);
+        showPreview(result.preview);
+        if (history_)
+            history_->refresh();
+    });
 }
 
 // A scanner types a ticket's order barcode and Enter: the barcode fills the
@@ -374,6 +409,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         nested_->close();
     if (preview_)
         preview_->close();
+    if (history_)
+        history_->close();
     commands_.database().close();
     event->accept();
 }

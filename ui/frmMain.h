@@ -9,6 +9,7 @@
 #include "tickets/order_header.h"
 #include "ui/frmNested.h"
 #include "ui/preview_window.h"
+#include "ui/print_history_window.h"
 #include "ui/print_progress_dialog.h"
 #include "ui/qt_ui.h"
 
@@ -52,6 +53,7 @@ public:
     QLineEdit* txtMaterial;
     QPushButton* cmdPrint;
     QPushButton* cmdSetupPrt;
+    QPushButton* cmdHistory;
 
     // The one nested-part window, while it is open.
     frmNested* nestedWindow() const { return nested_; }
@@ -65,6 +67,7 @@ public:
 
     // The preview window, once a run to preview: has opened it.
     PreviewWindow* previewWindow() const { return preview_; }
+    PrintHistoryWindow* historyWindow() const { return history_; }
 
     // The progress dialog of the running print, once it shows.
     PrintProgressDialog* printProgress() const { return printProgress_.get(); }
@@ -79,6 +82,7 @@ public slots:
     void cmdLocate_Click();
     void cmdPrint_Click();
     void cmdSetupPrt_Click();
+    void cmdHistory_Click();
     void cmdNestedParts_Click();
 
 protected:
@@ -86,6 +90,7 @@ protected:
 
 private:
     void orderEntered();
+    void printAgain(std::int64_t run, std::vector<int> positions, int copies, std::string source);
     void createControls();
     void layOutControls();
     void setTabOrder();
@@ -104,6 +109,7 @@ private:
     Commands commands_;
     QPointer<frmNested> nested_;
     QPointer<PreviewWindow> preview_;
+    QPointer<PrintHistoryWindow> history_;
     std::unique_ptr<PrintProgressDialog> printProgress_;
     std::optional<BusyPointer> busyPointer_;
     std::shared_ptr<JournalAccess> journal_;  // the station's print journal

@@ -52,7 +52,8 @@ TEST_F(MainWindow, PlacesControlsFromTwips)
     const auto px = [&](int twips) { return qRound(twips * pixelsPerTwip); };
     // Left and top count within the window; its own row is its client area.
     const std::tuple<QWidget*, int, int, int, int> placed[] = {
-        {window.get(), 0, 0, 4680, 4380}, {window->cmdPrint, 1920, 3600, 975, 495}};
+        {window.get(), 0, 0, 4680, 4380}, {window->cmdPrint, 1920, 3600, 975, 495},
+        {window->cmdHistory, 360, 3600, 975, 495}};
     for (const auto& [control, left, top, width, height] : placed)
         EXPECT_EQ(QRect(control->mapTo(window.get(), QPoint()), control->size()),
                   QRect(px(left), px(top), px(width), px(height))) << control->metaObject()->className();
@@ -82,7 +83,7 @@ TEST_F(MainWindow, TabMovesThroughTheControlsInTheirOrder)
     QWidget* const expected[] = {window->cmbLocation, window->txtOrder,    window->txtSuffix,
                                  window->cmdLocate,   window->txtQty,      window->cmdPrint,
                                  window->cmbOper,     window->cmdSetupPrt, window->cmdNestedParts,
-                                 window->cmbLocation};
+                                 window->cmdHistory,  window->cmbLocation};
     for (QWidget* control : expected) {
         EXPECT_EQ(focusedControl(), control);
         QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);

@@ -1,0 +1,114 @@
+// Print History: a run that stopped part-way is finished with exactly the
+// tickets that are missing; a card is reprinted from the record; a ticket's
+// barcodes lead to it.
+
+#include "tests/fixtures/fifo_reader.h"
+#include "tests/fixtures/main_window_fixture.h"
+#include "tests/fixtures/whole_pages.h"
+
+#include <QListWidget>
+#include <QSpinBox>
+#include <QTableWidget>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+using PrintHistory = MainWindowTest;
+
+// The Zebra jobs of a run, each from its ^XA^PRC to the next.
+std::vector<std::string> zebraJobs(const std::string& run)
+{
+    const std::string start = "^XA\r\n^PRC";
+    std::vector<std::string> jobs;
+    for (auto at = run.find(start); at != std::string::npos;) {
+        const auto next = run.find(start, at + 1);
+        jobs.push_back(run.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        at = next;
+    }
+    return jobs;
+}
+
+PrintHistoryWindow& openHistory(frmMain& window)
+{
+    window.cmdHistory->click();
+    return *window.historyWindow();
+}
+
+TEST_F(PrintHistory, PrintTheRestPrintsExactlyThePagesACancelledRunDidNotSend)
+{
+    start("EPSON");
+    locate("12345");
+    print("All", "200");
+    const std::string wholeRun = printed();
+    std::filesystem::remove(printerFile());
+    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
+    {
+        FifoReader slowPrinter(printerFile(), 4096);
+        window->cmdPrint->click();
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(300ms);
+        window->printProgress()->cancelRun();
+        waitForCommand();
+        ASSERT_EQ(messages.shown.size(), 1u);
+        expectWholePagesAsCounted(slowPrinter.finish(), wholeRun, messages.shown[0].text);
+    }
+    std::smatch count;
+    ASSERT_TRUE(std::regex_search(messages.shown[0].text, count, std::regex("(\\d+) of 800")));
+    const int sent = std::stoi(count[1]);
+    messages.shown.clear();
+
+    printer().name = dir.file("rest.out");
+    PrintHistoryWindow& history = openHistory(*window);
+    ASSERT_EQ(history.grdRuns->rowCount(), 2);
+    EXPECT_EQ(history.grdRuns->item(0, 7)->text(), QString("%1 of 800").arg(sent));
+    EXPECT_EQ(history.grdRuns->item(0, 8)->text(), "cancelled");
+    const std::int64_t cancelled = history.selectedRun()->id;
+    messages.reply = true;
+    press(history.cmdPrintRest);
+
+    ASSERT_GE(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.texts().front(), std::to_string(800 - sent) + " tickets of run " + std::to_string(cancelled) +
+                                            " will be printed.\nPrint them?");
+    const std::string first = "MOVE & IDENT CARD";
+    std::size_t restStart = wholeRun.find(first);
+    for (int page = 0; page < sent; ++page)
+        restStart = wholeRun.find(first, restStart + 1);
+    EXPECT_EQ(dir.read("rest.out"), wholeRun.substr(restStart - wholeRun.find(first)));
+    EXPECT_EQ(history.grdRuns->item(0, 8)->text(), "printed") << "the history shows the new run";
+    EXPECT_EQ(history.selectedRun()->source, "Print the Rest of run " + std::to_string(cancelled));
+}
+
+// A scanned order barcode and then an operation barcode open Reprint at
+// that operation's newest ticket.
+TEST_F(PrintHistory, ScannedBarcodesLeadToATicketThatReprintsByteForByte)
+{
+    start();
+    locate("12345");
+    print("All", "3");
+    const std::vector<std::string> jobs = zebraJobs(printed());
+    ASSERT_EQ(jobs.size(), 4u);
+    PrintHistoryWindow& history = openHistory(*window);
+    history.txtFind->setText("012345-000");
+    emit history.txtFind->returnPressed();
+    history.txtFind->setText("0020");
+    emit history.txtFind->returnPressed();
+    ASSERT_NE(history.reprintDialog(), nullptr);
+    const QList<QListWidgetItem*> chosen = history.lstTickets->selectedItems();
+    ASSERT_EQ(chosen.size(), 1);
+    EXPECT_EQ(chosen[0]->text(), "Operation 20, copy 1, confirmed");
+
+    history.spnCopies->setValue(2);
+    history.reprintDialog()->accept();
+    waitForCommand();
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front().text;
+    EXPECT_EQ(printed(), jobs[1] + jobs[1]);
+    EXPECT_EQ(history.grdRuns->item(0, 7)->text(), "2 of 2");
+}
+
+}  // namespace

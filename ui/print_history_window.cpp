@@ -1,0 +1,261 @@
+#include "ui/print_history_window.h"
+
+#include "commands/order_values.h"
+
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int runsShown = 200;
+
+const QStringList columns{"Time", "Location", "Order", "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome"};
+
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+QStringList cells(const RunRecord& run)
+{
+    return {QDateTime::fromMSecsSinceEpoch(run.started).toString("yyyy-MM-dd HH:mm:ss"),
+            text(run.location),
+            text(run.order),
+            text(run.suffix),
+            text(run.operation),
+            text(run.quantity),
+            text(run.printer),
+            QString("%1 of %2").arg(run.confirmed).arg(run.planned),
+            run.outcome.empty() ? QString("running") : text(run.outcome)};
+}
+
+QString stateOf(const TicketRecord& ticket, const RunRecord& run)
+{
+    switch (ticket.state) {
+    case TicketState::Planned: return "planned";
+    case TicketState::Confirmed: return "confirmed";
+    case TicketState::Sending: return run.ended ? "in doubt" : "sending";
+    }
+    return "planned";
+}
+
+QPushButton* button(const QString& caption, QWidget* parent)
+{
+    auto* pushButton = new QPushButton(caption, parent);
+    pushButton->setAccessibleName(caption);
+    pushButton->setAutoDefault(false);
+    return pushButton;
+}
+
+}  // namespace
+
+PrintHistoryWindow::PrintHistoryWindow(std::shared_ptr<JournalAccess> journal, MessageBox* messages, Print print,
+                                       QWidget* parent)
+    : QWidget(parent, Qt::Window), journal_(std::move(journal)), messages_(messages), print_(std::move(print))
+{
+    setWindowTitle("Print History");
+    lblFind = new QLabel("Find", this);
+    txtFind = new QLineEdit(this);
+    txtFind->setAccessibleName("Find");
+    lblFind->setBuddy(txtFind);
+    grdRuns = new QTableWidget(0, static_cast<int>(columns.size()), this);
+    grdRuns->setAccessibleName("Runs");
+    grdRuns->setHorizontalHeaderLabels(columns);
+    grdRuns->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdRuns->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdRuns->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdRuns->verticalHeader()->hide();
+    cmdPrintRest = button("Print the Rest", this);
+    cmdReprint = button("Reprint", this);
+
+    auto* find = new QHBoxLayout;
+    find->addWidget(lblFind);
+    find->addWidget(txtFind);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdPrintRest);
+    buttons->addWidget(cmdReprint);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(find);
+    layout->addWidget(grdRuns);
+    layout->addLayout(buttons);
+    resize(900, 420);
+
+    connect(txtFind, &QLineEdit::returnPressed, this, [this] { findEntered(); });
+    connect(cmdPrintRest, &QPushButton::clicked, this, [this] { printTheRest(); });
+    connect(cmdReprint, &QPushButton::clicked, this, [this] { openReprint(); });
+    if (journal_)
+        connection_ = journal_->open(*messages_);
+    refresh();
+}
+
+PrintHistoryWindow::~PrintHistoryWindow() = default;
+
+void PrintHistoryWindow::refresh()
+{
+    std::vector<RunRecord> runs;
+    if (connection_) {
+        try {
+            runs = connection_->runs(runsShown, order_);
+        } catch (const JournalError& error) {
+            messages_->show(error.what(), MessageIcon::Critical);
+        }
+    }
+    if (scannedOrder_)
+        std::erase_if(runs, [this](const RunRecord& run) { return run.suffix != suffix_; });
+    showRuns(runs);
+}
+
+void PrintHistoryWindow::showRuns(const std::vector<RunRecord>& runs)
+{
+    runs_ = runs;
+    grdRuns->setRowCount(static_cast<int>(runs_.size()));
+    for (int row = 0; row < static_cast<int>(runs_.size()); ++row) {
+        const QStringList values = cells(runs_[static_cast<std::size_t>(row)]);
+        for (int column = 0; column < values.size(); ++column)
+            grdRuns->setItem(row, column, new QTableWidgetItem(values[column]));
+    }
+    grdRuns->resizeColumnsToContents();
+    if (!runs_.empty())
+        grdRuns->selectRow(0);
+}
+
+std::optional<RunRecord> PrintHistoryWindow::selectedRun() const
+{
+    const QList<QTableWidgetItem*> selected = grdRuns->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return runs_.at(static_cast<std::size_t>(selected.front()->row()));
+}
+
+std::vector<TicketRecord> PrintHistoryWindow::ticketsOf(std::int64_t run)
+{
+    if (!connection_)
+        return {};
+    try {
+        return connection_->tickets(run);
+    } catch (const JournalError& error) {
+        messages_->show(error.what(), MessageIcon::Critical);
+        return {};
+    }
+}
+
+// An order barcode filters the runs by its order and suffix and waits for
+// an operation barcode; anything else filters by the order number typed.
+void PrintHistoryWindow::findEntered()
+{
+    const std::string typed = txtFind->text().trimmed().toStdString();
+    if (const std::optional<ScannedOrder> scanned = scannedOrder(typed)) {
+        order_ = scanned->order;
+        suffix_ = scanned->suffix;
+        scannedOrder_ = true;
+        txtFind->clear();
+        refresh();
+        return;
+    }
+    const std::optional<std::int64_t> operation = wholeNumber(typed);
+    if (scannedOrder_ && operation) {
+        txtFind->clear();
+        for (int row = 0; row < static_cast<int>(runs_.size()); ++row) {
+            const std::vector<TicketRecord> tickets = ticketsOf(runs_[static_cast<std::size_t>(row)].id);
+            for (const TicketRecord& ticket : tickets)
+                if (wholeNumber(ticket.operation) == operation) {
+                    grdRuns->selectRow(row);
+                    openReprint(ticket.position);
+                    return;
+                }
+        }
+        messages_->show("The print journal holds no ticket of operation " + std::to_string(*operation) +
+                            " of order " + order_ + ".",
+                        MessageIcon::None);
+        return;
+    }
+    order_ = typed;
+    scannedOrder_ = false;
+    refresh();
+}
+
+void PrintHistoryWindow::printTheRest()
+{
+    const std::optional<RunRecord> run = selectedRun();
+    if (!run)
+        return;
+    const std::vector<TicketRecord> tickets = ticketsOf(run->id);
+    const std::vector<int> positions = unconfirmedTickets(tickets);
+    const std::string number = std::to_string(run->id);
+    if (positions.empty()) {
+        messages_->show("Every ticket of run " + number + " was printed.", MessageIcon::None);
+        return;
+    }
+    const auto inDoubt = std::count_if(tickets.begin(), tickets.end(), [&run](const TicketRecord& ticket) {
+        return ticket.state == TicketState::Sending && run->ended;
+    });
+    QString question = QString("%1 tickets of run %2 will be printed.").arg(positions.size()).arg(run->id);
+    if (inDoubt > 0)
+        question += QString("\n%1 of them may already have printed.").arg(inDoubt);
+    if (messages_->ask((question + "\nPrint them?").toStdString(), MessageIcon::Warning))
+        print_(run->id, positions, 1, printTheRestSource(run->id));
+}
+
+void PrintHistoryWindow::openReprint(std::optional<int> preselected)
+{
+    const std::optional<RunRecord> run = selectedRun();
+    if (!run)
+        return;
+    delete reprint_;
+    reprint_ = new QDialog(this);
+    reprint_->setWindowTitle("Reprint");
+    lstTickets = new QListWidget(reprint_);
+    lstTickets->setAccessibleName("Tickets");
+    lstTickets->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    for (const TicketRecord& ticket : ticketsOf(run->id)) {
+        auto* item = new QListWidgetItem(QString("Operation %1, copy %2, %3")
+                                             .arg(text(ticket.operation))
+                                             .arg(ticket.copy)
+                                             .arg(stateOf(ticket, *run)),
+                                         lstTickets);
+        item->setData(Qt::UserRole, ticket.position);
+        item->setSelected(preselected == ticket.position);
+    }
+    auto* copiesLabel = new QLabel("Copies", reprint_);
+    spnCopies = new QSpinBox(reprint_);
+    spnCopies->setAccessibleName("Copies");
+    spnCopies->setRange(1, 999);
+    spnCopies->setValue(1);
+    copiesLabel->setBuddy(spnCopies);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, reprint_);
+    buttons->button(QDialogButtonBox::Ok)->setText("Print");
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleName("Print");
+    auto* copies = new QHBoxLayout;
+    copies->addWidget(copiesLabel);
+    copies->addWidget(spnCopies);
+    copies->addStretch();
+    auto* layout = new QVBoxLayout(reprint_);
+    layout->addWidget(lstTickets);
+    layout->addLayout(copies);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, reprint_, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, reprint_, &QDialog::reject);
+    connect(reprint_, &QDialog::accepted, this, [this] { reprintChosen(); });
+    reprint_->open();
+}
+
+void PrintHistoryWindow::reprintChosen()
+{
+    const std::optional<RunRecord> run = selectedRun();
+    if (!run || !lstTickets)
+        return;
+    std::vector<int> positions;
+    for (int row = 0; row < lstTickets->count(); ++row)
+        if (lstTickets->item(row)->isSelected())
+            positions.push_back(lstTickets->item(row)->data(Qt::UserRole).toInt());
+    if (!positions.empty())
+        print_(run->id, positions, spnCopies->value(), reprintSource(run->id));
+}
