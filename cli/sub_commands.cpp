@@ -457,6 +457,8 @@ int nested(const QStringList& arguments, const Environment& environment)
                             command.value(dept), command.value(comment)};
     NestedPrintRequest request =
         nestedPrintRequest(boxes, std::get<OrderHeader>(located), *printer, typed, watched.progress());
+    request.journal = openStationJournal(environment.programDir, messages);
+    request.source = commandLineSource;
     const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
         return run.commands().printNested(std::move(request), apply);
     });

@@ -59,7 +59,7 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
     if (!recorder.recording() || labels.empty())
         return;
     RunStart run;
-    run.source = "nested window";
+    run.source = request.source;
     run.location = request.order.location;
     run.order = text::trimSpaces(request.order.key);
     run.suffix = request.order.suffix;

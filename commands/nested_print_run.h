@@ -46,6 +46,7 @@ struct NestedPrintRequest {
     std::optional<Quantity> quantity;   // nothing when the typed quantity is not accepted
     std::shared_ptr<PrintProgress> progress;  // may be null
     std::shared_ptr<JournalAccess> journal{};  // may be null: then no run is recorded
+    std::string source = "nested window";      // where the run came from, for the journal
 };
 
 // The request for what the operator typed into both windows, at the time of

@@ -41,10 +41,12 @@ protected:
     }
     static void TearDownTestSuite() { programDir.reset(); }
 
-    // The journal goes to the test's folder.
-    void startProgram(QProcess& program, const QStringList& arguments)
+    // The journal goes to the test's folder; odbcIni names another data source.
+    void startProgram(QProcess& program, const QStringList& arguments, const std::string& odbcIni = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!odbcIni.empty())
+            environment.insert("ODBCINI", QString::fromStdString(odbcIni));
         for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(display);
         environment.insert("XDG_STATE_HOME", QString::fromStdString(dir.path()));
@@ -60,10 +62,10 @@ protected:
                 program.readAllStandardOutput().toStdString(), program.readAllStandardError().toStdString()};
     }
 
-    Ended travcard(const QStringList& arguments)
+    Ended travcard(const QStringList& arguments, const std::string& odbcIni = {})
     {
         QProcess program;
-        startProgram(program, arguments);
+        startProgram(program, arguments, odbcIni);
         return ended(program);
     }
 
@@ -139,6 +141,9 @@ TEST_F(SubCommands, EachWayOfEndingHasItsExitStatusAndMessage)
         else
             EXPECT_THAT(result.err, ::testing::EndsWith(run.message));
     }
+    const Ended unreachable = travcard(QStringList{"print"} + order12345, odbcFolder() + "/unreachable.ini");
+    EXPECT_EQ(unreachable.status, 3) << unreachable.err;
+    EXPECT_THAT(unreachable.err, ::testing::StartsWith("Database error "));
 }
 
 // A caller that retries, or two that send one request at the same moment,

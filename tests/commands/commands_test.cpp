@@ -3,6 +3,7 @@
 // one message.
 
 #include "commands/job_runner.h"
+#include "journal/journal.h"
 #include "tests/fixtures/blocking_command.h"
 #include "tests/fixtures/event_loop_probe.h"
 #include "tests/fixtures/fifo_reader.h"
@@ -138,6 +139,9 @@ TEST_F(OffTheWindowThread, ClosingDuringAPrintRunAsksAndStopsAfterTheCurrentPage
     ASSERT_EQ(messages.shown.size(), 3u);
     EXPECT_EQ(messages.shown[1], (RecordedMessage{question, MessageIcon::Warning}));
     expectWholePagesAsCounted(received, wholeRun, messages.shown[2].text);
+    const RunRecord run = Journal(QString::fromStdString(journalFile())).runs(1).at(0);
+    EXPECT_EQ(messages.shown[2].text, "Printing cancelled: " + std::to_string(run.confirmed) + " of 800 pages were sent.");
+    EXPECT_EQ(run.outcome, "cancelled");
 }
 
 TEST_F(OffTheWindowThread, ClosingTheWindowGivesUpACommandThatStaysBlocked)
