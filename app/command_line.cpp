@@ -15,9 +15,10 @@ constexpr int kWrongCommandLine = cli::wrongCommandLine;
 constexpr const char* kUsage =
     "Usage: travcard [--help | --version]\n"
     "       travcard print --location ST --order N [--suffix N] [--operation N|all] [--quantity N]\n"
-    "                      [--printer NAME] [--type zebra|epson] [--json]\n"
+    "                      [--printer NAME] [--type zebra|epson] [--request-id ID] [--json]\n"
     "       travcard nested --location ST --order N --suffix N --operation N --quantity N --part P\n"
     "                       --nested-quantity N --customer C --dept D --comment TEXT [--json]\n"
+    "       travcard history [--order N] [--since YYYY-MM-DD] [--json]\n"
     "       travcard setup-printer [--printer NAME] [--type zebra|epson]\n";
 constexpr const char* kWhatItDoes =
     "Looks up a shop order in the ERP database (ODBC data source xfODBC) and\n"

@@ -7,17 +7,24 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
 namespace {
 
 // A sub-command that prints stops after the current ticket on SIGINT or
-// SIGTERM, and ends with its count, as Cancel does.
+// SIGTERM, and ends with its count, as Cancel does; any other ends as the
+// signal says.
 void stopPrintingOnSignals()
 {
     struct sigaction action {};
-    action.sa_handler = [](int) { cli::stopPrinting(); };
+    action.sa_handler = [](int signal) {
+        if (cli::stopPrinting())
+            return;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    };
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -28,8 +35,10 @@ void stopPrintingOnSignals()
 // printer, end without running the libraries' exit handlers under its feet.
 int endWith(int status)
 {
-    if (!JobRunner::waitForUnfinishedJobs(std::chrono::seconds(1)))
+    if (!JobRunner::waitForUnfinishedJobs(std::chrono::seconds(1))) {
+        std::fflush(nullptr);  // what a sub-command wrote to a pipe
         std::_Exit(status);
+    }
     return status;
 }
 

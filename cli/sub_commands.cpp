@@ -30,6 +30,7 @@ namespace {
 
 constexpr const char* commandLineSource = "command line";
 
+std::atomic<bool> printing{false};  // a sub-command that prints runs
 std::atomic<bool> stopAsked{false};
 std::atomic<PrintProgress*> runningPrint{nullptr};
 
@@ -457,13 +458,14 @@ int nested(const QStringList& arguments, const Environment& environment)
                             command.value(dept), command.value(comment)};
     NestedPrintRequest request =
         nestedPrintRequest(boxes, std::get<OrderHeader>(located), *printer, typed, watched.progress());
-    request.journal = openStationJournal(environment.programDir, messages);
+    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, messages);
+    request.journal = journal;
     request.source = commandLineSource;
     const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
         return run.commands().printNested(std::move(request), apply);
     });
     messages.showAll(result.messages);
-    return finishRun(result, std::nullopt, messages, command.parser().isSet(json));
+    return finishRun(result, recordOf(journal, result.journalRun), messages, command.parser().isSet(json));
 }
 
 int setupPrinterCommand(const QStringList& arguments, const Environment& environment)
@@ -603,16 +605,20 @@ int runSubCommand(const QStringList& arguments, const Environment& environment)
 {
     if (arguments.size() < 2 || !isSubCommand(arguments[1]))
         return wrongCommandLine;
+    printing = arguments[1] == "print" || arguments[1] == "nested";
     QStringList own = arguments.mid(2);
     own.prepend(arguments[0]);
     return subCommands().at(arguments[1])(own, environment);
 }
 
-void stopPrinting()
+bool stopPrinting()
 {
+    if (!printing)
+        return false;
     stopAsked = true;
     if (PrintProgress* progress = runningPrint.load())
         progress->cancel();
+    return true;
 }
 
 }  // namespace cli

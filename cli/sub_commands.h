@@ -34,7 +34,8 @@ bool isSubCommand(const QString& word);
 int runSubCommand(const QStringList& arguments, const Environment& environment);
 
 // Asks a running print to stop after the ticket it is sending, or the one
-// about to start to print nothing. Safe to call from a signal handler.
-void stopPrinting();
+// about to start to print nothing; false when no print sub-command runs.
+// Safe to call from a signal handler.
+bool stopPrinting();
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <openssl/evp.h>
 
@@ -40,6 +41,21 @@ std::unique_ptr<Journal> JournalAccess::open(MessageBox& messages)
         failed(error, messages);
         return nullptr;
     }
+}
+
+void JournalAccess::keepOpen(std::unique_ptr<Journal> journal)
+{
+    keeper_ = std::move(journal);
+    keeperThread_ = QThread::currentThread();
+}
+
+// A job given up at closing may hold the last reference on its own thread;
+// a connection is closed only on the thread that opened it, so there it is
+// left to the end of the process.
+JournalAccess::~JournalAccess()
+{
+    if (keeper_ && QThread::currentThread() != keeperThread_)
+        static_cast<void>(keeper_.release());
 }
 
 void JournalAccess::failed(const JournalError& error, MessageBox& messages)

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+class QThread;
+
 // $XDG_STATE_HOME/travcard/journal.sqlite (~/.local/state/... without it).
 QString defaultJournalPath();
 
@@ -28,6 +30,9 @@ int journalDays(const std::string& configured);
 class JournalAccess {
 public:
     explicit JournalAccess(QString path) : path_(std::move(path)) {}
+    ~JournalAccess();
+    JournalAccess(const JournalAccess&) = delete;
+    JournalAccess& operator=(const JournalAccess&) = delete;
     const QString& path() const { return path_; }
 
     // A connection for the calling thread; null when the journal is off.
@@ -41,12 +46,13 @@ public:
     // thread that opened it, so that a run's connection is never the last
     // one to close: the last one writes the whole write-ahead log back into
     // the file, with a sync, on every run.
-    void keepOpen(std::unique_ptr<Journal> journal) { keeper_ = std::move(journal); }
+    void keepOpen(std::unique_ptr<Journal> journal);
 
 private:
     QString path_;
     std::atomic<bool> off_{false};
     std::unique_ptr<Journal> keeper_;
+    QThread* keeperThread_ = nullptr;
 };
 
 // At start-up: opens the journal, ends the runs of processes that are gone

@@ -131,8 +131,9 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
     // An EPSON printer gets no nested-part label: nothing was printed.
     result.outcome = output.ticketsPlanned() == 0 ? PrintEnding::Refused
-                                                   : sendingOutcome(finished, output.ticketsSent(), cancelled);
+                                                   : sendingOutcome(finished, output.wroteAny(), cancelled);
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    result.journalRun = recorder.runId();
     return AfterNestedPrint::KeepWindow;
 }
 

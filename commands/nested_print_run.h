@@ -12,6 +12,7 @@
 #include "text/message_box.h"
 #include "tickets/order_header.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -65,6 +66,7 @@ struct NestedPrintResult {
     std::optional<std::string> preview;  // what a run to preview: produced
     PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
+    std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

@@ -11,13 +11,14 @@ enum class PrintEnding {
 };
 
 // How a run that got as far as sending ended: a printer that failed before
-// a ticket reached it is a printer fault; a run the operator stopped, or
-// that the printer stopped part-way, stopped.
-inline PrintEnding sendingOutcome(bool finished, int sent, bool cancelled)
+// any byte was handed to it is a printer fault; once bytes went out, tickets
+// may have printed, and the run stopped part-way, as does one the operator
+// stopped.
+inline PrintEnding sendingOutcome(bool finished, bool anythingWritten, bool cancelled)
 {
     if (finished)
         return PrintEnding::Printed;
-    return sent == 0 && !cancelled ? PrintEnding::PrinterFault : PrintEnding::Stopped;
+    return !anythingWritten && !cancelled ? PrintEnding::PrinterFault : PrintEnding::Stopped;
 }
 
 struct TicketCount {

@@ -211,6 +211,9 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     const odbc::ResultSet allOperations =
         db.query(operationsOfOrder, {order.key, order.location, *order.suffixNumber});
 
+    // A run given up while it waited for the database records and sends nothing.
+    if (stop.stop_requested())
+        return;
     const RunRows rows{request.header, item, allOperations};
     const std::vector<TicketData> tickets = buildTickets(operations, TicketBuilder(rows, request, *quantity));
     RunRecorder recorder(request.journal, messages);
@@ -227,7 +230,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     if (finished)
         result.preview = output.takePreview();
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
-    result.outcome = sendingOutcome(finished, output.ticketsSent(), cancelled);
+    result.outcome = sendingOutcome(finished, output.wroteAny(), cancelled);
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
     result.journalRun = recorder.runId();
 }

@@ -34,6 +34,20 @@ struct Reprint {
     std::vector<KeptTicket> kept;       // the same, decoded
 };
 
+// A Zebra job carries its label quantity: a reprint of cards cards is one
+// job with that quantity.
+KeptTicket withLabelQuantity(KeptTicket kept, int cards)
+{
+    std::visit([cards](auto& ticket) { ticket.labelQty = std::to_string(cards); }, kept);
+    return kept;
+}
+
+// How many times each ticket is sent to the printer.
+int sendsOfEach(const ReprintRequest& request)
+{
+    return request.cards > 0 && request.printer.settings.kind == PrinterKind::Epson ? request.cards : 1;
+}
+
 // The run and the chosen tickets, or nothing with the message shown.
 std::optional<Reprint> readReprint(Journal& journal, const ReprintRequest& request, MessageBox& messages)
 {
@@ -50,7 +64,8 @@ std::optional<Reprint> readReprint(Journal& journal, const ReprintRequest& reque
             return std::nullopt;
         }
         reprint.tickets.push_back(all[static_cast<std::size_t>(position - 1)]);
-        reprint.kept.push_back(std::move(*kept));
+        const bool zebraCards = request.cards > 0 && request.printer.settings.kind == PrinterKind::Zebra;
+        reprint.kept.push_back(zebraCards ? withLabelQuantity(std::move(*kept), request.cards) : std::move(*kept));
     }
     return reprint;
 }
@@ -70,10 +85,19 @@ void startRecord(RunRecorder& recorder, const ReprintRequest& request, const Rep
     start.printer = printer.name;
     start.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
     start.version = TRAVCARD_VERSION;
+    // What each ticket is built from now, so that this run can be finished in turn.
     start.shared = reprint.run.shared;
     std::vector<PlannedTicket> planned;
-    for (const TicketRecord& ticket : reprint.tickets)
-        planned.push_back({ticket.operation, request.copies, ticket.data});
+    for (std::size_t i = 0; i < reprint.tickets.size(); ++i) {
+        std::string data = reprint.tickets[i].data;
+        if (const auto* ticket = std::get_if<TicketData>(&reprint.kept[i])) {
+            start.shared = encodeSharedFields(*ticket);
+            data = encodeTicketFields(*ticket);
+        } else {
+            data = encodeNestedTicket(std::get<NestedTicketData>(reprint.kept[i]));
+        }
+        planned.push_back({reprint.tickets[i].operation, sendsOfEach(request), data});
+    }
     recorder.start(start, planned);
 }
 
@@ -111,7 +135,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     RunRecorder recorder(request.journal, messages);
     startRecord(recorder, request, *reprint);
     output.setObserver(&recorder);
-    const int copies = std::max(request.copies, 0);
+    const int copies = sendsOfEach(request);
     output.begin(static_cast<int>(reprint->kept.size()) * copies,
                  printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
     bool extraLine = request.printer.extraLine;
@@ -138,7 +162,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     if (finished)
         result.preview = output.takePreview();
     const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
-    result.outcome = sendingOutcome(finished, output.ticketsSent(), cancelled);
+    result.outcome = sendingOutcome(finished, output.wroteAny(), cancelled);
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
     result.journalRun = recorder.runId();
 }

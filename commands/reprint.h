@@ -1,9 +1,11 @@
 #pragma once
 // Print the Rest and Reprint: tickets of a run in the journal, built again
 // from what the journal kept of them, printed to today's printer as a new
-// run whose source names the first. A Zebra ticket comes out byte for byte
-// as it was; an EPSON page is laid out with today's alternation, so that the
-// forms stay aligned.
+// run whose source names the first. Print the Rest sends each ticket as it
+// was: a Zebra job byte for byte, an EPSON page laid out with today's
+// alternation, so that the forms stay aligned. Reprint makes a given number
+// of cards of each ticket: one Zebra job with that label quantity, or that
+// many EPSON pages.
 
 #include "commands/journal_recorder.h"
 #include "commands/print_run.h"
@@ -19,7 +21,7 @@
 struct ReprintRequest {
     std::int64_t run = 0;        // the run in the journal
     std::vector<int> positions;  // its tickets to print, from 1, in this order
-    int copies = 1;              // of each
+    int cards = 0;               // of each (Reprint); 0: as each was printed (Print the Rest)
     std::string source;          // "Print the Rest of run N", "Reprint of run N"
     PrinterSession printer;
     std::shared_ptr<PrintProgress> progress;  // may be null

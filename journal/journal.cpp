@@ -106,6 +106,14 @@ std::string outcomeName(RunOutcome outcome)
     return "failed";
 }
 
+namespace {
+bool isBusy(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QString::number(SQLITE_BUSY) || code == QString::number(SQLITE_LOCKED);
+}
+}  // namespace
+
 // BEGIN IMMEDIATE: the write lock is taken at once (waiting at most the busy
 // time-out), so that two processes never deadlock upgrading a read.
 class Journal::Transaction {
@@ -114,7 +122,18 @@ public:
     explicit Transaction(const Journal& journal, Kind kind = Write)
         : journal_(journal), db_(QSqlDatabase::database(journal.connection_, false))
     {
-        exec(kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+        // While another program switches the file to WAL or recovers its
+        // log, SQLite answers busy at once, without waiting: try again
+        // until the busy time-out has passed.
+        const QString begin = kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
+        QElapsedTimer waited;
+        waited.start();
+        QSqlQuery query(db_);
+        while (!query.exec(begin)) {
+            if (!isBusy(query.lastError()) || waited.elapsed() >= busyTimeout.count())
+                journal_.fail(QStringLiteral("written"), query.lastError().text());
+            QThread::msleep(10);
+        }
     }
     ~Transaction()
     {
@@ -180,11 +199,7 @@ Journal::Journal(const QString& path) : path_(path)
     // until the busy time-out has passed.
     QElapsedTimer waited;
     waited.start();
-    const auto busy = [&](const QSqlError& error) {
-        const QString code = error.nativeErrorCode();
-        return (code == QString::number(SQLITE_BUSY) || code == QString::number(SQLITE_LOCKED)) &&
-               waited.elapsed() < busyTimeout.count();
-    };
+    const auto busy = [&](const QSqlError& error) { return isBusy(error) && waited.elapsed() < busyTimeout.count(); };
     for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
                                "PRAGMA wal_autocheckpoint = 10000", "PRAGMA journal_size_limit = 16777216"})
         while (!query.exec(QString::fromLatin1(pragma))) {
@@ -250,7 +265,8 @@ std::optional<std::vector<TicketRecord>> decodePlan(std::string_view plan)
         const std::optional<std::string_view> operation = readField(plan);
         const std::optional<std::uint64_t> copies = operation ? readNumber(plan) : std::nullopt;
         const std::optional<std::string_view> data = copies ? readField(plan) : std::nullopt;
-        if (!data)
+        // A quantity refuses more than 32,767 copies; more is a damaged plan.
+        if (!data || *copies > 32767)
             return std::nullopt;
         for (std::uint64_t copy = 1; copy <= *copies; ++copy) {
             TicketRecord ticket;
@@ -402,8 +418,9 @@ bool Journal::releaseRun(std::int64_t run)
 {
     Transaction transaction(*this);
     const QVariant id = QVariant::fromValue<qint64>(run);
-    QSqlQuery sent = transaction.prepare(QStringLiteral("SELECT 1 FROM tickets WHERE run = ? LIMIT 1"));
-    sent.bindValue(0, id);
+    QSqlQuery sent = transaction.prepare(QStringLiteral("SELECT 1 FROM tickets WHERE id BETWEEN ? AND ? LIMIT 1"));
+    sent.bindValue(0, firstKey(run));
+    sent.bindValue(1, lastKey(run));
     transaction.exec(sent);
     if (sent.next())
         return false;
@@ -550,7 +567,11 @@ std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::i
     Transaction transaction(*this, Transaction::Read);
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
-        " suffix, operation, quantity, printer, printer_type, planned, confirmed, in_doubt, outcome,"
+        " suffix, operation, quantity, printer, printer_type, planned,"
+        // A run still going keeps its count with its latest batch.
+        " CASE WHEN ended IS NULL THEN coalesce((SELECT max(confirmed_before) FROM tickets"
+        "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0)"
+        " ELSE confirmed END, in_doubt, outcome,"
         " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));

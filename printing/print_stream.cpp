@@ -118,6 +118,7 @@ bool PrintStream::sendBatch(MessageBox& messages)
     }
     try {
         tellWriting();
+        wroteAny_ = true;
         const auto start = std::chrono::steady_clock::now();
         destination_->write(batch_);
         printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - start > slowWrite;

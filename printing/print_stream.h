@@ -68,6 +68,8 @@ public:
     // those the run was to send.
     int ticketsSent() const { return sent_; }
     int ticketsPlanned() const { return total_; }
+    // Whether any byte of a ticket was handed to the destination.
+    bool wroteAny() const { return wroteAny_; }
 
     // The output a preview: destination kept, after finish.
     std::optional<std::string> takePreview();
@@ -99,6 +101,7 @@ private:
     std::deque<std::uint64_t> ticketEnds_;
     int settled_ = 0;
     int sent_ = 0;
+    bool wroteAny_ = false;
     int total_ = 0;
     TicketUnit unit_ = TicketUnit::Tickets;
 };

@@ -187,9 +187,9 @@ void frmMain::cmdHistory_Click()
 {
     if (!history_)
         history_ = new PrintHistoryWindow(journal_, messages_,
-                                          [this](std::int64_t run, std::vector<int> positions, int copies,
+                                          [this](std::int64_t run, std::vector<int> positions, int cards,
                                                  std::string source) {
-                                              printAgain(run, std::move(positions), copies, std::move(source));
+                                              printAgain(run, std::move(positions), cards, std::move(source));
                                           });
     else
         history_->refresh();
@@ -199,11 +199,13 @@ void frmMain::cmdHistory_Click()
 }
 
 // Print the Rest and Reprint, from the history window, to today's printer.
-void frmMain::printAgain(std::int64_t run, std::vector<int> positions, int copies, std::string source)
+void frmMain::printAgain(std::int64_t run, std::vector<int> positions, int cards, std::string source)
 {
-    if (commands_.running())
+    if (commands_.running()) {
+        messages_->show("A print run is in progress. Try again when it has ended.", MessageIcon::Warning);
         return;
-    ReprintRequest request{run, std::move(positions), copies, std::move(source), commands_.printer(),
+    }
+    ReprintRequest request{run, std::move(positions), cards, std::move(source), commands_.printer(),
                            watchPrinting(), journal_};
     commands_.reprint(std::move(request), [this](PrintResult result) {
         printProgress_.reset();
@@ -401,6 +403,11 @@ void frmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // The run may take as long as the printer to reach its next ticket:
+    // the windows go at once rather than stand still meanwhile.
+    hide();
+    if (nested_)
+        nested_->hide();
     // A run that ends now must not start reading its preview: that job
     // would keep the nested window from closing, and the program alive.
     previewHandler = nullptr;

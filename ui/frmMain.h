@@ -90,7 +90,7 @@ protected:
 
 private:
     void orderEntered();
-    void printAgain(std::int64_t run, std::vector<int> positions, int copies, std::string source);
+    void printAgain(std::int64_t run, std::vector<int> positions, int cards, std::string source);
     void createControls();
     void layOutControls();
     void setTabOrder();

@@ -182,11 +182,26 @@ void PrintHistoryWindow::findEntered()
     refresh();
 }
 
+// Read afresh: a run still going (here or in another program sharing the
+// journal) is not finished by a second one.
 void PrintHistoryWindow::printTheRest()
 {
-    const std::optional<RunRecord> run = selectedRun();
+    std::optional<RunRecord> run = selectedRun();
+    if (!run || !connection_)
+        return;
+    try {
+        connection_->closeInterruptedRuns();
+        run = connection_->run(run->id);
+    } catch (const JournalError& error) {
+        messages_->show(error.what(), MessageIcon::Critical);
+        return;
+    }
     if (!run)
         return;
+    if (!run->ended) {
+        messages_->show("Run " + std::to_string(run->id) + " is still printing.", MessageIcon::Warning);
+        return;
+    }
     const std::vector<TicketRecord> tickets = ticketsOf(run->id);
     const std::vector<int> positions = unconfirmedTickets(tickets);
     const std::string number = std::to_string(run->id);
@@ -201,7 +216,7 @@ void PrintHistoryWindow::printTheRest()
     if (inDoubt > 0)
         question += QString("\n%1 of them may already have printed.").arg(inDoubt);
     if (messages_->ask((question + "\nPrint them?").toStdString(), MessageIcon::Warning))
-        print_(run->id, positions, 1, printTheRestSource(run->id));
+        print_(run->id, positions, 0, printTheRestSource(run->id));
 }
 
 void PrintHistoryWindow::openReprint(std::optional<int> preselected)
@@ -243,19 +258,19 @@ void PrintHistoryWindow::openReprint(std::optional<int> preselected)
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, reprint_, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, reprint_, &QDialog::reject);
-    connect(reprint_, &QDialog::accepted, this, [this] { reprintChosen(); });
+    connect(reprint_, &QDialog::accepted, this, [this, id = run->id] { reprintChosen(id); });
     reprint_->open();
 }
 
-void PrintHistoryWindow::reprintChosen()
+// For the run the list was opened for, whatever is selected by now.
+void PrintHistoryWindow::reprintChosen(std::int64_t run)
 {
-    const std::optional<RunRecord> run = selectedRun();
-    if (!run || !lstTickets)
+    if (!lstTickets)
         return;
     std::vector<int> positions;
     for (int row = 0; row < lstTickets->count(); ++row)
         if (lstTickets->item(row)->isSelected())
             positions.push_back(lstTickets->item(row)->data(Qt::UserRole).toInt());
     if (!positions.empty())
-        print_(run->id, positions, spnCopies->value(), reprintSource(run->id));
+        print_(run, positions, spnCopies->value(), reprintSource(run));
 }

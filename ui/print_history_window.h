@@ -29,9 +29,9 @@ class QDialog;
 
 class PrintHistoryWindow : public QWidget {
 public:
-    // print runs a request for the chosen tickets (positions and copies);
-    // the window fills in nothing else.
-    using Print = std::function<void(std::int64_t run, std::vector<int> positions, int copies, std::string source)>;
+    // print runs a request for the chosen tickets: their positions and the
+    // cards of each (0: as each was printed).
+    using Print = std::function<void(std::int64_t run, std::vector<int> positions, int cards, std::string source)>;
 
     PrintHistoryWindow(std::shared_ptr<JournalAccess> journal, MessageBox* messages, Print print,
                        QWidget* parent = nullptr);
@@ -59,7 +59,7 @@ private:
     void showRuns(const std::vector<RunRecord>& runs);
     void printTheRest();
     void openReprint(std::optional<int> preselected = {});
-    void reprintChosen();
+    void reprintChosen(std::int64_t run);
     std::vector<TicketRecord> ticketsOf(std::int64_t run);
 
     std::shared_ptr<JournalAccess> journal_;

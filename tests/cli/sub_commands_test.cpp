@@ -180,6 +180,16 @@ TEST_F(SubCommands, ARequestIdPrintsOnceHoweverOftenItIsSent)
     }
 }
 
+// A first try that printed nothing (the order was mistyped) does not use up its id.
+TEST_F(SubCommands, ARequestIdThatPrintedNothingMayBeUsedAgain)
+{
+    const QStringList again{"--printer", QString::fromStdString(dir.file("lp")), "--request-id", "ERP 4712"};
+    EXPECT_EQ(travcard(QStringList{"print", "--location", "ST", "--order", "99999"} + again).status, 1);
+    const Ended retry = travcard(QStringList{"print"} + order12345 + again);
+    EXPECT_EQ(retry.status, 0) << retry.err;
+    EXPECT_EQ(journal().runs().size(), 1u);
+}
+
 TEST_F(SubCommands, HistoryListsTheJournalsRunsNewestFirst)
 {
     travcard(QStringList{"print"} + order12345 + QStringList{"--printer", QString::fromStdString(dir.file("lp"))});
