@@ -294,10 +294,12 @@ int alreadyHeld(const RunRecord& run, StandardError& messages, bool json)
     const bool printed = run.outcome == outcomeName(RunOutcome::Printed);
     if (printed)
         messages.show("Request ID was already printed as run " + number + ".", MessageIcon::None);
+    else if (!run.ended)
+        messages.show("Request ID belongs to run " + number + ", which is printing now.", MessageIcon::Warning);
     else
         messages.show("Request ID belongs to run " + number +
-                      ", which did not print all its tickets; Print the Rest finishes it.",
-                  MessageIcon::Warning);
+                          ", which did not print all its tickets; Print the Rest finishes it.",
+                      MessageIcon::Warning);
     const PrintEnding ending = printed ? PrintEnding::Printed : PrintEnding::Stopped;
     if (json)
         writeJson(ending, {run.confirmed, run.planned}, run, messages.shown);

@@ -107,10 +107,11 @@ std::string outcomeName(RunOutcome outcome)
 }
 
 namespace {
+// SQLITE_BUSY or SQLITE_LOCKED, extended codes (such as a busy snapshot) included.
 bool isBusy(const QSqlError& error)
 {
-    const QString code = error.nativeErrorCode();
-    return code == QString::number(SQLITE_BUSY) || code == QString::number(SQLITE_LOCKED);
+    const int primary = error.nativeErrorCode().toInt() & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 }  // namespace
 
@@ -212,7 +213,11 @@ Journal::Journal(const QString& path) : path_(path)
             fail(QStringLiteral("read"), query.lastError().text());
         QThread::msleep(10);
     }
-    if (query.value(0).toInt() != schemaVersion)
+    const int version = query.value(0).toInt();
+    // A statement left open keeps its read snapshot, and a write after
+    // another program's would then be refused as busy for good.
+    query.finish();
+    if (version != schemaVersion)
         createSchema();
 }
 
@@ -440,6 +445,7 @@ std::optional<RunRecord> Journal::runWithRequest(const std::string& requestId)
     query.bindValue(0, qtext(requestId));
     transaction.exec(query);
     const std::optional<qint64> id = query.next() ? std::optional(query.value(0).toLongLong()) : std::nullopt;
+    query.finish();
     transaction.commit();
     if (!id)
         return std::nullopt;
