@@ -31,41 +31,19 @@ void Commands::beginCommand(std::function<void()> giveUp)
 
 bool Commands::print(PrintRequest request, std::function<void(PrintResult)> apply)
 {
-    if (!request.progress)
-        request.progress = std::make_shared<PrintProgress>();
-    const std::shared_ptr<PrintProgress> progress = request.progress;
-    const bool extraLine = request.printer.extraLine;
-    const bool started = runStoppable<PrintResult>(
-        [request = std::move(request)](DatabaseSession& db, std::stop_token stop) {
-            return printTickets(db, request, stop);
-        },
-        [this, apply = std::move(apply)](PrintResult result) {
-            printer_.extraLine = result.extraLine;
-            apply(std::move(result));
-        },
-        // A run given up for its database prints nothing.
-        PrintResult{{}, extraLine, std::nullopt, PrintEnding::DatabaseFault, {}});
-    if (started)
-        printing_ = progress;
-    return started;
+    // A run given up for its database prints nothing.
+    return runPrinting<PrintRequest>(
+        std::move(request),
+        [](const PrintRequest& run, DatabaseSession& db, std::stop_token stop) { return printTickets(db, run, stop); },
+        std::move(apply), PrintEnding::DatabaseFault);
 }
 
 bool Commands::reprint(ReprintRequest request, std::function<void(PrintResult)> apply)
 {
-    if (!request.progress)
-        request.progress = std::make_shared<PrintProgress>();
-    const std::shared_ptr<PrintProgress> progress = request.progress;
-    const bool extraLine = request.printer.extraLine;
-    const bool started = runStoppable<PrintResult>(
-        [request = std::move(request)](DatabaseSession&, std::stop_token stop) { return reprintTickets(request, stop); },
-        [this, apply = std::move(apply)](PrintResult result) {
-            printer_.extraLine = result.extraLine;
-            apply(std::move(result));
-        },
-        PrintResult{{}, extraLine, std::nullopt, PrintEnding::Stopped, {}});
-    if (started)
-        printing_ = progress;
-    return started;
+    return runPrinting<ReprintRequest>(
+        std::move(request),
+        [](const ReprintRequest& run, DatabaseSession&, std::stop_token stop) { return reprintTickets(run, stop); },
+        std::move(apply), PrintEnding::Stopped);
 }
 
 bool Commands::printNested(NestedPrintRequest request, std::function<void(NestedPrintResult)> apply)

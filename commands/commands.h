@@ -124,6 +124,31 @@ public:
     void finishOrAbandon(std::chrono::milliseconds grace);
 
 private:
+    // A run of tickets: its progress is kept, to be cancelled when the run
+    // is given up, and the printer session takes up where the run left its
+    // EPSON alternation.
+    template <class Request>
+    bool runPrinting(Request request, PrintResult (*job)(const Request&, DatabaseSession&, std::stop_token),
+                     std::function<void(PrintResult)> apply, PrintEnding givenUp)
+    {
+        if (!request.progress)
+            request.progress = std::make_shared<PrintProgress>();
+        const std::shared_ptr<PrintProgress> progress = request.progress;
+        const bool extraLine = request.printer.extraLine;
+        const bool started = runStoppable<PrintResult>(
+            [request = std::move(request), job](DatabaseSession& db, std::stop_token stop) {
+                return job(request, db, stop);
+            },
+            [this, apply = std::move(apply)](PrintResult result) {
+                printer_.extraLine = result.extraLine;
+                apply(std::move(result));
+            },
+            PrintResult{{}, extraLine, std::nullopt, givenUp, {}});
+        if (started)
+            printing_ = progress;
+        return started;
+    }
+
     static Message unexpectedFailure(const std::exception_ptr& error);
     static Message noAnswer();
     static std::shared_ptr<DatabaseSession> newSession();

@@ -128,10 +128,9 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
                           output.finish(messages);
     if (finished)
         result.preview = output.takePreview();
-    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
     // An EPSON printer gets no nested-part label: nothing was printed.
     result.outcome = output.ticketsPlanned() == 0 ? PrintEnding::Refused
-                                                   : sendingOutcome(finished, output.wroteAny(), cancelled);
+                                                   : sendingOutcome(finished, output.wroteAny(), output.stopped());
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
     result.journalRun = recorder.runId();
     return AfterNestedPrint::KeepWindow;

@@ -223,19 +223,21 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     output.setObserver(&recorder);
     const bool extraLine = request.printer.extraLine;
     const bool sentAll = sendTickets(tickets, printer, *quantity, output, extraLine, messages);
-    const bool finished = sentAll && output.finish(messages);
-    // Each page sent flips the alternation.
-    const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
-    result.extraLine = extraLine != oddPagesSent;
-    if (finished)
-        result.preview = output.takePreview();
-    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
-    result.outcome = sendingOutcome(finished, output.wroteAny(), cancelled);
-    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    settleSentRun(result, output, sentAll && output.finish(messages), request.printer);
     result.journalRun = recorder.runId();
 }
 
 }  // namespace
+
+void settleSentRun(PrintResult& result, PrintStream& output, bool finished, const PrinterSession& printer)
+{
+    const bool oddPagesSent = printer.settings.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
+    result.extraLine = printer.extraLine != oddPagesSent;
+    if (finished)
+        result.preview = output.takePreview();
+    result.outcome = sendingOutcome(finished, output.wroteAny(), output.stopped());
+    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+}
 
 PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::stop_token stop)
 {

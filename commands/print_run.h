@@ -45,5 +45,12 @@ struct PrintResult {
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
 };
 
+class PrintStream;
+
+// How a run that got as far as its printer ended, from its stream: the
+// EPSON alternation after the pages sent (each flips it), the preview, the
+// ending and the count.
+void settleSentRun(PrintResult& result, PrintStream& output, bool finished, const PrinterSession& printer);
+
 // Once stop is set (the run was given up), nothing more reaches the printer.
 PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::stop_token stop = {});

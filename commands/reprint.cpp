@@ -156,14 +156,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         if (!sentAll)
             break;
     }
-    const bool finished = sentAll && output.finish(messages);
-    const bool oddPagesSent = printer.kind == PrinterKind::Epson && output.ticketsSent() % 2 == 1;
-    result.extraLine = request.printer.extraLine != oddPagesSent;
-    if (finished)
-        result.preview = output.takePreview();
-    const bool cancelled = (request.progress && request.progress->cancelled()) || stop.stop_requested();
-    result.outcome = sendingOutcome(finished, output.wroteAny(), cancelled);
-    result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    settleSentRun(result, output, sentAll && output.finish(messages), request.printer);
     result.journalRun = recorder.runId();
 }
 

@@ -70,6 +70,8 @@ public:
     int ticketsPlanned() const { return total_; }
     // Whether any byte of a ticket was handed to the destination.
     bool wroteAny() const { return wroteAny_; }
+    // Whether the operator cancelled the run or it was given up.
+    bool stopped() const { return (progress_ && progress_->cancelled()) || stop_.stop_requested(); }
 
     // The output a preview: destination kept, after finish.
     std::optional<std::string> takePreview();

@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int runsShown = 200;
@@ -200,6 +202,24 @@ void PrintHistoryWindow::printTheRest()
         return;
     if (!run->ended) {
         messages_->show("Run " + std::to_string(run->id) + " is still printing.", MessageIcon::Warning);
+        return;
+    }
+    // A run finished once is not finished again: what its rest did not
+    // print is that run's rest.
+    std::vector<RunRecord> sameOrder;
+    try {
+        sameOrder = connection_->runs(runsShown, run->order);
+    } catch (const JournalError& error) {
+        messages_->show(error.what(), MessageIcon::Critical);
+        return;
+    }
+    const std::string source = printTheRestSource(run->id);
+    const auto rest = std::find_if(sameOrder.begin(), sameOrder.end(),
+                                   [&source](const RunRecord& later) { return later.source == source; });
+    if (rest != sameOrder.end()) {
+        messages_->show("Run " + std::to_string(run->id) + " was finished by run " + std::to_string(rest->id) +
+                            "; select that run to print what it did not.",
+                        MessageIcon::Warning);
         return;
     }
     const std::vector<TicketRecord> tickets = ticketsOf(run->id);

@@ -82,6 +82,13 @@ TEST_F(PrintHistory, PrintTheRestPrintsExactlyThePagesACancelledRunDidNotSend)
     EXPECT_EQ(dir.read("rest.out"), wholeRun.substr(restStart - wholeRun.find(first)));
     EXPECT_EQ(history.grdRuns->item(0, 8)->text(), "printed") << "the history shows the new run";
     EXPECT_EQ(history.selectedRun()->source, "Print the Rest of run " + std::to_string(cancelled));
+
+    history.grdRuns->selectRow(1);
+    messages.shown.clear();
+    history.cmdPrintRest->click();
+    EXPECT_THAT(messages.texts(), ::testing::ElementsAre(::testing::StartsWith(
+                                      "Run " + std::to_string(cancelled) + " was finished by run ")))
+        << "a second Print the Rest would print the rest twice";
 }
 
 // A scanned order barcode and then an operation barcode open Reprint at
