@@ -376,17 +376,13 @@ int print(const QStringList& arguments, const Environment& environment)
     const std::string operation = operationBoxText(command, order);
     std::int64_t claimed = 0;
     if (command.parser().isSet(requestId)) {
-        RunStart start;
-        start.source = commandLineSource;
+        RunStart start = runStart(commandLineSource, *printer);
         start.requestId = command.value(requestId);
         start.location = selection.location;
         start.order = command.parser().value(order.order).trimmed().toStdString();
         start.suffix = selection.suffix;
         start.operation = operation;
         start.quantity = command.parser().value(order.quantity).trimmed().toStdString();
-        start.printer = printer->name;
-        start.printerType = printer->kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
-        start.version = TRAVCARD_VERSION;
         const std::variant<std::int64_t, RunRecord, int> claim = claimRequest(*journal, start, messages);
         if (const int* status = std::get_if<int>(&claim))
             return *status;

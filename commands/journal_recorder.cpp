@@ -189,3 +189,13 @@ void RunRecorder::ended(PrintOutcome outcome, int confirmed, const std::string& 
                                                                      : RunOutcome::Failed;
     guarded([&](Journal& journal) { journal.endRun(run_, recorded, confirmed, message); });
 }
+
+RunStart runStart(std::string source, const PrinterSettings& printer)
+{
+    RunStart run;
+    run.source = std::move(source);
+    run.printer = printer.name;
+    run.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
+    run.version = TRAVCARD_VERSION;
+    return run;
+}

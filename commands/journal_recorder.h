@@ -7,6 +7,7 @@
 
 #include "journal/journal.h"
 #include "printing/print_observer.h"
+#include "printing/printer_settings.h"
 #include "text/message_box.h"
 
 #include <QString>
@@ -61,6 +62,10 @@ private:
 std::shared_ptr<JournalAccess> openJournal(const QString& path, int days, MessageBox& messages);
 
 std::string sha256(std::string_view bytes);
+
+// A run's start as every front door records it: where it came from, the
+// printer it goes to and this program's version; the caller adds what was asked for.
+RunStart runStart(std::string source, const PrinterSettings& printer);
 
 // SHA-256 of one ticket after another, reusing OpenSSL's context: a run has
 // thousands of tickets, and setting a context up costs a third of hashing one.

@@ -58,16 +58,12 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
 {
     if (!recorder.recording() || labels.empty())
         return;
-    RunStart run;
-    run.source = request.source;
+    RunStart run = runStart(request.source, request.printer);
     run.location = request.order.location;
     run.order = text::trimSpaces(request.order.key);
     run.suffix = request.order.suffix;
     run.operation = request.operation.text;
     run.quantity = request.typed.quantity;
-    run.printer = request.printer.name;
-    run.printerType = "ZEBRA";
-    run.version = TRAVCARD_VERSION;
     std::vector<PlannedTicket> planned;
     for (const NestedTicketData& label : labels)
         planned.push_back({trimmed(label.operNo), 1, encodeNestedTicket(label)});

@@ -130,16 +130,12 @@ void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::
     if (!recorder.recording())
         return;
     const PrinterSettings& printer = request.printer.settings;
-    RunStart run;
-    run.source = request.source;
+    RunStart run = runStart(request.source, printer);
     run.location = request.order.location;
     run.order = text::trimSpaces(request.order.key);
     run.suffix = request.order.suffix;
     run.operation = request.operation.all ? "All" : request.operation.text;
     run.quantity = request.quantity ? request.quantity->text : std::string();
-    run.printer = printer.name;
-    run.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
-    run.version = TRAVCARD_VERSION;
     run.shared = encodeSharedFields(tickets.front());
     std::vector<PlannedTicket> planned;
     planned.reserve(tickets.size());

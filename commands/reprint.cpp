@@ -75,16 +75,12 @@ void startRecord(RunRecorder& recorder, const ReprintRequest& request, const Rep
     if (!recorder.recording())
         return;
     const PrinterSettings& printer = request.printer.settings;
-    RunStart start;
-    start.source = request.source;
+    RunStart start = runStart(request.source, printer);
     start.location = reprint.run.location;
     start.order = reprint.run.order;
     start.suffix = reprint.run.suffix;
     start.operation = reprint.run.operation;
     start.quantity = reprint.run.quantity;
-    start.printer = printer.name;
-    start.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
-    start.version = TRAVCARD_VERSION;
     // What each ticket is built from now, so that this run can be finished in turn.
     start.shared = reprint.run.shared;
     std::vector<PlannedTicket> planned;

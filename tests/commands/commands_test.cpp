@@ -18,7 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -118,13 +117,8 @@ TEST_F(OffTheWindowThread, AnUnexpectedExceptionEndsInOneMessageAndTheWindowStay
 // window stays when the operator says No.
 TEST_F(OffTheWindowThread, ClosingDuringAPrintRunAsksAndStopsAfterTheCurrentPage)
 {
-    start("EPSON");
+    const std::string wholeRun = wholeEpsonRunThenFifo();
     window->show();
-    locate("12345");
-    print("All", "200");
-    const std::string wholeRun = printed();
-    std::filesystem::remove(printerFile());
-    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
     FifoReader slowPrinter(printerFile(), 4096);
     window->cmdPrint->click();
     longestTickGap(500ms);

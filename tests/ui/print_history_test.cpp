@@ -10,9 +10,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
-#include <sys/stat.h>
 
-#include <filesystem>
 #include <regex>
 
 namespace {
@@ -42,12 +40,7 @@ PrintHistoryWindow& openHistory(frmMain& window)
 
 TEST_F(PrintHistory, PrintTheRestPrintsExactlyThePagesACancelledRunDidNotSend)
 {
-    start("EPSON");
-    locate("12345");
-    print("All", "200");
-    const std::string wholeRun = printed();
-    std::filesystem::remove(printerFile());
-    ASSERT_EQ(mkfifo(printerFile().c_str(), 0600), 0);
+    const std::string wholeRun = wholeEpsonRunThenFifo();
     {
         FifoReader slowPrinter(printerFile(), 4096);
         window->cmdPrint->click();
