@@ -467,6 +467,27 @@ void Journal::sending(std::int64_t run, int confirmed, int first, const std::vec
     statements_->sending(run, confirmed, first, digests);
 }
 
+void Journal::unsent(std::int64_t run, int written)
+{
+    Transaction transaction(*this);
+    QSqlQuery remove = transaction.prepare(QStringLiteral("DELETE FROM tickets WHERE id BETWEEN ? AND ?"));
+    remove.bindValue(0, ticketKey(run, std::int64_t{written} + 1));
+    remove.bindValue(1, lastKey(run));
+    transaction.exec(remove);
+    transaction.commit();
+}
+
+void Journal::confirm(std::int64_t run, int confirmed)
+{
+    Transaction transaction(*this);
+    QSqlQuery update = transaction.prepare(QStringLiteral("UPDATE runs SET confirmed = ? WHERE id = ? AND confirmed < ?"));
+    update.bindValue(0, confirmed);
+    update.bindValue(1, QVariant::fromValue<qint64>(run));
+    update.bindValue(2, confirmed);
+    transaction.exec(update);
+    transaction.commit();
+}
+
 void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message)
 {
     Transaction transaction(*this);
@@ -492,11 +513,11 @@ int Journal::closeInterruptedRuns()
     while (open.next())
         if (!runOwnerAlive(stdText(open.value(1))))
             gone.push_back(open.value(0).toLongLong());
-    // The printer had taken the tickets before the last batch; the last
-    // batch's tickets are in doubt.
+    // The printer had taken the tickets before the last batch, or as many
+    // as were confirmed on their own; the others sent are in doubt.
     QSqlQuery confirmed = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET confirmed = coalesce((SELECT max(confirmed_before) FROM tickets"
-        " WHERE id BETWEEN ? AND ?), 0) WHERE id = ?"));
+        "UPDATE runs SET confirmed = max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
+        " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));
     QSqlQuery close = transaction.prepare(QStringLiteral(
         "UPDATE runs SET ended = ?, outcome = 'interrupted', owner = NULL,"
         " message = 'The program ended before the run did.',"

@@ -121,6 +121,14 @@ public:
     // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
     void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests);
 
+    // The tickets after the run's first written were recorded as sending but
+    // never left: they are sent no more.
+    void unsent(std::int64_t run, int written);
+
+    // The printer has taken the run's first confirmed tickets, while no
+    // batch is sent to carry the count.
+    void confirm(std::int64_t run, int confirmed);
+
     // The run ended: tickets up to confirmed are confirmed, those after it
     // that were sent stay in doubt.
     void endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message);
