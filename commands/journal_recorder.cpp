@@ -4,10 +4,19 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include <pthread.h>
+
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 QString defaultJournalPath()
 {
@@ -113,81 +122,305 @@ std::string TicketHasher::digest(std::string_view bytes)
     return digest;
 }
 
+namespace {
+// Spins until done() or for at most a millisecond; false if it was not done.
+// A batch comes every few hundred microseconds, and a thread put to sleep
+// and woken for each one costs more than the journal's work for it.
+template <class Done>
+bool spinUntil(const Done& done)
+{
+    constexpr auto spinLimit = std::chrono::milliseconds(1);
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned round = 1;; ++round) {
+        if (done())
+            return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (round % 64 == 0 && std::chrono::steady_clock::now() - start > spinLimit)
+            return false;
+    }
+}
+}  // namespace
+
+// A call on the journal, or a batch told to it.
+struct RunRecorder::JournalWork {
+    std::function<void(Journal&)> call;
+    std::shared_ptr<const TicketBatch> batch;
+    int confirmed = 0;  // tickets confirmed when the batch was told
+};
+
+// The recorder's journal work, in the order posted, on a thread of its own;
+// the journal's connection is opened, used and closed there. Batches that
+// wait together are recorded in one transaction, so that the journal keeps
+// up with the printer. After a failure the work left is skipped.
+class RunRecorder::JournalThread {
+public:
+    JournalThread(RunRecorder& recorder, QString path)
+        : recorder_(recorder), path_(std::move(path)), thread_([this] { serve(); })
+    {
+    }
+    ~JournalThread()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            closing_.store(true, std::memory_order_relaxed);
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    JournalThread(const JournalThread&) = delete;
+    JournalThread& operator=(const JournalThread&) = delete;
+
+    using Work = JournalWork;
+
+    void post(std::function<void(Journal&)> call) { push({std::move(call), nullptr, 0}); }
+    void post(std::shared_ptr<const TicketBatch> batch, int confirmed) { push({nullptr, std::move(batch), confirmed}); }
+
+    // Whether the run's first tickets are recorded as sending (or the
+    // journal failed); with wait, returns once they are.
+    bool recorded(int tickets, bool wait)
+    {
+        const auto done = [&] { return recorded_.load(std::memory_order_acquire) >= tickets; };
+        if (done() || !wait)
+            return done();
+        if (!spinUntil(done)) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, done);
+        }
+        return true;
+    }
+
+    // Waits until all work posted is done.
+    void drain()
+    {
+        const std::uint64_t posted = posted_;
+        const auto allDone = [&] { return done_.load(std::memory_order_acquire) == posted; };
+        if (spinUntil(allDone))
+            return;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, allDone);
+    }
+
+    // The failure that stopped the work, once.
+    std::optional<JournalError> takeFailure()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(failure_, std::nullopt);
+    }
+
+private:
+    void push(Work work)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(work));
+            ++posted_;
+            waiting_.store(queue_.size(), std::memory_order_release);
+        }
+        changed_.notify_all();
+    }
+
+    // The next call, or the batches that follow one another at the front.
+    std::vector<Work> take()
+    {
+        const auto workOrClosing = [&] {
+            return waiting_.load(std::memory_order_acquire) > 0 || closing_.load(std::memory_order_relaxed);
+        };
+        spinUntil(workOrClosing);
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, workOrClosing);
+        std::vector<Work> taken;
+        if (queue_.empty())
+            return taken;  // closing
+        do {
+            taken.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        } while (taken.front().batch && !queue_.empty() && queue_.front().batch);
+        waiting_.store(queue_.size(), std::memory_order_release);
+        return taken;
+    }
+
+    void serve()
+    {
+        pthread_setname_np(pthread_self(), "journal");
+        std::unique_ptr<Journal> journal;
+        guarded([&] { journal = std::make_unique<Journal>(path_); });
+        for (std::vector<Work> work = take(); !work.empty(); work = take()) {
+            if (!failed_) {
+                if (work.front().call)
+                    guarded([&] { work.front().call(*journal); });
+                else
+                    guarded([&] { recorder_.recordSending(*journal, work); });
+            }
+            const TicketBatch* last = work.back().batch.get();
+            const int recordedEnd = last && !failed_ ? last->first + static_cast<int>(last->tickets()) : 0;
+            const auto count = work.size();
+            // What the work held (a batch's bytes) is let go before it counts
+            // as done, so that the stream can use its buffer again.
+            work.clear();
+            if (recordedEnd > 0)
+                recorded_.store(recordedEnd, std::memory_order_release);
+            {
+                const std::lock_guard lock(mutex_);
+                done_.fetch_add(count, std::memory_order_release);
+            }
+            changed_.notify_all();
+        }
+        journal.reset();
+    }
+
+    template <class Task>
+    void guarded(const Task& task)
+    {
+        try {
+            task();
+            return;
+        } catch (const JournalError& error) {
+            fail(error);
+        } catch (const std::exception& error) {
+            fail(JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
+                                  .arg(QDir::toNativeSeparators(path_), QString::fromLocal8Bit(error.what()))
+                                  .toStdString()));
+        }
+    }
+
+    // From here on nothing is recorded, and nothing waits for the journal.
+    void fail(const JournalError& error)
+    {
+        failed_ = true;
+        const std::lock_guard lock(mutex_);
+        failure_ = error;
+        recorded_.store(std::numeric_limits<int>::max(), std::memory_order_release);
+    }
+
+    RunRecorder& recorder_;
+    const QString path_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Work> queue_;
+    std::atomic<std::size_t> waiting_{0};  // the queue's length, read without the lock
+    std::uint64_t posted_ = 0;             // written and read on the recorder's thread
+    std::atomic<std::uint64_t> done_{0};
+    std::atomic<int> recorded_{0};
+    std::atomic<bool> closing_{false};
+    bool failed_ = false;  // used on the journal's thread
+    std::optional<JournalError> failure_;
+    std::thread thread_;  // last: it uses the members above
+};
+
 RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages)
     : access_(std::move(journal)), messages_(messages)
 {
-    if (access_)
-        journal_ = access_->open(messages_);
+    if (access_ && !access_->off())
+        thread_ = std::make_unique<JournalThread>(*this, access_->path());
 }
 
 RunRecorder::~RunRecorder()
 {
-    if (run_ && !ended_)
-        ended(PrintOutcome::Failed, confirmed_, "The run stopped before its end.");
+    // Tickets told but not known to be written stay in doubt.
+    if (started_ && !ended_)
+        ended(PrintOutcome::Failed, confirmed_, told_, "The run stopped before its end.");
+    thread_.reset();
 }
 
-template <class Call>
-void RunRecorder::guarded(Call call)
+void RunRecorder::reportFailure()
 {
-    if (!journal_ || (access_->off()))
+    if (const std::optional<JournalError> failure = thread_->takeFailure())
+        access_->failed(*failure, messages_);
+}
+
+void RunRecorder::start(const RunStart& run, std::vector<PlannedTicket> tickets)
+{
+    if (!recording())
         return;
-    try {
-        call(*journal_);
-    } catch (const JournalError& error) {
-        access_->failed(error, messages_);
-        journal_.reset();
-    }
-}
-
-void RunRecorder::start(const RunStart& run, const std::vector<PlannedTicket>& tickets)
-{
-    guarded([&](Journal& journal) {
-        if (run_)
-            journal.planRun(run_, run.shared, tickets);
-        else
-            run_ = journal.startRun(run, tickets);
-    });
+    started_ = true;
     int position = 1;
     for (const PlannedTicket& ticket : tickets) {
         planStarts_.push_back(position);
         planOperations_.push_back(ticket.operation);
         position += ticket.copies;
     }
+    thread_->post([this, run, tickets = std::move(tickets)](Journal& journal) {
+        if (run_)
+            journal.planRun(run_, run.shared, tickets);
+        else
+            run_ = journal.startRun(run, tickets);
+    });
 }
 
-void RunRecorder::writing(int first, const std::vector<std::string_view>& tickets)
+void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
 {
-    if (!run_)
+    if (!started_)
         return;
-    digests_.resize(tickets.size());
-    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first + 1);
-    for (std::size_t i = 0; i < tickets.size(); ++i) {
-        const int position = first + 1 + static_cast<int>(i);
-        while (entry != planStarts_.end() && *entry <= position)
-            ++entry;
-        const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
-        TicketDigest& digest = digests_[i];
-        digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
-        digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
-        digest.length = static_cast<std::int64_t>(tickets[i].size());
-        digest.sha256 = hasher_.digest(tickets[i]);
-    }
-    // The confirmation of the batch before rides in this batch's transaction.
-    guarded([&](Journal& journal) { journal.sending(run_, confirmed_, first + 1, digests_); });
+    told_ = batch->first + static_cast<int>(batch->tickets());
+    // The confirmation of the batches before rides in this batch's transaction.
+    thread_->post(std::move(batch), confirmed_);
+    lastCount_ = std::chrono::steady_clock::now();
 }
 
-void RunRecorder::confirmed(int count) { confirmed_ = count; }
+void RunRecorder::recordSending(Journal& journal, const std::vector<JournalWork>& batches)
+{
+    digests_.clear();
+    const TicketBatch& first = *batches.front().batch;
+    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first.first + 1);
+    int position = first.first + 1;
+    for (const auto& work : batches) {
+        for (std::size_t i = 0; i < work.batch->tickets(); ++i, ++position) {
+            while (entry != planStarts_.end() && *entry <= position)
+                ++entry;
+            const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
+            TicketDigest& digest = digests_.emplace_back();
+            digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
+            digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
+            digest.length = static_cast<std::int64_t>(work.batch->ticket(i).size());
+            digest.sha256 = hasher_.digest(work.batch->ticket(i));
+        }
+    }
+    journal.sending(run_, batches.back().confirmed, first.first + 1, digests_);
+}
 
-void RunRecorder::ended(PrintOutcome outcome, int confirmed, const std::string& message)
+bool RunRecorder::recorded(int tickets, bool wait)
+{
+    if (!started_)
+        return true;
+    if (!thread_->recorded(tickets, wait))
+        return false;
+    reportFailure();
+    return true;
+}
+
+// A slow printer takes tickets long after they were told: then the count is
+// recorded on its own, at most every confirmInterval.
+void RunRecorder::confirmed(int count)
+{
+    confirmed_ = count;
+    if (!started_ || !recording())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCount_ < confirmInterval)
+        return;
+    lastCount_ = now;
+    thread_->post([this, count](Journal& journal) { journal.confirm(run_, count); });
+}
+
+void RunRecorder::ended(PrintOutcome outcome, int confirmed, int written, const std::string& message)
 {
     ended_ = true;
     confirmed_ = confirmed;
-    if (!run_)
+    if (!started_)
         return;
     const RunOutcome recorded = outcome == PrintOutcome::Printed     ? RunOutcome::Printed
                                 : outcome == PrintOutcome::Cancelled ? RunOutcome::Cancelled
                                                                      : RunOutcome::Failed;
-    guarded([&](Journal& journal) { journal.endRun(run_, recorded, confirmed, message); });
+    const bool withdrawn = written < told_;
+    thread_->post([this, recorded, confirmed, written, withdrawn, message](Journal& journal) {
+        if (withdrawn)
+            journal.unsent(run_, written);
+        journal.endRun(run_, recorded, confirmed, message);
+    });
+    thread_->drain();
+    reportFailure();
 }
 
 RunStart runStart(std::string source, const PrinterSettings& printer)

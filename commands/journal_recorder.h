@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,7 +84,11 @@ private:
 };
 
 // Records one run: its planned tickets, then each batch as the stream writes
-// it. A recorder destroyed before the run ended records it as failed.
+// it. The journal's work (opening it, the SHA-256 of every ticket, a
+// transaction per batch, or one for the batches that waited together) runs
+// on a thread of the recorder's own while the stream builds the next
+// batches; a batch's bytes are written only once its record is committed.
+// A recorder destroyed before the run ended records it as failed.
 class RunRecorder : public PrintObserver {
 public:
     // journal may be null: then nothing is recorded.
@@ -92,29 +97,40 @@ public:
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
-    bool recording() const { return journal_ != nullptr; }
+    bool recording() const { return thread_ && !access_->off(); }
     // Records into a run started beforehand (without tickets) rather than a new one.
     void adopt(std::int64_t run) { run_ = run; }
-    void start(const RunStart& run, const std::vector<PlannedTicket>& tickets);
+    void start(const RunStart& run, std::vector<PlannedTicket> tickets);
+    // The run's id in the journal, 0 when it is not recorded; known once the run ended.
     std::int64_t runId() const { return run_; }
 
-    void writing(int first, const std::vector<std::string_view>& tickets) override;
+    void writing(std::shared_ptr<const TicketBatch> batch) override;
+    bool recorded(int tickets, bool wait) override;
+    bool recordsAhead() const override { return recording(); }
     void confirmed(int count) override;
-    void ended(PrintOutcome outcome, int confirmed, const std::string& message) override;
+    void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
 private:
-    template <class Call>
-    void guarded(Call call);
+    class JournalThread;
+    struct JournalWork;
+    // On the journal's thread: batches told one after another, in one transaction.
+    void recordSending(Journal& journal, const std::vector<JournalWork>& batches);
+    // Tells the operator once if the journal failed.
+    void reportFailure();
 
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
-    std::unique_ptr<Journal> journal_;
-    std::int64_t run_ = 0;
+    std::atomic<std::int64_t> run_{0};
     int confirmed_ = 0;  // tickets the stream reported confirmed
+    int told_ = 0;       // tickets told to the journal as sending
+    static constexpr std::chrono::milliseconds confirmInterval{50};
+    std::chrono::steady_clock::time_point lastCount_;  // when a count was last posted
     // Each planned entry's first position and its operation.
     std::vector<int> planStarts_;
     std::vector<std::string> planOperations_;
+    bool started_ = false;
     bool ended_ = false;
-    std::vector<TicketDigest> digests_;
-    TicketHasher hasher_;
+    std::vector<TicketDigest> digests_;  // used on the journal's thread
+    TicketHasher hasher_;                // used on the journal's thread
+    std::unique_ptr<JournalThread> thread_;
 };

@@ -67,7 +67,7 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
     std::vector<PlannedTicket> planned;
     for (const NestedTicketData& label : labels)
         planned.push_back({trimmed(label.operNo), 1, encodeNestedTicket(label)});
-    recorder.start(run, planned);
+    recorder.start(run, std::move(planned));
 }
 
 // One job per matching row on a Zebra printer, where the job itself carries

@@ -142,7 +142,7 @@ void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::
     const int copies = copiesOfEach(printer, *request.quantity);
     for (const TicketData& ticket : tickets)
         planned.push_back({std::string(text::trimSpaces(ticket.operNo)), copies, encodeTicketFields(ticket)});
-    recorder.start(run, planned);
+    recorder.start(run, std::move(planned));
 }
 
 // One Zebra job per operation (the printer makes the copies), or one EPSON

@@ -94,7 +94,7 @@ void startRecord(RunRecorder& recorder, const ReprintRequest& request, const Rep
         }
         planned.push_back({reprint.tickets[i].operation, sendsOfEach(request), data});
     }
-    recorder.start(start, planned);
+    recorder.start(start, std::move(planned));
 }
 
 // The bytes of one copy of a ticket for today's printer; nothing, with the

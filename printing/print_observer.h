@@ -3,24 +3,52 @@
 // the tickets it is about to write, how many the printer has taken, and how
 // the run ended. Positions count the run's tickets (or EPSON pages) from 0.
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum class PrintOutcome { Printed, Cancelled, Failed };
 
+// Whole tickets as one write hands them to the printer.
+struct TicketBatch {
+    int first = 0;  // the position of its first ticket
+    std::string bytes;
+    std::vector<std::size_t> ends;  // where each ticket ends in bytes
+
+    std::size_t tickets() const { return ends.size(); }
+    std::string_view ticket(std::size_t i) const
+    {
+        const std::size_t start = i == 0 ? 0 : ends[i - 1];
+        return std::string_view(bytes).substr(start, ends[i] - start);
+    }
+};
+
 class PrintObserver {
 public:
     virtual ~PrintObserver() = default;
 
-    // Before the bytes of tickets first, first + 1, ... are written; the
-    // tickets before first have been handed to the printer.
-    virtual void writing(int first, const std::vector<std::string_view>& tickets) = 0;
+    // The batch is about to be written; the tickets before it have been
+    // handed to the printer or told here. Its bytes are not written before
+    // recorded() says that it is.
+    virtual void writing(std::shared_ptr<const TicketBatch> batch) = 0;
+
+    // Whether the run's first tickets are recorded as sending; with wait,
+    // returns once they are.
+    virtual bool recorded(int /*tickets*/, bool /*wait*/) { return true; }
+
+    // Whether batches are recorded while the stream builds the next ones:
+    // then the stream writes a batch once it is recorded, or when it has
+    // too many waiting.
+    virtual bool recordsAhead() const { return false; }
 
     // The tickets before count have been handed to the printer.
     virtual void confirmed(int count) = 0;
 
-    // The run ended: its first confirmed tickets reached the printer whole;
-    // message is what the operator was told (empty when all went well).
-    virtual void ended(PrintOutcome outcome, int confirmed, const std::string& message) = 0;
+    // The run ended: its first confirmed tickets reached the printer whole,
+    // and its first written tickets were handed to it, whole or in part
+    // (those told after them never left); message is what the operator was
+    // told (empty when all went well).
+    virtual void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) = 0;
 };

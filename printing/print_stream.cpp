@@ -90,17 +90,30 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
         endCancelled(messages);
         return false;
     }
-    batch_.append(ticket);
-    ticketEnds_.push_back(bytesSent_ + batch_.size());
-    ++ticketsInBatch_;
-    return (batch_.size() < batchBytes && !printerIsSlow_) || sendBatch(messages);
+    if (!batch_) {
+        if (spares_.empty()) {
+            batch_ = std::make_shared<TicketBatch>();
+            batch_->bytes.reserve(batchBytes + batchBytes / 4);
+        } else {
+            batch_ = std::move(spares_.back());
+            spares_.pop_back();
+        }
+    }
+    batch_->bytes.append(ticket);
+    batch_->ends.push_back(batch_->bytes.size());
+    ticketEnds_.push_back(bytesSent_ + waitingBytes_ + batch_->bytes.size());
+    return (batch_->bytes.size() < batchBytes && !printerIsSlow_) || passOn(messages, false);
 }
 
 void PrintStream::endCancelled(MessageBox& messages)
 {
-    batch_.clear();
-    ticketEnds_.resize(ticketEnds_.size() - static_cast<std::size_t>(ticketsInBatch_));
-    ticketsInBatch_ = 0;
+    std::size_t dropped = batch_ ? batch_->tickets() : 0;
+    for (const auto& batch : waiting_)
+        dropped += batch->tickets();
+    dropped -= frontWritten_;
+    batch_.reset();
+    dropWaiting();
+    ticketEnds_.resize(ticketEnds_.size() - dropped);
     settleCount(bytesSent_);
     const std::string text = "Printing cancelled: " + countLine();
     messages.show(text, MessageIcon::None);
@@ -108,42 +121,97 @@ void PrintStream::endCancelled(MessageBox& messages)
     destination_.reset();
 }
 
-bool PrintStream::sendBatch(MessageBox& messages)
+void PrintStream::dropWaiting()
 {
-    if (batch_.empty())
-        return true;
+    waiting_.clear();
+    waitingBytes_ = 0;
+    frontWritten_ = 0;
+}
+
+bool PrintStream::passOn(MessageBox& messages, bool writeAll)
+{
     if (stop_.stop_requested()) {
         endCancelled(messages);
         return false;
     }
+    if (batch_ && !batch_->bytes.empty()) {
+        batch_->first = told_;
+        told_ += static_cast<int>(batch_->tickets());
+        waitingBytes_ += batch_->bytes.size();
+        waiting_.push_back(std::move(batch_));
+        if (observer_)
+            observer_->writing(waiting_.back());
+    }
+    while (!waiting_.empty()) {
+        const TicketBatch& next = *waiting_.front();
+        const bool ahead = !writeAll && !printerIsSlow_ && waiting_.size() <= batchesAhead && observer_ &&
+                           observer_->recordsAhead();
+        if (observer_ && !observer_->recorded(next.first + static_cast<int>(next.tickets()), !ahead))
+            break;
+        if (!writeNext(messages))
+            return false;
+    }
+    return true;
+}
+
+// Writes the rest of the batch at the front or, once the printer is slow,
+// its next ticket, so that Cancel takes effect at the next ticket.
+bool PrintStream::writeNext(MessageBox& messages)
+{
+    if ((progress_ && progress_->cancelled()) || stop_.stop_requested()) {
+        endCancelled(messages);
+        return false;
+    }
+    TicketBatch& batch = *waiting_.front();
+    const std::size_t from = frontWritten_;
+    const std::size_t to = printerIsSlow_ ? from + 1 : batch.tickets();
+    const std::size_t start = from == 0 ? 0 : batch.ends[from - 1];
+    const std::string_view bytes = std::string_view(batch.bytes).substr(start, batch.ends[to - 1] - start);
+    const int tickets = static_cast<int>(to - from);
     try {
-        tellWriting();
         wroteAny_ = true;
-        const auto start = std::chrono::steady_clock::now();
-        destination_->write(batch_);
-        printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - start > slowWrite;
+        written_ += tickets;
+        const auto began = std::chrono::steady_clock::now();
+        destination_->write(bytes);
+        printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - began > slowWrite;
     } catch (const PrinterError& error) {
         fail(error, messages);
         return false;
     }
-    bytesSent_ += batch_.size();
-    batch_.clear();
+    bytesSent_ += bytes.size();
+    waitingBytes_ -= bytes.size();
+    frontWritten_ = to;
+    if (to == batch.tickets())
+        retireFront();
     while (ticketEnds_.front() + unsettledWindow < bytesSent_) {
         ticketEnds_.pop_front();
         ++settled_;
     }
-    sent_ += ticketsInBatch_;
+    sent_ += tickets;
     if (observer_)
         observer_->confirmed(sent_);
     if (progress_)
-        progress_->ticketsSent(ticketsInBatch_);
-    ticketsInBatch_ = 0;
+        progress_->ticketsSent(tickets);
     return true;
+}
+
+// The batch at the front was written: its buffer is used again for a later
+// batch, unless the observer still holds it.
+void PrintStream::retireFront()
+{
+    std::shared_ptr<TicketBatch> batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    frontWritten_ = 0;
+    if (batch.use_count() == 1 && spares_.size() <= batchesAhead) {
+        batch->bytes.clear();
+        batch->ends.clear();
+        spares_.push_back(std::move(batch));
+    }
 }
 
 void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& messages)
 {
-    if (!sendBatch(messages))
+    if (!passOn(messages, true))
         return;
     settleCount(bytesSent_);
     messages.show(text + "\n" + countLine(), icon);
@@ -153,7 +221,7 @@ void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& me
 
 bool PrintStream::finish(MessageBox& messages)
 {
-    if (!sendBatch(messages))
+    if (!passOn(messages, true))
         return false;
     if (stop_.stop_requested()) {
         endCancelled(messages);
@@ -173,32 +241,17 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 {
     const std::string& text =
         error.operatorText().empty() ? printerNotAvailable(printer_.name) : error.operatorText();
+    dropWaiting();
     settleCount(destination_->confirmedBytes());
     messages.show(text + "\n" + countLine(), MessageIcon::None);
     tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
 }
 
-// The tickets of the batch, which end at the last ticketsInBatch_ ends.
-void PrintStream::tellWriting()
-{
-    if (!observer_)
-        return;
-    std::vector<std::string_view> tickets;
-    tickets.reserve(static_cast<std::size_t>(ticketsInBatch_));
-    std::size_t start = 0;
-    for (auto end = ticketEnds_.end() - ticketsInBatch_; end != ticketEnds_.end(); ++end) {
-        const std::size_t stop = static_cast<std::size_t>(*end - bytesSent_);
-        tickets.push_back(std::string_view(batch_).substr(start, stop - start));
-        start = stop;
-    }
-    observer_->writing(sent_, tickets);
-}
-
 void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
 {
     if (observer_)
-        observer_->ended(outcome, sent_, message);
+        observer_->ended(outcome, sent_, written_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

@@ -8,7 +8,9 @@
 // in batches: a write per ticket costs more in system calls than building the
 // ticket does. Once a write has had to wait, tickets go one at a time for the
 // rest of the run, so that Cancel still takes effect at the next ticket on a
-// slow printer.
+// slow printer. An observer that records batches in the background (the
+// journal) records them while the next ones are built; a batch is written
+// once its record is done, waiting for it only when batchesAhead more wait.
 //
 // A run that was given up (its stop token set) sends nothing more: the
 // stream looks at the token before it opens, writes and finishes, and the
@@ -28,6 +30,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class PrintStream {
 public:
@@ -63,6 +66,10 @@ public:
     static constexpr std::size_t batchBytes = 64 * 1024;
     // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
+    // Batches built ahead of the one being recorded. Each is recorded as
+    // sending before it is written: were the program to die, the tickets of
+    // these batches would be in doubt though they had not left.
+    static constexpr std::size_t batchesAhead = 3;
 
     // How many tickets reached the printer whole, as far as is known, of
     // those the run was to send.
@@ -78,7 +85,12 @@ public:
 
 private:
     bool checkZebraStatus(MessageBox& messages);
-    bool sendBatch(MessageBox& messages);
+    // The batch built goes to the observer, and the batches it recorded to
+    // the printer; with writeAll, all of them.
+    bool passOn(MessageBox& messages, bool writeAll);
+    bool writeNext(MessageBox& messages);
+    void retireFront();
+    void dropWaiting();
     // Ends a cancelled or given-up run at the ticket boundary before the
     // kept tickets, which are dropped.
     void endCancelled(MessageBox& messages);
@@ -86,7 +98,6 @@ private:
     void settleCount(std::uint64_t confirmedBytes);
     std::string countLine() const;
     void fail(const PrinterError& error, MessageBox& messages);
-    void tellWriting();
     void tellEnd(PrintOutcome outcome, const std::string& message);
 
     PrinterSettings printer_;
@@ -94,8 +105,11 @@ private:
     std::stop_token stop_;
     PrintObserver* observer_ = nullptr;
     std::unique_ptr<PrinterDestination> destination_;
-    std::string batch_;
-    int ticketsInBatch_ = 0;
+    std::shared_ptr<TicketBatch> batch_;                // being built
+    std::deque<std::shared_ptr<TicketBatch>> waiting_;  // told to the observer, not yet written
+    std::size_t waitingBytes_ = 0;   // not yet written
+    std::size_t frontWritten_ = 0;  // tickets of the first waiting batch already written
+    std::vector<std::shared_ptr<TicketBatch>> spares_;  // written, their buffers kept
     bool printerIsSlow_ = false;
     // Where the recent tickets end in the stream, for counting those that a
     // failing printer confirmed; tickets further back are settled.
@@ -103,6 +117,8 @@ private:
     std::deque<std::uint64_t> ticketEnds_;
     int settled_ = 0;
     int sent_ = 0;
+    int told_ = 0;     // tickets told to the observer
+    int written_ = 0;  // tickets handed to the destination, whole or in part
     bool wroteAny_ = false;
     int total_ = 0;
     TicketUnit unit_ = TicketUnit::Tickets;

@@ -1,9 +1,10 @@
-// The journal file itself: a run of another process that was killed, and
-// pruning. The journal of a print from the window is tested with the
-// commands.
+// The journal file itself: a run of another process that was killed, a run
+// cancelled while its batches waited for the journal, and pruning. The
+// journal of a print from the window is tested with the commands.
 
 #include "commands/journal_recorder.h"
 #include "journal/journal.h"
+#include "printing/print_stream.h"
 
 #include "tests/fixtures/data_source.h"
 #include "tests/fixtures/fifo_reader.h"
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -114,6 +116,45 @@ TEST(Journal, AKilledRunIsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
         EXPECT_EQ(query.value(0).toInt(), run.inDoubt);
     }
     QSqlDatabase::removeDatabase("by-hand");
+}
+
+// Tickets are built far faster than the journal records them, so batches
+// wait for it when the run is cancelled; the journal keeps exactly the
+// tickets that the printer got.
+TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
+{
+    ScratchDir dir;
+    const std::string printerFile = dir.file("printer.out");
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    constexpr int planned = 3000;
+    MessageList messages;
+    {
+        RunRecorder recorder(std::make_shared<JournalAccess>(path), messages);
+        recorder.start(RunStart{}, {{"10", planned, "data"}});
+        auto progress = std::make_shared<PrintProgress>();
+        PrintStream output(PrinterSettings{printerFile, PrinterKind::Zebra, {}}, progress);
+        output.setObserver(&recorder);
+        ASSERT_TRUE(output.open(messages));
+        output.begin(planned, TicketUnit::Tickets);
+        const std::string ticket = "^XA" + std::string(994, 'x') + "^XZ";
+        for (int i = 0; i < planned && output.send(ticket, messages); ++i)
+            if (i == 1500)
+                progress->cancel();
+    }
+    ASSERT_EQ(messages.shown.size(), 1u);
+    const auto received = static_cast<int>(std::filesystem::file_size(printerFile) / 1000);
+    EXPECT_EQ(messages.shown.front().text,
+              "Printing cancelled: " + std::to_string(received) + " of 3000 tickets were sent.");
+
+    Journal journal(path);
+    const RunRecord run = journal.runs().front();
+    EXPECT_EQ(run.outcome, "cancelled");
+    EXPECT_EQ(run.confirmed, received);
+    EXPECT_EQ(run.inDoubt, 0);
+    int recorded = 0;
+    for (const TicketRecord& ticket : journal.tickets(run.id))
+        recorded += ticket.state == TicketState::Planned ? 0 : 1;
+    EXPECT_EQ(recorded, received) << "a ticket recorded as sent that never left would count as in doubt";
 }
 
 }  // namespace
