@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <pthread.h>
@@ -122,32 +123,12 @@ std::string TicketHasher::digest(std::string_view bytes)
     return digest;
 }
 
-namespace {
-// Spins until done() or for at most a millisecond; false if it was not done.
-// A batch comes every few hundred microseconds, and a thread put to sleep
-// and woken for each one costs more than the journal's work for it.
-template <class Done>
-bool spinUntil(const Done& done)
-{
-    constexpr auto spinLimit = std::chrono::milliseconds(1);
-    const auto start = std::chrono::steady_clock::now();
-    for (unsigned round = 1;; ++round) {
-        if (done())
-            return true;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-        if (round % 64 == 0 && std::chrono::steady_clock::now() - start > spinLimit)
-            return false;
-    }
-}
-}  // namespace
-
 // A call on the journal, or a batch told to it.
 struct RunRecorder::JournalWork {
     std::function<void(Journal&)> call;
     std::shared_ptr<const TicketBatch> batch;
-    int confirmed = 0;  // tickets confirmed when the batch was told
+    int confirmed = 0;                  // tickets confirmed when the batch was told
+    std::vector<TicketDigest> digests;  // the batch's, when worked out before it was told
 };
 
 // The recorder's journal work, in the order posted, on a thread of its own;
@@ -156,6 +137,9 @@ struct RunRecorder::JournalWork {
 // up with the printer. After a failure the work left is skipped.
 class RunRecorder::JournalThread {
 public:
+    using Work = JournalWork;
+
+    // Throws std::system_error when no thread can be started.
     JournalThread(RunRecorder& recorder, QString path)
         : recorder_(recorder), path_(std::move(path)), thread_([this] { serve(); })
     {
@@ -172,10 +156,14 @@ public:
     JournalThread(const JournalThread&) = delete;
     JournalThread& operator=(const JournalThread&) = delete;
 
-    using Work = JournalWork;
+    void post(std::function<void(Journal&)> call) { push({std::move(call), nullptr, 0, {}}); }
+    void post(std::shared_ptr<const TicketBatch> batch, int confirmed, std::vector<TicketDigest> digests)
+    {
+        push({nullptr, std::move(batch), confirmed, std::move(digests)});
+    }
 
-    void post(std::function<void(Journal&)> call) { push({std::move(call), nullptr, 0}); }
-    void post(std::shared_ptr<const TicketBatch> batch, int confirmed) { push({nullptr, std::move(batch), confirmed}); }
+    // Whether work waits that the thread has not taken yet.
+    bool behind() const { return waiting_.load(std::memory_order_acquire) > 0; }
 
     // Whether the run's first tickets are recorded as sending (or the
     // journal failed); with wait, returns once they are.
@@ -184,10 +172,7 @@ public:
         const auto done = [&] { return recorded_.load(std::memory_order_acquire) >= tickets; };
         if (done() || !wait)
             return done();
-        if (!spinUntil(done)) {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, done);
-        }
+        await(done);
         return true;
     }
 
@@ -195,11 +180,7 @@ public:
     void drain()
     {
         const std::uint64_t posted = posted_;
-        const auto allDone = [&] { return done_.load(std::memory_order_acquire) == posted; };
-        if (spinUntil(allDone))
-            return;
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, allDone);
+        await([&] { return done_.load(std::memory_order_acquire) == posted; });
     }
 
     // The failure that stopped the work, once.
@@ -210,6 +191,29 @@ public:
     }
 
 private:
+    // A batch comes every few hundred microseconds, and a thread put to
+    // sleep and woken for each one costs more than the journal's work for
+    // it: with a second core, a waiting thread first spins for up to a
+    // millisecond.
+    template <class Done>
+    void await(const Done& done)
+    {
+        static const bool spin = std::thread::hardware_concurrency() > 1;
+        constexpr auto spinLimit = std::chrono::milliseconds(1);
+        const auto start = std::chrono::steady_clock::now();
+        for (unsigned round = 1; spin; ++round) {
+            if (done())
+                return;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+            if (round % 64 == 0 && std::chrono::steady_clock::now() - start > spinLimit)
+                break;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, done);
+    }
+
     void push(Work work)
     {
         {
@@ -221,22 +225,22 @@ private:
         changed_.notify_all();
     }
 
-    // The next call, or the batches that follow one another at the front.
+    bool workOrClosing() const
+    {
+        return waiting_.load(std::memory_order_acquire) > 0 || closing_.load(std::memory_order_relaxed);
+    }
+
+    // The next call, or the batches that follow one another at the front;
+    // nothing once closing.
     std::vector<Work> take()
     {
-        const auto workOrClosing = [&] {
-            return waiting_.load(std::memory_order_acquire) > 0 || closing_.load(std::memory_order_relaxed);
-        };
-        spinUntil(workOrClosing);
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, workOrClosing);
+        await([this] { return workOrClosing(); });
+        const std::lock_guard lock(mutex_);
         std::vector<Work> taken;
-        if (queue_.empty())
-            return taken;  // closing
-        do {
+        while (!queue_.empty() && (taken.empty() || (taken.front().batch && queue_.front().batch))) {
             taken.push_back(std::move(queue_.front()));
             queue_.pop_front();
-        } while (taken.front().batch && !queue_.empty() && queue_.front().batch);
+        }
         waiting_.store(queue_.size(), std::memory_order_release);
         return taken;
     }
@@ -245,29 +249,60 @@ private:
     {
         pthread_setname_np(pthread_self(), "journal");
         std::unique_ptr<Journal> journal;
-        guarded([&] { journal = std::make_unique<Journal>(path_); });
-        for (std::vector<Work> work = take(); !work.empty(); work = take()) {
-            if (!failed_) {
-                if (work.front().call)
-                    guarded([&] { work.front().call(*journal); });
-                else
-                    guarded([&] { recorder_.recordSending(*journal, work); });
-            }
-            const TicketBatch* last = work.back().batch.get();
-            const int recordedEnd = last && !failed_ ? last->first + static_cast<int>(last->tickets()) : 0;
-            const auto count = work.size();
-            // What the work held (a batch's bytes) is let go before it counts
-            // as done, so that the stream can use its buffer again.
-            work.clear();
-            if (recordedEnd > 0)
-                recorded_.store(recordedEnd, std::memory_order_release);
-            {
-                const std::lock_guard lock(mutex_);
-                done_.fetch_add(count, std::memory_order_release);
-            }
-            changed_.notify_all();
+        try {
+            guarded([&] { journal = std::make_unique<Journal>(path_); });
+            for (std::vector<Work> work = take(); !work.empty(); work = take())
+                perform(work, journal.get());
+        } catch (...) {
+            // Out of memory outside the journal's calls: the work left is
+            // counted done unseen, so that nobody waits for it.
+            fail(std::nullopt);
+            discardUntilClosed();
         }
         journal.reset();
+    }
+
+    void perform(std::vector<Work>& work, Journal* journal)
+    {
+        if (!failed_) {
+            if (work.front().call)
+                guarded([&] { work.front().call(*journal); });
+            else
+                guarded([&] { recorder_.recordSending(*journal, work); });
+        }
+        const TicketBatch* last = work.back().batch.get();
+        const int recordedEnd = last && !failed_ ? last->first + static_cast<int>(last->tickets()) : 0;
+        const auto count = work.size();
+        // What the work held (a batch's bytes) is let go before it counts
+        // as done, so that the stream can use its buffer again.
+        work.clear();
+        if (recordedEnd > 0)
+            recorded_.store(recordedEnd, std::memory_order_release);
+        countDone(count);
+    }
+
+    void countDone(std::size_t count)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            done_.fetch_add(count, std::memory_order_release);
+        }
+        changed_.notify_all();
+    }
+
+    void discardUntilClosed()
+    {
+        for (;;) {
+            await([this] { return workOrClosing(); });
+            std::unique_lock lock(mutex_);
+            if (queue_.empty())
+                return;
+            const Work work = std::move(queue_.front());
+            queue_.pop_front();
+            waiting_.store(queue_.size(), std::memory_order_release);
+            lock.unlock();
+            countDone(1);
+        }
     }
 
     template <class Task>
@@ -275,7 +310,6 @@ private:
     {
         try {
             task();
-            return;
         } catch (const JournalError& error) {
             fail(error);
         } catch (const std::exception& error) {
@@ -286,11 +320,11 @@ private:
     }
 
     // From here on nothing is recorded, and nothing waits for the journal.
-    void fail(const JournalError& error)
+    void fail(std::optional<JournalError> error)
     {
         failed_ = true;
         const std::lock_guard lock(mutex_);
-        failure_ = error;
+        failure_ = std::move(error);
         recorded_.store(std::numeric_limits<int>::max(), std::memory_order_release);
     }
 
@@ -312,15 +346,26 @@ private:
 RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages)
     : access_(std::move(journal)), messages_(messages)
 {
-    if (access_ && !access_->off())
+    if (!recording())
+        return;
+    // Started at once, so that the journal is opened while the run queries
+    // the database.
+    try {
         thread_ = std::make_unique<JournalThread>(*this, access_->path());
+    } catch (const std::system_error& error) {
+        access_->failed(JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
+                                         .arg(QDir::toNativeSeparators(access_->path()),
+                                              QString::fromLocal8Bit(error.what()))
+                                         .toStdString()),
+                        messages_);
+    }
 }
 
 RunRecorder::~RunRecorder()
 {
-    // Tickets told but not known to be written stay in doubt.
+    // The tickets the stream may have written stay in doubt.
     if (started_ && !ended_)
-        ended(PrintOutcome::Failed, confirmed_, told_, "The run stopped before its end.");
+        ended(PrintOutcome::Failed, confirmed_, released_, "The run stopped before its end.");
     thread_.reset();
 }
 
@@ -330,9 +375,16 @@ void RunRecorder::reportFailure()
         access_->failed(*failure, messages_);
 }
 
+std::int64_t RunRecorder::runId()
+{
+    if (started_ && !ended_)
+        thread_->drain();
+    return run_;
+}
+
 void RunRecorder::start(const RunStart& run, std::vector<PlannedTicket> tickets)
 {
-    if (!recording())
+    if (!recording() || !thread_)
         return;
     started_ = true;
     int position = 1;
@@ -354,39 +406,53 @@ void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
     if (!started_)
         return;
     told_ = batch->first + static_cast<int>(batch->tickets());
+    // When the journal's thread is behind, this thread works out the
+    // digests (most of the journal's work) rather than wait for it later.
+    std::vector<TicketDigest> digests;
+    if (thread_->behind())
+        addDigests(*batch, hasher_, digests);
     // The confirmation of the batches before rides in this batch's transaction.
-    thread_->post(std::move(batch), confirmed_);
+    thread_->post(std::move(batch), confirmed_, std::move(digests));
     lastCount_ = std::chrono::steady_clock::now();
+}
+
+void RunRecorder::addDigests(const TicketBatch& batch, TicketHasher& hasher, std::vector<TicketDigest>& digests) const
+{
+    const int first = batch.first + 1;
+    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first);
+    for (std::size_t i = 0; i < batch.tickets(); ++i) {
+        const int position = first + static_cast<int>(i);
+        while (entry != planStarts_.end() && *entry <= position)
+            ++entry;
+        const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
+        TicketDigest& digest = digests.emplace_back();
+        digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
+        digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
+        digest.length = static_cast<std::int64_t>(batch.ticket(i).size());
+        digest.sha256 = hasher.digest(batch.ticket(i));
+    }
 }
 
 void RunRecorder::recordSending(Journal& journal, const std::vector<JournalWork>& batches)
 {
     digests_.clear();
-    const TicketBatch& first = *batches.front().batch;
-    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first.first + 1);
-    int position = first.first + 1;
-    for (const auto& work : batches) {
-        for (std::size_t i = 0; i < work.batch->tickets(); ++i, ++position) {
-            while (entry != planStarts_.end() && *entry <= position)
-                ++entry;
-            const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
-            TicketDigest& digest = digests_.emplace_back();
-            digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
-            digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
-            digest.length = static_cast<std::int64_t>(work.batch->ticket(i).size());
-            digest.sha256 = hasher_.digest(work.batch->ticket(i));
-        }
+    for (const JournalWork& work : batches) {
+        if (work.digests.empty())
+            addDigests(*work.batch, threadHasher_, digests_);
+        else
+            digests_.insert(digests_.end(), work.digests.begin(), work.digests.end());
     }
-    journal.sending(run_, batches.back().confirmed, first.first + 1, digests_);
+    journal.sending(run_, batches.back().confirmed, batches.front().batch->first + 1, digests_);
 }
 
 bool RunRecorder::recorded(int tickets, bool wait)
 {
-    if (!started_)
-        return true;
-    if (!thread_->recorded(tickets, wait))
-        return false;
-    reportFailure();
+    if (started_) {
+        if (!thread_->recorded(tickets, wait))
+            return false;
+        reportFailure();
+    }
+    released_ = std::max(released_, tickets);
     return true;
 }
 

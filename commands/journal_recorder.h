@@ -87,32 +87,36 @@ private:
 // it. The journal's work (opening it, the SHA-256 of every ticket, a
 // transaction per batch, or one for the batches that waited together) runs
 // on a thread of the recorder's own while the stream builds the next
-// batches; a batch's bytes are written only once its record is committed.
+// batches (when that thread falls behind, the stream's thread works out the
+// digests of the batch it tells); a batch's bytes are written only once its
+// record is committed.
 // A recorder destroyed before the run ended records it as failed.
 class RunRecorder : public PrintObserver {
 public:
-    // journal may be null: then nothing is recorded.
+    // journal may be null: then nothing is recorded. Opens the journal on
+    // the recorder's thread.
     RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages);
     ~RunRecorder() override;
     RunRecorder(const RunRecorder&) = delete;
     RunRecorder& operator=(const RunRecorder&) = delete;
 
-    bool recording() const { return thread_ && !access_->off(); }
+    bool recording() const { return access_ && !access_->off(); }
     // Records into a run started beforehand (without tickets) rather than a new one.
     void adopt(std::int64_t run) { run_ = run; }
     void start(const RunStart& run, std::vector<PlannedTicket> tickets);
-    // The run's id in the journal, 0 when it is not recorded; known once the run ended.
-    std::int64_t runId() const { return run_; }
+    // The run's id in the journal, 0 when it is not recorded.
+    std::int64_t runId();
 
     void writing(std::shared_ptr<const TicketBatch> batch) override;
     bool recorded(int tickets, bool wait) override;
-    bool recordsAhead() const override { return recording(); }
     void confirmed(int count) override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
 private:
     class JournalThread;
     struct JournalWork;
+    // The operation, copy, length and SHA-256 of each of the batch's tickets.
+    void addDigests(const TicketBatch& batch, TicketHasher& hasher, std::vector<TicketDigest>& digests) const;
     // On the journal's thread: batches told one after another, in one transaction.
     void recordSending(Journal& journal, const std::vector<JournalWork>& batches);
     // Tells the operator once if the journal failed.
@@ -123,6 +127,7 @@ private:
     std::atomic<std::int64_t> run_{0};
     int confirmed_ = 0;  // tickets the stream reported confirmed
     int told_ = 0;       // tickets told to the journal as sending
+    int released_ = 0;   // tickets the stream was allowed to write
     static constexpr std::chrono::milliseconds confirmInterval{50};
     std::chrono::steady_clock::time_point lastCount_;  // when a count was last posted
     // Each planned entry's first position and its operation.
@@ -130,7 +135,8 @@ private:
     std::vector<std::string> planOperations_;
     bool started_ = false;
     bool ended_ = false;
+    TicketHasher hasher_;
     std::vector<TicketDigest> digests_;  // used on the journal's thread
-    TicketHasher hasher_;                // used on the journal's thread
+    TicketHasher threadHasher_;          // used on the journal's thread
     std::unique_ptr<JournalThread> thread_;
 };

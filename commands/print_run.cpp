@@ -182,6 +182,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
 {
     const PrinterSettings& printer = request.printer.settings;
     const OrderSelection& order = request.order;
+    RunRecorder recorder(request.journal, messages);
     odbc::ResultSet operations = queryOperations(db, request);
     if (operations.eof()) {
         messages.show(noOperations, MessageIcon::Critical);
@@ -212,7 +213,6 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         return;
     const RunRows rows{request.header, item, allOperations};
     const std::vector<TicketData> tickets = buildTickets(operations, TicketBuilder(rows, request, *quantity));
-    RunRecorder recorder(request.journal, messages);
     if (request.journalRun)
         recorder.adopt(request.journalRun);
     startRecord(recorder, request, tickets);

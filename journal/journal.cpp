@@ -595,9 +595,10 @@ std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::i
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
         " suffix, operation, quantity, printer, printer_type, planned,"
-        // A run still going keeps its count with its latest batch.
-        " CASE WHEN ended IS NULL THEN coalesce((SELECT max(confirmed_before) FROM tickets"
-        "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0)"
+        // A run still going keeps its count with its latest batch, or on its
+        // own while a slow printer takes the tickets told.
+        " CASE WHEN ended IS NULL THEN max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
+        "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
         " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));

@@ -35,13 +35,9 @@ public:
     virtual void writing(std::shared_ptr<const TicketBatch> batch) = 0;
 
     // Whether the run's first tickets are recorded as sending; with wait,
-    // returns once they are.
+    // returns once they are. A batch is written only once it is recorded;
+    // meanwhile the stream builds up to a few batches more.
     virtual bool recorded(int /*tickets*/, bool /*wait*/) { return true; }
-
-    // Whether batches are recorded while the stream builds the next ones:
-    // then the stream writes a batch once it is recorded, or when it has
-    // too many waiting.
-    virtual bool recordsAhead() const { return false; }
 
     // The tickets before count have been handed to the printer.
     virtual void confirmed(int count) = 0;

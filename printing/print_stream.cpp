@@ -86,7 +86,7 @@ std::string PrintStream::countLine() const
 
 bool PrintStream::send(std::string_view ticket, MessageBox& messages)
 {
-    if ((progress_ && progress_->cancelled()) || stop_.stop_requested()) {
+    if (stopped()) {
         endCancelled(messages);
         return false;
     }
@@ -144,8 +144,7 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
     }
     while (!waiting_.empty()) {
         const TicketBatch& next = *waiting_.front();
-        const bool ahead = !writeAll && !printerIsSlow_ && waiting_.size() <= batchesAhead && observer_ &&
-                           observer_->recordsAhead();
+        const bool ahead = !writeAll && !printerIsSlow_ && waiting_.size() <= batchesAhead;
         if (observer_ && !observer_->recorded(next.first + static_cast<int>(next.tickets()), !ahead))
             break;
         if (!writeNext(messages))
@@ -158,7 +157,7 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
 // its next ticket, so that Cancel takes effect at the next ticket.
 bool PrintStream::writeNext(MessageBox& messages)
 {
-    if ((progress_ && progress_->cancelled()) || stop_.stop_requested()) {
+    if (stopped()) {
         endCancelled(messages);
         return false;
     }

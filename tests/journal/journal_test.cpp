@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -118,6 +119,28 @@ TEST(Journal, AKilledRunIsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
     QSqlDatabase::removeDatabase("by-hand");
 }
 
+// Prints 1,000-byte tickets to printerFile, recorded through journal; the
+// operator cancels after cancelAfter tickets when it is given.
+void printRecorded(const std::shared_ptr<JournalAccess>& journal, const std::string& printerFile, int tickets,
+                   MessageList& messages, std::optional<int> cancelAfter = {})
+{
+    RunRecorder recorder(journal, messages);
+    recorder.start(RunStart{}, {{"10", tickets, "data"}});
+    auto progress = std::make_shared<PrintProgress>();
+    PrintStream output(PrinterSettings{printerFile, PrinterKind::Zebra, {}}, progress);
+    output.setObserver(&recorder);
+    ASSERT_TRUE(output.open(messages));
+    output.begin(tickets, TicketUnit::Tickets);
+    const std::string ticket = "^XA" + std::string(994, 'x') + "^XZ";
+    for (int i = 0; i < tickets; ++i) {
+        if (i == cancelAfter)
+            progress->cancel();
+        if (!output.send(ticket, messages))
+            return;
+    }
+    output.finish(messages);
+}
+
 // Tickets are built far faster than the journal records them, so batches
 // wait for it when the run is cancelled; the journal keeps exactly the
 // tickets that the printer got.
@@ -126,21 +149,8 @@ TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
     ScratchDir dir;
     const std::string printerFile = dir.file("printer.out");
     const QString path = QString::fromStdString(dir.file("journal.sqlite"));
-    constexpr int planned = 3000;
     MessageList messages;
-    {
-        RunRecorder recorder(std::make_shared<JournalAccess>(path), messages);
-        recorder.start(RunStart{}, {{"10", planned, "data"}});
-        auto progress = std::make_shared<PrintProgress>();
-        PrintStream output(PrinterSettings{printerFile, PrinterKind::Zebra, {}}, progress);
-        output.setObserver(&recorder);
-        ASSERT_TRUE(output.open(messages));
-        output.begin(planned, TicketUnit::Tickets);
-        const std::string ticket = "^XA" + std::string(994, 'x') + "^XZ";
-        for (int i = 0; i < planned && output.send(ticket, messages); ++i)
-            if (i == 1500)
-                progress->cancel();
-    }
+    printRecorded(std::make_shared<JournalAccess>(path), printerFile, 3000, messages, 1500);
     ASSERT_EQ(messages.shown.size(), 1u);
     const auto received = static_cast<int>(std::filesystem::file_size(printerFile) / 1000);
     EXPECT_EQ(messages.shown.front().text,
@@ -155,6 +165,22 @@ TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
     for (const TicketRecord& ticket : journal.tickets(run.id))
         recorded += ticket.state == TicketState::Planned ? 0 : 1;
     EXPECT_EQ(recorded, received) << "a ticket recorded as sent that never left would count as in doubt";
+}
+
+// The journal's folder went away after start-up: the run's own connection
+// cannot be opened.
+TEST(Journal, AJournalThatFailsDuringARunIsToldOnceAndEveryTicketIsPrinted)
+{
+    ScratchDir dir;
+    dir.write("not-a-folder", "");
+    const auto journal = std::make_shared<JournalAccess>(QString::fromStdString(dir.file("not-a-folder/j.sqlite")));
+    const std::string printerFile = dir.file("printer.out");
+    MessageList messages;
+    printRecorded(journal, printerFile, 500, messages);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown.front().text.find("without a journal"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(printerFile), 500'000u);
+    EXPECT_TRUE(journal->off());
 }
 
 }  // namespace
