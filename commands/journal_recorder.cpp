@@ -11,8 +11,6 @@
 #include <system_error>
 #include <thread>
 
-#include <pthread.h>
-
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -139,10 +137,18 @@ class RunRecorder::JournalThread {
 public:
     using Work = JournalWork;
 
-    // Throws std::system_error when no thread can be started.
+    // Throws std::system_error when no thread can be started. A QThread
+    // rather than a thread Qt does not know: Qt SQL keeps data per thread,
+    // which Qt lets go with a thread of its own.
     JournalThread(RunRecorder& recorder, QString path)
-        : recorder_(recorder), path_(std::move(path)), thread_([this] { serve(); })
+        : recorder_(recorder), path_(std::move(path)), thread_(QThread::create([this] { serve(); }))
     {
+        thread_->setObjectName(QStringLiteral("journal"));
+        thread_->start();
+        // It runs until it is told to close, unless it could not be started.
+        if (!thread_->isRunning())
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "no thread can be started");
     }
     ~JournalThread()
     {
@@ -151,7 +157,7 @@ public:
             closing_.store(true, std::memory_order_relaxed);
         }
         changed_.notify_all();
-        thread_.join();
+        thread_->wait();
     }
     JournalThread(const JournalThread&) = delete;
     JournalThread& operator=(const JournalThread&) = delete;
@@ -247,7 +253,6 @@ private:
 
     void serve()
     {
-        pthread_setname_np(pthread_self(), "journal");
         std::unique_ptr<Journal> journal;
         try {
             guarded([&] { journal = std::make_unique<Journal>(path_); });
@@ -340,7 +345,7 @@ private:
     std::atomic<bool> closing_{false};
     bool failed_ = false;  // used on the journal's thread
     std::optional<JournalError> failure_;
-    std::thread thread_;  // last: it uses the members above
+    const std::unique_ptr<QThread> thread_;  // last: it uses the members above
 };
 
 RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages)
