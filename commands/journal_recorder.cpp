@@ -200,14 +200,15 @@ private:
     // A batch comes every few hundred microseconds, and a thread put to
     // sleep and woken for each one costs more than the journal's work for
     // it: with a second core, a waiting thread first spins for up to a
-    // millisecond.
+    // millisecond, unless told that the wait is long (the run's database
+    // queries, which need the core).
     template <class Done>
-    void await(const Done& done)
+    void await(const Done& done, bool spin = true)
     {
-        static const bool spin = std::thread::hardware_concurrency() > 1;
+        static const bool secondCore = std::thread::hardware_concurrency() > 1;
         constexpr auto spinLimit = std::chrono::milliseconds(1);
         const auto start = std::chrono::steady_clock::now();
-        for (unsigned round = 1; spin; ++round) {
+        for (unsigned round = 1; spin && secondCore; ++round) {
             if (done())
                 return;
 #if defined(__x86_64__) || defined(__i386__)
@@ -238,9 +239,9 @@ private:
 
     // The next call, or the batches that follow one another at the front;
     // nothing once closing.
-    std::vector<Work> take()
+    std::vector<Work> take(bool spin)
     {
-        await([this] { return workOrClosing(); });
+        await([this] { return workOrClosing(); }, spin);
         const std::lock_guard lock(mutex_);
         std::vector<Work> taken;
         while (!queue_.empty() && (taken.empty() || (taken.front().batch && queue_.front().batch))) {
@@ -256,7 +257,8 @@ private:
         std::unique_ptr<Journal> journal;
         try {
             guarded([&] { journal = std::make_unique<Journal>(path_); });
-            for (std::vector<Work> work = take(); !work.empty(); work = take())
+            // The run's start comes after its database queries.
+            for (std::vector<Work> work = take(false); !work.empty(); work = take(true))
                 perform(work, journal.get());
         } catch (...) {
             // Out of memory outside the journal's calls: the work left is
@@ -298,7 +300,7 @@ private:
     void discardUntilClosed()
     {
         for (;;) {
-            await([this] { return workOrClosing(); });
+            await([this] { return workOrClosing(); }, false);
             std::unique_lock lock(mutex_);
             if (queue_.empty())
                 return;
