@@ -121,6 +121,15 @@ std::string TicketHasher::digest(std::string_view bytes)
     return digest;
 }
 
+namespace {
+JournalError cannotWrite(const QString& path, const char* reason)
+{
+    return JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
+                            .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(reason))
+                            .toStdString());
+}
+}  // namespace
+
 // A call on the journal, or a batch told to it.
 struct RunRecorder::JournalWork {
     std::function<void(Journal&)> call;
@@ -320,9 +329,7 @@ private:
         } catch (const JournalError& error) {
             fail(error);
         } catch (const std::exception& error) {
-            fail(JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
-                                  .arg(QDir::toNativeSeparators(path_), QString::fromLocal8Bit(error.what()))
-                                  .toStdString()));
+            fail(cannotWrite(path_, error.what()));
         }
     }
 
@@ -360,11 +367,7 @@ RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& mes
     try {
         thread_ = std::make_unique<JournalThread>(*this, access_->path());
     } catch (const std::system_error& error) {
-        access_->failed(JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
-                                         .arg(QDir::toNativeSeparators(access_->path()),
-                                              QString::fromLocal8Bit(error.what()))
-                                         .toStdString()),
-                        messages_);
+        access_->failed(cannotWrite(access_->path(), error.what()), messages_);
     }
 }
 
