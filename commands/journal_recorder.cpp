@@ -1,5 +1,7 @@
 #include "commands/journal_recorder.h"
 
+#include "printing/print_stream.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QThread>
@@ -177,8 +179,7 @@ public:
         push({nullptr, std::move(batch), confirmed, std::move(digests)});
     }
 
-    // Whether work waits that the thread has not taken yet.
-    bool behind() const { return waiting_.load(std::memory_order_acquire) > 0; }
+    int recordedCount() const { return recorded_.load(std::memory_order_acquire); }
 
     // Whether the run's first tickets are recorded as sending (or the
     // journal failed); with wait, returns once they are.
@@ -416,10 +417,11 @@ void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
     if (!started_)
         return;
     told_ = batch->first + static_cast<int>(batch->tickets());
-    // When the journal's thread is behind, this thread works out the
-    // digests (most of the journal's work) rather than wait for it later.
+    // When the journal's thread is half the stream's lookahead behind, this
+    // thread works out the digests (most of the journal's work) rather than
+    // wait for it later.
     std::vector<TicketDigest> digests;
-    if (thread_->behind())
+    if (told_ - thread_->recordedCount() > PrintStream::ticketsAhead / 2)
         addDigests(*batch, hasher_, digests);
     // The confirmation of the batches before rides in this batch's transaction.
     thread_->post(std::move(batch), confirmed_, std::move(digests));

@@ -144,8 +144,9 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
     }
     while (!waiting_.empty()) {
         const TicketBatch& next = *waiting_.front();
-        const bool ahead = !writeAll && !printerIsSlow_ && waiting_.size() <= batchesAhead;
-        if (observer_ && !observer_->recorded(next.first + static_cast<int>(next.tickets()), !ahead))
+        const int end = next.first + static_cast<int>(next.tickets());
+        const bool ahead = !writeAll && !printerIsSlow_ && told_ - end <= ticketsAhead && waitingBytes_ <= bytesAhead;
+        if (observer_ && !observer_->recorded(end, !ahead))
             break;
         if (!writeNext(messages))
             return false;
@@ -201,7 +202,7 @@ void PrintStream::retireFront()
     std::shared_ptr<TicketBatch> batch = std::move(waiting_.front());
     waiting_.pop_front();
     frontWritten_ = 0;
-    if (batch.use_count() == 1 && spares_.size() <= batchesAhead) {
+    if (batch.use_count() == 1 && spares_.size() < maxSpares) {
         batch->bytes.clear();
         batch->ends.clear();
         spares_.push_back(std::move(batch));

@@ -10,7 +10,8 @@
 // rest of the run, so that Cancel still takes effect at the next ticket on a
 // slow printer. An observer that records batches in the background (the
 // journal) records them while the next ones are built; a batch is written
-// once its record is done, waiting for it only when batchesAhead more wait.
+// once its record is done, waiting for it only when ticketsAhead more tickets
+// (or bytesAhead more bytes) wait.
 //
 // A run that was given up (its stop token set) sends nothing more: the
 // stream looks at the token before it opens, writes and finishes, and the
@@ -66,10 +67,12 @@ public:
     static constexpr std::size_t batchBytes = 64 * 1024;
     // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
-    // Batches built ahead of the one being recorded. Each is recorded as
-    // sending before it is written: were the program to die, the tickets of
-    // these batches would be in doubt though they had not left.
-    static constexpr std::size_t batchesAhead = 3;
+    // Tickets told to the observer ahead of the batch being written, about
+    // three batches of labels. Each is recorded as sending before it is
+    // written: were the program to die, those recorded would be in doubt
+    // though they had not left. The bytes they may hold are bounded too.
+    static constexpr int ticketsAhead = 150;
+    static constexpr std::size_t bytesAhead = 1024 * 1024;
 
     // How many tickets reached the printer whole, as far as is known, of
     // those the run was to send.
@@ -110,6 +113,7 @@ private:
     std::size_t waitingBytes_ = 0;   // not yet written
     std::size_t frontWritten_ = 0;  // tickets of the first waiting batch already written
     std::vector<std::shared_ptr<TicketBatch>> spares_;  // written, their buffers kept
+    static constexpr std::size_t maxSpares = 4;
     bool printerIsSlow_ = false;
     // Where the recent tickets end in the stream, for counting those that a
     // failing printer confirmed; tickets further back are settled.

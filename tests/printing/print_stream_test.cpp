@@ -214,4 +214,50 @@ TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
     EXPECT_GT(bytesOfFirst(tickets, counted + 1), printer.taken());
 }
 
+// Records a batch only when the stream must wait for it, as a journal far
+// behind would, and notes how many tickets were told and not yet written.
+class LaggingRecorder : public PrintObserver {
+public:
+    void writing(std::shared_ptr<const TicketBatch> batch) override
+    {
+        told_ = batch->first + static_cast<int>(batch->tickets());
+        mostAhead = std::max(mostAhead, told_ - confirmed_);
+    }
+    bool recorded(int, bool wait) override { return wait; }
+    void confirmed(int count) override { confirmed_ = count; }
+    void ended(PrintOutcome, int, int, const std::string&) override {}
+
+    int mostAhead = 0;
+
+private:
+    int told_ = 0;
+    int confirmed_ = 0;
+};
+
+// Tickets told to the journal and not yet written are in doubt should the
+// program die, so how far the stream runs ahead of the printer is bounded,
+// in tickets for labels and in bytes for large pages.
+TEST(PrintStream, TheTicketsRecordedAheadOfThePrinterAreBounded)
+{
+    ScratchDir dir;
+    for (const std::size_t ticketSize : {1'000u, 20'000u}) {
+        PrinterSettings printer;
+        printer.name = dir.file("lp");
+        MessageList messages;
+        LaggingRecorder recorder;
+        PrintStream output(printer, nullptr);
+        output.setObserver(&recorder);
+        ASSERT_TRUE(output.open(messages));
+        output.begin(2'000, TicketUnit::Tickets);
+        const std::string ticket(ticketSize, 'x');
+        for (int i = 0; i < 2'000; ++i)
+            ASSERT_TRUE(output.send(ticket, messages));
+        ASSERT_TRUE(output.finish(messages));
+        const auto perBatch = static_cast<int>(PrintStream::batchBytes / ticketSize + 1);
+        const auto byBytes = static_cast<int>(PrintStream::bytesAhead / ticketSize);
+        EXPECT_LE(recorder.mostAhead, std::min(PrintStream::ticketsAhead, byBytes) + 2 * perBatch)
+            << "tickets of " << ticketSize << " bytes";
+    }
+}
+
 }  // namespace
