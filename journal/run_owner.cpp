@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QSysInfo>
 
+#include <mutex>
+#include <optional>
+
 namespace {
 
 QByteArray readSmallFile(const QString& path)
@@ -38,12 +41,24 @@ QString startTime(qint64 pid)
 
 std::string currentRunOwner()
 {
+    // Read once per process: every run's start asks, and /proc is slow to read.
+    // A child forked without exec has a process id of its own, so it reads again.
+    struct Owner {
+        qint64 pid;
+        std::string text;
+    };
+    static std::mutex guard;
+    static std::optional<Owner> known;
     const qint64 pid = QCoreApplication::applicationPid();
-    return QStringLiteral("%1:%2:%3:%4")
-        .arg(QSysInfo::machineHostName(), bootId())
-        .arg(pid)
-        .arg(startTime(pid))
-        .toStdString();
+    const std::lock_guard lock(guard);
+    if (!known || known->pid != pid) {
+        known = Owner{pid, QStringLiteral("%1:%2:%3:%4")
+                               .arg(QSysInfo::machineHostName(), bootId())
+                               .arg(pid)
+                               .arg(startTime(pid))
+                               .toStdString()};
+    }
+    return known->text;
 }
 
 bool runOwnerAlive(const std::string& owner)
