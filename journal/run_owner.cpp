@@ -7,7 +7,6 @@
 #include <QSysInfo>
 
 #include <mutex>
-#include <optional>
 
 namespace {
 
@@ -37,28 +36,40 @@ QString startTime(qint64 pid)
     return fields.size() > startTimeAfterName ? QString::fromLatin1(fields[startTimeAfterName]) : QString();
 }
 
+std::string ownerText(qint64 pid, const QString& boot, const QString& started)
+{
+    return QStringLiteral("%1:%2:%3:%4").arg(QSysInfo::machineHostName(), boot).arg(pid).arg(started).toStdString();
+}
+
 }  // namespace
 
 std::string currentRunOwner()
 {
-    // Read once per process: every run's start asks, and /proc is slow to read.
-    // A child forked without exec has a process id of its own, so it reads again.
-    struct Owner {
-        qint64 pid;
-        std::string text;
+    // The boot and the process's start time are read once per process (every
+    // run's start asks, and /proc is slow to read), the host name each time,
+    // as the liveness check compares it. A child forked without exec has a
+    // process id of its own; a failed read is tried again at the next run.
+    struct Process {
+        qint64 pid = 0;
+        QString boot;
+        QString started;
     };
     static std::mutex guard;
-    static std::optional<Owner> known;
+    static auto* known = new Process;  // never destroyed: a job's thread may start a run at exit
     const qint64 pid = QCoreApplication::applicationPid();
-    const std::lock_guard lock(guard);
-    if (!known || known->pid != pid) {
-        known = Owner{pid, QStringLiteral("%1:%2:%3:%4")
-                               .arg(QSysInfo::machineHostName(), bootId())
-                               .arg(pid)
-                               .arg(startTime(pid))
-                               .toStdString()};
+    Process process;
+    {
+        const std::lock_guard lock(guard);
+        if (known->pid != pid) {
+            const Process read{pid, bootId(), startTime(pid)};
+            if (!read.boot.isEmpty() && !read.started.isEmpty())
+                *known = read;
+            process = read;
+        } else {
+            process = *known;
+        }
     }
-    return known->text;
+    return ownerText(process.pid, process.boot, process.started);
 }
 
 bool runOwnerAlive(const std::string& owner)
