@@ -179,7 +179,14 @@ public:
         push({nullptr, std::move(batch), confirmed, std::move(digests)});
     }
 
-    int recordedCount() const { return recorded_.load(std::memory_order_acquire); }
+    // How far the journal is behind the tickets told before the one at
+    // position told, and the bytes told before toldBytes.
+    int ticketsBehind(int told) const { return told - recorded_.load(std::memory_order_acquire); }
+    std::size_t bytesBehind(std::size_t toldBytes) const
+    {
+        const std::size_t recorded = recordedBytes_.load(std::memory_order_acquire);
+        return toldBytes > recorded ? toldBytes - recorded : 0;
+    }
 
     // Whether the run's first tickets are recorded as sending (or the
     // journal failed); with wait, returns once they are.
@@ -289,12 +296,17 @@ private:
         }
         const TicketBatch* last = work.back().batch.get();
         const int recordedEnd = last && !failed_ ? last->first + static_cast<int>(last->tickets()) : 0;
+        std::size_t bytes = 0;
+        for (const Work& batch : work)
+            bytes += batch.batch ? batch.batch->bytes.size() : 0;
         const auto count = work.size();
         // What the work held (a batch's bytes) is let go before it counts
         // as done, so that the stream can use its buffer again.
         work.clear();
-        if (recordedEnd > 0)
+        if (recordedEnd > 0) {
+            recordedBytes_.fetch_add(bytes, std::memory_order_relaxed);
             recorded_.store(recordedEnd, std::memory_order_release);
+        }
         countDone(count);
     }
 
@@ -340,6 +352,7 @@ private:
         failed_ = true;
         const std::lock_guard lock(mutex_);
         failure_ = std::move(error);
+        recordedBytes_.store(std::numeric_limits<std::size_t>::max(), std::memory_order_relaxed);
         recorded_.store(std::numeric_limits<int>::max(), std::memory_order_release);
     }
 
@@ -352,6 +365,7 @@ private:
     std::uint64_t posted_ = 0;             // written and read on the recorder's thread
     std::atomic<std::uint64_t> done_{0};
     std::atomic<int> recorded_{0};
+    std::atomic<std::size_t> recordedBytes_{0};  // written before recorded_
     std::atomic<bool> closing_{false};
     bool failed_ = false;  // used on the journal's thread
     std::optional<JournalError> failure_;
@@ -421,8 +435,10 @@ void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
     // thread works out the digests (most of the journal's work) rather than
     // wait for it later.
     std::vector<TicketDigest> digests;
-    if (told_ - thread_->recordedCount() > PrintStream::ticketsAhead / 2)
+    if (thread_->ticketsBehind(batch->first) > PrintStream::ticketsAhead / 2 ||
+        thread_->bytesBehind(toldBytes_) > PrintStream::bytesAhead / 2)
         addDigests(*batch, hasher_, digests);
+    toldBytes_ += batch->bytes.size();
     // The confirmation of the batches before rides in this batch's transaction.
     thread_->post(std::move(batch), confirmed_, std::move(digests));
     lastCount_ = std::chrono::steady_clock::now();

@@ -125,9 +125,10 @@ private:
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
     std::atomic<std::int64_t> run_{0};
-    int confirmed_ = 0;  // tickets the stream reported confirmed
-    int told_ = 0;       // tickets told to the journal as sending
-    int released_ = 0;   // tickets the stream was allowed to write
+    int confirmed_ = 0;          // tickets the stream reported confirmed
+    int told_ = 0;               // tickets told to the journal as sending
+    std::size_t toldBytes_ = 0;  // their bytes
+    int released_ = 0;           // tickets the stream was allowed to write
     static constexpr std::chrono::milliseconds confirmInterval{50};
     std::chrono::steady_clock::time_point lastCount_;  // when a count was last posted
     // Each planned entry's first position and its operation.

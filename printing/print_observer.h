@@ -36,7 +36,8 @@ public:
 
     // Whether the run's first tickets are recorded as sending; with wait,
     // returns once they are. A batch is written only once it is recorded;
-    // meanwhile the stream builds up to a few batches more.
+    // meanwhile the stream builds more, as far as PrintStream::ticketsAhead
+    // and bytesAhead allow.
     virtual bool recorded(int /*tickets*/, bool /*wait*/) { return true; }
 
     // The tickets before count have been handed to the printer.

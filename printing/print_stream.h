@@ -67,10 +67,11 @@ public:
     static constexpr std::size_t batchBytes = 64 * 1024;
     // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
-    // Tickets told to the observer ahead of the batch being written, about
-    // three batches of labels. Each is recorded as sending before it is
-    // written: were the program to die, those recorded would be in doubt
-    // though they had not left. The bytes they may hold are bounded too.
+    // How far the stream builds ahead of the batch being written: besides
+    // the batch just built, up to ticketsAhead tickets past its end (about
+    // three batches of labels) while at most bytesAhead bytes wait. Each is
+    // recorded as sending before it is written: were the program to die,
+    // those recorded would be in doubt though they had not left.
     static constexpr int ticketsAhead = 150;
     static constexpr std::size_t bytesAhead = 1024 * 1024;
 
