@@ -46,8 +46,8 @@ std::string ownerText(qint64 pid, const QString& boot, const QString& started)
 std::string currentRunOwner()
 {
     // The boot and the process's start time are read once per process (every
-    // run's start asks, and /proc is slow to read), the host name each time,
-    // as the liveness check compares it. A child forked without exec has a
+    // run's start asks, and /proc is slow to read), the host name each time
+    // (an administrator may rename the station). A child forked without exec has a
     // process id of its own; a failed read is tried again at the next run.
     struct Process {
         qint64 pid = 0;
@@ -77,12 +77,10 @@ bool runOwnerAlive(const std::string& owner)
     const QStringList parts = QString::fromStdString(owner).split(u':');
     if (parts.size() != 4)
         return false;
-    // Another station's processes cannot be seen from here.
-    if (parts[0] != QSysInfo::machineHostName())
-        return true;
-    if (parts[1] != bootId())
+    const QString& boot = parts[1];
+    if (boot.isEmpty() || boot != bootId())
         return false;
     bool ok = false;
     const qint64 pid = parts[2].toLongLong(&ok);
-    return ok && !parts[3].isEmpty() && startTime(pid) == parts[3];
+    return ok && pid > 0 && !parts[3].isEmpty() && startTime(pid) == parts[3];
 }
