@@ -70,31 +70,58 @@ std::optional<Reprint> readReprint(Journal& journal, const ReprintRequest& reque
     return reprint;
 }
 
-void startRecord(RunRecorder& recorder, const ReprintRequest& request, const Reprint& reprint)
+struct PlannedRun {
+    RunStart start;
+    std::vector<PlannedTicket> tickets;
+};
+
+// A preview prints nothing: it leaves the rest of a run for a real printer.
+bool claimsTheRest(const ReprintRequest& request)
 {
-    if (!recorder.recording())
-        return;
-    const PrinterSettings& printer = request.printer.settings;
-    RunStart start = runStart(request.source, printer);
+    return request.cards == 0 && request.printer.settings.name != "preview:";
+}
+
+PlannedRun plannedRun(const ReprintRequest& request, const Reprint& reprint)
+{
+    PlannedRun planned{runStart(request.source, request.printer.settings), {}};
+    RunStart& start = planned.start;
     start.location = reprint.run.location;
     start.order = reprint.run.order;
     start.suffix = reprint.run.suffix;
     start.operation = reprint.run.operation;
     start.quantity = reprint.run.quantity;
+    if (claimsTheRest(request))
+        start.restOf = request.run;
     // What each ticket is built from now, so that this run can be finished in turn.
     start.shared = reprint.run.shared;
-    std::vector<PlannedTicket> planned;
     for (std::size_t i = 0; i < reprint.tickets.size(); ++i) {
-        std::string data = reprint.tickets[i].data;
+        std::string data;
         if (const auto* ticket = std::get_if<TicketData>(&reprint.kept[i])) {
             start.shared = encodeSharedFields(*ticket);
             data = encodeTicketFields(*ticket);
         } else {
             data = encodeNestedTicket(std::get<NestedTicketData>(reprint.kept[i]));
         }
-        planned.push_back({reprint.tickets[i].operation, sendsOfEach(request), data});
+        planned.tickets.push_back({reprint.tickets[i].operation, sendsOfEach(request), data});
     }
-    recorder.start(start, std::move(planned));
+    return planned;
+}
+
+// The run is recorded before the printer is opened, so that of two programs
+// printing the rest of one run only one gets past this.
+std::optional<std::int64_t> recordRun(Journal& journal, const PlannedRun& planned, MessageBox& messages)
+{
+    try {
+        return journal.startRun(planned.start, planned.tickets);
+    } catch (const RestTaken& taken) {
+        messages.show(restTakenMessage(taken.run(), taken.by()), MessageIcon::Warning);
+        return std::nullopt;
+    }
+}
+
+std::string lastMessage(const MessageList& messages)
+{
+    return messages.shown.empty() ? std::string() : messages.shown.back().text;
 }
 
 // The bytes of one copy of a ticket for today's printer; nothing, with the
@@ -117,19 +144,35 @@ std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind,
 }
 
 void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token stop, PrintResult& result,
-              MessageBox& messages)
+              MessageList& messages)
 {
     const std::optional<Reprint> reprint = readReprint(journal, request, messages);
     if (!reprint)
         return;
+    if (request.cards == 0 && !reprint->run.ended) {
+        messages.show(stillPrintingMessage(request.run), MessageIcon::Warning);
+        return;
+    }
+    const PlannedRun planned = plannedRun(request, *reprint);
+    const std::optional<std::int64_t> run = recordRun(journal, planned, messages);
+    if (!run)
+        return;
+    result.journalRun = *run;
     const PrinterSettings& printer = request.printer.settings;
+    RunRecorder recorder(request.journal, messages);
+    if (!recorder.recording()) {
+        messages.show("The print journal cannot be written, so nothing can be printed again.", MessageIcon::Critical);
+        journal.endRun(*run, RunOutcome::Failed, 0, lastMessage(messages));
+        return;
+    }
     PrintStream output(printer, request.progress, stop);
     if (!output.open(messages)) {
         result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
+        journal.endRun(*run, stop.stop_requested() ? RunOutcome::Cancelled : RunOutcome::Failed, 0,
+                       lastMessage(messages));
         return;
     }
-    RunRecorder recorder(request.journal, messages);
-    startRecord(recorder, request, *reprint);
+    recorder.startPlanned(*run, planned.tickets);
     output.setObserver(&recorder);
     const int copies = sendsOfEach(request);
     output.begin(static_cast<int>(reprint->kept.size()) * copies,
@@ -169,6 +212,14 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets)
 
 std::string printTheRestSource(std::int64_t run) { return "Print the Rest of run " + std::to_string(run); }
 std::string reprintSource(std::int64_t run) { return "Reprint of run " + std::to_string(run); }
+
+std::string restTakenMessage(std::int64_t run, std::int64_t by)
+{
+    return "Run " + std::to_string(run) + " was finished by run " + std::to_string(by) +
+           "; select that run to print what it did not.";
+}
+
+std::string stillPrintingMessage(std::int64_t run) { return "Run " + std::to_string(run) + " is still printing."; }
 
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop)
 {

@@ -5,7 +5,9 @@
 // was: a Zebra job byte for byte, an EPSON page laid out with today's
 // alternation, so that the forms stay aligned. Reprint makes a given number
 // of cards of each ticket: one Zebra job with that label quantity, or that
-// many EPSON pages.
+// many EPSON pages. Both record their run in the journal before the printer
+// is opened; the rest of a run is printed by one run only (a preview's
+// excepted, which prints nothing), and only once the run has ended.
 
 #include "commands/journal_recorder.h"
 #include "commands/print_run.h"
@@ -35,5 +37,9 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets);
 // "Print the Rest of run N": the request for the run's unconfirmed tickets.
 std::string printTheRestSource(std::int64_t run);
 std::string reprintSource(std::int64_t run);
+
+// Why the rest of run is not printed: run by printed it, or prints it now.
+std::string restTakenMessage(std::int64_t run, std::int64_t by);
+std::string stillPrintingMessage(std::int64_t run);
 
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop = {});

@@ -1,6 +1,7 @@
 #include "journal/journal.h"
 
 #include "journal/field_codec.h"
+#include "journal/file_system.h"
 #include "journal/run_owner.h"
 
 #include <QDateTime>
@@ -22,7 +23,8 @@
 
 namespace {
 
-constexpr int schemaVersion = 1;
+// 1: runs, plans and tickets. 2: runs.rest_of, the run whose rest a run prints.
+constexpr int schemaVersion = 2;
 
 // Several statements of the schema; each is run on its own.
 const char* const schema[] = {
@@ -37,7 +39,8 @@ const char* const schema[] = {
          planned INTEGER NOT NULL, confirmed INTEGER NOT NULL DEFAULT 0,
          in_doubt INTEGER NOT NULL DEFAULT 0,
          outcome TEXT, message TEXT,
-         owner TEXT))",
+         owner TEXT,
+         rest_of INTEGER))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -70,6 +73,10 @@ const char* const schema[] = {
          FROM tickets JOIN runs ON runs.id = tickets.id >> 32)",
 };
 
+// A run's rest is printed by one run: a second Print the Rest, from this
+// program or another, is refused by the index, whatever it checked before.
+const char* const restIndex = "CREATE UNIQUE INDEX IF NOT EXISTS runs_rest_of ON runs(rest_of) WHERE rest_of IS NOT NULL";
+
 // The key of a run's ticket at position, and the range of a run's keys.
 qint64 ticketKey(std::int64_t run, std::int64_t position) { return (run << 32) + position; }
 qint64 firstKey(std::int64_t run) { return ticketKey(run, 1); }
@@ -94,6 +101,12 @@ std::string stdBytes(const QVariant& value)
 
 
 }  // namespace
+
+RestTaken::RestTaken(std::int64_t run, std::int64_t by)
+    : JournalError("The rest of run " + std::to_string(run) + " is printed by run " + std::to_string(by) + "."),
+      run_(run), by_(by)
+{
+}
 
 std::string outcomeName(RunOutcome outcome)
 {
@@ -179,6 +192,12 @@ Journal::Journal(const QString& path) : path_(path)
     const QFileInfo file(path);
     if (!QDir().mkpath(file.absolutePath()))
         fail(QStringLiteral("opened"), QStringLiteral("its folder cannot be created"));
+    // Two stations writing one file over the network would each keep the
+    // log's index in their own memory and corrupt it.
+    if (const std::optional<std::string> network = networkFileSystemOf(file.absolutePath()))
+        fail(QStringLiteral("opened"),
+             QStringLiteral("it is on a network file system (%1); SQLite's write-ahead log needs a local disk.")
+                 .arg(QString::fromStdString(*network)));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     if (!db.isValid())
         fail(QStringLiteral("opened"), QStringLiteral("Qt's SQLite driver is not installed"));
@@ -217,6 +236,9 @@ Journal::Journal(const QString& path) : path_(path)
     // A statement left open keeps its read snapshot, and a write after
     // another program's would then be refused as busy for good.
     query.finish();
+    if (version > schemaVersion)
+        fail(QStringLiteral("opened"),
+             QStringLiteral("it was written by a newer travcard (journal version %1).").arg(version));
     if (version != schemaVersion)
         createSchema();
 }
@@ -231,11 +253,20 @@ Journal::~Journal()
     QSqlDatabase::removeDatabase(connection_);
 }
 
+// A new file, or one of version 1, in one transaction. Each step is safe to
+// repeat: another program may have done it meanwhile, and an older travcard
+// sets a version 2 file back to version 1 (its runs have no rest_of).
 void Journal::createSchema()
 {
     Transaction transaction(*this);
     for (const char* statement : schema)
         transaction.exec(QString::fromLatin1(statement));
+    QSqlQuery columns = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = 'rest_of'"));
+    const bool hasRestOf = columns.next();
+    columns.finish();
+    if (!hasRestOf)
+        transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN rest_of INTEGER"));
+    transaction.exec(QString::fromLatin1(restIndex));
     transaction.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
     transaction.commit();
 }
@@ -366,20 +397,62 @@ private:
 
 std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets)
 {
+    Transaction transaction(*this);
+    if (run.restOf) {
+        const QVariant rest = QVariant::fromValue<qint64>(*run.restOf);
+        if (const std::optional<std::int64_t> holder = runHolding(transaction, "rest_of", rest)) {
+            closeIfGone(transaction, *holder);
+            if (const std::optional<std::int64_t> still = runHolding(transaction, "rest_of", rest)) {
+                transaction.commit();  // what closing found
+                throw RestTaken(*run.restOf, *still);
+            }
+        }
+    }
+    const std::int64_t id = insertRun(transaction, run, tickets);
+    transaction.commit();
+    return id;
+}
+
+std::variant<std::int64_t, RunRecord> Journal::claimRequest(const RunStart& run)
+{
+    if (!run.requestId)
+        throw std::invalid_argument("claimRequest needs a request id");
+    Transaction transaction(*this);
+    const QVariant key = qtext(*run.requestId);
+    std::optional<std::int64_t> holder = runHolding(transaction, "request_id", key);
+    if (holder) {
+        closeIfGone(transaction, *holder);
+        holder = runHolding(transaction, "request_id", key);
+    }
+    std::variant<std::int64_t, RunRecord> claim;
+    if (holder) {
+        std::vector<RunRecord> held = readRuns(transaction, 1, {}, 0, *holder);
+        if (held.empty())
+            fail(QStringLiteral("read"), QStringLiteral("run %1 cannot be read").arg(*holder));
+        claim = std::move(held.front());
+    } else {
+        claim = insertRun(transaction, run, {});
+    }
+    transaction.commit();
+    return claim;
+}
+
+std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& run,
+                                const std::vector<PlannedTicket>& tickets)
+{
     int planned = 0;
     for (const PlannedTicket& ticket : tickets)
         planned += std::max(ticket.copies, 0);
-    Transaction transaction(*this);
     QSqlQuery insertRun = transaction.prepare(QStringLiteral(
         "INSERT INTO runs (started, station, user, version, source, request_id, location, shop_order,"
-        " suffix, operation, quantity, printer, printer_type, planned, owner)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QVariant values[] = {
         QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(), loginName(), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
         qtext(run.printer), qtext(run.printerType), planned,
-        qtext(currentRunOwner())};
+        qtext(currentRunOwner()), run.restOf ? QVariant::fromValue<qint64>(*run.restOf) : QVariant()};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
         insertRun.bindValue(i, values[i]);
     if (!insertRun.exec()) {
@@ -397,8 +470,65 @@ std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTic
     insertPlan.bindValue(1, bytes(run.shared));
     insertPlan.bindValue(2, bytes(encodePlan(tickets)));
     transaction.exec(insertPlan);
-    transaction.commit();
     return id;
+}
+
+std::optional<std::int64_t> Journal::runHolding(const Transaction& transaction, const char* column,
+                                                const QVariant& value)
+{
+    QSqlQuery query = transaction.prepare(QStringLiteral("SELECT id FROM runs WHERE %1 = ?").arg(QLatin1String(column)));
+    query.bindValue(0, value);
+    transaction.exec(query);
+    return query.next() ? std::optional<std::int64_t>(query.value(0).toLongLong()) : std::nullopt;
+}
+
+void Journal::closeIfGone(const Transaction& transaction, std::int64_t run)
+{
+    QSqlQuery open = transaction.prepare(QStringLiteral("SELECT owner FROM runs WHERE id = ? AND ended IS NULL"));
+    open.bindValue(0, QVariant::fromValue<qint64>(run));
+    transaction.exec(open);
+    const bool gone = open.next() && !runOwnerAlive(stdText(open.value(0)));
+    open.finish();
+    if (gone)
+        closeInterrupted(transaction, run);
+}
+
+// The printer had taken the tickets before the last batch, or as many as
+// were confirmed on their own; the others sent are in doubt.
+void Journal::closeInterrupted(const Transaction& transaction, std::int64_t run)
+{
+    const QVariant id = QVariant::fromValue<qint64>(run);
+    QSqlQuery confirmed = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET confirmed = max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
+        " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));
+    confirmed.bindValue(0, firstKey(run));
+    confirmed.bindValue(1, lastKey(run));
+    confirmed.bindValue(2, id);
+    transaction.exec(confirmed);
+    QSqlQuery close = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET ended = ?, outcome = 'interrupted', owner = NULL,"
+        " message = 'The program ended before the run did.',"
+        " in_doubt = (SELECT count(*) FROM tickets WHERE id > ? + runs.confirmed AND id <= ?)"
+        " WHERE id = ?"));
+    close.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
+    close.bindValue(1, ticketKey(run, 0));
+    close.bindValue(2, lastKey(run));
+    close.bindValue(3, id);
+    transaction.exec(close);
+    releaseClaimsIfUnmarked(transaction, run);
+}
+
+// Nothing of such a run can have printed: another run may take its request
+// id, or finish the run it meant to finish.
+void Journal::releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run)
+{
+    QSqlQuery release = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET request_id = NULL, rest_of = NULL"
+        " WHERE id = ? AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+    release.bindValue(0, QVariant::fromValue<qint64>(run));
+    release.bindValue(1, firstKey(run));
+    release.bindValue(2, lastKey(run));
+    transaction.exec(release);
 }
 
 void Journal::planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets)
@@ -423,12 +553,16 @@ bool Journal::releaseRun(std::int64_t run)
 {
     Transaction transaction(*this);
     const QVariant id = QVariant::fromValue<qint64>(run);
-    QSqlQuery sent = transaction.prepare(QStringLiteral("SELECT 1 FROM tickets WHERE id BETWEEN ? AND ? LIMIT 1"));
-    sent.bindValue(0, firstKey(run));
-    sent.bindValue(1, lastKey(run));
-    transaction.exec(sent);
-    if (sent.next())
+    QSqlQuery claim = transaction.prepare(QStringLiteral(
+        "SELECT 1 FROM runs WHERE id = ? AND ended IS NULL"
+        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+    claim.bindValue(0, id);
+    claim.bindValue(1, firstKey(run));
+    claim.bindValue(2, lastKey(run));
+    transaction.exec(claim);
+    if (!claim.next())
         return false;
+    claim.finish();
     for (const char* const table : {"DELETE FROM plans WHERE run = ?", "DELETE FROM runs WHERE id = ?"}) {
         QSqlQuery remove = transaction.prepare(QString::fromLatin1(table));
         remove.bindValue(0, id);
@@ -454,10 +588,20 @@ std::optional<RunRecord> Journal::runWithRequest(const std::string& requestId)
 
 std::optional<RunRecord> Journal::run(std::int64_t id)
 {
-    std::vector<RunRecord> found = runs(1, {}, 0, id);
+    Transaction transaction(*this, Transaction::Read);
+    std::vector<RunRecord> found = readRuns(transaction, 1, {}, 0, id);
+    transaction.commit();
     if (found.empty())
         return std::nullopt;
     return std::move(found.front());
+}
+
+std::optional<std::int64_t> Journal::runPrintingTheRestOf(std::int64_t run)
+{
+    Transaction transaction(*this, Transaction::Read);
+    const std::optional<std::int64_t> holder = runHolding(transaction, "rest_of", QVariant::fromValue<qint64>(run));
+    transaction.commit();
+    return holder;
 }
 
 void Journal::sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
@@ -502,6 +646,7 @@ void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const 
     end.bindValue(5, lastKey(run));
     end.bindValue(6, QVariant::fromValue<qint64>(run));
     transaction.exec(end);
+    releaseClaimsIfUnmarked(transaction, run);
     transaction.commit();
 }
 
@@ -513,27 +658,9 @@ int Journal::closeInterruptedRuns()
     while (open.next())
         if (!runOwnerAlive(stdText(open.value(1))))
             gone.push_back(open.value(0).toLongLong());
-    // The printer had taken the tickets before the last batch, or as many
-    // as were confirmed on their own; the others sent are in doubt.
-    QSqlQuery confirmed = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET confirmed = max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
-        " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));
-    QSqlQuery close = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET ended = ?, outcome = 'interrupted', owner = NULL,"
-        " message = 'The program ended before the run did.',"
-        " in_doubt = (SELECT count(*) FROM tickets WHERE id > ? + runs.confirmed AND id <= ?)"
-        " WHERE id = ?"));
-    for (const qint64 id : gone) {
-        confirmed.bindValue(0, firstKey(id));
-        confirmed.bindValue(1, lastKey(id));
-        confirmed.bindValue(2, id);
-        transaction.exec(confirmed);
-        close.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
-        close.bindValue(1, ticketKey(id, 0));
-        close.bindValue(2, lastKey(id));
-        close.bindValue(3, id);
-        transaction.exec(close);
-    }
+    open.finish();
+    for (const qint64 id : gone)
+        closeInterrupted(transaction, id);
     transaction.commit();
     return static_cast<int>(gone.size());
 }
@@ -586,12 +713,15 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
 
 std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since)
 {
-    return runs(limit, order, since, 0);
+    Transaction transaction(*this, Transaction::Read);
+    std::vector<RunRecord> found = readRuns(transaction, limit, order, since, 0);
+    transaction.commit();
+    return found;
 }
 
-std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since, std::int64_t only)
+std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int limit, const std::string& order,
+                                         std::int64_t since, std::int64_t only)
 {
-    Transaction transaction(*this, Transaction::Read);
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
         " suffix, operation, quantity, printer, printer_type, planned,"
@@ -627,7 +757,6 @@ std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::i
         r.shared = stdBytes(query.value(c++));
         runs.push_back(std::move(r));
     }
-    transaction.commit();
     return runs;
 }
 

@@ -13,6 +13,7 @@
 // to the thread that opened it (as Qt SQL's connections do).
 
 #include <QString>
+#include <QVariant>
 
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 // The journal's file could not be used: the outside world refused (no
@@ -35,6 +37,19 @@ public:
     using JournalError::JournalError;
 };
 
+// The rest of a run is printed, or was, by another run: a run's rest is
+// printed once.
+class RestTaken : public JournalError {
+public:
+    RestTaken(std::int64_t run, std::int64_t by);
+    std::int64_t run() const { return run_; }
+    std::int64_t by() const { return by_; }  // the run that holds it
+
+private:
+    std::int64_t run_;
+    std::int64_t by_;
+};
+
 enum class RunOutcome { Printed, Cancelled, Failed, Interrupted };
 enum class TicketState { Planned = 0, Sending = 1, Confirmed = 2 };
 
@@ -44,6 +59,7 @@ std::string outcomeName(RunOutcome outcome);
 struct RunStart {
     std::string source;  // "main window", "nested window", "Reprint of run 12", ...
     std::optional<std::string> requestId;  // a caller's key, unique in the journal
+    std::optional<std::int64_t> restOf;    // the run whose rest this run prints, once in the journal
     std::string location, order, suffix, operation, quantity;  // as typed
     std::string printer, printerType;  // PRINTER=, PRTTYPE=
     std::string version;               // the program's
@@ -102,20 +118,31 @@ public:
 
     // Records a run and its planned tickets (positions from 1), owned by
     // this process; returns the run's id. Throws DuplicateRequest when the
-    // run's request id is held by another run.
+    // run's request id is held by another run, RestTaken when the rest it
+    // prints is (a holder whose process is gone without marking a ticket
+    // lets it go first).
     std::int64_t startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets);
+
+    // In one transaction: a run started without tickets for run.requestId
+    // (which must be set), or the run that holds that id. A holder whose
+    // process is gone is closed as interrupted first; one that marked no
+    // ticket then lets the id go.
+    std::variant<std::int64_t, RunRecord> claimRequest(const RunStart& run);
 
     // The planned tickets of a run started without them (a request id is
     // claimed before the order is read).
     void planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets);
 
-    // Removes a run that sent no ticket, so that its request id may be used
-    // again; false when it sent one.
+    // Removes a run that is still open and marked no ticket (a claim whose
+    // printing never began), so that its request id may be used again;
+    // false when it has ended or marked one.
     bool releaseRun(std::int64_t run);
 
     // The run that holds the request id.
     std::optional<RunRecord> runWithRequest(const std::string& requestId);
     std::optional<RunRecord> run(std::int64_t id);
+    // The run that prints, or printed, the rest of run.
+    std::optional<std::int64_t> runPrintingTheRestOf(std::int64_t run);
 
     // Before a batch is written: the run's first confirmed tickets are
     // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
@@ -130,11 +157,12 @@ public:
     void confirm(std::int64_t run, int confirmed);
 
     // The run ended: tickets up to confirmed are confirmed, those after it
-    // that were sent stay in doubt.
+    // that were sent stay in doubt. A run that marked no ticket gives back
+    // its request id and the rest it claimed, and stays as history.
     void endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message);
 
-    // Runs whose process is gone without ending them become interrupted.
-    // Returns how many.
+    // Runs whose process is gone without ending them become interrupted
+    // (giving their claims back when they marked no ticket). Returns how many.
     int closeInterruptedRuns();
 
     // Removes ended runs that started before now - days, in chunks, until
@@ -148,9 +176,17 @@ public:
     std::vector<TicketRecord> tickets(std::int64_t run);
 
 private:
-    std::vector<RunRecord> runs(int limit, const std::string& order, std::int64_t since, std::int64_t only);
     class Transaction;
     class Statements;
+    std::vector<RunRecord> readRuns(const Transaction& transaction, int limit, const std::string& order,
+                                    std::int64_t since, std::int64_t only);
+    std::int64_t insertRun(const Transaction& transaction, const RunStart& run,
+                           const std::vector<PlannedTicket>& tickets);
+    std::optional<std::int64_t> runHolding(const Transaction& transaction, const char* column, const QVariant& value);
+    // Closes run as interrupted when it is open and its process is gone.
+    void closeIfGone(const Transaction& transaction, std::int64_t run);
+    void closeInterrupted(const Transaction& transaction, std::int64_t run);
+    void releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run);
     void createSchema();
     [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"
 

@@ -185,15 +185,20 @@ void PrintHistoryWindow::findEntered()
 }
 
 // Read afresh: a run still going (here or in another program sharing the
-// journal) is not finished by a second one.
+// journal) is not finished by a second one, nor a run finished once: what
+// its rest did not print is that run's rest. The journal refuses both again
+// when the rest's run is recorded, in case another program got there since.
 void PrintHistoryWindow::printTheRest()
 {
     std::optional<RunRecord> run = selectedRun();
     if (!run || !connection_)
         return;
+    std::optional<std::int64_t> finishedBy;
     try {
         connection_->closeInterruptedRuns();
         run = connection_->run(run->id);
+        if (run)
+            finishedBy = connection_->runPrintingTheRestOf(run->id);
     } catch (const JournalError& error) {
         messages_->show(error.what(), MessageIcon::Critical);
         return;
@@ -201,25 +206,11 @@ void PrintHistoryWindow::printTheRest()
     if (!run)
         return;
     if (!run->ended) {
-        messages_->show("Run " + std::to_string(run->id) + " is still printing.", MessageIcon::Warning);
+        messages_->show(stillPrintingMessage(run->id), MessageIcon::Warning);
         return;
     }
-    // A run finished once is not finished again: what its rest did not
-    // print is that run's rest.
-    std::vector<RunRecord> sameOrder;
-    try {
-        sameOrder = connection_->runs(runsShown, run->order);
-    } catch (const JournalError& error) {
-        messages_->show(error.what(), MessageIcon::Critical);
-        return;
-    }
-    const std::string source = printTheRestSource(run->id);
-    const auto rest = std::find_if(sameOrder.begin(), sameOrder.end(),
-                                   [&source](const RunRecord& later) { return later.source == source; });
-    if (rest != sameOrder.end()) {
-        messages_->show("Run " + std::to_string(run->id) + " was finished by run " + std::to_string(rest->id) +
-                            "; select that run to print what it did not.",
-                        MessageIcon::Warning);
+    if (finishedBy) {
+        messages_->show(restTakenMessage(run->id, *finishedBy), MessageIcon::Warning);
         return;
     }
     const std::vector<TicketRecord> tickets = ticketsOf(run->id);

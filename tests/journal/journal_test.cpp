@@ -1,13 +1,18 @@
 // The journal file itself: a run of another process that was killed, a run
-// cancelled while its batches waited for the journal, and pruning. The
-// journal of a print from the window is tested with the commands.
+// cancelled while its batches waited for the journal, pruning, opening an
+// earlier version, and the claims a run holds (a request id, the rest of a
+// run). The journal of a print from the window is tested with the commands.
 
 #include "commands/journal_recorder.h"
+#include "commands/reprint.h"
+#include "commands/ticket_record.h"
 #include "journal/journal.h"
 #include "printing/print_stream.h"
+#include "tickets/zebra_job.h"
 
 #include "tests/fixtures/data_source.h"
 #include "tests/fixtures/fifo_reader.h"
+#include "tests/fixtures/sample_ticket.h"
 
 #include <QProcess>
 #include <QSqlDatabase>
@@ -17,8 +22,12 @@
 
 #include <sys/stat.h>
 
+#include <gmock/gmock.h>
+
+#include <array>
 #include <chrono>
 #include <filesystem>
+#include <latch>
 #include <optional>
 #include <thread>
 
@@ -32,6 +41,255 @@ std::int64_t startEndedRun(Journal& journal, int tickets)
     journal.sending(run, 0, 1, std::vector<TicketDigest>(static_cast<std::size_t>(tickets), {"10", 1, 9, "#"}));
     journal.endRun(run, RunOutcome::Printed, tickets, {});
     return run;
+}
+
+// Statements run on the file by hand, as with sqlite3.
+void byHand(const QString& path, const QStringList& statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "by-hand");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        for (const QString& statement : statements)
+            ASSERT_TRUE(query.exec(statement)) << statement.toStdString() << ": " << query.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase("by-hand");
+}
+
+int userVersion(const QString& path)
+{
+    int version = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "version");
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        if (db.open() && query.exec("PRAGMA user_version") && query.next())
+            version = query.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase("version");
+    return version;
+}
+
+TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
+{
+    struct Case {
+        const char* what;
+        QStringList change;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"version 1", {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "PRAGMA user_version = 1"},
+         true},
+        {"version 2 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
+        {"version 3", {"PRAGMA user_version = 3"}, false},
+    };
+    for (const Case& file : cases) {
+        SCOPED_TRACE(file.what);
+        ScratchDir dir;
+        const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+        std::int64_t kept = 0;
+        {
+            Journal journal(path);
+            kept = startEndedRun(journal, 2);
+        }
+        byHand(path, file.change);
+        if (!file.opens) {
+            EXPECT_THROW(Journal{path}, JournalError);
+            EXPECT_EQ(userVersion(path), 3) << "left as it was";
+            continue;
+        }
+        Journal journal(path);
+        EXPECT_EQ(userVersion(path), 2);
+        ASSERT_EQ(journal.runs().size(), 1u);
+        EXPECT_EQ(journal.runs().front().id, kept);
+        EXPECT_EQ(journal.tickets(kept).size(), 2u);
+        RunStart rest;
+        rest.restOf = kept;
+        const std::int64_t first = journal.startRun(rest, {});
+        EXPECT_EQ(journal.runPrintingTheRestOf(kept), first);
+        EXPECT_THROW(journal.startRun(rest, {}), RestTaken);
+    }
+}
+
+// A run holds a request id and the rest of run 42, and ends, or not, in
+// each way; then another run claims either. A run that marked no ticket
+// cannot have printed: once it has ended, or its process is gone, it lets
+// both go, and stays as history.
+TEST(Journal, ARunGivesItsClaimsBackOnlyWhenItMarkedNoTicketAndIsOver)
+{
+    enum class State { Ended, Open, OwnerGone };
+    struct Holder {
+        const char* what;
+        State state;
+        bool ticketMarked;
+        bool stillHeld;
+    };
+    const Holder holders[] = {
+        {"ended having marked a ticket", State::Ended, true, true},
+        {"ended having marked none", State::Ended, false, false},
+        {"still printing", State::Open, false, true},
+        {"of a process that is gone, having marked none", State::OwnerGone, false, false},
+        {"of a process that is gone, having marked a ticket", State::OwnerGone, true, true},
+    };
+    enum class Claim { Rest, Request, AfterStartUp };
+    for (const Claim claim : {Claim::Rest, Claim::Request, Claim::AfterStartUp})
+        for (const Holder& holder : holders) {
+            SCOPED_TRACE(std::string(holder.what) + ", claim " + std::to_string(static_cast<int>(claim)));
+            ScratchDir dir;
+            const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+            Journal journal(path);
+            RunStart start;
+            start.requestId = "ERP 1";
+            start.restOf = 42;
+            const std::int64_t held = journal.startRun(start, {{"10", 2, "data"}});
+            if (holder.ticketMarked)
+                journal.sending(held, 0, 1, {{"10", 1, 9, "#"}});
+            if (holder.state == State::Ended)
+                journal.endRun(held, RunOutcome::Failed, 0, "The printer lp is not available.");
+            if (holder.state == State::OwnerGone)
+                byHand(path, {QString("UPDATE runs SET owner = 'station:00000000-0000-0000-0000-000000000000:1:1'"
+                                      " WHERE id = %1").arg(held)});
+
+            RunStart rest;
+            rest.restOf = 42;
+            RunStart request;
+            request.requestId = "ERP 1";
+            std::optional<std::int64_t> holderNow;
+            switch (claim) {
+            case Claim::Rest:
+                try {
+                    journal.startRun(rest, {});
+                } catch (const RestTaken& taken) {
+                    EXPECT_EQ(taken.run(), 42);
+                    holderNow = taken.by();
+                }
+                break;
+            case Claim::Request: {
+                const std::variant<std::int64_t, RunRecord> claimed = journal.claimRequest(request);
+                if (const auto* run = std::get_if<RunRecord>(&claimed))
+                    holderNow = run->id;
+                break;
+            }
+            case Claim::AfterStartUp:
+                journal.closeInterruptedRuns();
+                holderNow = journal.runPrintingTheRestOf(42);
+                EXPECT_EQ(holderNow.has_value(), journal.runWithRequest("ERP 1").has_value());
+                break;
+            }
+            EXPECT_EQ(holderNow, holder.stillHeld ? std::optional(held) : std::nullopt);
+            const std::optional<RunRecord> history = journal.run(held);
+            ASSERT_TRUE(history);
+            EXPECT_EQ(history->planned, 2);
+            EXPECT_EQ(history->outcome, holder.state == State::Ended  ? "failed"
+                                        : holder.state == State::Open ? ""
+                                                                      : "interrupted");
+        }
+}
+
+struct StoppedRun {
+    std::int64_t id;
+    std::string printed;  // what printing its rest prints
+};
+
+// Two tickets, of which the printer confirmed none.
+StoppedRun stoppedRun(Journal& journal)
+{
+    const TicketData ticket = sampleTicket();
+    RunStart start;
+    start.shared = encodeSharedFields(ticket);
+    const std::int64_t run = journal.startRun(start, {{"20", 2, encodeTicketFields(ticket)}});
+    journal.endRun(run, RunOutcome::Cancelled, 0, "Printing cancelled: 0 of 2 tickets were sent.");
+    return {run, zebraJob(ticket) + zebraJob(ticket)};
+}
+
+ReprintRequest printTheRest(std::int64_t run, const std::string& printer, std::shared_ptr<JournalAccess> journal)
+{
+    return {run, {1, 2}, 0, printTheRestSource(run), {{printer, PrinterKind::Zebra, {}}, false}, nullptr,
+            std::move(journal)};
+}
+
+std::vector<std::string> texts(const std::vector<Message>& messages)
+{
+    std::vector<std::string> shown;
+    for (const Message& message : messages)
+        shown.push_back(message.text);
+    return shown;
+}
+
+// Two windows, or two programs, press Print the Rest of one run at the same
+// moment: each job has its own connection to the journal, as each program has.
+TEST(Journal, TwoPrintTheRestOfOneRunAtOncePrintItOnce)
+{
+    ScratchDir dir;
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    const auto access = std::make_shared<JournalAccess>(path);
+    Journal journal(path);
+    for (int attempt = 1; attempt <= 20; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const StoppedRun stopped = stoppedRun(journal);
+        std::array<std::string, 2> printers;
+        std::array<PrintResult, 2> results;
+        std::latch together(2);
+        std::vector<std::thread> windows;
+        for (std::size_t i = 0; i < 2; ++i) {
+            printers[i] = dir.file("lp-" + std::to_string(attempt) + "-" + std::to_string(i));
+            windows.emplace_back([&, i] {
+                const ReprintRequest request = printTheRest(stopped.id, printers[i], access);
+                together.arrive_and_wait();
+                results[i] = reprintTickets(request);
+            });
+        }
+        for (std::thread& window : windows)
+            window.join();
+        const std::optional<std::int64_t> rest = journal.runPrintingTheRestOf(stopped.id);
+        ASSERT_TRUE(rest);
+        int printed = 0;
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (std::filesystem::exists(printers[i])) {
+                ++printed;
+                EXPECT_EQ(dir.read(std::filesystem::path(printers[i]).filename()), stopped.printed);
+                EXPECT_EQ(results[i].journalRun, *rest);
+                EXPECT_THAT(texts(results[i].messages), ::testing::IsEmpty());
+            } else {
+                EXPECT_THAT(texts(results[i].messages), ::testing::ElementsAre(restTakenMessage(stopped.id, *rest)));
+            }
+        }
+        EXPECT_EQ(printed, 1);
+    }
+}
+
+// A Print the Rest that printed nothing leaves the rest to the next one.
+TEST(Journal, PrintTheRestThatPrintsNothingLeavesTheRestForTheNext)
+{
+    ScratchDir dir;
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    const auto access = std::make_shared<JournalAccess>(path);
+    Journal journal(path);
+    const StoppedRun stopped = stoppedRun(journal);
+    const std::string missing = dir.file("no-such-folder/lp");
+    struct Case {
+        std::string printer;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {missing, {"The printer " + missing + " is not available."}},
+        {"preview:", {}},
+    };
+    for (const Case& printer : cases) {
+        SCOPED_TRACE(printer.printer);
+        const PrintResult result = reprintTickets(printTheRest(stopped.id, printer.printer, access));
+        EXPECT_EQ(texts(result.messages), printer.messages);
+        EXPECT_EQ(journal.runPrintingTheRestOf(stopped.id), std::nullopt);
+        const std::optional<RunRecord> run = journal.run(result.journalRun);
+        ASSERT_TRUE(run);
+        EXPECT_EQ(run->source, printTheRestSource(stopped.id));
+        EXPECT_GT(run->ended, 0) << "not left open, holding the rest";
+    }
+    const PrintResult result = reprintTickets(printTheRest(stopped.id, dir.file("lp"), access));
+    EXPECT_THAT(texts(result.messages), ::testing::IsEmpty());
+    EXPECT_EQ(dir.read("lp"), stopped.printed);
+    EXPECT_EQ(journal.runPrintingTheRestOf(stopped.id), result.journalRun);
 }
 
 TEST(Journal, PruneRemovesEndedRunsOlderThanTheLimitWithTheirTicketsOnly)
