@@ -308,8 +308,9 @@ int alreadyHeld(const RunRecord& run, StandardError& messages, bool json)
 
 // Holds the request id in the journal for this run before anything else
 // happens, so that two callers with one id print once: the journal's
-// transaction lets one of them in. The claimed run; the run that holds the
-// id already; or the exit status with the message shown.
+// transaction lets one of them in, and gives back the id of a claim whose
+// process died before it marked a ticket. The claimed run; the run that
+// holds the id already; or the exit status with the message shown.
 std::variant<std::int64_t, RunRecord, int> claimRequest(JournalAccess& journal, const RunStart& run,
                                                         MessageBox& messages)
 {
@@ -319,15 +320,10 @@ std::variant<std::int64_t, RunRecord, int> claimRequest(JournalAccess& journal, 
         return nothingPrinted;
     }
     try {
-        if (std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
+        std::variant<std::int64_t, RunRecord> claim = connection->claimRequest(run);
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim))
             return std::move(*held);
-        try {
-            return connection->startRun(run, {});
-        } catch (const DuplicateRequest&) {
-            if (std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
-                return std::move(*held);
-            throw;
-        }
+        return std::get<std::int64_t>(claim);
     } catch (const JournalError& error) {
         journal.failed(error, messages);
         messages.show("A request ID needs the print journal, which cannot be used.", MessageIcon::Critical);
@@ -335,8 +331,9 @@ std::variant<std::int64_t, RunRecord, int> claimRequest(JournalAccess& journal, 
     }
 }
 
-// A claimed run that sent nothing gives its request id back, so that the
-// caller may try again.
+// A claimed run whose printing never began gives its request id back, so
+// that the caller may try again. A run that began and marked no ticket gave
+// it back when it ended.
 void releaseClaim(JournalAccess& journal, std::int64_t run)
 {
     MessageList unseen;
@@ -346,6 +343,44 @@ void releaseClaim(JournalAccess& journal, std::int64_t run)
         } catch (const JournalError&) {
         }
     }
+}
+
+// What a request asked for, as the journal records it.
+std::string requestText(const std::string& location, const std::string& order, const std::string& suffix,
+                        const std::string& operation, const std::string& quantity, const std::string& printerType)
+{
+    return "location " + location + ", order " + order + "/" + suffix + ", operation " + operation + ", quantity " +
+           quantity + ", " + printerType + " printer";
+}
+
+// One request id is one request: the same id sent for another order (a
+// caller's bug, or two callers that chose one key) prints nothing.
+std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, MessageBox& messages)
+{
+    const std::string heldText =
+        requestText(held.location, held.order, held.suffix, held.operation, held.quantity, held.printerType);
+    const std::string askedText =
+        requestText(asked.location, asked.order, asked.suffix, asked.operation, asked.quantity, asked.printerType);
+    if (heldText == askedText)
+        return std::nullopt;
+    messages.show("Request ID " + *asked.requestId + " was used for order " + held.order + "/" + held.suffix + ".",
+                  MessageIcon::Critical);
+    messages.show("Run " + std::to_string(held.id) + " asked for " + heldText + "; this request asks for " +
+                      askedText + ".",
+                  MessageIcon::None);
+    return nothingPrinted;
+}
+
+// Why a request id is not accepted; nothing when it is.
+std::optional<std::string> requestIdFault(const QString& id)
+{
+    // Qt decodes the command line as UTF-8, each byte that is not as U+FFFD:
+    // two different ids would be kept as one.
+    if (id.contains(QChar::ReplacementCharacter))
+        return "The request ID is not valid UTF-8 text, so it cannot be told apart from others.";
+    if (!isRequestId(id))
+        return "A request ID is 1 to 100 printable characters.";
+    return std::nullopt;
 }
 
 int print(const QStringList& arguments, const Environment& environment)
@@ -364,13 +399,20 @@ int print(const QStringList& arguments, const Environment& environment)
     if (const std::optional<int> status = command.parse({&order.location, &order.order}))
         return *status;
     StandardError messages;
-    if (command.parser().isSet(requestId) && !isRequestId(command.parser().value(requestId))) {
-        messages.show("A request ID is 1 to 100 printable characters.", MessageIcon::Critical);
-        return nothingPrinted;
-    }
+    if (command.parser().isSet(requestId))
+        if (const std::optional<std::string> fault = requestIdFault(command.parser().value(requestId))) {
+            messages.show(*fault, MessageIcon::Critical);
+            return nothingPrinted;
+        }
     const std::optional<PrinterSettings> printer = printerSettings(command, printerOptions, environment, messages);
     if (!printer)
         return nothingPrinted;
+    // A preview prints nothing: it must not use up the id.
+    if (command.parser().isSet(requestId) && printer->name == "preview:") {
+        messages.show("A request ID cannot be used with the printer preview:, which prints nothing.",
+                      MessageIcon::Critical);
+        return nothingPrinted;
+    }
     const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, messages);
     const OrderSelection selection = orderSelection(command, order);
     const std::string operation = operationBoxText(command, order);
@@ -386,8 +428,11 @@ int print(const QStringList& arguments, const Environment& environment)
         const std::variant<std::int64_t, RunRecord, int> claim = claimRequest(*journal, start, messages);
         if (const int* status = std::get_if<int>(&claim))
             return *status;
-        if (const RunRecord* held = std::get_if<RunRecord>(&claim))
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim)) {
+            if (const std::optional<int> refused = refuseOtherRequest(start, *held, messages))
+                return *refused;
             return alreadyHeld(*held, messages, command.parser().isSet(json));
+        }
         claimed = std::get<std::int64_t>(claim);
     }
 

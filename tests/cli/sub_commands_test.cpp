@@ -42,7 +42,8 @@ protected:
     static void TearDownTestSuite() { programDir.reset(); }
 
     // The journal goes to the test's folder; odbcIni names another data source.
-    void startProgram(QProcess& program, const QStringList& arguments, const std::string& odbcIni = {})
+    void startProgram(QProcess& program, const QStringList& arguments, const std::string& odbcIni = {},
+                      const QString& executable = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (!odbcIni.empty())
@@ -51,8 +52,20 @@ protected:
             environment.remove(display);
         environment.insert("XDG_STATE_HOME", QString::fromStdString(dir.path()));
         program.setProcessEnvironment(environment);
-        program.start(QString::fromStdString(programDir->file("travcard")), arguments);
+        program.start(executable.isEmpty() ? QString::fromStdString(programDir->file("travcard")) : executable,
+                      arguments);
         ASSERT_TRUE(program.waitForStarted());
+    }
+
+    // The arguments, then one more that the shell's printf makes of
+    // printfBytes: QProcess would pass every argument as UTF-8.
+    Ended travcardWithBytes(const QStringList& arguments, const std::string& printfBytes)
+    {
+        const QString command = QString::fromStdString("exec \"" + programDir->file("travcard") +
+                                                       "\" \"$@\" \"$(printf '" + printfBytes + "')\"");
+        QProcess program;
+        startProgram(program, QStringList{"-c", command, "travcard"} + arguments, {}, "/bin/sh");
+        return ended(program);
     }
 
     static Ended ended(QProcess& program)
@@ -188,6 +201,87 @@ TEST_F(SubCommands, ARequestIdThatPrintedNothingMayBeUsedAgain)
     const Ended retry = travcard(QStringList{"print"} + order12345 + again);
     EXPECT_EQ(retry.status, 0) << retry.err;
     EXPECT_EQ(journal().runs().size(), 1u);
+}
+
+// An id is one request: the same id for another order, operation, quantity
+// or printer type prints nothing, nor does one the journal could not tell
+// apart from another, nor one sent to a preview, which would use it up.
+TEST_F(SubCommands, ARequestIdIsRefusedForAnotherRequestForBytesThatAreNotUtf8AndForAPreview)
+{
+    const QStringList toLp{"--printer", QString::fromStdString(dir.file("lp"))};
+    const QStringList toLp2{"--printer", QString::fromStdString(dir.file("lp2"))};
+    const QStringList id{"--request-id", "ERP 4713"};
+    ASSERT_EQ(travcard(QStringList{"print"} + order12345 + toLp + id).status, 0);
+    const std::string run = std::to_string(journal().runs().front().id);
+    const std::string usedFor = "Request ID ERP 4713 was used for order 12345/0.\n";
+    const std::string notUtf8 = "The request ID is not valid UTF-8 text, so it cannot be told apart from others.\n";
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        std::string printfBytes;  // the request id, when given as bytes
+        std::string message;
+    };
+    const Case cases[] = {
+        {"another operation", order12345 + QStringList{"--operation", "20"} + toLp2 + id, {},
+         usedFor + "Run " + run + " asked for location ST, order 12345/0, operation All, quantity 1, ZEBRA printer;"
+                   " this request asks for location ST, order 12345/0, operation 20, quantity 1, ZEBRA printer.\n"},
+        {"another order", QStringList{"--location", "ST", "--order", "1234567"} + toLp2 + id, {}, usedFor},
+        {"another suffix", order12345 + QStringList{"--suffix", "1"} + toLp2 + id, {}, usedFor},
+        {"another quantity", order12345 + QStringList{"--quantity", "2"} + toLp2 + id, {}, usedFor},
+        {"another printer type", order12345 + QStringList{"--type", "epson"} + toLp2 + id, {}, usedFor},
+        {"a byte that is not UTF-8", order12345 + toLp2 + QStringList{"--request-id"}, "\\377", notUtf8},
+        {"another such byte", order12345 + toLp2 + QStringList{"--request-id"}, "\\376", notUtf8},
+        {"a preview", order12345 + QStringList{"--printer", "preview:", "--request-id", "ERP 4714"}, {},
+         "A request ID cannot be used with the printer preview:, which prints nothing.\n"},
+    };
+    for (const Case& request : cases) {
+        const QStringList arguments = QStringList{"print"} + request.arguments;
+        const Ended result =
+            request.printfBytes.empty() ? travcard(arguments) : travcardWithBytes(arguments, request.printfBytes);
+        EXPECT_EQ(result.status, 1) << request.what;
+        EXPECT_THAT(result.err, ::testing::StartsWith(request.message)) << request.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("lp2"))) << request.what;
+        EXPECT_EQ(journal().runs().size(), 1u) << request.what;
+    }
+}
+
+// Killed after it claimed its id and before it marked a ticket (a FIFO that
+// nobody reads holds it at its printer for 2 s, after the order's lookup),
+// the program leaves a claim of a process that is gone: the retry prints.
+TEST_F(SubCommands, ARequestIdClaimedByAKilledProgramIsPrintedByTheRetry)
+{
+    const std::string fifo = dir.file("nobody-reads");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const QStringList request = QStringList{"print"} + order12345 + QStringList{"--request-id", "ERP 4715"};
+    std::optional<RunRecord> claim;
+    {
+        QProcess killed;
+        startProgram(killed, request + QStringList{"--printer", QString::fromStdString(fifo)});
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!claim && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+            if (std::filesystem::exists(dir.file("travcard/journal.sqlite")))
+                claim = journal().runWithRequest("ERP 4715");
+        }
+        ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+        EXPECT_TRUE(killed.waitForFinished(10'000));
+    }
+    ASSERT_TRUE(claim);
+    ASSERT_EQ(journal().run(claim->id)->ended, 0) << "killed while the run was open";
+    for (const TicketRecord& ticket : journal().tickets(claim->id))
+        ASSERT_EQ(ticket.state, TicketState::Planned) << "killed before a ticket was marked";
+
+    const Ended retry = travcard(request + QStringList{"--printer", QString::fromStdString(dir.file("lp"))});
+    EXPECT_EQ(retry.status, 0) << retry.err;
+    EXPECT_EQ(retry.err, "");
+    const std::vector<RunRecord> runs = journal().runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].requestId + " " + runs[0].outcome + " " + std::to_string(runs[0].confirmed), "ERP 4715 printed 4");
+    EXPECT_EQ(runs[1].id, claim->id);
+    EXPECT_EQ(runs[1].requestId + "|" + runs[1].outcome, "|interrupted");
+    const Ended again = travcard(request + QStringList{"--printer", QString::fromStdString(dir.file("lp2"))});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp2")));
 }
 
 TEST_F(SubCommands, HistoryListsTheJournalsRunsNewestFirst)
