@@ -259,6 +259,24 @@ TEST(Journal, TwoPrintTheRestOfOneRunAtOncePrintItOnce)
     }
 }
 
+// Its rest is not known yet: the window refuses, and so does the command,
+// for a window that was told before the run began.
+TEST(Journal, PrintTheRestOfARunStillPrintingIsRefused)
+{
+    ScratchDir dir;
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    Journal journal(path);
+    const TicketData ticket = sampleTicket();
+    RunStart start;
+    start.shared = encodeSharedFields(ticket);
+    const std::int64_t printing = journal.startRun(start, {{"20", 2, encodeTicketFields(ticket)}});
+    const PrintResult result =
+        reprintTickets(printTheRest(printing, dir.file("lp"), std::make_shared<JournalAccess>(path)));
+    EXPECT_EQ(texts(result.messages), std::vector{stillPrintingMessage(printing)});
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp")));
+    EXPECT_EQ(journal.runs().size(), 1u);
+}
+
 // A Print the Rest that printed nothing leaves the rest to the next one.
 TEST(Journal, PrintTheRestThatPrintsNothingLeavesTheRestForTheNext)
 {
