@@ -89,10 +89,10 @@ public:
             cups().cupsCancelJob2(http_.get(), queue_.c_str(), job_, 0);
     }
 
-    bool keepsPartialOutput() const override { return false; }
-    std::uint64_t confirmedBytes() const override { return 0; }
+    // The spooler prints nothing of a job until its document is complete.
+    std::uint64_t acknowledgedBytes() const override { return finished_ ? written_ : 0; }
 
-    void write(std::string_view bytes) override
+    std::size_t write(std::string_view bytes, const PrinterWait&) override
     {
         if (!documentStarted_) {
             if (cups().cupsStartDocument(http_.get(), queue_.c_str(), job_, jobTitle, CUPS_FORMAT_RAW, 1) !=
@@ -101,14 +101,16 @@ public:
             documentStarted_ = true;
         }
         if (bytes.empty())
-            return;
+            return 0;
         if (cups().cupsWriteRequestData(http_.get(), bytes.data(), bytes.size()) != HTTP_STATUS_CONTINUE)
             throw PrinterError(cupsError("send to " + queue_));
+        written_ += bytes.size();
+        return bytes.size();
     }
 
-    void finish() override
+    void finish(const PrinterWait&) override
     {
-        write({});
+        write({}, {});
         if (cups().cupsFinishDocument(http_.get(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
             throw PrinterError(cupsError("finish the job on " + queue_));
         finished_ = true;
@@ -120,6 +122,7 @@ private:
     int job_;
     bool documentStarted_ = false;
     bool finished_ = false;
+    std::uint64_t written_ = 0;
 };
 
 }  // namespace

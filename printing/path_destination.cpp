@@ -6,6 +6,7 @@
 
 #include "printing/printer_destination.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -54,9 +55,10 @@ public:
     }
     ~PathDestination() override { closeFd(); }
 
-    void write(std::string_view bytes) override
+    std::size_t write(std::string_view bytes, const PrinterWait& wait) override
     {
         const SigpipeBlocked noSignal;
+        const std::size_t size = bytes.size();
         auto deadline = std::chrono::steady_clock::now() + stallTimeout_;
         while (!bytes.empty()) {
             const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
@@ -64,23 +66,30 @@ public:
                 bytes.remove_prefix(static_cast<std::size_t>(written));
                 written_ += static_cast<std::uint64_t>(written);
                 deadline = std::chrono::steady_clock::now() + stallTimeout_;
+                if (wait.acknowledged)
+                    wait.acknowledged();
                 continue;
             }
             if (written < 0 && errno == EINTR)
                 continue;
             if (written < 0 && errno != EAGAIN)
                 throw PrinterError(systemError("write"));
-            if (!waitFor(fd_, POLLOUT, deadline, stop_) && stop_.stop_requested())
+            if (wait.cancelled && wait.cancelled())
+                break;
+            // Looked at in slices, so that Cancel is seen while the device waits.
+            const auto slice = std::min(deadline, std::chrono::steady_clock::now() + stopPoll);
+            if (!waitFor(fd_, POLLOUT, slice, stop_) && stop_.stop_requested())
                 throw stopped();
             if (std::chrono::steady_clock::now() >= deadline)
                 throw PrinterError("no byte accepted for " +
                                    std::to_string(stallTimeout_.count()) + " ms");
         }
+        return size - bytes.size();
     }
 
-    std::uint64_t confirmedBytes() const override { return written_; }
+    std::uint64_t acknowledgedBytes() const override { return written_; }
 
-    void finish() override
+    void finish(const PrinterWait&) override
     {
         if (!closeFd())
             throw PrinterError(systemError("close"));

@@ -11,6 +11,13 @@
 
 enum class PrintOutcome { Printed, Cancelled, Failed };
 
+// Whether tickets are recorded as sending, so that they may be written.
+enum class Recorded {
+    Yes,
+    NotYet,
+    Never,  // the record cannot be made: the run stops before them
+};
+
 // Whole tickets as one write hands them to the printer.
 struct TicketBatch {
     int first = 0;  // the position of its first ticket
@@ -35,17 +42,21 @@ public:
     virtual void writing(std::shared_ptr<const TicketBatch> batch) = 0;
 
     // Whether the run's first tickets are recorded as sending; with wait,
-    // returns once they are. A batch is written only once it is recorded;
-    // meanwhile the stream builds more, as far as PrintStream::ticketsAhead
-    // and bytesAhead allow.
-    virtual bool recorded(int /*tickets*/, bool /*wait*/) { return true; }
+    // returns once they are, or once they never will be (Never: the stream
+    // then stops before them, showing failure()). A batch is written only
+    // once it is recorded; meanwhile the stream builds more, as far as
+    // PrintStream::ticketsAhead and bytesAhead allow.
+    virtual Recorded recorded(int /*tickets*/, bool /*wait*/) { return Recorded::Yes; }
 
-    // The tickets before count have been handed to the printer.
+    // Why tickets cannot be recorded, in the operator's words.
+    virtual std::string failure() const { return {}; }
+
+    // The printer has acknowledged the run's first count tickets.
     virtual void confirmed(int count) = 0;
 
-    // The run ended: its first confirmed tickets reached the printer whole,
-    // and its first written tickets were handed to it, whole or in part
-    // (those told after them never left); message is what the operator was
-    // told (empty when all went well).
+    // The run ended: the printer acknowledged its first confirmed tickets
+    // whole, and its first written tickets were handed to it, whole or in
+    // part (those told after them never left); message is what the
+    // operator was told (empty when all went well).
     virtual void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) = 0;
 };

@@ -2,10 +2,14 @@
 
 #include "printing/zebra_status.h"
 
+#include <algorithm>
+
 PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
                          std::stop_token stop)
     : printer_(printer), progress_(std::move(progress)), stop_(std::move(stop))
 {
+    wait_.cancelled = [this] { return progress_ && progress_->cancelled(); };
+    wait_.acknowledged = [this] { countAcknowledged(); };
 }
 
 PrintStream::~PrintStream() = default;
@@ -62,20 +66,21 @@ void PrintStream::begin(int total, TicketUnit unit)
         progress_->begin(total, unit);
 }
 
-namespace {
-// More than any connection's send queue holds.
-constexpr std::uint64_t unsettledWindow = std::uint64_t{64} << 20;
-}  // namespace
-
-void PrintStream::settleCount(std::uint64_t confirmedBytes)
+void PrintStream::countAcknowledged()
 {
-    int reached = settled_;
-    for (const std::uint64_t end : ticketEnds_)
-        reached += end <= confirmedBytes ? 1 : 0;
-    // A spooled job that is abandoned is cancelled: none of it prints.
-    if (destination_ && !destination_->keepsPartialOutput())
-        reached = 0;
-    sent_ = reached;
+    if (!destination_)
+        return;
+    const std::uint64_t acknowledged = destination_->acknowledgedBytes();
+    int newly = 0;
+    for (; !unacknowledgedEnds_.empty() && unacknowledgedEnds_.front() <= acknowledged; ++newly)
+        unacknowledgedEnds_.pop_front();
+    if (newly == 0)
+        return;
+    sent_ += newly;
+    if (observer_)
+        observer_->confirmed(sent_);
+    if (progress_)
+        progress_->ticketsSent(newly);
 }
 
 std::string PrintStream::countLine() const
@@ -101,23 +106,41 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
     }
     batch_->bytes.append(ticket);
     batch_->ends.push_back(batch_->bytes.size());
-    ticketEnds_.push_back(bytesSent_ + waitingBytes_ + batch_->bytes.size());
     return (batch_->bytes.size() < batchBytes && !printerIsSlow_) || passOn(messages, false);
 }
 
 void PrintStream::endCancelled(MessageBox& messages)
 {
-    std::size_t dropped = batch_ ? batch_->tickets() : 0;
-    for (const auto& batch : waiting_)
-        dropped += batch->tickets();
-    dropped -= frontWritten_;
     batch_.reset();
     dropWaiting();
-    ticketEnds_.resize(ticketEnds_.size() - dropped);
-    settleCount(bytesSent_);
+    completeJob();
     const std::string text = "Printing cancelled: " + countLine();
     messages.show(text, MessageIcon::None);
     tellEnd(PrintOutcome::Cancelled, text);
+}
+
+void PrintStream::endUnrecorded(MessageBox& messages)
+{
+    batch_.reset();
+    dropWaiting();
+    completeJob();
+    const std::string text = observer_->failure() + "\n" + countLine();
+    messages.show(text, MessageIcon::Critical);
+    tellEnd(PrintOutcome::Failed, text);
+}
+
+void PrintStream::completeJob()
+{
+    if (!destination_)
+        return;
+    if (wroteAny_ && !stop_.stop_requested()) {
+        try {
+            destination_->finish(wait_);
+        } catch (const PrinterError&) {
+            // It failed while taking the last tickets: they are counted as far as it acknowledged them.
+        }
+    }
+    countAcknowledged();
     destination_.reset();
 }
 
@@ -146,8 +169,13 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
         const TicketBatch& next = *waiting_.front();
         const int end = next.first + static_cast<int>(next.tickets());
         const bool ahead = !writeAll && !printerIsSlow_ && told_ - end <= ticketsAhead && waitingBytes_ <= bytesAhead;
-        if (observer_ && !observer_->recorded(end, !ahead))
+        const Recorded recorded = observer_ ? observer_->recorded(end, !ahead) : Recorded::Yes;
+        if (recorded == Recorded::NotYet)
             break;
+        if (recorded == Recorded::Never) {
+            endUnrecorded(messages);
+            return false;
+        }
         if (!writeNext(messages))
             return false;
     }
@@ -167,32 +195,53 @@ bool PrintStream::writeNext(MessageBox& messages)
     const std::size_t to = printerIsSlow_ ? from + 1 : batch.tickets();
     const std::size_t start = from == 0 ? 0 : batch.ends[from - 1];
     const std::string_view bytes = std::string_view(batch.bytes).substr(start, batch.ends[to - 1] - start);
-    const int tickets = static_cast<int>(to - from);
+    std::vector<std::size_t> ends;  // of the tickets written, in bytes
+    for (std::size_t i = from; i < to; ++i)
+        ends.push_back(batch.ends[i] - start);
+    for (const std::size_t end : ends)
+        unacknowledgedEnds_.push_back(bytesWritten_ + end);
+    std::size_t accepted = 0;
     try {
         wroteAny_ = true;
-        written_ += tickets;
+        written_ += static_cast<int>(ends.size());
         const auto began = std::chrono::steady_clock::now();
-        destination_->write(bytes);
+        accepted = destination_->write(bytes, wait_);
+        if (accepted < bytes.size())
+            accepted = completeTicket(bytes, ends, accepted);
         printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - began > slowWrite;
     } catch (const PrinterError& error) {
         fail(error, messages);
         return false;
     }
-    bytesSent_ += bytes.size();
+    bytesWritten_ += accepted;
+    if (accepted < bytes.size()) {
+        // Cancelled while the printer made the write wait: the tickets after
+        // the one it fell in never left.
+        const auto unwritten = static_cast<int>(std::count_if(
+            ends.begin(), ends.end(), [accepted](std::size_t end) { return end > accepted; }));
+        unacknowledgedEnds_.resize(unacknowledgedEnds_.size() - static_cast<std::size_t>(unwritten));
+        written_ -= unwritten;
+        endCancelled(messages);
+        return false;
+    }
     waitingBytes_ -= bytes.size();
     frontWritten_ = to;
     if (to == batch.tickets())
         retireFront();
-    while (ticketEnds_.front() + unsettledWindow < bytesSent_) {
-        ticketEnds_.pop_front();
-        ++settled_;
-    }
-    sent_ += tickets;
-    if (observer_)
-        observer_->confirmed(sent_);
-    if (progress_)
-        progress_->ticketsSent(tickets);
+    countAcknowledged();
     return true;
+}
+
+std::size_t PrintStream::completeTicket(std::string_view bytes, const std::vector<std::size_t>& ends,
+                                        std::size_t accepted)
+{
+    if (accepted == 0)
+        return 0;
+    const std::size_t end = *std::lower_bound(ends.begin(), ends.end(), accepted);
+    const PrinterWait uncancelled{nullptr, wait_.acknowledged};
+    while (accepted < end)
+        accepted += destination_->write(bytes.substr(accepted, end - accepted), uncancelled);
+    return end;
 }
 
 // The batch at the front was written: its buffer is used again for a later
@@ -213,10 +262,9 @@ void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& me
 {
     if (!passOn(messages, true))
         return;
-    settleCount(bytesSent_);
+    completeJob();
     messages.show(text + "\n" + countLine(), icon);
     tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
-    destination_.reset();
 }
 
 bool PrintStream::finish(MessageBox& messages)
@@ -228,11 +276,12 @@ bool PrintStream::finish(MessageBox& messages)
         return false;
     }
     try {
-        destination_->finish();
+        destination_->finish(wait_);
     } catch (const PrinterError& error) {
         fail(error, messages);
         return false;
     }
+    countAcknowledged();
     tellEnd(PrintOutcome::Printed, {});
     return true;
 }
@@ -241,8 +290,9 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 {
     const std::string& text =
         error.operatorText().empty() ? printerNotAvailable(printer_.name) : error.operatorText();
+    batch_.reset();
     dropWaiting();
-    settleCount(destination_->confirmedBytes());
+    countAcknowledged();
     messages.show(text + "\n" + countLine(), MessageIcon::None);
     tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();

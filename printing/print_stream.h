@@ -13,9 +13,18 @@
 // once its record is done, waiting for it only when ticketsAhead more tickets
 // (or bytesAhead more bytes) wait.
 //
-// A run that was given up (its stop token set) sends nothing more: the
-// stream looks at the token before it opens, writes and finishes, and the
-// destination while it waits for the printer.
+// The count follows the printer, not this station: a ticket is sent once
+// the printer has acknowledged its last byte (PrinterDestination::
+// acknowledgedBytes), and the observer and the progress hear of it then.
+//
+// A run the operator stops writes no ticket after the one it is writing
+// (one the printer made wait is completed, so that only whole tickets
+// reach it), then waits until the printer has acknowledged what it was
+// given and closes the job normally. A run that was given up (its stop
+// token set) sends nothing more: the stream looks at the token before it
+// opens, writes and finishes, and the destination while it waits for the
+// printer, and a network printer's connection is reset. A run whose
+// tickets the observer cannot record stops before them in the same way.
 
 #include "printing/print_observer.h"
 #include "printing/print_progress.h"
@@ -75,8 +84,8 @@ public:
     static constexpr int ticketsAhead = 150;
     static constexpr std::size_t bytesAhead = 1024 * 1024;
 
-    // How many tickets reached the printer whole, as far as is known, of
-    // those the run was to send.
+    // How many tickets the printer acknowledged whole, of those the run
+    // was to send.
     int ticketsSent() const { return sent_; }
     int ticketsPlanned() const { return total_; }
     // Whether any byte of a ticket was handed to the destination.
@@ -93,13 +102,21 @@ private:
     // the printer; with writeAll, all of them.
     bool passOn(MessageBox& messages, bool writeAll);
     bool writeNext(MessageBox& messages);
+    // A write the operator stopped after accepted bytes: the ticket it fell
+    // in is completed. Where the written tickets now end in bytes.
+    std::size_t completeTicket(std::string_view bytes, const std::vector<std::size_t>& ends, std::size_t accepted);
     void retireFront();
     void dropWaiting();
     // Ends a cancelled or given-up run at the ticket boundary before the
     // kept tickets, which are dropped.
     void endCancelled(MessageBox& messages);
-    // Counts the tickets that reached the printer when the run stops early.
-    void settleCount(std::uint64_t confirmedBytes);
+    // Ends a run whose next tickets the observer cannot record.
+    void endUnrecorded(MessageBox& messages);
+    // Completes the job with the whole tickets written, waiting for the
+    // printer to acknowledge them, unless the run was given up.
+    void completeJob();
+    // Counts the tickets the printer has acknowledged by now.
+    void countAcknowledged();
     std::string countLine() const;
     void fail(const PrinterError& error, MessageBox& messages);
     void tellEnd(PrintOutcome outcome, const std::string& message);
@@ -107,6 +124,7 @@ private:
     PrinterSettings printer_;
     std::shared_ptr<PrintProgress> progress_;
     std::stop_token stop_;
+    PrinterWait wait_;  // the operator's cancel; the count, as the printer acknowledges
     PrintObserver* observer_ = nullptr;
     std::unique_ptr<PrinterDestination> destination_;
     std::shared_ptr<TicketBatch> batch_;                // being built
@@ -116,11 +134,10 @@ private:
     std::vector<std::shared_ptr<TicketBatch>> spares_;  // written, their buffers kept
     static constexpr std::size_t maxSpares = 4;
     bool printerIsSlow_ = false;
-    // Where the recent tickets end in the stream, for counting those that a
-    // failing printer confirmed; tickets further back are settled.
-    std::uint64_t bytesSent_ = 0;
-    std::deque<std::uint64_t> ticketEnds_;
-    int settled_ = 0;
+    std::uint64_t bytesWritten_ = 0;
+    // Where the tickets written whole end in the job, until the printer has
+    // acknowledged them.
+    std::deque<std::uint64_t> unacknowledgedEnds_;
     int sent_ = 0;
     int told_ = 0;     // tickets told to the observer
     int written_ = 0;  // tickets handed to the destination, whole or in part

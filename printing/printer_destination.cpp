@@ -38,16 +38,17 @@ class PreviewDestination : public PrinterDestination {
 public:
     explicit PreviewDestination(std::size_t cap) : cap_(cap) {}
 
-    void write(std::string_view bytes) override
+    std::size_t write(std::string_view bytes, const PrinterWait&) override
     {
         if (bytes.size() > cap_ - captured_.size())
             throw PrinterError("preview cap of " + std::to_string(cap_) + " bytes reached",
                                "The preview holds at most " + std::to_string(cap_ >> 20) +
                                    " MB of printer output; printing stopped.");
         captured_.append(bytes);
+        return bytes.size();
     }
-    std::uint64_t confirmedBytes() const override { return captured_.size(); }
-    void finish() override { finished_ = true; }
+    std::uint64_t acknowledgedBytes() const override { return captured_.size(); }
+    void finish(const PrinterWait&) override { finished_ = true; }
     std::optional<std::string> takeCapture() override
     {
         if (!finished_)

@@ -50,27 +50,40 @@ private:
     std::string operatorText_;
 };
 
+// What a destination looks at, and tells, while it waits for the printer.
+struct PrinterWait {
+    // The operator's wish to stop: a write that waits for the printer
+    // returns early, with what it has handed on so far.
+    std::function<bool()> cancelled;
+    // Called as the printer acknowledges more of the job.
+    std::function<void()> acknowledged;
+};
+
 class PrinterDestination {
 public:
     virtual ~PrinterDestination() = default;  // an unfinished job is abandoned
 
-    // Hands every byte on, or throws PrinterError.
-    virtual void write(std::string_view bytes) = 0;
+    // Hands bytes on and returns how many: all of them, unless
+    // wait.cancelled() turned true while the printer made it wait. A network
+    // printer never holds more than inFlight bytes it has not acknowledged,
+    // so that a write waits for the printer, not for this station's kernel.
+    // Throws PrinterError when the printer fails, stalls or the run is given up.
+    virtual std::size_t write(std::string_view bytes, const PrinterWait& wait = {}) = 0;
 
-    // Completes the job (flushes, closes, submits); throws PrinterError.
-    virtual void finish() = 0;
+    // Completes the job: waits until the printer has acknowledged all of it
+    // (telling wait.acknowledged), then closes or submits; throws
+    // PrinterError. A cancelled run's job is completed too, with the whole
+    // tickets it was given, without waiting for the printer to close.
+    virtual void finish(const PrinterWait& wait = {}) = 0;
 
-    // Whether bytes written before an abandoned job still reach the printer
-    // (false for a spooled job, which abandoning cancels).
-    virtual bool keepsPartialOutput() const { return true; }
-
-    // After write or finish threw: how many bytes of the job, counted from
-    // its first write, the printer is known to have taken. A network
-    // printer's unacknowledged bytes are not among them: they are dropped,
-    // not sent late. Its acknowledged ones are, even when it then reset;
-    // it may have lost those it had not printed yet, and how many that is
-    // cannot be told from this side.
-    virtual std::uint64_t confirmedBytes() const = 0;
+    // How many bytes of the job, counted from its first write, the printer
+    // is known to have taken, at any time, also after a failure: those a
+    // network printer's TCP acknowledged, those a device or file accepted,
+    // and of a spooled job nothing until the spooler has accepted the whole
+    // document (abandoning it cancels it). A network printer may still lose
+    // acknowledged bytes it had not printed when it resets; how many cannot
+    // be told from this side.
+    virtual std::uint64_t acknowledgedBytes() const = 0;
 
     // A two-way connection can carry a status request: sends request and
     // returns what arrived until complete(received) or timeout.
@@ -81,6 +94,11 @@ public:
 
     // The bytes a preview destination kept, once finished.
     virtual std::optional<std::string> takeCapture() { return std::nullopt; }
+
+    // The most a network printer holds unacknowledged: about a batch, so
+    // that Stop and the count follow the printer within seconds even when it
+    // takes 8 KB/s.
+    static constexpr std::size_t inFlight = 64 * 1024;
 };
 
 // Opens the destination that name stands for; throws PrinterError when it

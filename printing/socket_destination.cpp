@@ -5,6 +5,7 @@
 
 #include "printing/printer_destination.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -59,45 +60,61 @@ HostAndPort splitAddress(std::string_view text)
     return address;
 }
 
+// The send queue is held to PrinterDestination::inFlight bytes, counted
+// by SIOCOUTQ (unsent and unacknowledged alike) before each send, which is
+// capped to the room left. The socket's send buffer is set to half of it
+// (the kernel doubles it, and stops growing it), so that the kernel's own
+// limit makes the wait for room an event rather than a poll; the cap keeps
+// the count exact, as the kernel counts buffer memory, not bytes.
 class SocketDestination : public PrinterDestination {
 public:
     SocketDestination(int fd, const DestinationLimits& limits, std::stop_token stop)
         : fd_(fd), limits_(limits), stop_(std::move(stop)), ackedAtConnect_(connectionAcknowledged())
     {
+        const int sendBuffer = static_cast<int>(inFlight / 2);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     }
     ~SocketDestination() override
     {
         if (fd_ < 0)
             return;
-        if (failed_) {
-            // Reset rather than close: bytes still queued must not reach the
-            // printer later, after the run has reported them as not sent.
-            const linger reset{1, 0};
-            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        }
+        // An abandoned job is reset rather than closed: bytes still queued
+        // must not reach the printer later, after the run has reported them
+        // as not sent. (Unread bytes from the printer would reset it anyway.)
+        const linger reset{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         ::close(fd_);
     }
 
-    void write(std::string_view bytes) override { sendAll(bytes, true); }
+    std::size_t write(std::string_view bytes, const PrinterWait& wait) override
+    {
+        return sendBounded(bytes, true, &wait);
+    }
 
-    std::uint64_t confirmedBytes() const override { return confirmed_; }
+    std::uint64_t acknowledgedBytes() const override
+    {
+        if (fd_ >= 0 && !failed_)
+            acknowledged_ = std::max(acknowledged_, jobBytesAcknowledged());
+        return acknowledged_;
+    }
 
     // Ends the sending side, waits until the printer has acknowledged the
     // whole job (for as long as it keeps acknowledging), then lets it close;
-    // one that keeps the connection open is left after closeWait. Until the
-    // job is acknowledged it is not done: a printer out of paper has not
-    // taken what still waits in the send queue.
-    void finish() override
+    // one that keeps the connection open is left after closeWait, and a
+    // cancelled run does not wait for that at all. Until the job is
+    // acknowledged it is not done: a printer out of paper has not taken what
+    // still waits in the send queue.
+    void finish(const PrinterWait& wait) override
     {
         reckonAcknowledged();
         if (::shutdown(fd_, SHUT_WR) != 0)
             failWrite(systemError("shutdown"));
-        bool connected = awaitAcknowledgement();
+        bool connected = awaitAcknowledgement(wait);
+        acknowledged_ = jobSent_;
+        tell(wait);
         const auto deadline = Clock::now() + limits_.closeWait;
-        while (connected && waitFor(fd_, POLLIN, deadline))
+        while (connected && !(wait.cancelled && wait.cancelled()) && waitFor(fd_, POLLIN, deadline))
             connected = discardIncoming();
-        if (queued() > 0)
-            failWrite("the printer closed before acknowledging the whole job");
         ::close(fd_);
         fd_ = -1;
     }
@@ -110,7 +127,7 @@ public:
         const auto deadline = Clock::now() + timeout;
         std::string received;
         requestBytes_ += request.size();
-        sendAll(request, false);
+        sendBounded(request, false, nullptr);
         char buffer[512];
         while (!complete(received) && waitFor(fd_, POLLIN, deadline, stop_)) {
             const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -129,14 +146,20 @@ public:
     }
 
 private:
-    // How often finish() looks whether the printer acknowledged more.
+    // How often a wait looks whether the printer acknowledged more.
     static constexpr std::chrono::milliseconds acknowledgementPoll{20};
+
+    void tell(const PrinterWait& wait) const
+    {
+        if (wait.acknowledged)
+            wait.acknowledged();
+    }
 
     // Waits until the send queue is empty, also of the end of the job; a
     // printer that acknowledges nothing for stallTimeout ends the run. False
     // when the printer closed its side first: it still acknowledges what it
     // takes, so the wait goes on without reading.
-    bool awaitAcknowledgement()
+    bool awaitAcknowledgement(const PrinterWait& wait)
     {
         auto deadline = Clock::now() + limits_.stallTimeout;
         bool printerClosed = false;
@@ -152,8 +175,10 @@ private:
             else if (waitFor(fd_, POLLIN, nextLook) && !discardIncoming())
                 printerClosed = true;
             const std::uint64_t stillLeft = queued();
-            if (stillLeft < left)
+            if (stillLeft < left) {
                 deadline = Clock::now() + limits_.stallTimeout;
+                tell(wait);
+            }
             left = stillLeft;
         }
         return !printerClosed;
@@ -179,33 +204,53 @@ private:
         return count > 0 ? static_cast<std::uint64_t>(count) : 0;
     }
 
-    // Hands every byte to the connection, or throws PrinterError.
-    void sendAll(std::string_view bytes, bool partOfJob)
+    // Hands bytes to the connection while fewer than inFlight wait in its
+    // send queue; returns how many, all unless wait says the operator
+    // cancelled while the printer made it wait. Throws PrinterError.
+    std::size_t sendBounded(std::string_view bytes, bool partOfJob, const PrinterWait* wait)
     {
         std::size_t accepted = 0;
         auto deadline = Clock::now() + limits_.stallTimeout;
+        std::uint64_t acknowledged = partOfJob ? acknowledgedBytes() : 0;
         while (accepted < bytes.size()) {
+            if (stop_.stop_requested())
+                failWrite(stopped().what());
             reckonAcknowledged();
-            const ssize_t sent =
-                ::send(fd_, bytes.data() + accepted, bytes.size() - accepted, MSG_NOSIGNAL);
-            if (sent > 0) {
-                accepted += static_cast<std::size_t>(sent);
-                streamSent_ += static_cast<std::uint64_t>(sent);
-                jobSent_ += partOfJob ? static_cast<std::uint64_t>(sent) : 0;
-                deadline = Clock::now() + limits_.stallTimeout;
-                continue;
+            const std::uint64_t waiting = queued();
+            if (waiting < inFlight) {
+                const std::size_t room = std::min<std::uint64_t>(inFlight - waiting, bytes.size() - accepted);
+                const ssize_t sent = ::send(fd_, bytes.data() + accepted, room, MSG_NOSIGNAL);
+                if (sent > 0) {
+                    accepted += static_cast<std::size_t>(sent);
+                    streamSent_ += static_cast<std::uint64_t>(sent);
+                    jobSent_ += partOfJob ? static_cast<std::uint64_t>(sent) : 0;
+                    deadline = Clock::now() + limits_.stallTimeout;
+                    continue;
+                }
+                if (sent < 0 && errno == EINTR)
+                    continue;
+                if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                    failWrite(systemError("send"));
             }
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                failWrite(systemError("send"));
-            if (!waitFor(fd_, POLLOUT, deadline, stop_)) {
-                reckonAcknowledged();
-                if (stop_.stop_requested())
-                    failWrite(stopped().what());
+            if (wait && wait->cancelled && wait->cancelled())
+                return accepted;
+            const auto now = Clock::now();
+            if (now >= deadline)
                 failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+            // The kernel's buffer frees room as acknowledgements come; should
+            // the count stay at the limit though the buffer has room, look
+            // again shortly.
+            const auto nextLook = std::min(deadline, now + acknowledgementPoll);
+            if (waitFor(fd_, POLLOUT, nextLook, stop_) && queued() >= inFlight)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (const std::uint64_t latest = partOfJob ? acknowledgedBytes() : 0; latest > acknowledged) {
+                acknowledged = latest;
+                deadline = Clock::now() + limits_.stallTimeout;
+                if (wait)
+                    tell(*wait);
             }
         }
+        return accepted;
     }
 
     // How many bytes of the job, from its first, the printer acknowledged.
@@ -250,8 +295,8 @@ private:
 
     [[noreturn]] void failWrite(const std::string& detail)
     {
+        acknowledged_ = std::max(acknowledged_, jobBytesAcknowledged());
         failed_ = true;
-        confirmed_ = jobBytesAcknowledged();
         throw PrinterError(detail);
     }
 
@@ -263,7 +308,7 @@ private:
     std::uint64_t jobSent_ = 0;       // the job's bytes among them
     std::uint64_t requestBytes_ = 0;  // requests handed on, whole or in part
     std::uint64_t reckonedAcknowledged_ = 0;
-    std::uint64_t confirmed_ = 0;
+    mutable std::uint64_t acknowledged_ = 0;  // of the job, as last read
     bool failed_ = false;
 };
 

@@ -214,6 +214,47 @@ TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
     EXPECT_GT(bytesOfFirst(tickets, counted + 1), printer.taken());
 }
 
+// A network printer that prints 8 KB a second: the count follows what it
+// acknowledged while the run goes on, and Cancel ends the run within
+// seconds, with the printer holding whole tickets, as many as the message says.
+TEST(PrintStream, CancelAtASlowNetworkPrinterEndsSoonWithWholeTicketsAllCounted)
+{
+    const std::vector<std::string> tickets = mixedTickets(600);
+    LoopbackPrinter printer({.statusReply = LoopbackPrinter::hostStatus('0', '0', '0', '0'), .bytesPerSecond = 8192});
+    PrinterSettings zebra{printer.address(), PrinterKind::Zebra, {}};
+    auto progress = std::make_shared<PrintProgress>();
+    MessageList messages;
+    std::atomic<int> sent{-1};
+    std::jthread run([&] {
+        PrintStream output(zebra, progress);
+        if (!output.open(messages))
+            return;
+        output.begin(600, TicketUnit::Tickets);
+        for (const std::string& ticket : tickets)
+            if (!output.send(ticket, messages))
+                break;
+        if (!progress->cancelled())
+            output.finish(messages);
+        sent = output.ticketsSent();
+    });
+    std::this_thread::sleep_for(2s);
+    const int counted = progress->sent();
+    std::this_thread::sleep_for(50ms);  // the printer's figure is looked at every few milliseconds
+    EXPECT_LE(hostStatusRequest.size() + bytesOfFirst(tickets, counted), printer.taken())
+        << "a ticket counted before the printer took it";
+    const auto cancelled = std::chrono::steady_clock::now();
+    progress->cancel();
+    run.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 10s);
+
+    const std::string received = printer.received().substr(hostStatusRequest.size());
+    const int whole = sent.load();
+    EXPECT_EQ(received.size(), bytesOfFirst(tickets, whole)) << "the printer holds part of a ticket";
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown.front().text, "Printing cancelled: " + std::to_string(whole) + " of 600 tickets were sent.");
+    EXPECT_GT(whole, 0);
+}
+
 // Records a batch only when the stream must wait for it, as a journal far
 // behind would, and notes how many tickets were told and not yet written.
 class LaggingRecorder : public PrintObserver {
@@ -223,7 +264,7 @@ public:
         told_ = batch->first + static_cast<int>(batch->tickets());
         mostAhead = std::max(mostAhead, told_ - confirmed_);
     }
-    bool recorded(int, bool wait) override { return wait; }
+    Recorded recorded(int, bool wait) override { return wait ? Recorded::Yes : Recorded::NotYet; }
     void confirmed(int count) override { confirmed_ = count; }
     void ended(PrintOutcome, int, int, const std::string&) override {}
 
