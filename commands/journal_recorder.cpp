@@ -4,12 +4,14 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -123,60 +125,64 @@ std::string TicketHasher::digest(std::string_view bytes)
     return digest;
 }
 
-namespace {
-JournalError cannotWrite(const QString& path, const char* reason)
+void JournalAccess::keepEnd(std::function<void(Journal&)> end)
 {
-    return JournalError(QStringLiteral("The print journal %1 cannot be written: %2")
-                            .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(reason))
-                            .toStdString());
+    const std::lock_guard lock(endsGuard_);
+    ends_.push_back(std::move(end));
 }
+
+std::vector<std::function<void(Journal&)>> JournalAccess::takeEnds()
+{
+    const std::lock_guard lock(endsGuard_);
+    return std::exchange(ends_, {});
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
 }  // namespace
 
-// A call on the journal, or a batch told to it.
-struct RunRecorder::JournalWork {
-    std::function<void(Journal&)> call;
-    std::shared_ptr<const TicketBatch> batch;
-    int confirmed = 0;                  // tickets confirmed when the batch was told
-    std::vector<TicketDigest> digests;  // the batch's, when worked out before it was told
-};
-
-// The recorder's journal work, in the order posted, on a thread of its own;
-// the journal's connection is opened, used and closed there. Batches that
-// wait together are recorded in one transaction, so that the journal keeps
-// up with the printer. After a failure the work left is skipped.
-class RunRecorder::JournalThread {
+// The recorder's journal work, in the order posted, done on a thread of its
+// own; the journal's connection is opened, used and closed there. Batches
+// that wait together are recorded in one transaction, so that the journal
+// keeps up with the printer. Everything the thread uses is here, so that a
+// thread that outlives its recorder uses nothing that is gone.
+class RunRecorder::Worker {
 public:
-    using Work = JournalWork;
+    enum class Kind { Start, Batch, Count, End };
+    struct Work {
+        Kind kind = Kind::Batch;
+        std::function<void(Journal&, std::int64_t run)> call;  // all but a batch
+        std::shared_ptr<const TicketBatch> batch;
+        int confirmed = 0;                  // tickets confirmed when the batch was told
+        std::vector<TicketDigest> digests;  // the batch's, when worked out before it was told
+    };
 
-    // Throws std::system_error when no thread can be started. A QThread
-    // rather than a thread Qt does not know: Qt SQL keeps data per thread,
-    // which Qt lets go with a thread of its own.
-    JournalThread(RunRecorder& recorder, QString path)
-        : recorder_(recorder), path_(std::move(path)), thread_(QThread::create([this] { serve(); }))
+    explicit Worker(std::shared_ptr<JournalAccess> access) : access_(std::move(access)) {}
+
+    // Set before the first batch is told; read on both threads after that.
+    std::atomic<std::int64_t> run{0};
+    std::vector<int> planStarts;  // each planned entry's first position
+    std::vector<std::string> planOperations;
+
+    void post(Work work)
     {
-        thread_->setObjectName(QStringLiteral("journal"));
-        thread_->start();
-        // It runs until it is told to close, unless it could not be started.
-        if (!thread_->isRunning())
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
-                                    "no thread can be started");
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(work));
+            ++posted_;
+            waiting_.store(queue_.size(), std::memory_order_release);
+        }
+        changed_.notify_all();
     }
-    ~JournalThread()
+
+    // No more work comes: the thread returns once it has done what was posted.
+    void close()
     {
         {
             const std::lock_guard lock(mutex_);
             closing_.store(true, std::memory_order_relaxed);
         }
         changed_.notify_all();
-        thread_->wait();
-    }
-    JournalThread(const JournalThread&) = delete;
-    JournalThread& operator=(const JournalThread&) = delete;
-
-    void post(std::function<void(Journal&)> call) { push({std::move(call), nullptr, 0, {}}); }
-    void post(std::shared_ptr<const TicketBatch> batch, int confirmed, std::vector<TicketDigest> digests)
-    {
-        push({nullptr, std::move(batch), confirmed, std::move(digests)});
     }
 
     // How far the journal is behind the tickets told before the one at
@@ -188,65 +194,116 @@ public:
         return toldBytes > recorded ? toldBytes - recorded : 0;
     }
 
-    // Whether the run's first tickets are recorded as sending (or the
-    // journal failed); with wait, returns once they are.
-    bool recorded(int tickets, bool wait)
+    // Whether the run's first tickets are recorded as sending; with wait,
+    // waits until they are, or never will be, for at most answerWithin.
+    Recorded recorded(int tickets, bool wait)
     {
         const auto done = [&] { return recorded_.load(std::memory_order_acquire) >= tickets; };
-        if (done() || !wait)
-            return done();
-        await(done);
-        return true;
+        const auto settled = [&] { return done() || refused_.load(std::memory_order_acquire); };
+        if (!settled() && wait && !await(settled, Clock::now() + answerWithin))
+            refuse(QStringLiteral("it did not answer within %1 seconds").arg(answerWithin.count()));
+        if (done())
+            return Recorded::Yes;
+        return refused_.load(std::memory_order_acquire) ? Recorded::Never : Recorded::NotYet;
     }
 
-    // Waits until all work posted is done.
-    void drain()
+    // Waits until all work posted is done; false when it was not by deadline.
+    bool drain(Clock::time_point deadline)
     {
         const std::uint64_t posted = posted_;
-        await([&] { return done_.load(std::memory_order_acquire) == posted; });
+        return await([&] { return done_.load(std::memory_order_acquire) == posted; }, deadline);
     }
 
-    // The failure that stopped the work, once.
-    std::optional<JournalError> takeFailure()
+    // Why the run's tickets cannot be recorded, or its end could not be.
+    std::string failure() const
     {
         const std::lock_guard lock(mutex_);
-        return std::exchange(failure_, std::nullopt);
+        return failure_;
+    }
+    std::optional<std::string> takeEndFailure()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(endFailure_, std::nullopt);
+    }
+
+    // From here on no ticket is recorded: the stream stops before the next.
+    void refuse(const QString& reason)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!refused_.load(std::memory_order_relaxed))
+                failure_ = cannotWrite(reason).toStdString();
+            refused_.store(true, std::memory_order_release);
+        }
+        changed_.notify_all();
+    }
+
+    // The operation, copy, length and SHA-256 of each of the batch's tickets.
+    void addDigests(const TicketBatch& batch, TicketHasher& hasher, std::vector<TicketDigest>& digests) const
+    {
+        const int first = batch.first + 1;
+        auto entry = std::upper_bound(planStarts.begin(), planStarts.end(), first);
+        for (std::size_t i = 0; i < batch.tickets(); ++i) {
+            const int position = first + static_cast<int>(i);
+            while (entry != planStarts.end() && *entry <= position)
+                ++entry;
+            const auto index = static_cast<std::size_t>(entry - planStarts.begin()) - 1;
+            TicketDigest& digest = digests.emplace_back();
+            digest.operation = index < planOperations.size() ? planOperations[index] : std::string();
+            digest.copy = index < planStarts.size() ? position - planStarts[index] + 1 : 1;
+            digest.length = static_cast<std::int64_t>(batch.ticket(i).size());
+            digest.sha256 = hasher.digest(batch.ticket(i));
+        }
+    }
+
+    // The thread's loop, until closed.
+    void serve()
+    {
+        std::unique_ptr<Journal> journal;
+        try {
+            const bool opened = retried(retryFor, [&] { journal = std::make_unique<Journal>(access_->path()); });
+            if (opened)
+                recordKeptEnds(*journal);
+            // The run's start comes after its database queries.
+            for (std::vector<Work> work = take(false); !work.empty(); work = take(true))
+                perform(work, journal.get());
+        } catch (...) {
+            // Out of memory outside the journal's calls: the work left is
+            // counted done unseen, so that nobody waits for it.
+            refuse(QStringLiteral("out of memory"));
+            discardUntilClosed();
+        }
     }
 
 private:
+    QString cannotWrite(const QString& reason) const
+    {
+        return QStringLiteral("The print journal %1 cannot be written: %2")
+            .arg(QDir::toNativeSeparators(access_->path()), reason);
+    }
+
     // A batch comes every few hundred microseconds, and a thread put to
     // sleep and woken for each one costs more than the journal's work for
     // it: with a second core, a waiting thread first spins for up to a
     // millisecond, unless told that the wait is long (the run's database
-    // queries, which need the core).
+    // queries, which need the core). False when deadline passed first.
     template <class Done>
-    void await(const Done& done, bool spin = true)
+    bool await(const Done& done, Clock::time_point deadline, bool spin = true)
     {
         static const bool secondCore = std::thread::hardware_concurrency() > 1;
         constexpr auto spinLimit = std::chrono::milliseconds(1);
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = Clock::now();
         for (unsigned round = 1; spin && secondCore; ++round) {
             if (done())
-                return;
+                return true;
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif
-            if (round % 64 == 0 && std::chrono::steady_clock::now() - start > spinLimit)
+            if (round % 64 == 0 && Clock::now() - start > spinLimit)
                 break;
         }
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, done);
-    }
-
-    void push(Work work)
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-            ++posted_;
-            waiting_.store(queue_.size(), std::memory_order_release);
-        }
-        changed_.notify_all();
+        return changed_.wait_until(lock, deadline, done);
     }
 
     bool workOrClosing() const
@@ -255,13 +312,14 @@ private:
     }
 
     // The next call, or the batches that follow one another at the front;
-    // nothing once closing.
+    // nothing once closed.
     std::vector<Work> take(bool spin)
     {
-        await([this] { return workOrClosing(); }, spin);
+        await([this] { return workOrClosing(); }, Clock::time_point::max(), spin);
         const std::lock_guard lock(mutex_);
         std::vector<Work> taken;
-        while (!queue_.empty() && (taken.empty() || (taken.front().batch && queue_.front().batch))) {
+        while (!queue_.empty() &&
+               (taken.empty() || (taken.front().kind == Kind::Batch && queue_.front().kind == Kind::Batch))) {
             taken.push_back(std::move(queue_.front()));
             queue_.pop_front();
         }
@@ -269,45 +327,104 @@ private:
         return taken;
     }
 
-    void serve()
+    // Does task, trying again while the journal refuses it for patience;
+    // the last refusal is kept in lastError_.
+    template <class Task>
+    bool retried(std::chrono::milliseconds patience, const Task& task)
     {
-        std::unique_ptr<Journal> journal;
-        try {
-            guarded([&] { journal = std::make_unique<Journal>(path_); });
-            // The run's start comes after its database queries.
-            for (std::vector<Work> work = take(false); !work.empty(); work = take(true))
-                perform(work, journal.get());
-        } catch (...) {
-            // Out of memory outside the journal's calls: the work left is
-            // counted done unseen, so that nobody waits for it.
-            fail(std::nullopt);
-            discardUntilClosed();
+        const auto giveUp = Clock::now() + patience;
+        for (;;) {
+            try {
+                task();
+                return true;
+            } catch (const JournalError& error) {
+                lastError_ = QString::fromStdString(error.what());
+            } catch (const std::exception& error) {
+                lastError_ = cannotWrite(QString::fromLocal8Bit(error.what()));
+            }
+            if (Clock::now() >= giveUp)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        journal.reset();
+    }
+
+    // A failure's text as the journal words it, from "The print journal ...".
+    void refuseWithLastError()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!refused_.load(std::memory_order_relaxed))
+                failure_ = lastError_.toStdString();
+            refused_.store(true, std::memory_order_release);
+        }
+        changed_.notify_all();
     }
 
     void perform(std::vector<Work>& work, Journal* journal)
     {
-        if (!failed_) {
-            if (work.front().call)
-                guarded([&] { work.front().call(*journal); });
+        const bool refused = refused_.load(std::memory_order_acquire);
+        switch (work.front().kind) {
+        case Kind::Start:
+            if (!refused && !(journal && retried(retryFor, [&] { work.front().call(*journal, run); })))
+                refuseWithLastError();
+            break;
+        case Kind::Batch:
+            if (refused)
+                break;
+            if (journal && retried(retryFor, [&] { recordSending(*journal, work); }))
+                countRecorded(work);
             else
-                guarded([&] { recorder_.recordSending(*journal, work); });
+                refuseWithLastError();
+            break;
+        case Kind::Count:
+            // Carried by the next batch, or the end, should it fail here.
+            if (!refused && journal)
+                retried(std::chrono::milliseconds(0), [&] { work.front().call(*journal, run); });
+            break;
+        case Kind::End:
+            if (const std::int64_t id = run; id != 0 && !(journal && retried(endRetryFor, [&] { work.front().call(*journal, id); }))) {
+                access_->keepEnd([end = work.front().call, id](Journal& later) { end(later, id); });
+                const std::lock_guard lock(mutex_);
+                endFailure_ = (journal ? lastError_ : cannotWrite(QStringLiteral("it cannot be opened"))).toStdString();
+            }
+            break;
         }
-        const TicketBatch* last = work.back().batch.get();
-        const int recordedEnd = last && !failed_ ? last->first + static_cast<int>(last->tickets()) : 0;
-        std::size_t bytes = 0;
-        for (const Work& batch : work)
-            bytes += batch.batch ? batch.batch->bytes.size() : 0;
         const auto count = work.size();
         // What the work held (a batch's bytes) is let go before it counts
         // as done, so that the stream can use its buffer again.
         work.clear();
-        if (recordedEnd > 0) {
-            recordedBytes_.fetch_add(bytes, std::memory_order_relaxed);
-            recorded_.store(recordedEnd, std::memory_order_release);
-        }
         countDone(count);
+    }
+
+    // On the journal's thread: batches told one after another, in one transaction.
+    void recordSending(Journal& journal, const std::vector<Work>& batches)
+    {
+        digests_.clear();
+        for (const Work& work : batches) {
+            if (work.digests.empty())
+                addDigests(*work.batch, hasher_, digests_);
+            else
+                digests_.insert(digests_.end(), work.digests.begin(), work.digests.end());
+        }
+        journal.sending(run, batches.back().confirmed, batches.front().batch->first + 1, digests_);
+    }
+
+    void countRecorded(const std::vector<Work>& batches)
+    {
+        std::size_t bytes = 0;
+        for (const Work& batch : batches)
+            bytes += batch.batch->bytes.size();
+        const TicketBatch& last = *batches.back().batch;
+        recordedBytes_.fetch_add(bytes, std::memory_order_relaxed);
+        recorded_.store(last.first + static_cast<int>(last.tickets()), std::memory_order_release);
+    }
+
+    // The ends of earlier runs of this program that the journal did not take.
+    void recordKeptEnds(Journal& journal)
+    {
+        for (std::function<void(Journal&)>& end : access_->takeEnds())
+            if (!retried(std::chrono::milliseconds(0), [&] { end(journal); }))
+                access_->keepEnd(std::move(end));
     }
 
     void countDone(std::size_t count)
@@ -322,7 +439,7 @@ private:
     void discardUntilClosed()
     {
         for (;;) {
-            await([this] { return workOrClosing(); }, false);
+            await([this] { return workOrClosing(); }, Clock::time_point::max(), false);
             std::unique_lock lock(mutex_);
             if (queue_.empty())
                 return;
@@ -334,31 +451,8 @@ private:
         }
     }
 
-    template <class Task>
-    void guarded(const Task& task)
-    {
-        try {
-            task();
-        } catch (const JournalError& error) {
-            fail(error);
-        } catch (const std::exception& error) {
-            fail(cannotWrite(path_, error.what()));
-        }
-    }
-
-    // From here on nothing is recorded, and nothing waits for the journal.
-    void fail(std::optional<JournalError> error)
-    {
-        failed_ = true;
-        const std::lock_guard lock(mutex_);
-        failure_ = std::move(error);
-        recordedBytes_.store(std::numeric_limits<std::size_t>::max(), std::memory_order_relaxed);
-        recorded_.store(std::numeric_limits<int>::max(), std::memory_order_release);
-    }
-
-    RunRecorder& recorder_;
-    const QString path_;
-    std::mutex mutex_;
+    const std::shared_ptr<JournalAccess> access_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Work> queue_;
     std::atomic<std::size_t> waiting_{0};  // the queue's length, read without the lock
@@ -367,9 +461,12 @@ private:
     std::atomic<int> recorded_{0};
     std::atomic<std::size_t> recordedBytes_{0};  // written before recorded_
     std::atomic<bool> closing_{false};
-    bool failed_ = false;  // used on the journal's thread
-    std::optional<JournalError> failure_;
-    const std::unique_ptr<QThread> thread_;  // last: it uses the members above
+    std::atomic<bool> refused_{false};
+    std::string failure_;                     // guarded by mutex_
+    std::optional<std::string> endFailure_;  // guarded by mutex_
+    QString lastError_;                       // used on the journal's thread
+    std::vector<TicketDigest> digests_;       // used on the journal's thread
+    TicketHasher hasher_;                     // used on the journal's thread
 };
 
 RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& messages)
@@ -377,12 +474,16 @@ RunRecorder::RunRecorder(std::shared_ptr<JournalAccess> journal, MessageBox& mes
 {
     if (!recording())
         return;
+    worker_ = std::make_shared<Worker>(access_);
     // Started at once, so that the journal is opened while the run queries
-    // the database.
-    try {
-        thread_ = std::make_unique<JournalThread>(*this, access_->path());
-    } catch (const std::system_error& error) {
-        access_->failed(cannotWrite(access_->path(), error.what()), messages_);
+    // the database. A QThread rather than a thread Qt does not know: Qt SQL
+    // keeps data per thread, which Qt lets go with a thread of its own.
+    thread_.reset(QThread::create([worker = worker_] { worker->serve(); }));
+    thread_->setObjectName(QStringLiteral("journal"));
+    thread_->start();
+    if (!thread_->isRunning()) {
+        thread_.reset();
+        worker_->refuse(QStringLiteral("no thread can be started for it"));
     }
 }
 
@@ -391,39 +492,61 @@ RunRecorder::~RunRecorder()
     // The tickets the stream may have written stay in doubt.
     if (started_ && !ended_)
         ended(PrintOutcome::Failed, confirmed_, released_, "The run stopped before its end.");
-    thread_.reset();
+    if (!thread_)
+        return;
+    worker_->close();
+    if (!thread_->wait(QDeadlineTimer(std::chrono::duration_cast<std::chrono::milliseconds>(answerWithin))))
+        static_cast<void>(thread_.release());  // it ends by itself, holding what it uses
 }
 
-void RunRecorder::reportFailure()
+void RunRecorder::adopt(std::int64_t run)
 {
-    if (const std::optional<JournalError> failure = thread_->takeFailure())
-        access_->failed(*failure, messages_);
+    if (worker_)
+        worker_->run = run;
 }
 
 std::int64_t RunRecorder::runId()
 {
-    if (started_ && !ended_)
-        thread_->drain();
-    return run_;
+    if (!worker_)
+        return 0;
+    if (started_ && !ended_ && thread_)
+        worker_->drain(Clock::now() + answerWithin);
+    return worker_->run;
+}
+
+void RunRecorder::keepPlan(const std::vector<PlannedTicket>& tickets)
+{
+    started_ = true;
+    int position = 1;
+    for (const PlannedTicket& ticket : tickets) {
+        worker_->planStarts.push_back(position);
+        worker_->planOperations.push_back(ticket.operation);
+        position += ticket.copies;
+    }
+}
+
+void RunRecorder::startPlanned(std::int64_t run, const std::vector<PlannedTicket>& tickets)
+{
+    if (!recording() || !worker_)
+        return;
+    worker_->run = run;
+    keepPlan(tickets);
 }
 
 void RunRecorder::start(const RunStart& run, std::vector<PlannedTicket> tickets)
 {
-    if (!recording() || !thread_)
+    if (!recording() || !worker_)
         return;
-    started_ = true;
-    int position = 1;
-    for (const PlannedTicket& ticket : tickets) {
-        planStarts_.push_back(position);
-        planOperations_.push_back(ticket.operation);
-        position += ticket.copies;
-    }
-    thread_->post([this, run, tickets = std::move(tickets)](Journal& journal) {
-        if (run_)
-            journal.planRun(run_, run.shared, tickets);
+    keepPlan(tickets);
+    Worker::Work work;
+    work.kind = Worker::Kind::Start;
+    work.call = [worker = worker_.get(), run, tickets = std::move(tickets)](Journal& journal, std::int64_t claimed) {
+        if (claimed)
+            journal.planRun(claimed, run.shared, tickets);
         else
-            run_ = journal.startRun(run, tickets);
-    });
+            worker->run = journal.startRun(run, tickets);
+    };
+    worker_->post(std::move(work));
 }
 
 void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
@@ -434,68 +557,47 @@ void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
     // When the journal's thread is half the stream's lookahead behind, this
     // thread works out the digests (most of the journal's work) rather than
     // wait for it later.
-    std::vector<TicketDigest> digests;
-    if (thread_->ticketsBehind(batch->first) > PrintStream::ticketsAhead / 2 ||
-        thread_->bytesBehind(toldBytes_) > PrintStream::bytesAhead / 2)
-        addDigests(*batch, hasher_, digests);
+    Worker::Work work;
+    if (worker_->ticketsBehind(batch->first) > PrintStream::ticketsAhead / 2 ||
+        worker_->bytesBehind(toldBytes_) > PrintStream::bytesAhead / 2)
+        worker_->addDigests(*batch, hasher_, work.digests);
     toldBytes_ += batch->bytes.size();
     // The confirmation of the batches before rides in this batch's transaction.
-    thread_->post(std::move(batch), confirmed_, std::move(digests));
-    lastCount_ = std::chrono::steady_clock::now();
+    work.batch = std::move(batch);
+    work.confirmed = confirmed_;
+    worker_->post(std::move(work));
+    lastCount_ = Clock::now();
 }
 
-void RunRecorder::addDigests(const TicketBatch& batch, TicketHasher& hasher, std::vector<TicketDigest>& digests) const
+Recorded RunRecorder::recorded(int tickets, bool wait)
 {
-    const int first = batch.first + 1;
-    auto entry = std::upper_bound(planStarts_.begin(), planStarts_.end(), first);
-    for (std::size_t i = 0; i < batch.tickets(); ++i) {
-        const int position = first + static_cast<int>(i);
-        while (entry != planStarts_.end() && *entry <= position)
-            ++entry;
-        const auto index = static_cast<std::size_t>(entry - planStarts_.begin()) - 1;
-        TicketDigest& digest = digests.emplace_back();
-        digest.operation = index < planOperations_.size() ? planOperations_[index] : std::string();
-        digest.copy = index < planStarts_.size() ? position - planStarts_[index] + 1 : 1;
-        digest.length = static_cast<std::int64_t>(batch.ticket(i).size());
-        digest.sha256 = hasher.digest(batch.ticket(i));
-    }
+    const Recorded state = started_ ? worker_->recorded(tickets, wait) : Recorded::Yes;
+    if (state == Recorded::Yes)
+        released_ = std::max(released_, tickets);
+    return state;
 }
 
-void RunRecorder::recordSending(Journal& journal, const std::vector<JournalWork>& batches)
+std::string RunRecorder::failure() const
 {
-    digests_.clear();
-    for (const JournalWork& work : batches) {
-        if (work.digests.empty())
-            addDigests(*work.batch, threadHasher_, digests_);
-        else
-            digests_.insert(digests_.end(), work.digests.begin(), work.digests.end());
-    }
-    journal.sending(run_, batches.back().confirmed, batches.front().batch->first + 1, digests_);
+    return (worker_ ? worker_->failure() : std::string()) +
+           "\nPrinting stopped: no ticket goes to the printer without its record in the journal.";
 }
 
-bool RunRecorder::recorded(int tickets, bool wait)
-{
-    if (started_) {
-        if (!thread_->recorded(tickets, wait))
-            return false;
-        reportFailure();
-    }
-    released_ = std::max(released_, tickets);
-    return true;
-}
-
-// A slow printer takes tickets long after they were told: then the count is
-// recorded on its own, at most every confirmInterval.
+// A slow printer acknowledges tickets long after they were told: then the
+// count is recorded on its own, at most every confirmInterval.
 void RunRecorder::confirmed(int count)
 {
     confirmed_ = count;
-    if (!started_ || !recording())
+    if (!started_)
         return;
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock::now();
     if (now - lastCount_ < confirmInterval)
         return;
     lastCount_ = now;
-    thread_->post([this, count](Journal& journal) { journal.confirm(run_, count); });
+    Worker::Work work;
+    work.kind = Worker::Kind::Count;
+    work.call = [count](Journal& journal, std::int64_t run) { journal.confirm(run, count); };
+    worker_->post(std::move(work));
 }
 
 void RunRecorder::ended(PrintOutcome outcome, int confirmed, int written, const std::string& message)
@@ -508,13 +610,26 @@ void RunRecorder::ended(PrintOutcome outcome, int confirmed, int written, const 
                                 : outcome == PrintOutcome::Cancelled ? RunOutcome::Cancelled
                                                                      : RunOutcome::Failed;
     const bool withdrawn = written < told_;
-    thread_->post([this, recorded, confirmed, written, withdrawn, message](Journal& journal) {
+    Worker::Work work;
+    work.kind = Worker::Kind::End;
+    work.call = [recorded, confirmed, written, withdrawn, message](Journal& journal, std::int64_t run) {
         if (withdrawn)
-            journal.unsent(run_, written);
-        journal.endRun(run_, recorded, confirmed, message);
-    });
-    thread_->drain();
-    reportFailure();
+            journal.unsent(run, written);
+        journal.endRun(run, recorded, confirmed, message);
+    };
+    worker_->post(std::move(work));
+    std::optional<std::string> unrecorded;
+    if (!thread_)
+        return;
+    if (!worker_->drain(Clock::now() + answerWithin))
+        unrecorded = "The print journal " + QDir::toNativeSeparators(access_->path()).toStdString() +
+                     " did not answer within " + std::to_string(answerWithin.count()) + " seconds.";
+    else
+        unrecorded = worker_->takeEndFailure();
+    if (unrecorded)
+        messages_.show(*unrecorded + "\nThe end of run " + std::to_string(worker_->run) +
+                           " is recorded once the journal takes it.",
+                       MessageIcon::Warning);
 }
 
 RunStart runStart(std::string source, const PrinterSettings& printer)

@@ -15,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,12 @@ public:
     void failed(const JournalError& error, MessageBox& messages);
     bool off() const { return off_; }
 
+    // The end of a run that the journal could not take when it ended:
+    // recorded before the next run's start, when the journal takes writes
+    // again.
+    void keepEnd(std::function<void(Journal&)> end);
+    std::vector<std::function<void(Journal&)>> takeEnds();
+
     // Holds a connection open for as long as the access lives, on the
     // thread that opened it, so that a run's connection is never the last
     // one to close: the last one writes the whole write-ahead log back into
@@ -55,6 +63,8 @@ private:
     std::atomic<bool> off_{false};
     std::unique_ptr<Journal> keeper_;
     QThread* keeperThread_ = nullptr;
+    std::mutex endsGuard_;
+    std::vector<std::function<void(Journal&)>> ends_;  // guarded by endsGuard_
 };
 
 // At start-up: opens the journal, ends the runs of processes that are gone
@@ -90,6 +100,14 @@ private:
 // batches (when that thread falls behind, the stream's thread works out the
 // digests of the batch it tells); a batch's bytes are written only once its
 // record is committed.
+//
+// No ticket leaves without its record: when the journal cannot record the
+// run's start or a batch (busy past its time-out, disk full, an I/O error),
+// it is tried again for retryFor, and then the run stops before that batch,
+// with a message that names the journal and the reason. Every wait for the
+// journal's thread ends after answerWithin. The run's end is tried for
+// endRetryFor; failing that, it is recorded before the next run of this
+// program, or the next start marks the run interrupted.
 // A recorder destroyed before the run ended records it as failed.
 class RunRecorder : public PrintObserver {
 public:
@@ -102,42 +120,41 @@ public:
 
     bool recording() const { return access_ && !access_->off(); }
     // Records into a run started beforehand (without tickets) rather than a new one.
-    void adopt(std::int64_t run) { run_ = run; }
+    void adopt(std::int64_t run);
     void start(const RunStart& run, std::vector<PlannedTicket> tickets);
+    // Records into a run started beforehand with these planned tickets (a
+    // claim that had to succeed before the printer was opened).
+    void startPlanned(std::int64_t run, const std::vector<PlannedTicket>& tickets);
     // The run's id in the journal, 0 when it is not recorded.
     std::int64_t runId();
 
     void writing(std::shared_ptr<const TicketBatch> batch) override;
-    bool recorded(int tickets, bool wait) override;
+    Recorded recorded(int tickets, bool wait) override;
+    std::string failure() const override;
     void confirmed(int count) override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
+    static constexpr std::chrono::seconds retryFor{3};
+    static constexpr std::chrono::seconds endRetryFor{5};
+    static constexpr std::chrono::seconds answerWithin{15};
+
 private:
-    class JournalThread;
-    struct JournalWork;
-    // The operation, copy, length and SHA-256 of each of the batch's tickets.
-    void addDigests(const TicketBatch& batch, TicketHasher& hasher, std::vector<TicketDigest>& digests) const;
-    // On the journal's thread: batches told one after another, in one transaction.
-    void recordSending(Journal& journal, const std::vector<JournalWork>& batches);
-    // Tells the operator once if the journal failed.
-    void reportFailure();
+    class Worker;
+    void keepPlan(const std::vector<PlannedTicket>& tickets);
 
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
-    std::atomic<std::int64_t> run_{0};
     int confirmed_ = 0;          // tickets the stream reported confirmed
     int told_ = 0;               // tickets told to the journal as sending
     std::size_t toldBytes_ = 0;  // their bytes
     int released_ = 0;           // tickets the stream was allowed to write
     static constexpr std::chrono::milliseconds confirmInterval{50};
     std::chrono::steady_clock::time_point lastCount_;  // when a count was last posted
-    // Each planned entry's first position and its operation.
-    std::vector<int> planStarts_;
-    std::vector<std::string> planOperations_;
     bool started_ = false;
     bool ended_ = false;
     TicketHasher hasher_;
-    std::vector<TicketDigest> digests_;  // used on the journal's thread
-    TicketHasher threadHasher_;          // used on the journal's thread
-    std::unique_ptr<JournalThread> thread_;
+    // The journal's work and its thread; a thread that does not end in
+    // time is left to end by itself, with the work it shares.
+    std::shared_ptr<Worker> worker_;
+    std::unique_ptr<QThread> thread_;
 };
