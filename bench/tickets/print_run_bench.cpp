@@ -5,18 +5,21 @@
 // builds every ticket and writes the file, as the button does. The Zebra run
 // of 2,000 operations also goes to a network printer on 127.0.0.1 that reads
 // as fast as it can. The 2,000-operation runs go once more with the print
-// journal, whose size per 1,000 tickets they report.
+// journal, whose size per 1,000 tickets they report. A run to a printer
+// that takes 8 KB a second is stopped after 2 s: how long until it ends.
 
 #include "bench/app/bench_session.h"
 #include "commands/print_run.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -60,12 +63,20 @@ private:
 };
 
 // A Zebra printer on 127.0.0.1 that answers ~HS healthy and reads every job
-// as fast as it can, one connection after another.
+// as fast as it can, one connection after another; or, given a rate, no
+// faster than that, with a small receive window and Ethernet's segment
+// size, as a label printer on the plant's network takes a job.
 class DiscardingPrinter {
 public:
-    DiscardingPrinter()
+    explicit DiscardingPrinter(std::size_t bytesPerSecond = 0) : bytesPerSecond_(bytesPerSecond)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (bytesPerSecond_ > 0) {
+            const int window = 8192;
+            const int segment = 1460;
+            ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+            ::setsockopt(listener_, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -105,16 +116,21 @@ private:
                 continue;
             std::size_t total = 0;
             char buffer[65536];
-            for (ssize_t got; (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0;) {
+            const auto began = std::chrono::steady_clock::now();
+            for (ssize_t got; (got = ::recv(connection, buffer, bytesPerSecond_ ? 1024 : sizeof buffer, 0)) > 0;) {
                 if (total == 0 && std::string_view(buffer, static_cast<std::size_t>(got)).starts_with("~HS"))
                     ::send(connection, healthy.data(), healthy.size(), MSG_NOSIGNAL);
                 total += static_cast<std::size_t>(got);
+                if (bytesPerSecond_ && !stop_)
+                    std::this_thread::sleep_until(began + std::chrono::duration<double>(
+                                                              static_cast<double>(total) / bytesPerSecond_));
             }
             lastJob_ = total;
             ::close(connection);
         }
     }
 
+    std::size_t bytesPerSecond_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
@@ -162,8 +178,38 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     }
 }
 
+// A run to a printer that takes 8 KB a second, stopped by the operator
+// after 2 s: from the stop to the end of the run, when the printer has
+// acknowledged the whole tickets it was given and the connection is closed.
+void stopAtSlowPrinter(benchmark::State& bench)
+{
+    BenchSession& session = benchSession();
+    if (!locateOrSkip(bench, session, {selectOrder("2000", "ST", "0")}))
+        return;
+    PrintRequest request{selectOrder("2000", "ST", "0"), chooseOperation("All", "All"), parseQuantity("1"), *session.located.header, {}, nullptr};
+    for (auto _ : bench) {
+        DiscardingPrinter printer(8192);
+        request.printer.settings.name = printer.address();
+        request.progress = std::make_shared<PrintProgress>();
+        std::chrono::steady_clock::time_point stopped;
+        std::thread operatorStops([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            stopped = std::chrono::steady_clock::now();
+            request.progress->cancel();
+        });
+        const PrintResult result = printTickets(session.db, request);
+        const auto ended = std::chrono::steady_clock::now();
+        operatorStops.join();
+        if (result.outcome != PrintEnding::Stopped)
+            return bench.SkipWithError("the run was not stopped");
+        bench.SetIterationTime(std::chrono::duration<double>(ended - stopped).count());
+        bench.counters["tickets_sent"] = result.tickets.sent;
+    }
+}
+
 }  // namespace
 
+BENCHMARK(stopAtSlowPrinter)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, zebra_200_operations, "200", Printer::Zebra)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, zebra_2000_operations, "2000", Printer::Zebra)

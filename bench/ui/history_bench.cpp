@@ -70,17 +70,21 @@ struct FilledJournal {
                               .operCode = QString::number(operation * 10).rightJustified(4, '0').toStdString(),
                               .labelQty = "1"};
         };
-        RunStart start;
         start.source = "main window";
         start.shared = encodeSharedFields(ticket(1));
-        std::vector<PlannedTicket> planned;
         for (int i = 1; i <= tickets; ++i) {
             const TicketData operation = ticket(i);
             planned.push_back({operation.operNo, 1, encodeTicketFields(operation)});
         }
+    }
+
+    // A run that sent none of its tickets: Print the Rest takes a run's rest once.
+    std::int64_t stoppedRun()
+    {
         Journal journal(path);
-        stopped = journal.startRun(start, planned);
-        journal.endRun(stopped, RunOutcome::Failed, 0, "The printer stopped.");
+        const std::int64_t run = journal.startRun(start, planned);
+        journal.endRun(run, RunOutcome::Failed, 0, "The printer stopped.");
+        return run;
     }
     ~FilledJournal()
     {
@@ -92,7 +96,8 @@ struct FilledJournal {
     std::filesystem::path folder;
     QString path;
     std::shared_ptr<JournalAccess> access;
-    std::int64_t stopped = 0;
+    RunStart start;
+    std::vector<PlannedTicket> planned;
 };
 
 FilledJournal& filled()
@@ -118,14 +123,14 @@ void printTheRestFirstByte(benchmark::State& state)
     const std::string fifo = (filled().folder / "printer").string();
     mkfifo(fifo.c_str(), 0600);
     ReprintRequest request;
-    request.run = filled().stopped;
     for (int i = 1; i <= tickets; ++i)
         request.positions.push_back(i);
-    request.source = printTheRestSource(request.run);
     request.printer.settings.name = fifo;
     request.printer.settings.kind = PrinterKind::Zebra;
     request.journal = filled().access;
     for (auto _ : state) {
+        request.run = filled().stoppedRun();
+        request.source = printTheRestSource(request.run);
         const auto started = std::chrono::steady_clock::now();
         std::thread run([&request] { reprintTickets(request); });
         const int reader = ::open(fifo.c_str(), O_RDONLY);
