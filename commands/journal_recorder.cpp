@@ -303,6 +303,10 @@ private:
                 break;
         }
         std::unique_lock lock(mutex_);
+        if (deadline == Clock::time_point::max()) {
+            changed_.wait(lock, done);
+            return true;
+        }
         return changed_.wait_until(lock, deadline, done);
     }
 

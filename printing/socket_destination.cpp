@@ -115,6 +115,11 @@ public:
         const auto deadline = Clock::now() + limits_.closeWait;
         while (connected && !(wait.cancelled && wait.cancelled()) && waitFor(fd_, POLLIN, deadline))
             connected = discardIncoming();
+        // Unread bytes from the printer would turn the close into a reset,
+        // which may make it drop what it holds unprinted.
+        char discard[512];
+        while (connected && ::recv(fd_, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+        }
         ::close(fd_);
         fd_ = -1;
     }
