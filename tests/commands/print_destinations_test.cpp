@@ -2,6 +2,7 @@
 // test's own on 127.0.0.1, a queue of the throwaway CUPS scheduler that
 // scripts/test starts, a slow FIFO and the preview.
 
+#include "printing/print_stream.h"
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/loopback_printer.h"
 #include "tests/fixtures/main_window_fixture.h"
@@ -178,6 +179,36 @@ TEST_F(PrintDestinations, ACupsQueueDeliversTheRunByteForByteAndAnUnknownQueueIs
     printer().name = "cups:" + queue.name() + "_none";
     print("All", "2");
     EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printer().name + " is not available."));
+}
+
+// A job the scheduler has not accepted whole counts nothing; one cancelled
+// part-way is submitted with the whole tickets written, which count then.
+TEST_F(PrintDestinations, ACancelledCupsJobIsSubmittedWithItsWholeTicketsAndCountsThemOnlyThen)
+{
+    if (!std::getenv("CUPS_SERVER"))
+        GTEST_SKIP() << "no throwaway CUPS scheduler (scripts/test starts one)";
+    LoopbackPrinter network;
+    const CupsQueue queue(network.address());
+    ASSERT_TRUE(queue.ok());
+    auto progress = std::make_shared<PrintProgress>();
+    PrintStream output({"cups:" + queue.name(), PrinterKind::Epson, {}}, progress);
+    ASSERT_TRUE(output.open(messages));
+    output.begin(100, TicketUnit::Pages);
+    const std::string page(1000, 'p');
+    int sent = 0;
+    while (progress->sent() == 0 && sent < 100 && output.send(page, messages))
+        ++sent;
+    EXPECT_EQ(progress->sent(), 0) << "counted before the scheduler took the job";
+    ASSERT_GT(sent, static_cast<int>(PrintStream::batchBytes / page.size())) << "a batch was written";
+    progress->cancel();
+    EXPECT_FALSE(output.send(page, messages));
+    const int written = static_cast<int>(PrintStream::batchBytes / page.size()) + 1;
+    EXPECT_EQ(output.ticketsSent(), written);
+    EXPECT_THAT(messages.texts(), ElementsAre("Printing cancelled: " + std::to_string(written) + " of 100 pages were sent."));
+    std::string whole;
+    for (int i = 0; i < written; ++i)
+        whole += page;
+    EXPECT_EQ(network.received(30s), whole);
 }
 
 TEST_F(PrintDestinations, CancelStopsAtAPageBoundaryAndCountsThePagesSent)
