@@ -5,13 +5,13 @@
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/loopback_printer.h"
 #include "tests/fixtures/main_window_fixture.h"
+#include "tests/fixtures/travcard_program.h"
 #include "tests/fixtures/whole_pages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <filesystem>
 #include <thread>
@@ -36,25 +36,16 @@ protected:
     static void SetUpTestSuite()
     {
         programDir = std::make_unique<ScratchDir>();
-        std::filesystem::copy_file(TRAVCARD_PROGRAM, programDir->file("travcard"));
-        programDir->write("travcard.cfg", "PRINTER=" + programDir->file("default.out") + "\r\nPRTTYPE=ZEBRA\r\n");
+        installProgram(*programDir, "PRINTER=" + programDir->file("default.out") + "\r\nPRTTYPE=ZEBRA\r\n");
     }
     static void TearDownTestSuite() { programDir.reset(); }
 
     // The journal goes to the test's folder; odbcIni names another data source.
     void startProgram(QProcess& program, const QStringList& arguments, const std::string& odbcIni = {},
-                      const QString& executable = {})
+                      const std::string& executable = {})
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (!odbcIni.empty())
-            environment.insert("ODBCINI", QString::fromStdString(odbcIni));
-        for (const char* display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(display);
-        environment.insert("XDG_STATE_HOME", QString::fromStdString(dir.path()));
-        program.setProcessEnvironment(environment);
-        program.start(executable.isEmpty() ? QString::fromStdString(programDir->file("travcard")) : executable,
-                      arguments);
-        ASSERT_TRUE(program.waitForStarted());
+        startWithoutDisplay(program, executable.empty() ? programDir->file("travcard") : executable, arguments,
+                            dir.path(), odbcIni);
     }
 
     // The arguments, then one more that the shell's printf makes of

@@ -1,6 +1,6 @@
 // journal_print_child JOURNAL PRINTER TICKETS: prints TICKETS tickets of 1,000
-// bytes to PRINTER (a path), recorded in JOURNAL, then exits. A test kills
-// it half-way.
+// bytes to PRINTER (a path or socket://HOST:PORT), recorded in JOURNAL, then
+// exits. A test kills it half-way.
 
 #include "commands/journal_recorder.h"
 #include "printing/print_stream.h"
