@@ -72,6 +72,10 @@ JournalAccess::~JournalAccess()
 
 void JournalAccess::failed(const JournalError& error, MessageBox& messages)
 {
+    if (startedUp_) {
+        messages.show(error.what(), MessageIcon::Warning);
+        return;
+    }
     if (!off_.exchange(true))
         messages.show(std::string(error.what()) + "\nPrinting goes on without a journal.", MessageIcon::Warning);
 }
@@ -89,6 +93,7 @@ std::shared_ptr<JournalAccess> openJournal(const QString& path, int days, Messag
     } catch (const JournalError& error) {
         access->failed(error, messages);
     }
+    access->startedUp();
     return access;
 }
 

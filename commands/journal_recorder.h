@@ -1,9 +1,10 @@
 #pragma once
 // The print journal as the commands use it: the station's journal file,
 // opened at start-up, and the recorder that writes one print run into it as
-// the print stream goes. Nothing of the journal stops printing: when the
-// file cannot be used, the operator is told once, with its path and the
-// reason, and the program goes on without a journal.
+// the print stream goes. When the file cannot be used at start-up, the
+// operator is told once, with its path and the reason, and the program goes
+// on without a journal; once it has started with one, a run whose tickets
+// cannot be recorded stops before them.
 
 #include "journal/journal.h"
 #include "printing/print_observer.h"
@@ -42,8 +43,11 @@ public:
     // A connection for the calling thread; null when the journal is off.
     std::unique_ptr<Journal> open(MessageBox& messages);
 
-    // The first failure is shown; after it the journal is off.
+    // A failure at start-up is shown once, and the journal is off from
+    // then on; a later one is shown, and the journal stays on, so that no
+    // run prints unrecorded because the file was busy a moment.
     void failed(const JournalError& error, MessageBox& messages);
+    void startedUp() { startedUp_ = true; }
     bool off() const { return off_; }
 
     // The end of a run that the journal could not take when it ended:
@@ -61,6 +65,7 @@ public:
 private:
     QString path_;
     std::atomic<bool> off_{false};
+    std::atomic<bool> startedUp_{false};
     std::unique_ptr<Journal> keeper_;
     QThread* keeperThread_ = nullptr;
     std::mutex endsGuard_;

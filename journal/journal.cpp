@@ -266,6 +266,13 @@ void Journal::createSchema()
     columns.finish();
     if (!hasRestOf)
         transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN rest_of INTEGER"));
+    // Runs an earlier travcard recorded as Print the Rest of run N hold that
+    // rest, the first of them each.
+    transaction.exec(QStringLiteral(
+        "UPDATE runs SET rest_of = CAST(substr(source, 23) AS INTEGER)"
+        " WHERE rest_of IS NULL AND source LIKE 'Print the Rest of run %'"
+        " AND id = (SELECT min(same.id) FROM runs AS same WHERE same.source = runs.source)"
+        " AND NOT EXISTS (SELECT 1 FROM runs AS holder WHERE holder.rest_of = CAST(substr(runs.source, 23) AS INTEGER))"));
     transaction.exec(QString::fromLatin1(restIndex));
     transaction.exec(QStringLiteral("PRAGMA user_version = %1").arg(schemaVersion));
     transaction.commit();

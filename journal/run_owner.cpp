@@ -8,6 +8,9 @@
 
 #include <mutex>
 
+#include <cerrno>
+#include <csignal>
+
 namespace {
 
 QByteArray readSmallFile(const QString& path)
@@ -82,5 +85,13 @@ bool runOwnerAlive(const std::string& owner)
         return false;
     bool ok = false;
     const qint64 pid = parts[2].toLongLong(&ok);
-    return ok && pid > 0 && !parts[3].isEmpty() && startTime(pid) == parts[3];
+    if (!ok || pid <= 0 || parts[3].isEmpty())
+        return false;
+    const QString started = startTime(pid);
+    // A process of another user that /proc hides (hidepid) cannot be told
+    // apart from the owner: it is taken as alive, rather than have its run
+    // and its claims taken from it.
+    if (started.isEmpty())
+        return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == EPERM;
+    return started == parts[3];
 }

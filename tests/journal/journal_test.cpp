@@ -112,6 +112,28 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
     }
 }
 
+// Print the Rest runs an earlier travcard recorded keep the run they finished.
+TEST(Journal, APrintTheRestOfAnEarlierVersionStillHoldsItsRun)
+{
+    ScratchDir dir;
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    std::int64_t finished = 0;
+    {
+        Journal journal(path);
+        finished = startEndedRun(journal, 2);
+    }
+    const QString rest = QStringLiteral("'Print the Rest of run %1'").arg(finished);
+    byHand(path, {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of",
+                  "INSERT INTO runs (id, started, ended, outcome, planned, source) VALUES (50, 1, 2, 'printed', 2, " + rest + ")",
+                  "INSERT INTO runs (id, started, ended, outcome, planned, source) VALUES (51, 1, 2, 'printed', 2, " + rest + ")",
+                  "PRAGMA user_version = 1"});
+    Journal journal(path);
+    EXPECT_EQ(journal.runPrintingTheRestOf(finished), 50);
+    RunStart again;
+    again.restOf = finished;
+    EXPECT_THROW(journal.startRun(again, {}), RestTaken);
+}
+
 // A run holds a request id and the rest of run 42, and ends, or not, in
 // each way; then another run claims either. A run that marked no ticket
 // cannot have printed: once it has ended, or its process is gone, it lets
