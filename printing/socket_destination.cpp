@@ -73,6 +73,12 @@ public:
     {
         const int sendBuffer = static_cast<int>(inFlight / 2);
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+        // Sends of 8 KB, without Nagle's delay, keep several segments in
+        // flight rather than one of loopback's 64 KB: a receiver
+        // acknowledges every second segment at once but delays the
+        // acknowledgement of a lone one, and the bound would wait for it.
+        const int noDelay = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     }
     ~SocketDestination() override
     {
@@ -223,7 +229,8 @@ private:
             reckonAcknowledged();
             const std::uint64_t waiting = queued();
             if (waiting < inFlight) {
-                const std::size_t room = std::min<std::uint64_t>(inFlight - waiting, bytes.size() - accepted);
+                const std::size_t room =
+                    std::min<std::uint64_t>({inFlight - waiting, bytes.size() - accepted, inFlight / 8});
                 const ssize_t sent = ::send(fd_, bytes.data() + accepted, room, MSG_NOSIGNAL);
                 if (sent > 0) {
                     accepted += static_cast<std::size_t>(sent);
