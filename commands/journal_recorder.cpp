@@ -386,8 +386,10 @@ private:
                 refuseWithLastError();
             break;
         case Kind::Count:
-            // Carried by the next batch, or the end, should it fail here.
-            if (!refused && journal)
+            // Carried by the next batch, or the end, should it fail here; one
+            // with work behind it is left to that work, so that a journal
+            // held busy does not make each count wait out its busy time.
+            if (!refused && journal && waiting_.load(std::memory_order_acquire) == 0)
                 retried(std::chrono::milliseconds(0), [&] { work.front().call(*journal, run); });
             break;
         case Kind::End:
