@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <optional>
 
 namespace {
@@ -42,10 +43,22 @@ int endWith(int status)
     return status;
 }
 
+// A print run builds megabytes in buffers of tens of kilobytes, and the
+// journal's thread lets some of them go: with glibc's defaults the freed
+// memory goes back to the system at the end of each run and every page of
+// the next run's buffers faults in again, which cost a run a fifth of its
+// time. The program keeps what it freed, up to a bound, for the next run.
+void keepFreedMemoryForTheNextRun()
+{
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+    keepFreedMemoryForTheNextRun();
     if (const std::optional<int> status = answerCommandLine(argc, argv, stopPrintingOnSignals))
         return endWith(*status);
     QApplication app(argc, argv);

@@ -3,6 +3,7 @@
 #include "printing/zebra_status.h"
 
 #include <algorithm>
+#include <atomic>
 
 PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
                          std::stop_token stop)
@@ -95,15 +96,8 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
         endCancelled(messages);
         return false;
     }
-    if (!batch_) {
-        if (spares_.empty()) {
-            batch_ = std::make_shared<TicketBatch>();
-            batch_->bytes.reserve(batchBytes + batchBytes / 4);
-        } else {
-            batch_ = std::move(spares_.back());
-            spares_.pop_back();
-        }
-    }
+    if (!batch_)
+        batch_ = freeBatch();
     batch_->bytes.append(ticket);
     batch_->ends.push_back(batch_->bytes.size());
     return (batch_->bytes.size() < batchBytes && !printerIsSlow_) || passOn(messages, false);
@@ -244,18 +238,36 @@ std::size_t PrintStream::completeTicket(std::string_view bytes, const std::vecto
     return end;
 }
 
-// The batch at the front was written: its buffer is used again for a later
-// batch, unless the observer still holds it.
+// A written batch the observer no longer holds, emptied, or a new one: a
+// buffer the journal still held when its batch was written is used again
+// once the journal lets it go, rather than freed on the journal's thread.
+std::shared_ptr<TicketBatch> PrintStream::freeBatch()
+{
+    for (auto spare = spares_.begin(); spare != spares_.end(); ++spare) {
+        if (spare->use_count() != 1)
+            continue;
+        // Pairs with the observer's release of its reference, after its last read.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        std::shared_ptr<TicketBatch> batch = std::move(*spare);
+        spares_.erase(spare);
+        batch->bytes.clear();
+        batch->ends.clear();
+        return batch;
+    }
+    auto batch = std::make_shared<TicketBatch>();
+    batch->bytes.reserve(batchBytes + batchBytes / 4);
+    return batch;
+}
+
+// The batch at the front was written: its buffer is kept for a later batch,
+// to be used once the observer lets it go.
 void PrintStream::retireFront()
 {
     std::shared_ptr<TicketBatch> batch = std::move(waiting_.front());
     waiting_.pop_front();
     frontWritten_ = 0;
-    if (batch.use_count() == 1 && spares_.size() < maxSpares) {
-        batch->bytes.clear();
-        batch->ends.clear();
+    if (spares_.size() < maxSpares)
         spares_.push_back(std::move(batch));
-    }
 }
 
 void PrintStream::stop(const std::string& text, MessageIcon icon, MessageBox& messages)

@@ -105,6 +105,7 @@ private:
     // A write the operator stopped after accepted bytes: the ticket it fell
     // in is completed. Where the written tickets now end in bytes.
     std::size_t completeTicket(std::string_view bytes, const std::vector<std::size_t>& ends, std::size_t accepted);
+    std::shared_ptr<TicketBatch> freeBatch();
     void retireFront();
     void dropWaiting();
     // Ends a cancelled or given-up run at the ticket boundary before the
@@ -132,7 +133,7 @@ private:
     std::size_t waitingBytes_ = 0;   // not yet written
     std::size_t frontWritten_ = 0;  // tickets of the first waiting batch already written
     std::vector<std::shared_ptr<TicketBatch>> spares_;  // written, their buffers kept
-    static constexpr std::size_t maxSpares = 4;
+    static constexpr std::size_t maxSpares = 8;
     bool printerIsSlow_ = false;
     std::uint64_t bytesWritten_ = 0;
     // Where the tickets written whole end in the job, until the printer has
