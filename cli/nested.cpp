@@ -1,0 +1,57 @@
+#include "cli/sub_command.h"
+
+#include "commands/nested_print_run.h"
+#include "commands/startup.h"
+
+namespace cli {
+
+int nested(const QStringList& arguments, const Environment& environment)
+{
+    SubCommand command("nested",
+                       "nested --location ST --order N --suffix N --operation N --quantity N --part P "
+                       "--nested-quantity N --customer C --dept D --comment TEXT [--json]",
+                       arguments);
+    const OrderOptions order;
+    const QCommandLineOption part("part", "Part No. of the nested part.", "text");
+    const QCommandLineOption nestedQuantity("nested-quantity", "Quantity of the nested part.", "number");
+    const QCommandLineOption customer("customer", "Customer.", "text");
+    const QCommandLineOption dept("dept", "Dept.", "text");
+    const QCommandLineOption comment("comment", "Comment.", "text");
+    const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
+    command.parser().addOptions({order.location, order.order, order.suffix, order.operation, order.quantity, part,
+                                 nestedQuantity, customer, dept, comment, json});
+    if (const std::optional<int> status =
+            command.parse({&order.location, &order.order, &order.operation, &part, &nestedQuantity}))
+        return *status;
+    StandardError messages;
+    const std::string operation = operationBoxText(command, order);
+    if (operation == "All") {
+        messages.show("Cannot use nested parts form on an 'All' Operation", MessageIcon::Warning);
+        return nothingPrinted;
+    }
+    std::optional<PrinterSettings> printer = loadPrinterSettings(environment.programDir, messages);
+    if (!printer)
+        return nothingPrinted;
+
+    OrderRun run(environment);
+    const std::variant<OrderHeader, int> located = run.locate(orderSelection(command, order), messages);
+    if (const int* status = std::get_if<int>(&located))
+        return *status;
+    const WatchedPrint watched;
+    const MainWindowTexts boxes{command.value(order.order), command.value(order.suffix), command.value(order.location),
+                                operation, command.value(order.quantity)};
+    const NestedTexts typed{command.value(part), command.value(nestedQuantity), command.value(customer),
+                            command.value(dept), command.value(comment)};
+    NestedPrintRequest request =
+        nestedPrintRequest(boxes, std::get<OrderHeader>(located), *printer, typed, watched.progress());
+    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, messages);
+    request.journal = journal;
+    request.source = commandLineSource;
+    const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
+        return run.commands().printNested(std::move(request), apply);
+    });
+    messages.showAll(result.messages);
+    return finishRun(result, recordOf(journal, result.journalRun), messages, command.parser().isSet(json));
+}
+
+}  // namespace cli

@@ -1,0 +1,185 @@
+#pragma once
+// What the sub-commands share: their options, the parser that answers a
+// wrong command line with the usage, messages on standard error, the exit
+// status and --json of a print run, and the run of a print command.
+
+#include "cli/sub_commands.h"
+#include "commands/commands.h"
+#include "commands/print_run.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace cli {
+
+inline constexpr const char* commandLineSource = "command line";
+
+// The options of the commands that print an order, as the main window's boxes.
+struct OrderOptions {
+    QCommandLineOption location{"location", "Location (Location: box), such as ST.", "code"};
+    QCommandLineOption order{"order", "Shop order number (Shop Order: box).", "number"};
+    QCommandLineOption suffix{"suffix", "Suffix (default 0).", "number", "0"};
+    QCommandLineOption operation{"operation", "Operation number, or all (default).", "number|all", "all"};
+    QCommandLineOption quantity{"quantity", "Quantity to print (default 1).", "number", "1"};
+};
+
+struct PrinterOptions {
+    QCommandLineOption printer{"printer", "Printer, as PRINTER= in travcard.cfg (the default).", "name"};
+    QCommandLineOption type{"type", "zebra or epson (default: PRTTYPE= in travcard.cfg).", "type"};
+};
+
+// Messages go to standard error as one line each, the fixed text first.
+class StandardError : public MessageBox {
+public:
+    void show(const std::string& text, MessageIcon icon) override
+    {
+        std::string line = text;
+        for (char& c : line)
+            c = c == '\n' ? ' ' : c;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        shown.push_back({text, icon});
+    }
+    std::vector<Message> shown;
+};
+
+class SubCommand {
+public:
+    SubCommand(const QString& name, const QString& synopsis, const QStringList& arguments)
+        : name_(name), synopsis_(synopsis), arguments_(arguments)
+    {
+        parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser_.addHelpOption();
+    }
+
+    QCommandLineParser& parser() { return parser_; }
+    const QCommandLineParser& parser() const { return parser_; }
+
+    // False, with the usage written, when the command line is wrong or asked for help.
+    std::optional<int> parse(const std::vector<const QCommandLineOption*>& required)
+    {
+        if (!parser_.parse(arguments_))
+            return refuse(parser_.errorText());
+        if (parser_.isSet("help")) {
+            std::fprintf(stdout, "Usage: travcard %s\n%s", qPrintable(synopsis_),
+                         qPrintable(optionsHelp()));
+            return allSent;
+        }
+        if (!parser_.positionalArguments().isEmpty())
+            return refuse("unexpected argument '" + parser_.positionalArguments().front() + "'");
+        for (const QCommandLineOption* option : required)
+            if (!parser_.isSet(*option))
+                return refuse("--" + option->names().front() + " is required");
+        return std::nullopt;
+    }
+
+    std::string value(const QCommandLineOption& option) const { return parser_.value(option).toStdString(); }
+
+private:
+    int refuse(const QString& fault) const
+    {
+        std::fprintf(stderr, "travcard %s: %s\nUsage: travcard %s\n", qPrintable(name_), qPrintable(fault),
+                     qPrintable(synopsis_));
+        return wrongCommandLine;
+    }
+
+    QString optionsHelp() const
+    {
+        const QString text = parser_.helpText();
+        const qsizetype options = text.indexOf("Options:");
+        return options < 0 ? QString() : text.mid(options);
+    }
+
+    QString name_;
+    QString synopsis_;
+    QStringList arguments_;
+    QCommandLineParser parser_;
+};
+
+// The printer travcard.cfg names, as the options change it. Nothing, with
+// the message shown, when the configuration or a value is not accepted.
+std::optional<PrinterSettings> printerSettings(const SubCommand& command, const PrinterOptions& options,
+                                               const Environment& environment, MessageBox& messages);
+
+int exitStatus(PrintEnding outcome);
+const char* outcomeName(PrintEnding outcome);
+
+// The journal's record of a run, read afresh; nothing without a journal.
+std::optional<RunRecord> recordOf(const std::shared_ptr<JournalAccess>& journal, std::int64_t run);
+
+void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::optional<RunRecord>& record,
+               const std::vector<Message>& messages);
+
+// Whether the sub-command that runs prints: a signal then stops it.
+void expectPrinting(bool prints);
+
+// A print run of the command line: the progress that a signal cancels.
+class WatchedPrint {
+public:
+    WatchedPrint();
+    ~WatchedPrint();
+    WatchedPrint(const WatchedPrint&) = delete;
+    WatchedPrint& operator=(const WatchedPrint&) = delete;
+    std::shared_ptr<PrintProgress> progress() const { return progress_; }
+
+private:
+    std::shared_ptr<PrintProgress> progress_;
+};
+
+// Runs one print command against the database: opens it, locates the order
+// as Locate does, then print(commands, header, progress).
+class OrderRun {
+public:
+    explicit OrderRun(const Environment& environment);
+
+    Commands& commands() { return commands_; }
+
+    // The order's header, or the exit status with the messages shown.
+    std::variant<OrderHeader, int> locate(const OrderSelection& order, MessageBox& messages);
+
+    template <class Result>
+    Result await(const std::function<bool(std::function<void(Result)>)>& start)
+    {
+        std::optional<Result> outcome;
+        QEventLoop loop;
+        if (start([&](Result result) {
+                outcome = std::move(result);
+                loop.quit();
+            }))
+            loop.exec();
+        return std::move(*outcome);
+    }
+
+private:
+    QObject receiver_;
+    Commands commands_;
+};
+
+OrderSelection orderSelection(const SubCommand& command, const OrderOptions& options);
+
+// The window's operation box: All, or the number typed.
+std::string operationBoxText(const SubCommand& command, const OrderOptions& options);
+
+template <class Result>
+int finishRun(const Result& result, const std::optional<RunRecord>& record, const StandardError& messages,
+              bool json)
+{
+    if (json)
+        writeJson(result.outcome, result.tickets, record, messages.shown);
+    return exitStatus(result.outcome);
+}
+
+// The sub-commands.
+int print(const QStringList& arguments, const Environment& environment);
+int nested(const QStringList& arguments, const Environment& environment);
+int setupPrinter(const QStringList& arguments, const Environment& environment);
+int history(const QStringList& arguments, const Environment& environment);
+
+}  // namespace cli
