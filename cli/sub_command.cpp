@@ -93,6 +93,17 @@ void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::optio
     std::fprintf(stdout, "%s\n", QJsonDocument(run).toJson(QJsonDocument::Compact).constData());
 }
 
+void writeJsonOutcome(QJsonObject fields, int status, const char* why, const std::vector<Message>& messages)
+{
+    QJsonArray texts;
+    for (const Message& message : messages)
+        texts.append(QString::fromStdString(message.text));
+    fields.insert("exit_status", status);
+    fields.insert("reason", why);
+    fields.insert("messages", texts);
+    std::fprintf(stdout, "%s\n", QJsonDocument(fields).toJson(QJsonDocument::Compact).constData());
+}
+
 WatchedPrint::WatchedPrint() : progress_(std::make_shared<PrintProgress>())
 {
     runningPrint = progress_.get();

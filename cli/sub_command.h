@@ -8,6 +8,7 @@
 #include "commands/print_run.h"
 
 #include <QCommandLineParser>
+#include <QJsonObject>
 #include <QEventLoop>
 #include <QObject>
 
@@ -21,6 +22,32 @@
 namespace cli {
 
 inline constexpr const char* commandLineSource = "command line";
+
+// Why a sub-command ended as it did: the stable reason of its --json answer.
+namespace reason {
+inline constexpr const char* printed = "printed";
+inline constexpr const char* alreadyPrinted = "already_printed";
+inline constexpr const char* ready = "ready";
+inline constexpr const char* listed = "listed";
+inline constexpr const char* badOption = "bad_option";
+inline constexpr const char* badQuantity = "bad_quantity";
+inline constexpr const char* badRequestId = "bad_request_id";
+inline constexpr const char* notFound = "not_found";
+inline constexpr const char* nothingToPrint = "nothing_to_print";
+inline constexpr const char* databaseUnreachable = "database_unreachable";
+inline constexpr const char* printerUnavailable = "printer_unavailable";
+inline constexpr const char* printerNotReady = "printer_not_ready";
+inline constexpr const char* stopped = "stopped";
+inline constexpr const char* inDoubtUnresolved = "in_doubt_unresolved";
+inline constexpr const char* requestInProgress = "request_in_progress";
+inline constexpr const char* requestConflict = "request_conflict";
+inline constexpr const char* restTaken = "rest_taken";
+inline constexpr const char* journalUnusable = "journal_unusable";
+}  // namespace reason
+
+// Writes one JSON object to standard output: fields, then exit_status,
+// reason and the messages shown.
+void writeJsonOutcome(QJsonObject fields, int status, const char* why, const std::vector<Message>& messages);
 
 // The options of the commands that print an order, as the main window's boxes.
 struct OrderOptions {

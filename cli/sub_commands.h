@@ -18,6 +18,7 @@ enum ExitStatus : int {
     databaseFault = 3,     // unreachable, lost or not answering
     printerFault = 4,      // before anything was sent
     stoppedPartWay = 5,    // the count message says how many were sent
+    inProgressElsewhere = 6,  // another run holds the request id now: try again later
 };
 
 struct Environment {
