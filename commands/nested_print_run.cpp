@@ -70,6 +70,15 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
     recorder.start(run, std::move(planned));
 }
 
+std::vector<NestedTicketData> nestedLabels(odbc::ResultSet& operations, const OrderHeader& header,
+                                          const NestedPrintRequest& request)
+{
+    std::vector<NestedTicketData> labels;
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext())
+        labels.push_back(nestedTicket(header, operations, request));
+    return labels;
+}
+
 // One job per matching row on a Zebra printer, where the job itself carries
 // the number of labels; on an EPSON printer a message for every copy and no
 // output. False when the run stopped early (the message is shown).
@@ -84,9 +93,7 @@ bool sendTickets(odbc::ResultSet& operations, const OrderHeader& header, const N
         output.begin(0, TicketUnit::Tickets);
         return true;
     }
-    std::vector<NestedTicketData> labels;
-    for (operations.moveFirst(); !operations.eof(); operations.moveNext())
-        labels.push_back(nestedTicket(header, operations, request));
+    const std::vector<NestedTicketData> labels = nestedLabels(operations, header, request);
     startRecord(recorder, request, labels);
     output.setObserver(&recorder);
     output.begin(static_cast<int>(labels.size()), TicketUnit::Tickets);
@@ -114,12 +121,23 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         messages.show("An operation could not be found for this Shop Order.", MessageIcon::Critical);
         return AfterNestedPrint::DiscardWindow;
     }
+    RunRecorder recorder(request.journal, messages);
     PrintStream output(request.printer, request.progress, stop);
-    if (!output.open(messages)) {
+    MessageList opening;
+    const bool opened = output.open(opening);
+    messages.showAll(opening.shown);
+    if (!opened) {
         result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
+        // A Zebra run whose printer failed is recorded, with its labels
+        // planned, so that Print the Rest can print them once it works.
+        if (!stop.stop_requested() && request.printer.kind == PrinterKind::Zebra) {
+            const std::string why = opening.shown.empty() ? std::string() : opening.shown.back().text;
+            startRecord(recorder, request, nestedLabels(operations, *request.header, request));
+            recorder.ended(PrintOutcome::Failed, 0, 0, why);
+            result.journalRun = recorder.runId();
+        }
         return AfterNestedPrint::KeepWindow;
     }
-    RunRecorder recorder(request.journal, messages);
     const bool finished = sendTickets(operations, *request.header, request, *quantity, output, recorder, messages) &&
                           output.finish(messages);
     if (finished)

@@ -125,24 +125,49 @@ int copiesOfEach(const PrinterSettings& printer, const Quantity& quantity)
     return printer.kind == PrinterKind::Epson ? std::max<int>(quantity.copies, 0) : 0;
 }
 
-void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::vector<TicketData>& tickets)
+// The run as its request asked for it.
+RunStart requestedRun(const PrintRequest& request)
 {
-    if (!recorder.recording())
-        return;
-    const PrinterSettings& printer = request.printer.settings;
-    RunStart run = runStart(request.source, printer);
+    RunStart run = runStart(request.source, request.printer.settings);
     run.location = request.order.location;
     run.order = text::trimSpaces(request.order.key);
     run.suffix = request.order.suffix;
     run.operation = request.operation.all ? "All" : request.operation.text;
     run.quantity = request.quantity ? request.quantity->text : std::string();
+    return run;
+}
+
+void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::vector<TicketData>& tickets)
+{
+    if (!recorder.recording())
+        return;
+    RunStart run = requestedRun(request);
     run.shared = encodeSharedFields(tickets.front());
     std::vector<PlannedTicket> planned;
     planned.reserve(tickets.size());
-    const int copies = copiesOfEach(printer, *request.quantity);
+    const int copies = copiesOfEach(request.printer.settings, *request.quantity);
     for (const TicketData& ticket : tickets)
         planned.push_back({std::string(text::trimSpaces(ticket.operNo)), copies, encodeTicketFields(ticket)});
     recorder.start(run, std::move(planned));
+}
+
+// A run whose printer could not be opened is recorded as failed with its
+// message, none of its tickets sent. They are planned by operation only:
+// what they are built from was not read once the printer failed, so the
+// journal cannot print them again.
+void recordUnopenedRun(RunRecorder& recorder, const PrintRequest& request, odbc::ResultSet& operations,
+                       const std::string& message)
+{
+    if (!recorder.recording())
+        return;
+    if (request.journalRun)
+        recorder.adopt(request.journalRun);
+    std::vector<PlannedTicket> planned;
+    const int copies = copiesOfEach(request.printer.settings, *request.quantity);
+    for (operations.moveFirst(); !operations.eof(); operations.moveNext())
+        planned.push_back({std::string(text::trimSpaces(operations.text("ID_OPER"))), copies, {}});
+    recorder.start(requestedRun(request), std::move(planned));
+    recorder.ended(PrintOutcome::Failed, 0, 0, message);
 }
 
 // One Zebra job per operation (the printer makes the copies), or one EPSON
@@ -194,8 +219,19 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         return;
     }
     PrintStream output(printer, request.progress, stop);
-    if (!output.open(messages)) {
-        result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
+    MessageList opening;
+    const bool opened = output.open(opening);
+    messages.showAll(opening.shown);
+    if (!opened) {
+        // A run given up before it opened the printer is not a run that failed.
+        if (stop.stop_requested()) {
+            result.outcome = PrintEnding::Stopped;
+            return;
+        }
+        result.outcome = PrintEnding::PrinterFault;
+        const std::string why = opening.shown.empty() ? std::string() : opening.shown.back().text;
+        recordUnopenedRun(recorder, request, operations, why);
+        result.journalRun = recorder.runId();
         return;
     }
     const std::string& partNo = request.header.partNumber;

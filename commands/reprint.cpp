@@ -7,6 +7,7 @@
 #include "tickets/nested_job.h"
 #include "tickets/zebra_job.h"
 
+#include <algorithm>
 #include <optional>
 #include <variant>
 
@@ -56,6 +57,10 @@ std::optional<Reprint> readReprint(Journal& journal, const ReprintRequest& reque
     Reprint reprint{run.value_or(RunRecord{}), {}, {}};
     for (const int position : request.positions) {
         const bool known = position >= 1 && position <= static_cast<int>(all.size());
+        if (known && !ticketsKept(*run, {all[static_cast<std::size_t>(position - 1)]})) {
+            messages.show(notBuiltMessage(request.run), MessageIcon::Critical);
+            return std::nullopt;
+        }
         std::optional<KeptTicket> kept = known ? decode(*run, all[static_cast<std::size_t>(position - 1)]) : std::nullopt;
         if (!kept) {
             messages.show("The print journal holds no ticket " + std::to_string(position) + " of run " +
@@ -220,6 +225,19 @@ std::string restTakenMessage(std::int64_t run, std::int64_t by)
 }
 
 std::string stillPrintingMessage(std::int64_t run) { return "Run " + std::to_string(run) + " is still printing."; }
+
+bool ticketsKept(const RunRecord& run, const std::vector<TicketRecord>& tickets)
+{
+    if (tickets.empty())
+        return run.outcome == outcomeName(RunOutcome::Printed);
+    return std::all_of(tickets.begin(), tickets.end(), [](const TicketRecord& ticket) { return !ticket.data.empty(); });
+}
+
+std::string notBuiltMessage(std::int64_t run)
+{
+    return "Run " + std::to_string(run) +
+           " failed before its tickets were built, so the journal cannot print them again; print the order again.";
+}
 
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop)
 {

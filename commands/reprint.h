@@ -42,4 +42,11 @@ std::string reprintSource(std::int64_t run);
 std::string restTakenMessage(std::int64_t run, std::int64_t by);
 std::string stillPrintingMessage(std::int64_t run);
 
+// Whether the journal kept what the run's tickets are built from. A run
+// that failed before they were built kept nothing (a request id claimed
+// for an order that was not found), or their operations only (its printer
+// could not be opened), and the journal cannot print them again.
+bool ticketsKept(const RunRecord& run, const std::vector<TicketRecord>& tickets);
+std::string notBuiltMessage(std::int64_t run);
+
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop = {});

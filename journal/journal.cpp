@@ -2,6 +2,7 @@
 
 #include "journal/field_codec.h"
 #include "journal/file_system.h"
+#include "journal/process_account.h"
 #include "journal/run_owner.h"
 
 #include <QDateTime>
@@ -83,12 +84,6 @@ qint64 firstKey(std::int64_t run) { return ticketKey(run, 1); }
 qint64 lastKey(std::int64_t run) { return ticketKey(run, 0xffffffff); }
 
 std::int64_t nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-
-QString loginName()
-{
-    QString name = qEnvironmentVariable("USER");
-    return name.isEmpty() ? qEnvironmentVariable("LOGNAME") : name;
-}
 
 QByteArray bytes(const std::string& text) { return QByteArray(text.data(), static_cast<qsizetype>(text.size())); }
 QString qtext(const std::string& text) { return QString::fromStdString(text); }
@@ -189,6 +184,8 @@ Journal::Journal(const QString& path) : path_(path)
 {
     static std::atomic<int> connections{0};
     connection_ = QStringLiteral("travcard-journal-%1").arg(++connections);
+    // Looked up here, not while a run's insert holds the file's write lock.
+    static_cast<void>(processAccount());
     const QFileInfo file(path);
     if (!QDir().mkpath(file.absolutePath()))
         fail(QStringLiteral("opened"), QStringLiteral("its folder cannot be created"));
@@ -455,7 +452,7 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
         " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of)"
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QVariant values[] = {
-        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(), loginName(), qtext(run.version),
+        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(), processAccount(), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
         qtext(run.printer), qtext(run.printerType), planned,
@@ -556,25 +553,21 @@ void Journal::planRun(std::int64_t run, const std::string& shared, const std::ve
     transaction.commit();
 }
 
-bool Journal::releaseRun(std::int64_t run)
+bool Journal::releaseRun(std::int64_t run, const std::string& message)
 {
     Transaction transaction(*this);
-    const QVariant id = QVariant::fromValue<qint64>(run);
     QSqlQuery claim = transaction.prepare(QStringLiteral(
         "SELECT 1 FROM runs WHERE id = ? AND ended IS NULL"
         " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
-    claim.bindValue(0, id);
+    claim.bindValue(0, QVariant::fromValue<qint64>(run));
     claim.bindValue(1, firstKey(run));
     claim.bindValue(2, lastKey(run));
     transaction.exec(claim);
     if (!claim.next())
         return false;
     claim.finish();
-    for (const char* const table : {"DELETE FROM plans WHERE run = ?", "DELETE FROM runs WHERE id = ?"}) {
-        QSqlQuery remove = transaction.prepare(QString::fromLatin1(table));
-        remove.bindValue(0, id);
-        transaction.exec(remove);
-    }
+    recordEnd(transaction, run, RunOutcome::Failed, 0,
+              message.empty() ? std::string("The run ended before it sent anything.") : message);
     transaction.commit();
     return true;
 }
@@ -642,6 +635,13 @@ void Journal::confirm(std::int64_t run, int confirmed)
 void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message)
 {
     Transaction transaction(*this);
+    recordEnd(transaction, run, outcome, confirmed, message);
+    transaction.commit();
+}
+
+void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, int confirmed,
+                        const std::string& message)
+{
     QSqlQuery end = transaction.prepare(QStringLiteral(
         "UPDATE runs SET ended = ?, confirmed = ?, outcome = ?, message = ?, owner = NULL,"
         " in_doubt = (SELECT count(*) FROM tickets WHERE id > ? AND id <= ?) WHERE id = ?"));
@@ -654,7 +654,6 @@ void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const 
     end.bindValue(6, QVariant::fromValue<qint64>(run));
     transaction.exec(end);
     releaseClaimsIfUnmarked(transaction, run);
-    transaction.commit();
 }
 
 int Journal::closeInterruptedRuns()

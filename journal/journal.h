@@ -85,7 +85,7 @@ struct TicketDigest {
 struct RunRecord {
     std::int64_t id = 0;
     std::int64_t started = 0, ended = 0;  // ms since the epoch, UTC; ended 0 while it runs
-    std::string station, user, version, source, requestId;
+    std::string station, user, version, source, requestId;  // user: the account the program ran as
     std::string location, order, suffix, operation, quantity, printer, printerType;
     int planned = 0, confirmed = 0, inDoubt = 0;
     std::string outcome;  // empty while it runs
@@ -133,10 +133,11 @@ public:
     // claimed before the order is read).
     void planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets);
 
-    // Removes a run that is still open and marked no ticket (a claim whose
-    // printing never began), so that its request id may be used again;
-    // false when it has ended or marked one.
-    bool releaseRun(std::int64_t run);
+    // Ends a run that is still open and marked no ticket (a claim whose
+    // printing never began) as failed, with message, so that it stays as
+    // history and gives back its request id and the rest it claimed; false
+    // when it has ended or marked one.
+    bool releaseRun(std::int64_t run, const std::string& message = {});
 
     // The run that holds the request id.
     std::optional<RunRecord> runWithRequest(const std::string& requestId);
@@ -187,6 +188,8 @@ private:
     void closeIfGone(const Transaction& transaction, std::int64_t run);
     void closeInterrupted(const Transaction& transaction, std::int64_t run);
     void releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run);
+    void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, int confirmed,
+                   const std::string& message);
     void createSchema();
     [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"
 

@@ -120,9 +120,14 @@ void PrintHistoryWindow::showRuns(const std::vector<RunRecord>& runs)
     runs_ = runs;
     grdRuns->setRowCount(static_cast<int>(runs_.size()));
     for (int row = 0; row < static_cast<int>(runs_.size()); ++row) {
-        const QStringList values = cells(runs_[static_cast<std::size_t>(row)]);
-        for (int column = 0; column < values.size(); ++column)
-            grdRuns->setItem(row, column, new QTableWidgetItem(values[column]));
+        const RunRecord& run = runs_[static_cast<std::size_t>(row)];
+        const QStringList values = cells(run);
+        for (int column = 0; column < values.size(); ++column) {
+            auto* item = new QTableWidgetItem(values[column]);
+            // Why a run ended as it did, such as the printer that could not be opened.
+            item->setToolTip(text(run.message));
+            grdRuns->setItem(row, column, item);
+        }
     }
     grdRuns->resizeColumnsToContents();
     if (!runs_.empty())
@@ -216,6 +221,10 @@ void PrintHistoryWindow::printTheRest()
     const std::vector<TicketRecord> tickets = ticketsOf(run->id);
     const std::vector<int> positions = unconfirmedTickets(tickets);
     const std::string number = std::to_string(run->id);
+    if (!ticketsKept(*run, tickets)) {
+        messages_->show(notBuiltMessage(run->id), MessageIcon::None);
+        return;
+    }
     if (positions.empty()) {
         messages_->show("Every ticket of run " + number + " was printed.", MessageIcon::None);
         return;

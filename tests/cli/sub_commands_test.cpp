@@ -184,14 +184,18 @@ TEST_F(SubCommands, ARequestIdPrintsOnceHoweverOftenItIsSent)
     }
 }
 
-// A first try that printed nothing (the order was mistyped) does not use up its id.
+// A first try that printed nothing (the order was mistyped) does not use up
+// its id, and stays in the journal as a failed run.
 TEST_F(SubCommands, ARequestIdThatPrintedNothingMayBeUsedAgain)
 {
     const QStringList again{"--printer", QString::fromStdString(dir.file("lp")), "--request-id", "ERP 4712"};
     EXPECT_EQ(travcard(QStringList{"print", "--location", "ST", "--order", "99999"} + again).status, 1);
     const Ended retry = travcard(QStringList{"print"} + order12345 + again);
     EXPECT_EQ(retry.status, 0) << retry.err;
-    EXPECT_EQ(journal().runs().size(), 1u);
+    const std::vector<RunRecord> runs = journal().runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].requestId + " " + runs[0].outcome, "ERP 4712 printed");
+    EXPECT_EQ(runs[1].requestId + "|" + runs[1].outcome + "|" + std::to_string(runs[1].confirmed), "|failed|0");
 }
 
 // An id is one request: the same id for another order, operation, quantity

@@ -136,23 +136,27 @@ TEST(Journal, APrintTheRestOfAnEarlierVersionStillHoldsItsRun)
 
 // A run holds a request id and the rest of run 42, and ends, or not, in
 // each way; then another run claims either. A run that marked no ticket
-// cannot have printed: once it has ended, or its process is gone, it lets
-// both go, and stays as history.
+// cannot have printed: once it has ended, been released (its printing
+// never began), or its process is gone, it lets both go, and stays as
+// history.
 TEST(Journal, ARunGivesItsClaimsBackOnlyWhenItMarkedNoTicketAndIsOver)
 {
-    enum class State { Ended, Open, OwnerGone };
+    enum class State { Ended, Released, Open, OwnerGone };
     struct Holder {
         const char* what;
         State state;
         bool ticketMarked;
         bool stillHeld;
+        const char* outcome;
     };
     const Holder holders[] = {
-        {"ended having marked a ticket", State::Ended, true, true},
-        {"ended having marked none", State::Ended, false, false},
-        {"still printing", State::Open, false, true},
-        {"of a process that is gone, having marked none", State::OwnerGone, false, false},
-        {"of a process that is gone, having marked a ticket", State::OwnerGone, true, true},
+        {"ended having marked a ticket", State::Ended, true, true, "failed"},
+        {"ended having marked none", State::Ended, false, false, "failed"},
+        {"released having marked none", State::Released, false, false, "failed"},
+        {"released having marked a ticket, which it may not", State::Released, true, true, ""},
+        {"still printing", State::Open, false, true, ""},
+        {"of a process that is gone, having marked none", State::OwnerGone, false, false, "interrupted"},
+        {"of a process that is gone, having marked a ticket", State::OwnerGone, true, true, "interrupted"},
     };
     enum class Claim { Rest, Request, AfterStartUp };
     for (const Claim claim : {Claim::Rest, Claim::Request, Claim::AfterStartUp})
@@ -167,8 +171,12 @@ TEST(Journal, ARunGivesItsClaimsBackOnlyWhenItMarkedNoTicketAndIsOver)
             const std::int64_t held = journal.startRun(start, {{"10", 2, "data"}});
             if (holder.ticketMarked)
                 journal.sending(held, 0, 1, {{"10", 1, 9, "#"}});
+            const std::string message = "The printer lp is not available.";
             if (holder.state == State::Ended)
-                journal.endRun(held, RunOutcome::Failed, 0, "The printer lp is not available.");
+                journal.endRun(held, RunOutcome::Failed, 0, message);
+            if (holder.state == State::Released) {
+                EXPECT_EQ(journal.releaseRun(held, message), !holder.ticketMarked);
+            }
             if (holder.state == State::OwnerGone)
                 byHand(path, {QString("UPDATE runs SET owner = 'station:00000000-0000-0000-0000-000000000000:1:1'"
                                       " WHERE id = %1").arg(held)});
@@ -203,9 +211,12 @@ TEST(Journal, ARunGivesItsClaimsBackOnlyWhenItMarkedNoTicketAndIsOver)
             const std::optional<RunRecord> history = journal.run(held);
             ASSERT_TRUE(history);
             EXPECT_EQ(history->planned, 2);
-            EXPECT_EQ(history->outcome, holder.state == State::Ended  ? "failed"
-                                        : holder.state == State::Open ? ""
-                                                                      : "interrupted");
+            EXPECT_EQ(history->confirmed, 0);
+            EXPECT_EQ(history->outcome, holder.outcome);
+            if (history->outcome == "failed") {
+                EXPECT_EQ(history->message, message);
+            }
+            EXPECT_EQ(journal.tickets(held).size(), 2u) << "its plan is kept";
         }
 }
 

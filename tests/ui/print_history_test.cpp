@@ -2,6 +2,7 @@
 // tickets that are missing; a card is reprinted from the record; a ticket's
 // barcodes lead to it.
 
+#include "commands/nested_print_run.h"
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/main_window_fixture.h"
 #include "tests/fixtures/whole_pages.h"
@@ -111,6 +112,57 @@ TEST_F(PrintHistory, ScannedBarcodesLeadToATicketThatReprintsAsManyCardsAsAsked)
     twoCards.replace(twoCards.find("^PQ3,"), 5, "^PQ2,");
     EXPECT_EQ(printed(), twoCards);
     EXPECT_EQ(history.grdRuns->item(0, 7)->text(), "1 of 1");
+}
+
+// A printer that cannot be opened ends a run before its first ticket: the
+// history shows it failed, 0 of M, with its message. A card of the nested
+// window is planned whole, and Print the Rest prints it once the printer
+// works; a move ticket's rows were not read, and Print the Rest says so.
+TEST_F(PrintHistory, ARunWhosePrinterCouldNotBeOpenedShowsAsFailedAndItsRestPrintsWhatWasKept)
+{
+    start();
+    locate("12345");
+    const std::string working = printer().name;
+    const auto printNested = [&] {
+        NestedPrintRequest request = nestedPrintRequest({"12345", "0", "ST", "20", "2"}, window->rsHDR, printer(),
+                                                        {"NP-7", "25", "ACME", "WELD", "keep dry"});
+        request.journal = std::make_shared<JournalAccess>(QString::fromStdString(journalFile()));
+        messages.showAll(printNestedTickets(db(), request).messages);
+    };
+    printer().name = dir.file("no-such-folder/lp");
+    print("All", "1");
+    printNested();
+    ASSERT_EQ(messages.shown.size(), 2u);
+    const std::vector<std::string> failures = messages.texts();
+    messages.shown.clear();
+    printer().name = working;
+
+    PrintHistoryWindow& history = openHistory(*window);
+    ASSERT_EQ(history.grdRuns->rowCount(), 2);
+    struct Row {
+        int row;
+        const char* sent;
+        std::string message;
+    };
+    for (const Row& run : {Row{0, "0 of 1", failures[1]}, Row{1, "0 of 4", failures[0]}}) {
+        EXPECT_EQ(history.grdRuns->item(run.row, 7)->text(), run.sent);
+        EXPECT_EQ(history.grdRuns->item(run.row, 8)->text(), "failed");
+        EXPECT_EQ(history.grdRuns->item(run.row, 8)->toolTip().toStdString(), run.message);
+    }
+
+    history.grdRuns->selectRow(1);
+    messages.reply = true;
+    press(history.cmdPrintRest);
+    EXPECT_THAT(messages.texts(), ::testing::ElementsAre(notBuiltMessage(history.selectedRun()->id)));
+    EXPECT_FALSE(printerFileExists());
+
+    history.grdRuns->selectRow(0);
+    messages.shown.clear();
+    press(history.cmdPrintRest);
+    ASSERT_EQ(messages.texts().size(), 1u) << "the question only";
+    const std::string rest = printed();
+    printNested();
+    EXPECT_EQ(rest, printed());
 }
 
 }  // namespace
