@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -25,6 +26,17 @@ std::string outcomeOf(const RunRecord& run) { return run.outcome.empty() ? "runn
 std::string localTime(std::int64_t ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss").toStdString();
+}
+
+// ISO 8601 in the station's time with its offset from UTC, to the
+// millisecond: 2026-12-10T05:02:03.123+01:00 (+00:00 in UTC).
+QString isoTime(std::int64_t ms)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    const int offsetMinutes = local.offsetFromUtc() / 60;
+    const int minutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    return local.toString("yyyy-MM-dd'T'HH:mm:ss.zzz") + (offsetMinutes < 0 ? '-' : '+') +
+           QString("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
 }
 
 const char* stateName(const TicketRecord& ticket, const RunRecord& run)
@@ -47,7 +59,8 @@ QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& ticke
                                         {"state", stateName(ticket, run)}});
     const auto text = [](const std::string& value) { return QString::fromStdString(value); };
     return QJsonObject{{"run", static_cast<qint64>(run.id)},
-                       {"time", text(localTime(run.started))},
+                       {"time", isoTime(run.started)},
+                       {"ended", run.ended ? QJsonValue(isoTime(run.ended)) : QJsonValue()},
                        {"location", text(run.location)},
                        {"order", text(run.order)},
                        {"suffix", text(run.suffix)},
@@ -67,23 +80,88 @@ QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& ticke
                        {"tickets", ticketStates}};
 }
 
+const char* const synopsis = "history [--order N] [--since YYYY-MM-DD] [--json]\n"
+                            "       travcard history (--run N | --request-id ID) [--json]";
+
+// A wrong command line: the fault and the usage, as the parser answers.
+int refuseCommandLine(const char* fault)
+{
+    std::fprintf(stderr, "travcard history: %s\nUsage: travcard %s\n", fault, synopsis);
+    return wrongCommandLine;
+}
+
+// A run number as a script must write it: digits only, from 1.
+std::optional<std::int64_t> runNumber(const QString& typed)
+{
+    const auto digit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    bool whole = !typed.isEmpty() && std::all_of(typed.begin(), typed.end(), digit);
+    const qint64 number = whole ? typed.toLongLong(&whole) : 0;
+    return whole && number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
+}
+
+struct HistoryOptions {
+    QCommandLineOption order{"order", "Only the runs of this shop order.", "number"};
+    QCommandLineOption since{"since", "Only runs started on or after this day.", "YYYY-MM-DD"};
+    QCommandLineOption run{"run", "Only this run.", "N"};
+    QCommandLineOption requestId{"request-id", "Only the run that holds this request ID.", "ID"};
+    QCommandLineOption json{"json", "One JSON object per run, with its tickets and their states."};
+};
+
+// The runs asked for: one run, the run holding a request id, or the runs
+// of an order and since a day. Nothing, with the message shown, when the
+// run asked for is not in the journal.
+std::optional<std::vector<RunRecord>> runsAsked(Journal& journal, const SubCommand& command,
+                                                const HistoryOptions& options, std::int64_t run,
+                                                std::int64_t since, MessageBox& messages)
+{
+    if (run) {
+        if (std::optional<RunRecord> found = journal.run(run))
+            return std::vector{std::move(*found)};
+        messages.show("No run " + std::to_string(run) + " is in the print journal.", MessageIcon::Critical);
+        return std::nullopt;
+    }
+    if (command.parser().isSet(options.requestId)) {
+        if (std::optional<RunRecord> found = journal.runWithRequest(command.value(options.requestId)))
+            return std::vector{std::move(*found)};
+        messages.show("No run holds request ID " + command.value(options.requestId) + ".", MessageIcon::Critical);
+        return std::nullopt;
+    }
+    return journal.runs(std::numeric_limits<int>::max(), command.parser().value(options.order).trimmed().toStdString(),
+                        since);
+}
+
+void writeTable(const std::vector<RunRecord>& runs)
+{
+    std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", "Time", "Location", "Order",
+                 "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome");
+    for (const RunRecord& run : runs)
+        std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", localTime(run.started).c_str(),
+                     run.location.c_str(), run.order.c_str(), run.suffix.c_str(), run.operation.c_str(),
+                     run.quantity.c_str(), run.printer.c_str(), sentOfPlanned(run).c_str(), outcomeOf(run).c_str());
+}
+
 }  // namespace
 
 int history(const QStringList& arguments, const Environment& environment)
 {
-    SubCommand command("history", "history [--order N] [--since YYYY-MM-DD] [--json]", arguments);
-    const QCommandLineOption order("order", "Only the runs of this shop order.", "number");
-    const QCommandLineOption since("since", "Only runs started on or after this day.", "YYYY-MM-DD");
-    const QCommandLineOption json("json", "One JSON object per run, with its tickets and their states.");
-    command.parser().addOptions({order, since, json});
+    SubCommand command("history", synopsis, arguments);
+    const HistoryOptions options;
+    command.parser().addOptions({options.order, options.since, options.run, options.requestId, options.json});
     if (const std::optional<int> status = command.parse({}))
         return *status;
+    const auto given = [&command](const QCommandLineOption& option) { return command.parser().isSet(option); };
+    const int oneRun = int(given(options.run)) + int(given(options.requestId));
+    if (oneRun > 1 || (oneRun == 1 && (given(options.order) || given(options.since))))
+        return refuseCommandLine("--run and --request-id each name one run: give one of them alone");
+    const std::int64_t run = given(options.run) ? runNumber(command.parser().value(options.run)).value_or(0) : 0;
+    if (given(options.run) && run == 0)
+        return refuseCommandLine("--run takes a run number");
     StandardError messages;
     std::int64_t from = 0;
-    if (command.parser().isSet(since)) {
-        const QDate day = QDate::fromString(command.parser().value(since), Qt::ISODate);
+    if (command.parser().isSet(options.since)) {
+        const QDate day = QDate::fromString(command.parser().value(options.since), Qt::ISODate);
         if (!day.isValid()) {
-            messages.show("The day " + command.value(since) + " is not a date such as 2026-12-31.",
+            messages.show("The day " + command.value(options.since) + " is not a date such as 2026-12-31.",
                           MessageIcon::Critical);
             return nothingPrinted;
         }
@@ -94,21 +172,16 @@ int history(const QStringList& arguments, const Environment& environment)
     if (!journal)
         return nothingPrinted;
     try {
-        const std::vector<RunRecord> runs =
-            journal->runs(std::numeric_limits<int>::max(), command.parser().value(order).trimmed().toStdString(), from);
-        const bool asJson = command.parser().isSet(json);
-        if (!asJson)
-            std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", "Time", "Location", "Order",
-                         "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome");
-        for (const RunRecord& run : runs) {
-            if (asJson) {
-                const QJsonObject line = runJson(run, journal->tickets(run.id));
-                std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
-                continue;
-            }
-            std::fprintf(stdout, "%-19s  %-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", localTime(run.started).c_str(),
-                         run.location.c_str(), run.order.c_str(), run.suffix.c_str(), run.operation.c_str(),
-                         run.quantity.c_str(), run.printer.c_str(), sentOfPlanned(run).c_str(), outcomeOf(run).c_str());
+        const std::optional<std::vector<RunRecord>> runs = runsAsked(*journal, command, options, run, from, messages);
+        if (!runs)
+            return nothingPrinted;
+        if (!command.parser().isSet(options.json)) {
+            writeTable(*runs);
+            return allSent;
+        }
+        for (const RunRecord& listed : *runs) {
+            const QJsonObject line = runJson(listed, journal->tickets(listed.id));
+            std::fprintf(stdout, "%s\n", QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
         }
     } catch (const JournalError& error) {
         access->failed(error, messages);
