@@ -10,7 +10,7 @@ SetupPrinterResult setupPrinter(const PrinterSettings& printer, std::stop_token 
         destination->write(pageLengthCommand);
         destination->finish();
         return {{}, destination->takeCapture()};
-    } catch (const PrinterError&) {
-        return {{{printerNotAvailable(printer.name), MessageIcon::None}}, std::nullopt};
+    } catch (const PrinterError& error) {
+        return {{{printerNotAvailable(printer.name, error), MessageIcon::None}}, std::nullopt};
     }
 }

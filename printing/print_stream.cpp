@@ -1,6 +1,6 @@
 #include "printing/print_stream.h"
 
-#include "printing/zebra_status.h"
+#include "printing/printer_readiness.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,8 +21,8 @@ bool PrintStream::open(MessageBox& messages)
         return false;
     try {
         destination_ = openDestination(printer_.name, printer_.limits, stop_);
-    } catch (const PrinterError&) {
-        messages.show(printerNotAvailable(printer_.name), MessageIcon::None);
+    } catch (const PrinterError& error) {
+        messages.show(printerNotAvailable(printer_.name, error), MessageIcon::None);
         return false;
     }
     return checkZebraStatus(messages);
@@ -36,17 +36,17 @@ bool PrintStream::checkZebraStatus(MessageBox& messages)
     if (printer_.kind != PrinterKind::Zebra || !destination_->answersRequests())
         return true;
     const std::string prefix = "The printer " + printer_.name;
-    std::string reply;
+    HostStatusAnswer answer;
     try {
-        reply = destination_->request(hostStatusRequest, hostStatusComplete, printer_.limits.statusTimeout);
-    } catch (const PrinterError&) {
-        messages.show(printerNotAvailable(printer_.name), MessageIcon::None);
+        answer = askHostStatus(*destination_, printer_.limits.statusTimeout);
+    } catch (const PrinterError& error) {
+        messages.show(printerNotAvailable(printer_.name, error), MessageIcon::None);
         destination_.reset();
         return false;
     }
-    const std::optional<ZebraStatus> status = parseHostStatus(reply);
+    const std::optional<ZebraStatus>& status = answer.status;
     std::optional<std::string> problem;
-    if (reply.empty())
+    if (answer.reply.empty())
         problem = prefix + " is not responding.";
     else if (!status)
         problem = prefix + " gave a status answer that could not be read.";
@@ -115,6 +115,7 @@ void PrintStream::endCancelled(MessageBox& messages)
 
 void PrintStream::endUnrecorded(MessageBox& messages)
 {
+    unrecorded_ = true;
     batch_.reset();
     dropWaiting();
     completeJob();
@@ -300,8 +301,8 @@ bool PrintStream::finish(MessageBox& messages)
 
 void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 {
-    const std::string& text =
-        error.operatorText().empty() ? printerNotAvailable(printer_.name) : error.operatorText();
+    // The not-available line and its reason, then the count.
+    const std::string text = printerNotAvailable(printer_.name, error);
     batch_.reset();
     dropWaiting();
     countAcknowledged();

@@ -90,6 +90,8 @@ public:
     int ticketsPlanned() const { return total_; }
     // Whether any byte of a ticket was handed to the destination.
     bool wroteAny() const { return wroteAny_; }
+    // Whether it stopped because the observer could not record a batch.
+    bool unrecorded() const { return unrecorded_; }
     // Whether the operator cancelled the run or it was given up.
     bool stopped() const { return (progress_ && progress_->cancelled()) || stop_.stop_requested(); }
 
@@ -143,6 +145,7 @@ private:
     int told_ = 0;     // tickets told to the observer
     int written_ = 0;  // tickets handed to the destination, whole or in part
     bool wroteAny_ = false;
+    bool unrecorded_ = false;
     int total_ = 0;
     TicketUnit unit_ = TicketUnit::Tickets;
 };

@@ -14,7 +14,29 @@ namespace destinations {
 
 std::string systemError(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
-PrinterError stopped() { return PrinterError("the print run was given up"); }
+std::string systemReason(int error)
+{
+    std::string words = std::strerror(error);
+    if (!words.empty() && words.back() != '.')
+        words += '.';
+    return words;
+}
+
+std::string durationInWords(std::chrono::milliseconds duration)
+{
+    const long long ms = duration.count();
+    if (ms % 1000 != 0)
+        return std::to_string(ms) + (ms == 1 ? " millisecond" : " milliseconds");
+    const long long seconds = ms / 1000;
+    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
+std::string tookNothingFor(std::chrono::milliseconds stallTimeout)
+{
+    return "The printer took nothing for " + durationInWords(stallTimeout) + ".";
+}
+
+PrinterError stopped() { return PrinterError("the print run was given up", "The print run was given up."); }
 
 bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline, std::stop_token stop)
 {
@@ -41,9 +63,9 @@ public:
     std::size_t write(std::string_view bytes, const PrinterWait&) override
     {
         if (bytes.size() > cap_ - captured_.size())
-            throw PrinterError("preview cap of " + std::to_string(cap_) + " bytes reached",
-                               "The preview holds at most " + std::to_string(cap_ >> 20) +
-                                   " MB of printer output; printing stopped.");
+            throw PrinterError::replacingMessage(
+                "preview cap of " + std::to_string(cap_) + " bytes reached",
+                "The preview holds at most " + std::to_string(cap_ >> 20) + " MB of printer output; printing stopped.");
         captured_.append(bytes);
         return bytes.size();
     }
@@ -86,7 +108,15 @@ std::unique_ptr<PrinterDestination> openDestination(const std::string& name, con
     return destinations::openPath(name, limits, stop);
 }
 
-std::string printerNotAvailable(const std::string& printer)
+std::string printerNotAvailable(const std::string& printer, const std::string& reason)
 {
-    return "The printer " + printer + " is not available.";
+    std::string text = "The printer " + printer + " is not available.";
+    if (!reason.empty())
+        text += "\n" + reason;
+    return text;
+}
+
+std::string printerNotAvailable(const std::string& printer, const PrinterError& error)
+{
+    return error.operatorText().empty() ? printerNotAvailable(printer, error.reason()) : error.operatorText();
 }

@@ -36,17 +36,27 @@ struct DestinationLimits {
 };
 
 // The outside world refused: the printer cannot be reached, or stopped
-// taking bytes. what() holds the detail.
+// taking bytes. what() holds the detail; reason() says why in the
+// operator's words, one short sentence such as "Connection refused.", which
+// follows the not-available message on a line of its own.
 class PrinterError : public std::runtime_error {
 public:
-    // operatorText, when given, replaces the not-available message.
-    explicit PrinterError(const std::string& detail, std::string operatorText = {})
-        : std::runtime_error(detail), operatorText_(std::move(operatorText))
+    explicit PrinterError(const std::string& detail, std::string reason = {})
+        : std::runtime_error(detail), reason_(std::move(reason))
     {
     }
+    // An error whose operatorText replaces the not-available message and its reason.
+    static PrinterError replacingMessage(const std::string& detail, std::string operatorText)
+    {
+        PrinterError error(detail);
+        error.operatorText_ = std::move(operatorText);
+        return error;
+    }
+    const std::string& reason() const { return reason_; }
     const std::string& operatorText() const { return operatorText_; }
 
 private:
+    std::string reason_;
     std::string operatorText_;
 };
 
@@ -106,8 +116,12 @@ public:
 std::unique_ptr<PrinterDestination> openDestination(const std::string& name, const DestinationLimits& limits,
                                                     std::stop_token stop = {});
 
-// What the operator is told when the printer cannot be opened or written.
-std::string printerNotAvailable(const std::string& printer);
+// What the operator is told when the printer cannot be opened or written:
+// "The printer NAME is not available.", then the reason, when known, on
+// the next line.
+std::string printerNotAvailable(const std::string& printer, const std::string& reason = {});
+// The same for error: its operator text when it has one.
+std::string printerNotAvailable(const std::string& printer, const PrinterError& error);
 
 // The internal makers, one per kind of destination.
 namespace destinations {
@@ -121,6 +135,15 @@ std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits)
 
 // "what: " and the system's words for error (errno unless given).
 std::string systemError(const std::string& what, int error = errno);
+
+// The system's words for error as an operator's sentence: "Permission denied."
+std::string systemReason(int error);
+
+// A time limit in words: "30 seconds", "1 second", "300 milliseconds".
+std::string durationInWords(std::chrono::milliseconds duration);
+
+// The reason of a printer that takes no byte for the stall time-out.
+std::string tookNothingFor(std::chrono::milliseconds stallTimeout);
 
 // Waits for fd to become ready for events until deadline; false on time-out,
 // and when stop is set (looked at every stopPoll).

@@ -30,6 +30,16 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* defaultPort = "9100";
 
+// Why a connection failed or broke, in the operator's words.
+std::string connectionReason(int error)
+{
+    if (error == ECONNRESET || error == EPIPE)
+        return "The printer reset the connection.";
+    if (error == ETIMEDOUT)
+        return "The connection to the printer timed out.";
+    return systemReason(error);
+}
+
 struct HostAndPort {
     std::string host;
     std::string port;
@@ -44,7 +54,7 @@ HostAndPort splitAddress(std::string_view text)
     if (text.starts_with('[')) {
         const auto close = text.find(']');
         if (close == std::string_view::npos)
-            throw PrinterError("unclosed [ in the printer address");
+            throw PrinterError("unclosed [ in the printer address", "The printer address has a [ without its ].");
         address.host = std::string(text.substr(1, close - 1));
         if (close + 1 < text.size() && text[close + 1] == ':')
             address.port = std::string(text.substr(close + 2));
@@ -56,7 +66,7 @@ HostAndPort splitAddress(std::string_view text)
         address.port = std::string(text.substr(colon + 1));
     }
     if (address.host.empty() || address.port.empty())
-        throw PrinterError("no host or port in the printer address");
+        throw PrinterError("no host or port in the printer address", "The printer address names no host or no port.");
     return address;
 }
 
@@ -113,8 +123,10 @@ public:
     void finish(const PrinterWait& wait) override
     {
         reckonAcknowledged();
-        if (::shutdown(fd_, SHUT_WR) != 0)
-            failWrite(systemError("shutdown"));
+        if (::shutdown(fd_, SHUT_WR) != 0) {
+            const int error = errno;
+            failWrite(systemError("shutdown", error), connectionReason(error));
+        }
         bool connected = awaitAcknowledgement(wait);
         acknowledged_ = jobSent_;
         tell(wait);
@@ -145,9 +157,10 @@ public:
             if (count == 0)
                 break;
             if (count < 0) {
-                if (errno == EINTR || errno == EAGAIN)
+                const int error = errno;
+                if (error == EINTR || error == EAGAIN)
                     continue;
-                throw PrinterError(systemError("recv"));
+                throw PrinterError(systemError("recv", error), connectionReason(error));
             }
             received.append(buffer, static_cast<std::size_t>(count));
             if (received.size() > 64 * 1024)
@@ -176,10 +189,11 @@ private:
         bool printerClosed = false;
         for (std::uint64_t left = queued(); left > 0;) {
             if (stop_.stop_requested())
-                failWrite(stopped().what());
+                failWrite(stopped());
             const auto now = Clock::now();
             if (now >= deadline)
-                failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+                failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms",
+                          tookNothingFor(limits_.stallTimeout));
             const auto nextLook = std::min(deadline, now + acknowledgementPoll);
             if (printerClosed)
                 std::this_thread::sleep_until(nextLook);
@@ -200,8 +214,8 @@ private:
     {
         char discard[512];
         const ssize_t received = ::recv(fd_, discard, sizeof discard, 0);
-        if (received < 0 && errno != EINTR && errno != EAGAIN)
-            failWrite(systemError("recv"));
+        if (const int error = errno; received < 0 && error != EINTR && error != EAGAIN)
+            failWrite(systemError("recv", error), connectionReason(error));
         return received != 0;
     }
 
@@ -225,7 +239,7 @@ private:
         std::uint64_t acknowledged = partOfJob ? acknowledgedBytes() : 0;
         while (accepted < bytes.size()) {
             if (stop_.stop_requested())
-                failWrite(stopped().what());
+                failWrite(stopped());
             reckonAcknowledged();
             const std::uint64_t waiting = queued();
             if (waiting < inFlight) {
@@ -241,14 +255,15 @@ private:
                 }
                 if (sent < 0 && errno == EINTR)
                     continue;
-                if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-                    failWrite(systemError("send"));
+                if (const int error = errno; sent < 0 && error != EAGAIN && error != EWOULDBLOCK)
+                    failWrite(systemError("send", error), connectionReason(error));
             }
             if (wait && wait->cancelled && wait->cancelled())
                 return accepted;
             const auto now = Clock::now();
             if (now >= deadline)
-                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms");
+                failWrite("no byte accepted for " + std::to_string(limits_.stallTimeout.count()) + " ms",
+                          tookNothingFor(limits_.stallTimeout));
             // The kernel's buffer frees room as acknowledgements come; should
             // the count stay at the limit though the buffer has room, look
             // again shortly.
@@ -305,11 +320,15 @@ private:
         reckonedAcknowledged_ = std::max(reckonedAcknowledged_, acknowledged);
     }
 
-    [[noreturn]] void failWrite(const std::string& detail)
+    [[noreturn]] void failWrite(const std::string& detail, const std::string& reason)
+    {
+        failWrite(PrinterError(detail, reason));
+    }
+    [[noreturn]] void failWrite(const PrinterError& error)
     {
         acknowledged_ = std::max(acknowledged_, jobBytesAcknowledged());
         failed_ = true;
-        throw PrinterError(detail);
+        throw error;
     }
 
     int fd_;
@@ -357,7 +376,26 @@ using Addresses = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 // answer holds it for as long as resolv.conf's retries take): the lookup runs
 // on a thread of its own, which is left to end by itself when it takes
 // longer than deadline.
-Addresses lookUp(const HostAndPort& address, Clock::time_point deadline, std::stop_token stop)
+// Why a name lookup failed, in the operator's words.
+std::string lookupReason(int status, const HostAndPort& address)
+{
+    switch (status) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+        return "No host named " + address.host + ".";
+    case EAI_SERVICE:
+        return "No port named " + address.port + ".";
+    case EAI_AGAIN:
+        return "The host name " + address.host + " could not be looked up now.";
+    default:
+        return "The host name " + address.host + " could not be looked up: " + ::gai_strerror(status) + ".";
+    }
+}
+
+Addresses lookUp(const HostAndPort& address, Clock::time_point deadline, std::chrono::milliseconds timeout,
+                 std::stop_token stop)
 {
     struct Lookup {
         std::mutex mutex;
@@ -390,11 +428,14 @@ Addresses lookUp(const HostAndPort& address, Clock::time_point deadline, std::st
         if (stop.stop_requested())
             throw stopped();
         if (Clock::now() >= deadline)
-            throw PrinterError("cannot resolve " + name + ": no answer in time");
+            throw PrinterError("cannot resolve " + name + ": no answer in time",
+                               "The host name " + address.host + " could not be looked up within " +
+                                   durationInWords(timeout) + ".");
         lookup->done.wait_until(lock, std::min(deadline, Clock::now() + stopPoll));
     }
     if (lookup->status != 0)
-        throw PrinterError("cannot resolve " + name + ": " + ::gai_strerror(lookup->status));
+        throw PrinterError("cannot resolve " + name + ": " + ::gai_strerror(lookup->status),
+                           lookupReason(lookup->status, address));
     return Addresses(std::exchange(lookup->found, nullptr), &::freeaddrinfo);
 }
 
@@ -406,7 +447,7 @@ std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, con
     const HostAndPort address = splitAddress(hostAndPort);
     // The name lookup and the connection share one time limit.
     const auto deadline = Clock::now() + limits.connectTimeout;
-    const Addresses addresses = lookUp(address, deadline, stop);
+    const Addresses addresses = lookUp(address, deadline, limits.connectTimeout, stop);
     int lastError = ETIMEDOUT;
     for (const addrinfo* candidate = addresses.get(); candidate; candidate = candidate->ai_next) {
         const int fd = connectBefore(*candidate, deadline, stop);
@@ -416,7 +457,10 @@ std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, con
             throw stopped();
         lastError = errno;
     }
-    throw PrinterError(systemError("connect to " + address.host + ":" + address.port, lastError));
+    throw PrinterError(systemError("connect to " + address.host + ":" + address.port, lastError),
+                       lastError == ETIMEDOUT
+                           ? "The printer did not answer within " + durationInWords(limits.connectTimeout) + "."
+                           : connectionReason(lastError));
 }
 
 }  // namespace destinations

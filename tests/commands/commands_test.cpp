@@ -57,7 +57,8 @@ TEST_F(OffTheWindowThread, AFifoWithoutAReaderGivesTheMessageAndTheWindowStaysLi
     window->cmdSetupPrt->click();
     EXPECT_LT(longestTickGap(10s, [this] { return !window->commandRunning(); }), 100ms);
     waitForCommand();
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printerFile() + " is not available."));
+    EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printerFile() +
+                                              " is not available.\nNo program read from it within 500 milliseconds."));
 }
 
 TEST_F(OffTheWindowThread, APrinterThatDrainsSlowlyLeavesTheWindowLive)

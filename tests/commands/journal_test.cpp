@@ -83,7 +83,8 @@ TEST_F(PrintJournal, AFailedWriteEndsTheRunWithItsBatchInDoubt)
 
     const RunRecord run = Journal(QString::fromStdString(journalFile())).runs().front();
     EXPECT_EQ(run.outcome, "failed");
-    EXPECT_EQ(run.message, "The printer /dev/full is not available.\n0 of 4 tickets were sent.");
+    EXPECT_EQ(run.message,
+              "The printer /dev/full is not available.\nNo space left on device.\n0 of 4 tickets were sent.");
     EXPECT_EQ(run.confirmed, 0);
     EXPECT_EQ(run.inDoubt, 4) << "sent, and the device confirmed none: they may have printed";
 }

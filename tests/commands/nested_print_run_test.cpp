@@ -106,7 +106,8 @@ TEST_F(NestedPrintRun, ReportsAPrinterThatCannotBeOpenedAfterTheQuery)
     printer().name = dir.file("no such folder/lp 0");
     EXPECT_EQ(print(operation20(), typed()), AfterNestedPrint::KeepWindow);
     EXPECT_THAT(messages.shown, ElementsAre(RecordedMessage{
-                                    "The printer " + printer().name + " is not available.",
+                                    "The printer " + printer().name +
+                                        " is not available.\nNo such file or directory.",
                                     MessageIcon::None}));
     EXPECT_TRUE(queried());
 }
@@ -117,7 +118,8 @@ TEST_F(NestedPrintRun, ReportsAFailedWrite)
     printer().name = "/dev/full";
     print(operation20(), typed());
     EXPECT_THAT(messages.texts(),
-                ElementsAre("The printer /dev/full is not available.\n0 of 1 tickets were sent."));
+                ElementsAre("The printer /dev/full is not available.\nNo space left on device.\n"
+                            "0 of 1 tickets were sent."));
 }
 
 TEST_F(NestedPrintRun, RefusesWhenALaterLocateFoundNoOrder)

@@ -109,7 +109,8 @@ TEST_F(PrintDestinations, AClosedPortIsNotAvailable)
     startLocated();
     printer().name = "socket://127.0.0.1:" + std::to_string(LoopbackPrinter::closedPort());
     print("All", "1");
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printer().name + " is not available."));
+    EXPECT_THAT(messages.texts(),
+                ElementsAre("The printer " + printer().name + " is not available.\nConnection refused."));
 }
 
 TEST_F(PrintDestinations, APrinterThatStopsReadingEndsTheRunWithTheCount)
@@ -178,7 +179,8 @@ TEST_F(PrintDestinations, ACupsQueueDeliversTheRunByteForByteAndAnUnknownQueueIs
 
     printer().name = "cups:" + queue.name() + "_none";
     print("All", "2");
-    EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printer().name + " is not available."));
+    EXPECT_THAT(messages.texts(), ElementsAre("The printer " + printer().name +
+                                              " is not available.\nNo CUPS queue named " + queue.name() + "_none."));
 }
 
 // A job the scheduler has not accepted whole counts nothing; one cancelled

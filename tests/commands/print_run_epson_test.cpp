@@ -143,7 +143,8 @@ TEST_F(PrintRunEpson, RunThatReachesNoPrinterLeavesTheAlternationAlone)
     printer().name = "/dev/full";
     print("20", "1");
     EXPECT_THAT(messages.texts(),
-                ElementsAre("The printer /dev/full is not available.\n0 of 1 pages were sent."));
+                ElementsAre("The printer /dev/full is not available.\nNo space left on device.\n"
+                            "0 of 1 pages were sent."));
     printer().name = printerFile();
     print("20", "1");
     EXPECT_THAT(barRowsPerPage(), ElementsAre(13u));

@@ -135,7 +135,8 @@ TEST_F(PrintRun, UnopenablePrinterIsNamedAndNothingMoreIsQueried)
     printer().name = dir.file("missing folder/lp0");
     print("All", "1");
     EXPECT_THAT(messages.shown,
-                ElementsAre(RecordedMessage{"The printer " + printer().name + " is not available.",
+                ElementsAre(RecordedMessage{"The printer " + printer().name +
+                                                " is not available.\nNo such file or directory.",
                                             MessageIcon::None}));
     EXPECT_THAT(db().lastStatement(), HasSubstr("TYPE_OPER <> 'S'")) << "the operations query ran last";
 }
@@ -234,7 +235,8 @@ TEST_F(PrintRun, FailedWriteIsReportedWithTheCount)
     printer().name = "/dev/full";
     print("All", "1");
     EXPECT_THAT(messages.texts(),
-                ElementsAre("The printer /dev/full is not available.\n0 of 4 tickets were sent."));
+                ElementsAre("The printer /dev/full is not available.\nNo space left on device.\n"
+                            "0 of 4 tickets were sent."));
 }
 
 }  // namespace

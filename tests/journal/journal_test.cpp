@@ -324,7 +324,7 @@ TEST(Journal, PrintTheRestThatPrintsNothingLeavesTheRestForTheNext)
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {missing, {"The printer " + missing + " is not available."}},
+        {missing, {"The printer " + missing + " is not available.\nNo such file or directory."}},
         {"preview:", {}},
     };
     for (const Case& printer : cases) {

@@ -57,7 +57,7 @@ TEST(PrintStream, ADeviceThatFillsPartWayThroughABatchCountsTheWholeTicketsItToo
 {
     ScratchDir dir;
     EXPECT_EXIT(printTwentyTicketsWithin(dir.file("lp"), 10'500), ::testing::ExitedWithCode(10),
-                "is not available\\.\n10 of 20 tickets were sent\\.\n$");
+                "is not available\\.\nFile too large\\.\n10 of 20 tickets were sent\\.\n$");
     EXPECT_EQ(dir.read("lp").size(), 10'500u);
 }
 

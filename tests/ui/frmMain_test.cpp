@@ -121,7 +121,8 @@ TEST_F(MainWindow, SetupPrinterReportsADeviceThatCannotBeOpened)
     press(window->cmdSetupPrt);
     EXPECT_THAT(messages.shown,
                 ::testing::ElementsAre(RecordedMessage{
-                    "The printer " + printer().name + " is not available.", MessageIcon::None}));
+                    "The printer " + printer().name + " is not available.\nNo such file or directory.",
+                    MessageIcon::None}));
 }
 
 TEST_F(MainWindow, SetupPrinterReportsAFailedWrite)
@@ -130,7 +131,7 @@ TEST_F(MainWindow, SetupPrinterReportsAFailedWrite)
     printer().name = "/dev/full";
     press(window->cmdSetupPrt);
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, "The printer /dev/full is not available.");
+    EXPECT_EQ(messages.shown[0].text, "The printer /dev/full is not available.\nNo space left on device.");
 }
 
 TEST_F(MainWindow, EnterAfterAScannedOrderBarcodeFillsOrderAndSuffixAndLocates)
