@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -83,22 +82,6 @@ QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& ticke
 const char* const synopsis = "history [--order N] [--since YYYY-MM-DD] [--json]\n"
                             "       travcard history (--run N | --request-id ID) [--json]";
 
-// A wrong command line: the fault and the usage, as the parser answers.
-int refuseCommandLine(const char* fault)
-{
-    std::fprintf(stderr, "travcard history: %s\nUsage: travcard %s\n", fault, synopsis);
-    return wrongCommandLine;
-}
-
-// A run number as a script must write it: digits only, from 1.
-std::optional<std::int64_t> runNumber(const QString& typed)
-{
-    const auto digit = [](QChar c) { return c >= u'0' && c <= u'9'; };
-    bool whole = !typed.isEmpty() && std::all_of(typed.begin(), typed.end(), digit);
-    const qint64 number = whole ? typed.toLongLong(&whole) : 0;
-    return whole && number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
-}
-
 struct HistoryOptions {
     QCommandLineOption order{"order", "Only the runs of this shop order.", "number"};
     QCommandLineOption since{"since", "Only runs started on or after this day.", "YYYY-MM-DD"};
@@ -152,10 +135,10 @@ int history(const QStringList& arguments, const Environment& environment)
     const auto given = [&command](const QCommandLineOption& option) { return command.parser().isSet(option); };
     const int oneRun = int(given(options.run)) + int(given(options.requestId));
     if (oneRun > 1 || (oneRun == 1 && (given(options.order) || given(options.since))))
-        return refuseCommandLine("--run and --request-id each name one run: give one of them alone");
-    const std::int64_t run = given(options.run) ? runNumber(command.parser().value(options.run)).value_or(0) : 0;
+        return command.refuse("--run and --request-id each name one run: give one of them alone");
+    const std::int64_t run = given(options.run) ? runOption(command, options.run).value_or(0) : 0;
     if (given(options.run) && run == 0)
-        return refuseCommandLine("--run takes a run number");
+        return command.refuse("--run takes a run number");
     StandardError messages;
     std::int64_t from = 0;
     if (command.parser().isSet(options.since)) {

@@ -23,18 +23,20 @@ int nested(const QStringList& arguments, const Environment& environment)
     if (const std::optional<int> status =
             command.parse({&order.location, &order.order, &order.operation, &part, &nestedQuantity}))
         return *status;
-    StandardError messages;
+    Answer answer(command.parser().isSet(json), noRunFields());
+    if (!strictCount(command.parser().value(order.quantity), maxQuantity))
+        return answer.refuse("Specify a quantity to print.", nothingPrinted, reason::badQuantity,
+                             MessageIcon::Warning);
     const std::string operation = operationBoxText(command, order);
-    if (operation == "All") {
-        messages.show("Cannot use nested parts form on an 'All' Operation", MessageIcon::Warning);
-        return nothingPrinted;
-    }
-    std::optional<PrinterSettings> printer = loadPrinterSettings(environment.programDir, messages);
+    if (operation == "All")
+        return answer.refuse("Cannot use nested parts form on an 'All' Operation", nothingPrinted, reason::badOption,
+                             MessageIcon::Warning);
+    std::optional<PrinterSettings> printer = loadPrinterSettings(environment.programDir, answer.messages);
     if (!printer)
-        return nothingPrinted;
+        return answer.end(nothingPrinted, reason::configUnusable);
 
     OrderRun run(environment);
-    const std::variant<OrderHeader, int> located = run.locate(orderSelection(command, order), messages);
+    const std::variant<OrderHeader, int> located = run.locate(orderSelection(command, order), answer);
     if (const int* status = std::get_if<int>(&located))
         return *status;
     const WatchedPrint watched;
@@ -44,14 +46,14 @@ int nested(const QStringList& arguments, const Environment& environment)
                             command.value(dept), command.value(comment)};
     NestedPrintRequest request =
         nestedPrintRequest(boxes, std::get<OrderHeader>(located), *printer, typed, watched.progress());
-    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, messages);
+    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, answer.messages);
     request.journal = journal;
     request.source = commandLineSource;
     const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
         return run.commands().printNested(std::move(request), apply);
     });
-    messages.showAll(result.messages);
-    return finishRun(result, recordOf(journal, result.journalRun), messages, command.parser().isSet(json));
+    answer.messages.showAll(result.messages);
+    return finishRun(result, recordOf(journal, result.journalRun), answer);
 }
 
 }  // namespace cli

@@ -43,6 +43,7 @@ inline constexpr const char* requestInProgress = "request_in_progress";
 inline constexpr const char* requestConflict = "request_conflict";
 inline constexpr const char* restTaken = "rest_taken";
 inline constexpr const char* journalUnusable = "journal_unusable";
+inline constexpr const char* configUnusable = "config_unusable";
 }  // namespace reason
 
 // Writes one JSON object to standard output: fields, then exit_status,
@@ -77,6 +78,26 @@ public:
     std::vector<Message> shown;
 };
 
+// How a sub-command answers its caller: each message on standard error
+// and, with --json, one JSON object on standard output as it ends.
+class Answer {
+public:
+    // Every JSON answer holds the fields of base that fields does not set.
+    explicit Answer(bool json, QJsonObject base = {}) : json_(json), base_(std::move(base)) {}
+
+    StandardError messages;
+
+    // Ends with status and why: the JSON object holds fields, then
+    // exit_status, reason and the messages shown.
+    int end(int status, const char* why, QJsonObject fields = {});
+    // Shows text first.
+    int refuse(const std::string& text, int status, const char* why, MessageIcon icon = MessageIcon::Critical);
+
+private:
+    bool json_;
+    QJsonObject base_;
+};
+
 class SubCommand {
 public:
     SubCommand(const QString& name, const QString& synopsis, const QStringList& arguments)
@@ -109,13 +130,14 @@ public:
 
     std::string value(const QCommandLineOption& option) const { return parser_.value(option).toStdString(); }
 
+    // Whether the caller asked for --json, even on a command line that is
+    // otherwise wrong.
+    bool wantsJson() const;
+
+    // A wrong command line: the fault and the usage, exit status 2.
+    int refuse(const QString& fault) const;
+
 private:
-    int refuse(const QString& fault) const
-    {
-        std::fprintf(stderr, "travcard %s: %s\nUsage: travcard %s\n", qPrintable(name_), qPrintable(fault),
-                     qPrintable(synopsis_));
-        return wrongCommandLine;
-    }
 
     QString optionsHelp() const
     {
@@ -134,6 +156,9 @@ private:
 // the message shown, when the configuration or a value is not accepted.
 std::optional<PrinterSettings> printerSettings(const SubCommand& command, const PrinterOptions& options,
                                                const Environment& environment, MessageBox& messages);
+// The same, answered when it is refused: the printer, or the exit status.
+std::variant<PrinterSettings, int> printerSettings(const SubCommand& command, const PrinterOptions& options,
+                                                   const Environment& environment, Answer& answer);
 
 int exitStatus(PrintEnding outcome);
 const char* outcomeName(PrintEnding outcome);
@@ -141,8 +166,17 @@ const char* outcomeName(PrintEnding outcome);
 // The journal's record of a run, read afresh; nothing without a journal.
 std::optional<RunRecord> recordOf(const std::shared_ptr<JournalAccess>& journal, std::int64_t run);
 
-void writeJson(PrintEnding outcome, const TicketCount& tickets, const std::optional<RunRecord>& record,
-               const std::vector<Message>& messages);
+// A print run's fields of a JSON answer: run, planned, sent, in_doubt, outcome.
+QJsonObject runFields(const char* outcome, const TicketCount& tickets, const std::optional<RunRecord>& record);
+// The fields of an answer that printed nothing: no run, nothing planned.
+QJsonObject noRunFields(const char* outcome = "refused");
+
+// A whole number from 1 to most, as a script must write it: digits only.
+std::optional<int> strictCount(const QString& typed, int most);
+inline constexpr int maxQuantity = 32767;
+
+// The run number an option gives: a whole number from 1.
+std::optional<std::int64_t> runOption(const SubCommand& command, const QCommandLineOption& option);
 
 // Whether the sub-command that runs prints: a signal then stops it.
 void expectPrinting(bool prints);
@@ -168,8 +202,8 @@ public:
 
     Commands& commands() { return commands_; }
 
-    // The order's header, or the exit status with the messages shown.
-    std::variant<OrderHeader, int> locate(const OrderSelection& order, MessageBox& messages);
+    // The order's header, or the exit status, answered.
+    std::variant<OrderHeader, int> locate(const OrderSelection& order, Answer& answer);
 
     template <class Result>
     Result await(const std::function<bool(std::function<void(Result)>)>& start)
@@ -194,19 +228,27 @@ OrderSelection orderSelection(const SubCommand& command, const OrderOptions& opt
 // The window's operation box: All, or the number typed.
 std::string operationBoxText(const SubCommand& command, const OrderOptions& options);
 
+// How a print run ended, for its caller.
+struct RunEnding {
+    int status;
+    const char* reason;
+};
+RunEnding runEnding(PrintEnding outcome, bool journalRefused, const TicketCount& tickets);
+
 template <class Result>
-int finishRun(const Result& result, const std::optional<RunRecord>& record, const StandardError& messages,
-              bool json)
+int finishRun(const Result& result, const std::optional<RunRecord>& record, Answer& answer)
 {
-    if (json)
-        writeJson(result.outcome, result.tickets, record, messages.shown);
-    return exitStatus(result.outcome);
+    const RunEnding ending = runEnding(result.outcome, result.journalRefused, result.tickets);
+    return answer.end(ending.status, ending.reason, runFields(outcomeName(result.outcome), result.tickets, record));
 }
 
 // The sub-commands.
 int print(const QStringList& arguments, const Environment& environment);
 int nested(const QStringList& arguments, const Environment& environment);
 int setupPrinter(const QStringList& arguments, const Environment& environment);
+int checkPrinter(const QStringList& arguments, const Environment& environment);
+int rest(const QStringList& arguments, const Environment& environment);
+int reprint(const QStringList& arguments, const Environment& environment);
 int history(const QStringList& arguments, const Environment& environment);
 
 }  // namespace cli

@@ -12,7 +12,9 @@ using Runner = int (*)(const QStringList&, const Environment&);
 const std::map<QString, Runner>& subCommands()
 {
     static const std::map<QString, Runner> commands{
-        {"print", print}, {"nested", nested}, {"history", history}, {"setup-printer", setupPrinter}};
+        {"print", print},     {"nested", nested},       {"rest", rest},
+        {"reprint", reprint}, {"history", history},     {"setup-printer", setupPrinter},
+        {"check-printer", checkPrinter}};
     return commands;
 }
 
@@ -24,7 +26,8 @@ int runSubCommand(const QStringList& arguments, const Environment& environment)
 {
     if (arguments.size() < 2 || !isSubCommand(arguments[1]))
         return wrongCommandLine;
-    expectPrinting(arguments[1] == "print" || arguments[1] == "nested");
+    expectPrinting(arguments[1] == "print" || arguments[1] == "nested" || arguments[1] == "rest" ||
+                   arguments[1] == "reprint");
     QStringList own = arguments.mid(2);
     own.prepend(arguments[0]);
     return subCommands().at(arguments[1])(own, environment);

@@ -146,6 +146,7 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
     result.outcome = output.ticketsPlanned() == 0 ? PrintEnding::Refused
                                                    : sendingOutcome(finished, output.wroteAny(), output.stopped());
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    result.journalRefused = output.unrecorded();
     result.journalRun = recorder.runId();
     return AfterNestedPrint::KeepWindow;
 }

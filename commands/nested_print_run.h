@@ -67,6 +67,7 @@ struct NestedPrintResult {
     PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
+    bool journalRefused = false;  // it stopped because the journal could not record its card
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

@@ -269,6 +269,7 @@ void settleSentRun(PrintResult& result, PrintStream& output, bool finished, cons
         result.preview = output.takePreview();
     result.outcome = sendingOutcome(finished, output.wroteAny(), output.stopped());
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};
+    result.journalRefused = output.unrecorded();
 }
 
 PrintResult printTickets(DatabaseSession& db, const PrintRequest& request, std::stop_token stop)

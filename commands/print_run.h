@@ -43,6 +43,7 @@ struct PrintResult {
     PrintEnding outcome = PrintEnding::Refused;
     TicketCount tickets;
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
+    bool journalRefused = false;  // it stopped because the journal could not record its tickets
 };
 
 class PrintStream;

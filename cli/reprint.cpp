@@ -1,0 +1,102 @@
+#include "cli/sub_command.h"
+
+#include "commands/reprint.h"
+#include "commands/startup.h"
+
+#include <variant>
+
+namespace cli {
+namespace {
+
+// The positions --ticket lists, as typed: "3" or "3,7,12".
+std::optional<std::vector<int>> ticketList(const QString& typed)
+{
+    std::vector<int> positions;
+    for (const QString& item : typed.split(',')) {
+        const std::optional<int> position = strictCount(item.trimmed(), std::numeric_limits<int>::max());
+        if (!position)
+            return std::nullopt;
+        positions.push_back(*position);
+    }
+    return positions;
+}
+
+// The first card of the operation in run: its copies are the same card.
+std::variant<std::vector<int>, int> ticketsOfOperation(JournalAccess& access, std::int64_t run,
+                                                        const std::string& operation, Answer& answer)
+{
+    const std::string unusable = "Reprint needs the print journal, which cannot be used.";
+    const std::unique_ptr<Journal> journal = access.open(answer.messages);
+    if (!journal)
+        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+    try {
+        for (const TicketRecord& ticket : journal->tickets(run))
+            if (ticket.operation == operation)
+                return std::vector<int>{ticket.position};
+    } catch (const JournalError& error) {
+        access.failed(error, answer.messages);
+        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+    }
+    return answer.refuse("Run " + std::to_string(run) + " has no ticket of operation " + operation + ".",
+                         nothingPrinted, reason::notFound);
+}
+
+}  // namespace
+
+int reprint(const QStringList& arguments, const Environment& environment)
+{
+    SubCommand command("reprint", "reprint --run N (--ticket POS[,POS...] | --operation OP) [--copies N] [--printer NAME] "
+                       "[--type zebra|epson] [--json]",
+                       arguments);
+    const QCommandLineOption runNumber("run", "The run in the print journal.", "N");
+    const QCommandLineOption tickets("ticket", "The run's tickets to print again, by position from 1.", "POS[,POS...]");
+    const QCommandLineOption operation("operation", "The run's card of this operation.", "OP");
+    const QCommandLineOption copies("copies", "Cards of each (default 1).", "N", "1");
+    const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
+    const PrinterOptions printerOptions;
+    command.parser().addOptions(
+        {runNumber, tickets, operation, copies, printerOptions.printer, printerOptions.type, json});
+    if (const std::optional<int> status = command.parse({&runNumber}))
+        return *status;
+    const std::optional<std::int64_t> run = runOption(command, runNumber);
+    if (!run)
+        return command.refuse("--run takes a run number");
+    const bool byTicket = command.parser().isSet(tickets);
+    if (byTicket == command.parser().isSet(operation))
+        return command.refuse("give either --ticket or --operation");
+    const std::optional<std::vector<int>> listed = byTicket ? ticketList(command.parser().value(tickets))
+                                                            : std::optional<std::vector<int>>();
+    if (byTicket && !listed)
+        return command.refuse("--ticket takes positions from 1, separated by commas");
+    Answer answer(command.parser().isSet(json), noRunFields());
+    const std::optional<int> cards = strictCount(command.parser().value(copies), 999);
+    if (!cards)
+        return answer.refuse("Specify a number of copies from 1 to 999.", nothingPrinted, reason::badQuantity,
+                             MessageIcon::Warning);
+    const std::variant<PrinterSettings, int> chosen = printerSettings(command, printerOptions, environment, answer);
+    if (const int* status = std::get_if<int>(&chosen))
+        return *status;
+    const PrinterSettings& printer = std::get<PrinterSettings>(chosen);
+    const std::shared_ptr<JournalAccess> access = openStationJournal(environment.programDir, answer.messages);
+    std::vector<int> positions;
+    if (byTicket) {
+        positions = *listed;
+    } else {
+        std::variant<std::vector<int>, int> ofOperation =
+            ticketsOfOperation(*access, *run, command.parser().value(operation).trimmed().toStdString(), answer);
+        if (const int* status = std::get_if<int>(&ofOperation))
+            return *status;
+        positions = std::get<std::vector<int>>(std::move(ofOperation));
+    }
+
+    OrderRun printing(environment);
+    const WatchedPrint watched;
+    ReprintRequest request{*run, positions, *cards, reprintSource(*run), {printer, false}, watched.progress(), access};
+    const PrintResult result = printing.await<PrintResult>([&](std::function<void(PrintResult)> apply) {
+        return printing.commands().reprint(std::move(request), apply);
+    });
+    answer.messages.showAll(result.messages);
+    return finishRun(result, recordOf(access, result.journalRun), answer);
+}
+
+}  // namespace cli

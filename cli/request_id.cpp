@@ -1,0 +1,103 @@
+#include "cli/request_id.h"
+
+#include <algorithm>
+
+namespace cli {
+namespace {
+
+bool isRequestId(const QString& id)
+{
+    if (id.isEmpty() || id.size() > 100)
+        return false;
+    return std::all_of(id.begin(), id.end(), [](QChar c) { return c.isPrint(); });
+}
+
+// What a request asked for, as the journal records it.
+std::string requestText(const std::string& location, const std::string& order, const std::string& suffix,
+                        const std::string& operation, const std::string& quantity, const std::string& printerType)
+{
+    return "location " + location + ", order " + order + "/" + suffix + ", operation " + operation + ", quantity " +
+           quantity + ", " + printerType + " printer";
+}
+
+}  // namespace
+
+std::optional<std::string> requestIdFault(const QString& id)
+{
+    // Qt decodes the command line as UTF-8, each byte that is not as U+FFFD:
+    // two different ids would be kept as one.
+    if (id.contains(QChar::ReplacementCharacter))
+        return "The request ID is not valid UTF-8 text, so it cannot be told apart from others.";
+    if (!isRequestId(id))
+        return "A request ID is 1 to 100 printable characters.";
+    return std::nullopt;
+}
+
+RequestProgress progressOf(Journal& journal, const RunRecord& run)
+{
+    RequestProgress progress{run};
+    // Each Print the Rest is a later run: the chain ends.
+    for (;;) {
+        const RunRecord& last = progress.last;
+        if (!last.ended) {
+            progress.printing = true;
+            return progress;
+        }
+        if (last.outcome == outcomeName(RunOutcome::Printed)) {
+            progress.printed = true;
+            return progress;
+        }
+        const std::optional<std::int64_t> rest = journal.runPrintingTheRestOf(last.id);
+        std::optional<RunRecord> next = rest && *rest > last.id ? journal.run(*rest) : std::nullopt;
+        if (!next)
+            return progress;
+        progress.last = std::move(*next);
+    }
+}
+
+int answerHeld(Journal& journal, const RunRecord& run, Answer& answer)
+{
+    const RequestProgress progress = progressOf(journal, run);
+    const std::string number = std::to_string(run.id);
+    const std::string last = std::to_string(progress.last.id);
+    const bool finishedLater = progress.last.id != run.id;
+    const TicketCount count{run.confirmed, run.planned};
+    if (progress.printed) {
+        answer.messages.show(finishedLater ? "Request ID was already printed: run " + number + ", finished by run " + last + "."
+                                           : "Request ID was already printed as run " + number + ".",
+                             MessageIcon::None);
+        return answer.end(allSent, reason::alreadyPrinted, runFields("printed", count, run));
+    }
+    if (progress.printing) {
+        answer.messages.show(finishedLater ? "Request ID belongs to run " + number + ", whose rest run " + last +
+                                                 " is printing now."
+                                           : "Request ID belongs to run " + number + ", which is printing now.",
+                             MessageIcon::Warning);
+        answer.messages.show("Try again once it has ended.", MessageIcon::None);
+        return answer.end(inProgressElsewhere, reason::requestInProgress, runFields("in progress", count, run));
+    }
+    answer.messages.show("Request ID belongs to run " + last +
+                             ", which did not print all its tickets; Print the Rest finishes it.",
+                         MessageIcon::Warning);
+    answer.messages.show("travcard rest --run " + last + " prints them.", MessageIcon::None);
+    return answer.end(stoppedPartWay, reason::stopped, runFields("stopped", count, run));
+}
+
+std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, Answer& answer)
+{
+    const std::string heldText =
+        requestText(held.location, held.order, held.suffix, held.operation, held.quantity, held.printerType);
+    const std::string askedText =
+        requestText(asked.location, asked.order, asked.suffix, asked.operation, asked.quantity, asked.printerType);
+    if (heldText == askedText)
+        return std::nullopt;
+    answer.messages.show("Request ID " + *asked.requestId + " was used for order " + held.order + "/" + held.suffix +
+                             ".",
+                         MessageIcon::Critical);
+    answer.messages.show("Run " + std::to_string(held.id) + " asked for " + heldText + "; this request asks for " +
+                             askedText + ".",
+                         MessageIcon::None);
+    return answer.end(nothingPrinted, reason::requestConflict);
+}
+
+}  // namespace cli

@@ -1,0 +1,195 @@
+// What a station with no operator does with a run from the command line:
+// finish it, print tickets again, and read each outcome's reason.
+
+#include "tests/cli/sub_commands_fixture.h"
+
+namespace {
+
+QJsonObject answerOf(const Ended& ended) { return QJsonDocument::fromJson(QByteArray::fromStdString(ended.out)).object(); }
+
+// An EPSON run's pages: each begins where its card's title is as far in as
+// on the first page.
+std::vector<std::string> pagesOf(const std::string& run)
+{
+    const std::string title = "MOVE & IDENT CARD";
+    const std::size_t first = run.find(title);
+    std::vector<std::size_t> starts;
+    for (std::size_t at = first; at != std::string::npos; at = run.find(title, at + 1))
+        starts.push_back(at - first);
+    starts.push_back(run.size());
+    std::vector<std::string> pages;
+    for (std::size_t i = 0; i + 1 < starts.size(); ++i)
+        pages.push_back(run.substr(starts[i], starts[i + 1] - starts[i]));
+    return pages;
+}
+
+class Unattended : public SubCommands {
+protected:
+    // The window's EPSON pages of order 12345, every operation, quantity
+    // pages of each: as the first page of a session lays them out, and as
+    // one after an odd number of pages does (the other alternation).
+    std::array<std::vector<std::string>, 2> windowPages(const QString& quantity)
+    {
+        start("EPSON");
+        locate("12345");
+        print("All", quantity);
+        const std::vector<std::string> first = pagesOf(printed());
+        print("10", "1");
+        print("All", quantity);
+        std::vector<std::string> shifted = pagesOf(printed());
+        shifted.erase(shifted.begin(), shifted.end() - static_cast<std::ptrdiff_t>(first.size()));
+        return {first, shifted};
+    }
+
+    QStringList epsonTo(const std::string& file) const
+    {
+        return {"--type", "epson", "--printer", QString::fromStdString(dir.file(file))};
+    }
+};
+
+// A run cut by a printer reset, finished by `rest`: the new printer gets
+// exactly the pages that were not confirmed, laid out as a run of their own
+// starts; the request is then printed, and asking again prints nothing.
+TEST_F(Unattended, RestFinishesAStoppedRequestWithJustThePagesThatDidNotPrint)
+{
+    const auto pages = windowPages("50");
+    LoopbackPrinter resets({.statusReply = {}, .closeAfter = 20'000});
+    const QStringList request = QStringList{"print"} + order12345 +
+                                QStringList{"--type", "epson", "--quantity", "50", "--request-id", "ERP 4720"};
+    ASSERT_EQ(travcard(request + QStringList{"--printer", QString::fromStdString(resets.address())}).status, 5);
+    const RunRecord cut = *journal().runWithRequest("ERP 4720");
+    ASSERT_GT(cut.inDoubt, 0) << "a reset leaves pages the printer did not acknowledge";
+
+    const QStringList rest{"rest", "--request-id", "ERP 4720", "--json"};
+    const Ended unsaid = travcard(rest + epsonTo("unsaid"));
+    EXPECT_EQ(unsaid.status, 1);
+    EXPECT_EQ(answerOf(unsaid)["reason"].toString(), "in_doubt_unresolved");
+    EXPECT_THAT(unsaid.err, ::testing::StartsWith(std::to_string(cut.inDoubt) + " tickets of run " +
+                                                  std::to_string(cut.id) + " may already have printed."));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("unsaid")));
+
+    const Ended finished = travcard(rest + QStringList{"--in-doubt", "print"} + epsonTo("rest"));
+    EXPECT_EQ(finished.status, 0) << finished.err;
+    const std::size_t from = static_cast<std::size_t>(cut.confirmed);
+    std::string expected;
+    for (std::size_t page = from; page < pages[0].size(); ++page)
+        expected += pages[from % 2][page];  // the rest's first page is laid out as a run's first
+    EXPECT_EQ(dir.read("rest"), expected);
+
+    const Ended retry = travcard(request + epsonTo("retry") + QStringList{"--json"});
+    EXPECT_EQ(retry.status, 0) << retry.err;
+    EXPECT_EQ(answerOf(retry)["reason"].toString(), "already_printed");
+    EXPECT_EQ(travcard(rest + epsonTo("again")).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("retry")) || std::filesystem::exists(dir.file("again")));
+}
+
+TEST_F(Unattended, ReprintPrintsEachChosenTicketAsManyTimesAsAsked)
+{
+    const auto pages = windowPages("1");
+    ASSERT_EQ(travcard(QStringList{"print"} + order12345 + epsonTo("run")).status, 0);
+    const std::string run = std::to_string(journal().runs().front().id);
+    const Ended again = travcard(QStringList{"reprint", "--run", QString::fromStdString(run), "--ticket", "2,4",
+                                             "--copies", "2"} + epsonTo("reprint"));
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(dir.read("reprint"), pages[1][1] + pages[0][1] + pages[1][3] + pages[0][3]);
+}
+
+// Two programs finishing one run at once: one prints the rest, the other
+// is told the rest is printing (6) or printed (0), and prints nothing.
+TEST_F(Unattended, TwoRestsOfOneRunPrintItOnce)
+{
+    LoopbackPrinter resets({.statusReply = {}, .closeAfter = 20'000});
+    ASSERT_EQ(travcard(QStringList{"print"} + order12345 +
+                       QStringList{"--type", "epson", "--quantity", "20", "--printer",
+                                   QString::fromStdString(resets.address())})
+                  .status,
+              5);
+    const std::string run = std::to_string(journal().runs().front().id);
+    QProcess first;
+    QProcess second;
+    const QStringList rest{"rest", "--run", QString::fromStdString(run), "--in-doubt", "skip"};
+    startProgram(first, rest + epsonTo("first"));
+    startProgram(second, rest + epsonTo("second"));
+    const Ended ends[] = {ended(first), ended(second)};
+    EXPECT_EQ(std::filesystem::exists(dir.file("first")) + std::filesystem::exists(dir.file("second")), 1);
+    for (const Ended& end : ends)
+        EXPECT_TRUE(end.status == 0 || end.status == 6) << end.err;
+    EXPECT_EQ(journal().runs().size(), 2u);
+}
+
+// A request id held by a run that is printing now: try again later (6).
+TEST_F(Unattended, ARequestPrintingElsewhereAnswersSix)
+{
+    LoopbackPrinter slow({.statusReply = {}, .bytesPerSecond = 8192});
+    const QStringList request = QStringList{"print"} + order12345 +
+                                QStringList{"--type", "epson", "--quantity", "50", "--request-id", "ERP 4721"};
+    QProcess printing;
+    startProgram(printing, request + QStringList{"--printer", QString::fromStdString(slow.address())});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (slow.taken() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const Ended elsewhere = travcard(request + epsonTo("elsewhere") + QStringList{"--json"});
+    ::kill(static_cast<pid_t>(printing.processId()), SIGTERM);
+    EXPECT_EQ(ended(printing).status, 5);
+    EXPECT_EQ(elsewhere.status, 6) << elsewhere.err;
+    EXPECT_EQ(answerOf(elsewhere)["reason"].toString(), "request_in_progress");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
+}
+
+// Every way a sub-command ends, as a script reads it: the exit status and
+// the reason of the JSON answer, also for a wrong command line.
+TEST_F(Unattended, EveryOutcomeHasItsStatusAndReason)
+{
+    ASSERT_EQ(travcard(QStringList{"print"} + order12345 + epsonTo("lp")).status, 0);
+    const QString run = QString::number(journal().runs().front().id);
+    const QString missing = QString::fromStdString(dir.file("no-such-folder/lp"));
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {QStringList{"print"} + order12345 + epsonTo("lp2"), 0, "printed"},
+        {{"print", "--location", "ST", "--order", "99999"}, 1, "not_found"},
+        {QStringList{"print"} + order12345 + QStringList{"--type", "laser"}, 1, "bad_option"},
+        {QStringList{"print", "--order", "12345"}, 2, "bad_option"},
+        {QStringList{"print", "--colour"}, 2, "bad_option"},
+        {QStringList{"print"} + order12345 + QStringList{"--printer", missing}, 4, "printer_unavailable"},
+        {QStringList{"print"} + order12345 + QStringList{"--request-id", ""}, 1, "bad_request_id"},
+        {{"rest", "--run", "999"}, 1, "not_found"},
+        {{"rest", "--run", run}, 0, "already_printed"},
+        {{"rest", "--run", "x"}, 2, "bad_option"},
+        {{"reprint", "--run", run, "--operation", "77"}, 1, "not_found"},
+        {{"reprint", "--run", run, "--ticket", "9"}, 1, "not_found"},
+        {{"reprint", "--run", run, "--ticket", "1", "--copies", "0"}, 1, "bad_quantity"},
+    };
+    for (const Case& end : cases) {
+        const Ended result = travcard(end.arguments + QStringList{"--json"});
+        const QString said = end.arguments.join(' ');
+        EXPECT_EQ(result.status, end.status) << said.toStdString() << "\n" << result.err;
+        EXPECT_EQ(answerOf(result)["reason"].toString(), end.reason) << said.toStdString();
+        EXPECT_EQ(answerOf(result)["exit_status"].toInt(), end.status) << said.toStdString();
+    }
+    const Ended unreachable = travcard(QStringList{"print", "--json"} + order12345, odbcFolder() + "/unreachable.ini");
+    EXPECT_EQ(unreachable.status, 3);
+    EXPECT_EQ(answerOf(unreachable)["reason"].toString(), "database_unreachable");
+}
+
+// A script's quantity is a whole number from 1 to 32767, written as such:
+// anything else prints nothing, whatever the window would make of it.
+TEST_F(Unattended, AQuantityIsAWholeNumberAsTyped)
+{
+    for (const QString quantity : {"-1", "2.5", "1e3", "+3", " 3", "0", "32768", "", "3x"}) {
+        const Ended refused = travcard(QStringList{"print", "--json", "--quantity", quantity} + order12345 + epsonTo("lp"));
+        EXPECT_EQ(refused.status, 1) << quantity.toStdString();
+        EXPECT_EQ(refused.err, "Specify a quantity to print.\n") << quantity.toStdString();
+        EXPECT_EQ(answerOf(refused)["reason"].toString(), "bad_quantity");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("lp"))) << quantity.toStdString();
+    }
+    EXPECT_EQ(travcard(QStringList{"print", "--quantity", "32767"} + order12345 +
+                       QStringList{"--operation", "10", "--printer", QString::fromStdString(dir.file("lp"))})
+                  .status,
+              0);
+}
+
+}  // namespace
