@@ -219,6 +219,16 @@ private:
         return received != 0;
     }
 
+    // A reset leaves its bytes counted in the send queue, so that no send is
+    // tried that would read the error: it is read here while the queue is full.
+    void failOnPendingError()
+    {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0)
+            failWrite(systemError("send", error), connectionReason(error));
+    }
+
     // The bytes in the send queue the printer has not acknowledged; all of
     // them, as far as is known, when the queue cannot be read.
     std::uint64_t queued() const
@@ -257,6 +267,8 @@ private:
                     continue;
                 if (const int error = errno; sent < 0 && error != EAGAIN && error != EWOULDBLOCK)
                     failWrite(systemError("send", error), connectionReason(error));
+            } else {
+                failOnPendingError();
             }
             if (wait && wait->cancelled && wait->cancelled())
                 return accepted;
