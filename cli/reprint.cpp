@@ -1,5 +1,6 @@
 #include "cli/sub_command.h"
 
+#include "commands/order_values.h"
 #include "commands/reprint.h"
 #include "commands/startup.h"
 
@@ -21,24 +22,38 @@ std::optional<std::vector<int>> ticketList(const QString& typed)
     return positions;
 }
 
-// The first card of the operation in run: its copies are the same card.
-std::variant<std::vector<int>, int> ticketsOfOperation(JournalAccess& access, std::int64_t run,
-                                                        const std::string& operation, Answer& answer)
+bool sameOperation(const std::string& recorded, const std::string& asked)
+{
+    const std::optional<std::int64_t> number = wholeNumber(asked);
+    return number ? wholeNumber(recorded) == number : recorded == asked;
+}
+
+// The positions to print again: those listed, or the cards of the
+// operation (the first copy of each: its copies are the same card), read
+// as the window's Find reads an operation, by its number.
+std::variant<std::vector<int>, int> positionsToPrint(JournalAccess& access, std::int64_t run,
+                                                     const std::optional<std::vector<int>>& listed,
+                                                     const std::string& operation, Answer& answer)
 {
     const std::string unusable = "Reprint needs the print journal, which cannot be used.";
     const std::unique_ptr<Journal> journal = access.open(answer.messages);
     if (!journal)
         return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+    if (listed)
+        return *listed;
+    std::vector<int> positions;
     try {
         for (const TicketRecord& ticket : journal->tickets(run))
-            if (ticket.operation == operation)
-                return std::vector<int>{ticket.position};
+            if (ticket.copy == 1 && sameOperation(ticket.operation, operation))
+                positions.push_back(ticket.position);
     } catch (const JournalError& error) {
         access.failed(error, answer.messages);
         return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
     }
-    return answer.refuse("Run " + std::to_string(run) + " has no ticket of operation " + operation + ".",
-                         nothingPrinted, reason::notFound);
+    if (positions.empty())
+        return answer.refuse("Run " + std::to_string(run) + " has no ticket of operation " + operation + ".",
+                             nothingPrinted, reason::notFound);
+    return positions;
 }
 
 }  // namespace
@@ -50,7 +65,7 @@ int reprint(const QStringList& arguments, const Environment& environment)
                        arguments);
     const QCommandLineOption runNumber("run", "The run in the print journal.", "N");
     const QCommandLineOption tickets("ticket", "The run's tickets to print again, by position from 1.", "POS[,POS...]");
-    const QCommandLineOption operation("operation", "The run's card of this operation.", "OP");
+    const QCommandLineOption operation("operation", "The run's cards of this operation.", "OP");
     const QCommandLineOption copies("copies", "Cards of each (default 1).", "N", "1");
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
     const PrinterOptions printerOptions;
@@ -78,16 +93,11 @@ int reprint(const QStringList& arguments, const Environment& environment)
         return *status;
     const PrinterSettings& printer = std::get<PrinterSettings>(chosen);
     const std::shared_ptr<JournalAccess> access = openStationJournal(environment.programDir, answer.messages);
-    std::vector<int> positions;
-    if (byTicket) {
-        positions = *listed;
-    } else {
-        std::variant<std::vector<int>, int> ofOperation =
-            ticketsOfOperation(*access, *run, command.parser().value(operation).trimmed().toStdString(), answer);
-        if (const int* status = std::get_if<int>(&ofOperation))
-            return *status;
-        positions = std::get<std::vector<int>>(std::move(ofOperation));
-    }
+    std::variant<std::vector<int>, int> chosenTickets = positionsToPrint(
+        *access, *run, listed, command.parser().value(operation).trimmed().toStdString(), answer);
+    if (const int* status = std::get_if<int>(&chosenTickets))
+        return *status;
+    const std::vector<int> positions = std::get<std::vector<int>>(std::move(chosenTickets));
 
     OrderRun printing(environment);
     const WatchedPrint watched;

@@ -43,7 +43,10 @@ RequestProgress progressOf(Journal& journal, const RunRecord& run)
             progress.printing = true;
             return progress;
         }
-        if (last.outcome == outcomeName(RunOutcome::Printed)) {
+        // A run that ended otherwise (killed after its last count, say) with
+        // every ticket confirmed printed its request as well.
+        const bool allConfirmed = last.planned > 0 && last.confirmed >= last.planned && last.inDoubt == 0;
+        if (last.outcome == outcomeName(RunOutcome::Printed) || allConfirmed) {
             progress.printed = true;
             return progress;
         }

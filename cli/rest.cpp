@@ -21,13 +21,14 @@ std::variant<RunRecord, int> runToFinish(Journal& journal, const RunRecord& name
     if (progress.printing) {
         answer.messages.show(stillPrintingMessage(progress.last.id), MessageIcon::Warning);
         answer.messages.show("Try again once it has ended.", MessageIcon::None);
-        return answer.end(inProgressElsewhere, reason::requestInProgress);
+        return answer.end(inProgressElsewhere, reason::requestInProgress, {{"outcome", "in progress"}});
     }
     if (progress.printed) {
         answer.messages.show("Every ticket of run " + std::to_string(named.id) + " was printed" +
                                  (progress.last.id != named.id ? " (the last of them by run " + last + ")." : "."),
                              MessageIcon::None);
-        return answer.end(allSent, reason::alreadyPrinted, {{"run", static_cast<qint64>(progress.last.id)}});
+        return answer.end(allSent, reason::alreadyPrinted,
+                          {{"run", static_cast<qint64>(progress.last.id)}, {"outcome", "printed"}});
     }
     if (progress.last.id != named.id)
         answer.messages.show("Run " + std::to_string(named.id) + " was finished part-way by run " + last +
@@ -86,7 +87,7 @@ std::variant<std::vector<int>, int> restOf(Journal& journal, const RunRecord& ru
                                                 std::to_string(doubtful) + " tickets in doubt, which are skipped."
                                           : "Every ticket of run " + number + " was printed.",
                              MessageIcon::None);
-        return answer.end(allSent, reason::alreadyPrinted, {{"run", static_cast<qint64>(run.id)}});
+        return answer.end(allSent, reason::alreadyPrinted, {{"run", static_cast<qint64>(run.id)}, {"outcome", "printed"}});
     }
     return positions;
 }
@@ -101,9 +102,11 @@ int answerTaken(JournalAccess& access, const RunRecord& run, Answer& answer)
         if (journal) {
             journal->closeInterruptedRuns();
             if (const std::optional<RunRecord> now = journal->run(run.id)) {
-                const std::variant<RunRecord, int> target = runToFinish(*journal, *now, answer);
-                if (const int* status = std::get_if<int>(&target))
-                    return *status;
+                const RequestProgress progress = progressOf(*journal, *now);
+                if (progress.printing)
+                    return answer.end(inProgressElsewhere, reason::requestInProgress, {{"outcome", "in progress"}});
+                if (progress.printed)
+                    return answer.end(allSent, reason::alreadyPrinted, {{"outcome", "printed"}});
             }
         }
     } catch (const JournalError&) {
@@ -189,7 +192,7 @@ int rest(const QStringList& arguments, const Environment& environment)
     const PrintResult result = run.await<PrintResult>(
         [&](std::function<void(PrintResult)> apply) { return run.commands().reprint(std::move(request), apply); });
     answer.messages.showAll(result.messages);
-    if (result.outcome == PrintEnding::Refused && result.journalRun == 0)
+    if (result.restTaken)
         return answerTaken(*access, target, answer);
     return finishRun(result, recordOf(access, result.journalRun), answer);
 }

@@ -44,6 +44,7 @@ struct PrintResult {
     TicketCount tickets;
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
     bool journalRefused = false;  // it stopped because the journal could not record its tickets
+    bool restTaken = false;       // Print the Rest: another run had taken the rest
 };
 
 class PrintStream;

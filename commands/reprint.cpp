@@ -112,17 +112,6 @@ PlannedRun plannedRun(const ReprintRequest& request, const Reprint& reprint)
     return planned;
 }
 
-// The run is recorded before the printer is opened, so that of two programs
-// printing the rest of one run only one gets past this.
-std::optional<std::int64_t> recordRun(Journal& journal, const PlannedRun& planned, MessageBox& messages)
-{
-    try {
-        return journal.startRun(planned.start, planned.tickets);
-    } catch (const RestTaken& taken) {
-        messages.show(restTakenMessage(taken.run(), taken.by()), MessageIcon::Warning);
-        return std::nullopt;
-    }
-}
 
 std::string lastMessage(const MessageList& messages)
 {
@@ -159,25 +148,26 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         return;
     }
     const PlannedRun planned = plannedRun(request, *reprint);
-    const std::optional<std::int64_t> run = recordRun(journal, planned, messages);
-    if (!run)
-        return;
-    result.journalRun = *run;
+    // Recorded before the printer is opened, so that of two programs printing
+    // the rest of one run only one gets past this (the other: RestTaken).
+    const std::int64_t run = journal.startRun(planned.start, planned.tickets);
+    result.journalRun = run;
     const PrinterSettings& printer = request.printer.settings;
     RunRecorder recorder(request.journal, messages);
     if (!recorder.recording()) {
         messages.show("The print journal cannot be written, so nothing can be printed again.", MessageIcon::Critical);
-        journal.endRun(*run, RunOutcome::Failed, 0, lastMessage(messages));
+        result.journalRefused = true;
+        journal.endRun(run, RunOutcome::Failed, 0, lastMessage(messages));
         return;
     }
     PrintStream output(printer, request.progress, stop);
     if (!output.open(messages)) {
         result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
-        journal.endRun(*run, stop.stop_requested() ? RunOutcome::Cancelled : RunOutcome::Failed, 0,
+        journal.endRun(run, stop.stop_requested() ? RunOutcome::Cancelled : RunOutcome::Failed, 0,
                        lastMessage(messages));
         return;
     }
-    recorder.startPlanned(*run, planned.tickets);
+    recorder.startPlanned(run, planned.tickets);
     output.setObserver(&recorder);
     const int copies = sendsOfEach(request);
     output.begin(static_cast<int>(reprint->kept.size()) * copies,
@@ -245,14 +235,20 @@ PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop)
     result.extraLine = request.printer.extraLine;
     MessageList messages;
     const std::unique_ptr<Journal> journal = request.journal ? request.journal->open(messages) : nullptr;
-    if (!journal)
+    if (!journal) {
         messages.show("The print journal cannot be read, so nothing can be printed again.", MessageIcon::Critical);
-    else
+        result.journalRefused = true;
+    } else {
         try {
             runSteps(*journal, request, stop, result, messages);
+        } catch (const RestTaken& taken) {
+            messages.show(restTakenMessage(taken.run(), taken.by()), MessageIcon::Warning);
+            result.restTaken = true;
         } catch (const JournalError& error) {
             messages.show(error.what(), MessageIcon::Critical);
+            result.journalRefused = true;
         }
+    }
     result.messages = std::move(messages.shown);
     return result;
 }

@@ -528,7 +528,8 @@ void Journal::releaseClaimsIfUnmarked(const Transaction& transaction, std::int64
 {
     QSqlQuery release = transaction.prepare(QStringLiteral(
         "UPDATE runs SET request_id = NULL, rest_of = NULL"
-        " WHERE id = ? AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+        " WHERE id = ? AND outcome IS NOT 'printed'"
+        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
     release.bindValue(0, QVariant::fromValue<qint64>(run));
     release.bindValue(1, firstKey(run));
     release.bindValue(2, lastKey(run));

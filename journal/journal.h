@@ -159,7 +159,9 @@ public:
 
     // The run ended: tickets up to confirmed are confirmed, those after it
     // that were sent stay in doubt. A run that marked no ticket gives back
-    // its request id and the rest it claimed, and stays as history.
+    // its request id and the rest it claimed, and stays as history; one
+    // that ended printed keeps them (a rest whose tickets in doubt were
+    // taken as printed, with nothing left to send).
     void endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message);
 
     // Runs whose process is gone without ending them become interrupted

@@ -83,6 +83,40 @@ TEST_F(Unattended, RestFinishesAStoppedRequestWithJustThePagesThatDidNotPrint)
     EXPECT_FALSE(std::filesystem::exists(dir.file("retry")) || std::filesystem::exists(dir.file("again")));
 }
 
+// Run 1 of 4 pages confirmed and 3 in doubt: the caller takes those as
+// printed. The skipped rest is recorded, so that the request counts as
+// printed and nothing prints those pages later, whatever is asked.
+TEST_F(Unattended, SkippingTheTicketsInDoubtFinishesTheRequest)
+{
+    RunStart start;
+    start.source = "command line";
+    start.requestId = "ERP 4730";
+    start.location = "ST";
+    start.order = "12345";
+    start.suffix = "0";
+    start.operation = "All";
+    start.quantity = "1";
+    start.printer = "lp";
+    start.printerType = "EPSON";
+    const std::string sha256(32, 'h');
+    {
+        Journal cut = journal();
+        const std::int64_t run = cut.startRun(start, {{"10", 4, "kept"}});
+        cut.sending(run, 0, 1, {{"10", 1, 1, sha256}, {"10", 2, 1, sha256}, {"10", 3, 1, sha256}, {"10", 4, 1, sha256}});
+        cut.endRun(run, RunOutcome::Failed, 1, "The printer reset the connection.");
+    }
+    const QStringList rest{"rest", "--request-id", "ERP 4730", "--json"};
+    const Ended skipped = travcard(rest + QStringList{"--in-doubt", "skip"} + epsonTo("skipped"));
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(answerOf(skipped)["reason"].toString(), "already_printed");
+    const Ended retry = travcard(QStringList{"print", "--json"} + order12345 +
+                                 QStringList{"--request-id", "ERP 4730"} + epsonTo("retry"));
+    EXPECT_EQ(retry.status, 0) << retry.err;
+    EXPECT_EQ(travcard(rest + QStringList{"--in-doubt", "print"} + epsonTo("again")).status, 0);
+    for (const char* file : {"skipped", "retry", "again"})
+        EXPECT_FALSE(std::filesystem::exists(dir.file(file))) << file;
+}
+
 TEST_F(Unattended, ReprintPrintsEachChosenTicketAsManyTimesAsAsked)
 {
     const auto pages = windowPages("1");
