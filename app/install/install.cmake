@@ -6,7 +6,11 @@
 #                                         program reads its configuration beside itself
 #   <prefix>/bin/travcard                 -> ../lib/travcard/travcard
 #   <sysconf>/travcard/travcard.cfg       the configuration (a conffile in the package)
-# with the prefix /usr, <sysconf> is /etc.
+#   <unitdir>/travcard.service            the print service, `travcard serve`, not
+#                                         enabled; the package's postinst makes its
+#                                         user and its tokens file
+# with the prefix /usr, <sysconf> is /etc; <unitdir> is systemd's folder of
+# system units (TRAVCARD_SYSTEMD_UNITDIR), /lib/systemd/system on Debian 12.
 
 include(GNUInstallDirs)
 
@@ -17,6 +21,17 @@ set(travcard_programdir lib/travcard)
 set(travcard_confdir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/travcard)
 set(travcard_docdir ${CMAKE_INSTALL_DATADIR}/doc/travcard)
 set(travcard_made ${PROJECT_BINARY_DIR}/install-files)
+
+# systemd names its folder for system units in systemd.pc; without it, Debian 12's.
+find_package(PkgConfig QUIET)
+if(PKG_CONFIG_FOUND)
+  pkg_get_variable(travcard_systemd_unitdir systemd systemdsystemunitdir)
+endif()
+if(NOT travcard_systemd_unitdir)
+  set(travcard_systemd_unitdir /lib/systemd/system)
+endif()
+set(TRAVCARD_SYSTEMD_UNITDIR ${travcard_systemd_unitdir}
+    CACHE PATH "Folder of systemd's system units that travcard.service is installed to")
 
 # The links are made here and installed as links.
 file(MAKE_DIRECTORY ${travcard_made}/bin ${travcard_made}/programdir)
@@ -32,6 +47,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/travcard.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/travcard.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${travcard_docdir})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/travcard.service DESTINATION ${TRAVCARD_SYSTEMD_UNITDIR})
 
 # Manual pages and the changelog are installed compressed, as Debian's tools expect.
 set(travcard_compressed)
@@ -52,6 +68,9 @@ travcard_install_compressed(${CMAKE_CURRENT_LIST_DIR}/changelog.in changelog
                             ${travcard_docdir})
 
 add_custom_target(travcard_install_files ALL DEPENDS ${travcard_compressed})
+# For the package tests (tests/package), which are set up before this file.
+set_target_properties(travcard_install_files PROPERTIES
+                      TRAVCARD_SYSTEMD_UNITDIR ${TRAVCARD_SYSTEMD_UNITDIR})
 add_dependencies(travcard_install_files travcard)
 
 if(TARGET travcard-render)
@@ -84,14 +103,17 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's SQLite driver, a plugin that the print journal loads; the libraries
 # linked (Qt Sql, libsqlite3, libcrypto) come from the shared-library scan.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
+# adduser makes the print service's user in the postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, adduser")
 # A driver for the plant's database, a font for the windows' texts, the
 # font that previews draw Zebra labels with, and libcups, which
 # PRINTER=cups:QUEUE loads when it is used.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | libsqliteodbc, fonts-dejavu-core, fonts-texgyre, libcups2")
 # isql to try the data source; a CUPS server for PRINTER=cups:QUEUE.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "unixodbc, cups")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${travcard_made}/debian/conffiles)
+# postinst and postrm: the print service's user and tokens file (app/install).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${travcard_made}/debian/conffiles
+    ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)
 include(CPack)
