@@ -1,5 +1,6 @@
 #include "cli/sub_command.h"
 
+#include "commands/run_json.h"
 #include "commands/startup.h"
 
 #include <QDate>
@@ -20,64 +21,12 @@ std::string sentOfPlanned(const RunRecord& run)
     return std::to_string(run.confirmed) + " of " + std::to_string(run.planned);
 }
 
-std::string outcomeOf(const RunRecord& run) { return run.outcome.empty() ? "running" : run.outcome; }
 
 std::string localTime(std::int64_t ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss").toStdString();
 }
 
-// ISO 8601 in the station's time with its offset from UTC, to the
-// millisecond: 2026-12-10T05:02:03.123+01:00 (+00:00 in UTC).
-QString isoTime(std::int64_t ms)
-{
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-    const int offsetMinutes = local.offsetFromUtc() / 60;
-    const int minutes = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    return local.toString("yyyy-MM-dd'T'HH:mm:ss.zzz") + (offsetMinutes < 0 ? '-' : '+') +
-           QString("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
-}
-
-const char* stateName(const TicketRecord& ticket, const RunRecord& run)
-{
-    switch (ticket.state) {
-    case TicketState::Planned: return "planned";
-    case TicketState::Confirmed: return "confirmed";
-    case TicketState::Sending: return run.ended ? "in doubt" : "sending";
-    }
-    return "planned";
-}
-
-QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& tickets)
-{
-    QJsonArray ticketStates;
-    for (const TicketRecord& ticket : tickets)
-        ticketStates.append(QJsonObject{{"position", ticket.position},
-                                        {"operation", QString::fromStdString(ticket.operation)},
-                                        {"copy", ticket.copy},
-                                        {"state", stateName(ticket, run)}});
-    const auto text = [](const std::string& value) { return QString::fromStdString(value); };
-    return QJsonObject{{"run", static_cast<qint64>(run.id)},
-                       {"time", isoTime(run.started)},
-                       {"ended", run.ended ? QJsonValue(isoTime(run.ended)) : QJsonValue()},
-                       {"location", text(run.location)},
-                       {"order", text(run.order)},
-                       {"suffix", text(run.suffix)},
-                       {"operation", text(run.operation)},
-                       {"quantity", text(run.quantity)},
-                       {"printer", text(run.printer)},
-                       {"printer_type", text(run.printerType)},
-                       {"source", text(run.source)},
-                       {"request_id", run.requestId.empty() ? QJsonValue() : QJsonValue(text(run.requestId))},
-                       {"station", text(run.station)},
-                       {"user", text(run.user)},
-                       {"planned", run.planned},
-                       {"sent", run.confirmed},
-                       {"in_doubt", run.inDoubt},
-                       {"outcome", text(outcomeOf(run))},
-                       {"message", text(run.message)},
-                       {"tickets", ticketStates}};
-}
 
 const char* const synopsis = "history [--order N] [--since YYYY-MM-DD] [--json]\n"
                             "       travcard history (--run N | --request-id ID) [--json]";

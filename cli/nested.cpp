@@ -35,25 +35,19 @@ int nested(const QStringList& arguments, const Environment& environment)
     if (!printer)
         return answer.end(nothingPrinted, reason::configUnusable);
 
-    OrderRun run(environment);
-    const std::variant<OrderHeader, int> located = run.locate(orderSelection(command, order), answer);
-    if (const int* status = std::get_if<int>(&located))
-        return *status;
-    const WatchedPrint watched;
-    const MainWindowTexts boxes{command.value(order.order), command.value(order.suffix), command.value(order.location),
-                                operation, command.value(order.quantity)};
+    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, answer.messages);
+    OrderAsk ask;
+    ask.order = orderSelection(command, order);
+    ask.orderText = command.value(order.order);
+    ask.operation = operation;
+    ask.quantity = command.value(order.quantity);
+    ask.printer = *printer;
+    ask.source = commandLineSource;
     const NestedTexts typed{command.value(part), command.value(nestedQuantity), command.value(customer),
                             command.value(dept), command.value(comment)};
-    NestedPrintRequest request =
-        nestedPrintRequest(boxes, std::get<OrderHeader>(located), *printer, typed, watched.progress());
-    const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, answer.messages);
-    request.journal = journal;
-    request.source = commandLineSource;
-    const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
-        return run.commands().printNested(std::move(request), apply);
-    });
-    answer.messages.showAll(result.messages);
-    return finishRun(result, recordOf(journal, result.journalRun), answer);
+    OrderRun run(environment.databaseTimeout);
+    const WatchedPrint watched;
+    return printNestedCard(run, ask, typed, journal, watched.progress(), 0, answer);
 }
 
 }  // namespace cli

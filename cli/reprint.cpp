@@ -22,40 +22,6 @@ std::optional<std::vector<int>> ticketList(const QString& typed)
     return positions;
 }
 
-bool sameOperation(const std::string& recorded, const std::string& asked)
-{
-    const std::optional<std::int64_t> number = wholeNumber(asked);
-    return number ? wholeNumber(recorded) == number : recorded == asked;
-}
-
-// The positions to print again: those listed, or the cards of the
-// operation (the first copy of each: its copies are the same card), read
-// as the window's Find reads an operation, by its number.
-std::variant<std::vector<int>, int> positionsToPrint(JournalAccess& access, std::int64_t run,
-                                                     const std::optional<std::vector<int>>& listed,
-                                                     const std::string& operation, Answer& answer)
-{
-    const std::string unusable = "Reprint needs the print journal, which cannot be used.";
-    const std::unique_ptr<Journal> journal = access.open(answer.messages);
-    if (!journal)
-        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
-    if (listed)
-        return *listed;
-    std::vector<int> positions;
-    try {
-        for (const TicketRecord& ticket : journal->tickets(run))
-            if (ticket.copy == 1 && sameOperation(ticket.operation, operation))
-                positions.push_back(ticket.position);
-    } catch (const JournalError& error) {
-        access.failed(error, answer.messages);
-        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
-    }
-    if (positions.empty())
-        return answer.refuse("Run " + std::to_string(run) + " has no ticket of operation " + operation + ".",
-                             nothingPrinted, reason::notFound);
-    return positions;
-}
-
 }  // namespace
 
 int reprint(const QStringList& arguments, const Environment& environment)
@@ -84,7 +50,7 @@ int reprint(const QStringList& arguments, const Environment& environment)
     if (byTicket && !listed)
         return command.refuse("--ticket takes positions from 1, separated by commas");
     Answer answer(command.parser().isSet(json), noRunFields());
-    const std::optional<int> cards = strictCount(command.parser().value(copies), 999);
+    const std::optional<int> cards = strictCount(command.parser().value(copies), maxCopies);
     if (!cards)
         return answer.refuse("Specify a number of copies from 1 to 999.", nothingPrinted, reason::badQuantity,
                              MessageIcon::Warning);
@@ -93,20 +59,16 @@ int reprint(const QStringList& arguments, const Environment& environment)
         return *status;
     const PrinterSettings& printer = std::get<PrinterSettings>(chosen);
     const std::shared_ptr<JournalAccess> access = openStationJournal(environment.programDir, answer.messages);
-    std::variant<std::vector<int>, int> chosenTickets = positionsToPrint(
+    std::variant<std::vector<int>, int> chosenTickets = reprintPositions(
         *access, *run, listed, command.parser().value(operation).trimmed().toStdString(), answer);
     if (const int* status = std::get_if<int>(&chosenTickets))
         return *status;
     const std::vector<int> positions = std::get<std::vector<int>>(std::move(chosenTickets));
 
-    OrderRun printing(environment);
+    OrderRun printing(environment.databaseTimeout);
     const WatchedPrint watched;
     ReprintRequest request{*run, positions, *cards, reprintSource(*run), {printer, false}, watched.progress(), access};
-    const PrintResult result = printing.await<PrintResult>([&](std::function<void(PrintResult)> apply) {
-        return printing.commands().reprint(std::move(request), apply);
-    });
-    answer.messages.showAll(result.messages);
-    return finishRun(result, recordOf(access, result.journalRun), answer);
+    return printAgain(printing, std::move(request), answer);
 }
 
 }  // namespace cli

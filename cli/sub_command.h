@@ -4,8 +4,11 @@
 // status and --json of a print run, and the run of a print command.
 
 #include "cli/sub_commands.h"
+#include "commands/answer.h"
 #include "commands/commands.h"
+#include "commands/order_run.h"
 #include "commands/print_run.h"
+#include "commands/unattended.h"
 
 #include <QCommandLineParser>
 #include <QJsonObject>
@@ -23,28 +26,6 @@ namespace cli {
 
 inline constexpr const char* commandLineSource = "command line";
 
-// Why a sub-command ended as it did: the stable reason of its --json answer.
-namespace reason {
-inline constexpr const char* printed = "printed";
-inline constexpr const char* alreadyPrinted = "already_printed";
-inline constexpr const char* ready = "ready";
-inline constexpr const char* listed = "listed";
-inline constexpr const char* badOption = "bad_option";
-inline constexpr const char* badQuantity = "bad_quantity";
-inline constexpr const char* badRequestId = "bad_request_id";
-inline constexpr const char* notFound = "not_found";
-inline constexpr const char* nothingToPrint = "nothing_to_print";
-inline constexpr const char* databaseUnreachable = "database_unreachable";
-inline constexpr const char* printerUnavailable = "printer_unavailable";
-inline constexpr const char* printerNotReady = "printer_not_ready";
-inline constexpr const char* stopped = "stopped";
-inline constexpr const char* inDoubtUnresolved = "in_doubt_unresolved";
-inline constexpr const char* requestInProgress = "request_in_progress";
-inline constexpr const char* requestConflict = "request_conflict";
-inline constexpr const char* restTaken = "rest_taken";
-inline constexpr const char* journalUnusable = "journal_unusable";
-inline constexpr const char* configUnusable = "config_unusable";
-}  // namespace reason
 
 // Writes one JSON object to standard output: fields, then exit_status,
 // reason and the messages shown.
@@ -67,35 +48,26 @@ struct PrinterOptions {
 // Messages go to standard error as one line each, the fixed text first.
 class StandardError : public MessageBox {
 public:
-    void show(const std::string& text, MessageIcon icon) override
+    void show(const std::string& text, MessageIcon) override
     {
         std::string line = text;
         for (char& c : line)
             c = c == '\n' ? ' ' : c;
         std::fprintf(stderr, "%s\n", line.c_str());
-        shown.push_back({text, icon});
     }
-    std::vector<Message> shown;
 };
 
 // How a sub-command answers its caller: each message on standard error
 // and, with --json, one JSON object on standard output as it ends.
-class Answer {
+class Answer : public ::Answer {
 public:
-    // Every JSON answer holds the fields of base that fields does not set.
-    explicit Answer(bool json, QJsonObject base = {}) : json_(json), base_(std::move(base)) {}
-
-    StandardError messages;
-
-    // Ends with status and why: the JSON object holds fields, then
-    // exit_status, reason and the messages shown.
-    int end(int status, const char* why, QJsonObject fields = {});
-    // Shows text first.
-    int refuse(const std::string& text, int status, const char* why, MessageIcon icon = MessageIcon::Critical);
+    explicit Answer(bool json, QJsonObject base = {}) : ::Answer(std::move(base), &standardError_), json_(json) {}
 
 private:
+    void ending() override;
+
+    StandardError standardError_;
     bool json_;
-    QJsonObject base_;
 };
 
 class SubCommand {
@@ -160,21 +132,6 @@ std::optional<PrinterSettings> printerSettings(const SubCommand& command, const 
 std::variant<PrinterSettings, int> printerSettings(const SubCommand& command, const PrinterOptions& options,
                                                    const Environment& environment, Answer& answer);
 
-int exitStatus(PrintEnding outcome);
-const char* outcomeName(PrintEnding outcome);
-
-// The journal's record of a run, read afresh; nothing without a journal.
-std::optional<RunRecord> recordOf(const std::shared_ptr<JournalAccess>& journal, std::int64_t run);
-
-// A print run's fields of a JSON answer: run, planned, sent, in_doubt, outcome.
-QJsonObject runFields(const char* outcome, const TicketCount& tickets, const std::optional<RunRecord>& record);
-// The fields of an answer that printed nothing: no run, nothing planned.
-QJsonObject noRunFields(const char* outcome = "refused");
-
-// A whole number from 1 to most, as a script must write it: digits only.
-std::optional<int> strictCount(const QString& typed, int most);
-inline constexpr int maxQuantity = 32767;
-
 // The run number an option gives: a whole number from 1.
 std::optional<std::int64_t> runOption(const SubCommand& command, const QCommandLineOption& option);
 
@@ -194,53 +151,10 @@ private:
     std::shared_ptr<PrintProgress> progress_;
 };
 
-// Runs one print command against the database: opens it, locates the order
-// as Locate does, then print(commands, header, progress).
-class OrderRun {
-public:
-    explicit OrderRun(const Environment& environment);
-
-    Commands& commands() { return commands_; }
-
-    // The order's header, or the exit status, answered.
-    std::variant<OrderHeader, int> locate(const OrderSelection& order, Answer& answer);
-
-    template <class Result>
-    Result await(const std::function<bool(std::function<void(Result)>)>& start)
-    {
-        std::optional<Result> outcome;
-        QEventLoop loop;
-        if (start([&](Result result) {
-                outcome = std::move(result);
-                loop.quit();
-            }))
-            loop.exec();
-        return std::move(*outcome);
-    }
-
-private:
-    QObject receiver_;
-    Commands commands_;
-};
-
 OrderSelection orderSelection(const SubCommand& command, const OrderOptions& options);
 
 // The window's operation box: All, or the number typed.
 std::string operationBoxText(const SubCommand& command, const OrderOptions& options);
-
-// How a print run ended, for its caller.
-struct RunEnding {
-    int status;
-    const char* reason;
-};
-RunEnding runEnding(PrintEnding outcome, bool journalRefused, const TicketCount& tickets);
-
-template <class Result>
-int finishRun(const Result& result, const std::optional<RunRecord>& record, Answer& answer)
-{
-    const RunEnding ending = runEnding(result.outcome, result.journalRefused, result.tickets);
-    return answer.end(ending.status, ending.reason, runFields(outcomeName(result.outcome), result.tickets, record));
-}
 
 // The sub-commands.
 int print(const QStringList& arguments, const Environment& environment);

@@ -4,6 +4,8 @@
 // do, with the same queries, bytes and message texts. Each message goes to
 // standard error as one line; the exit status says how it ended.
 
+#include "commands/answer.h"
+
 #include <QStringList>
 
 #include <chrono>
@@ -11,15 +13,11 @@
 
 namespace cli {
 
-enum ExitStatus : int {
-    allSent = 0,
-    nothingPrinted = 1,    // nothing to print, or input that is not accepted
-    wrongCommandLine = 2,  // usage on standard error
-    databaseFault = 3,     // unreachable, lost or not answering
-    printerFault = 4,      // before anything was sent
-    stoppedPartWay = 5,    // the count message says how many were sent
-    inProgressElsewhere = 6,  // another run holds the request id now: try again later
-};
+// The exit statuses (commands/answer.h): 0 all sent, 1 nothing printed, 2 a
+// wrong command line, 3 a database fault, 4 a printer fault, 5 stopped
+// part-way, 6 in progress elsewhere.
+using ::ExitStatus;
+using enum ::ExitStatus;
 
 struct Environment {
     std::string programDir;  // where travcard.cfg is read

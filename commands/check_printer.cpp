@@ -1,5 +1,7 @@
 #include "commands/check_printer.h"
 
+#include <QJsonArray>
+
 #include <string_view>
 
 namespace {
@@ -110,4 +112,32 @@ PrinterCheck checkPrinter(const PrinterSettings& printer, std::stop_token stop)
     } catch (const PrinterError& error) {
         return judged(printer.name, Verdict::Unavailable, {error.reason()});
     }
+}
+
+int answerCheck(const PrinterSettings& printer, const PrinterCheck& check, Answer& answer)
+{
+    answer.messages.showAll(check.messages);
+    QJsonObject fields{{"printer", QString::fromStdString(printer.name)},
+                       {"type", printer.kind == PrinterKind::Zebra ? "zebra" : "epson"},
+                       {"ready", check.ready()}};
+    if (check.zebra) {
+        fields.insert("paper_out", check.zebra->paperOut);
+        fields.insert("head_open", check.zebra->headOpen);
+        fields.insert("ribbon_out", check.zebra->ribbonOut);
+        fields.insert("paused", check.zebra->paused);
+    }
+    if (check.queue) {
+        QJsonArray reasons;
+        for (const std::string& reason : check.queue->reasons)
+            reasons.append(QString::fromStdString(reason));
+        fields.insert("state", QString::fromStdString(check.queue->stateName()));
+        fields.insert("accepting_jobs", check.queue->accepting);
+        fields.insert("reasons", reasons);
+    }
+    switch (check.verdict) {
+    case PrinterCheck::Verdict::Ready: return answer.end(allSent, reason::ready, fields);
+    case PrinterCheck::Verdict::NotReady: return answer.end(printerFault, reason::printerNotReady, fields);
+    case PrinterCheck::Verdict::Unavailable: break;
+    }
+    return answer.end(printerFault, reason::printerUnavailable, fields);
 }

@@ -5,6 +5,7 @@
 // there, not stopped and accepting jobs; a path must open for writing
 // within its time limit; preview: is always ready.
 
+#include "commands/answer.h"
 #include "printing/printer_readiness.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
@@ -32,3 +33,7 @@ struct PrinterCheck {
 // Bounded by printer.limits: connecting, the status answer, opening a path.
 // Once stop is set, the check gives up (not available).
 PrinterCheck checkPrinter(const PrinterSettings& printer, std::stop_token stop = {});
+
+// The check as its answer: ready (0), not ready or not available (4), with
+// the printer's flags, or its queue's state, as fields.
+int answerCheck(const PrinterSettings& printer, const PrinterCheck& check, Answer& answer);

@@ -58,6 +58,8 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
 {
     if (!recorder.recording() || labels.empty())
         return;
+    if (request.journalRun)
+        recorder.adopt(request.journalRun);
     RunStart run = runStart(request.source, request.printer);
     run.location = request.order.location;
     run.order = text::trimSpaces(request.order.key);

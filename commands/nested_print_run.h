@@ -48,6 +48,7 @@ struct NestedPrintRequest {
     std::shared_ptr<PrintProgress> progress;  // may be null
     std::shared_ptr<JournalAccess> journal{};  // may be null: then no run is recorded
     std::string source = "nested window";      // where the run came from, for the journal
+    std::int64_t journalRun = 0;  // a run claimed in the journal beforehand, to record into
 };
 
 // The request for what the operator typed into both windows, at the time of

@@ -150,7 +150,11 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     const PlannedRun planned = plannedRun(request, *reprint);
     // Recorded before the printer is opened, so that of two programs printing
     // the rest of one run only one gets past this (the other: RestTaken).
-    const std::int64_t run = journal.startRun(planned.start, planned.tickets);
+    std::int64_t run = request.journalRun;
+    if (run)
+        journal.planRun(run, planned.start.shared, planned.tickets);
+    else
+        run = journal.startRun(planned.start, planned.tickets);
     result.journalRun = run;
     const PrinterSettings& printer = request.printer.settings;
     RunRecorder recorder(request.journal, messages);

@@ -28,6 +28,9 @@ struct ReprintRequest {
     PrinterSession printer;
     std::shared_ptr<PrintProgress> progress;  // may be null
     std::shared_ptr<JournalAccess> journal;
+    // A run recorded beforehand (its start, without tickets), to plan and
+    // record into: its record holds the rest it claimed and who asked.
+    std::int64_t journalRun = 0;
 };
 
 // The tickets Print the Rest prints: those the printer did not confirm, in

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 std::vector<std::string_view> splitConfigLines(std::string_view content)
 {
@@ -35,6 +36,14 @@ ConfigValues parseConfig(std::string_view content)
             values.journal = line.substr(key.size());
         if (constexpr std::string_view days = "JOURNAL_DAYS="; line.starts_with(days))
             values.journalDays = line.substr(days.size());
+        // The print service's keys are known by their whole names.
+        const std::pair<std::string_view, std::string*> service[] = {
+            {"SERVICE_LISTEN=", &values.serviceListen}, {"SERVICE_PRINTERS=", &values.servicePrinters},
+            {"SERVICE_TOKENS=", &values.serviceTokens}, {"SERVICE_CERT=", &values.serviceCert},
+            {"SERVICE_KEY=", &values.serviceKey}};
+        for (const auto& [name, value] : service)
+            if (line.starts_with(name))
+                *value = line.substr(name.size());
     }
     return values;
 }

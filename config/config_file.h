@@ -1,6 +1,6 @@
 #pragma once
 // The configuration file travcard.cfg: lines of KEY=value. A line is known
-// by its first eight characters (JOURNAL_DAYS= by all of its), compared exactly; the value is the rest of
+// by its first eight characters (JOURNAL_DAYS= and the SERVICE_ keys by all of theirs), compared exactly; the value is the rest of
 // the line, verbatim. The last occurrence of a key wins; other lines are
 // ignored.
 
@@ -15,6 +15,12 @@ struct ConfigValues {
     std::string printerType;  // PRTTYPE=
     std::string journal;      // JOURNAL=, the print journal's file
     std::string journalDays;  // JOURNAL_DAYS=, how long the journal keeps a run
+    // The print service (travcard serve):
+    std::string serviceListen;    // SERVICE_LISTEN=, HOST:PORT
+    std::string servicePrinters;  // SERVICE_PRINTERS=, NAME=DESTINATION pairs between spaces
+    std::string serviceTokens;    // SERVICE_TOKENS=, the file of the callers' tokens
+    std::string serviceCert;      // SERVICE_CERT=, TLS certificate (PEM)
+    std::string serviceKey;       // SERVICE_KEY=, its private key (PEM)
 };
 
 // Lines end at CR LF, at a lone CR or at a lone LF; the ending is not part

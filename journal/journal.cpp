@@ -452,7 +452,8 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
         " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of)"
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QVariant values[] = {
-        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(), processAccount(), qtext(run.version),
+        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(),
+        run.user.empty() ? processAccount() : qtext(run.user), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
         qtext(run.printer), qtext(run.printerType), planned,

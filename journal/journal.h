@@ -64,6 +64,7 @@ struct RunStart {
     std::string printer, printerType;  // PRINTER=, PRTTYPE=
     std::string version;               // the program's
     std::string shared;  // what every ticket of the run shares, as the caller encoded it
+    std::string user;    // who asked for it; empty: the account this program runs as
 };
 
 // One operation's tickets: copies of them, at consecutive positions. Only

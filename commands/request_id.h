@@ -3,7 +3,8 @@
 // id for the run that prints it; a retry with the id learns how that run,
 // or the Print the Rest that finished it, ended.
 
-#include "cli/sub_command.h"
+#include "commands/answer.h"
+#include "commands/journal_recorder.h"
 #include "journal/journal.h"
 
 #include <QString>
@@ -12,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <variant>
-
-namespace cli {
 
 // Why a request id is not accepted; nothing when it is.
 std::optional<std::string> requestIdFault(const QString& id);
@@ -36,4 +35,13 @@ int answerHeld(Journal& journal, const RunRecord& run, Answer& answer);
 // caller's bug, or two callers that chose one key) prints nothing.
 std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, Answer& answer);
 
-}  // namespace cli
+// The journal's claim of a request id, made before anything else happens so
+// that two callers with one id print once: the journal's transaction lets
+// one of them in, and gives back the id of a claim whose process died
+// before it marked a ticket. The claimed run, or the status answered.
+std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunStart& run, Answer& answer);
+
+// A claimed run whose printing never began ends as failed with the last
+// message shown and gives its request id back, so that the caller may try
+// again. A run that began and marked no ticket gave it back when it ended.
+void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Message>& shown);

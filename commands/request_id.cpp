@@ -1,8 +1,9 @@
-#include "cli/request_id.h"
+#include "commands/request_id.h"
+
+#include "commands/reprint.h"
 
 #include <algorithm>
 
-namespace cli {
 namespace {
 
 bool isRequestId(const QString& id)
@@ -103,4 +104,34 @@ std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& he
     return answer.end(nothingPrinted, reason::requestConflict);
 }
 
-}  // namespace cli
+std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunStart& run, Answer& answer)
+{
+    const std::unique_ptr<Journal> connection = journal.open(answer.messages);
+    const std::string unusable = "A request ID needs the print journal, which cannot be used.";
+    if (!connection)
+        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+    try {
+        std::variant<std::int64_t, RunRecord> claim = connection->claimRequest(run);
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim)) {
+            if (const std::optional<int> refused = refuseOtherRequest(run, *held, answer))
+                return *refused;
+            connection->closeInterruptedRuns();
+            return answerHeld(*connection, *held, answer);
+        }
+        return std::get<std::int64_t>(claim);
+    } catch (const JournalError& error) {
+        journal.failed(error, answer.messages);
+        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+    }
+}
+
+void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Message>& shown)
+{
+    MessageList unseen;
+    if (const std::unique_ptr<Journal> connection = journal.open(unseen)) {
+        try {
+            connection->releaseRun(run, shown.empty() ? std::string() : shown.back().text);
+        } catch (const JournalError&) {
+        }
+    }
+}
