@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "cli/sub_commands.h"
+#include "service/print_service.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,7 +20,8 @@ constexpr const char* kUsage =
     "       travcard nested --location ST --order N --suffix N --operation N --quantity N --part P\n"
     "                       --nested-quantity N --customer C --dept D --comment TEXT [--json]\n"
     "       travcard history [--order N] [--since YYYY-MM-DD] [--json]\n"
-    "       travcard setup-printer [--printer NAME] [--type zebra|epson]\n";
+    "       travcard setup-printer [--printer NAME] [--type zebra|epson]\n"
+    "       travcard serve [--journal PATH] [--listen HOST:PORT]\n";
 constexpr const char* kWhatItDoes =
     "Looks up a shop order in the ERP database (ODBC data source xfODBC) and\n"
     "prints its move tickets to a Zebra label printer or an EPSON printer.\n"
@@ -68,9 +70,12 @@ std::optional<int> answerCommandLine(int& argc, char* argv[], const std::functio
     const QStringList words = parser.positionalArguments();
     if (words.isEmpty())
         return std::nullopt;
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (words.front() == "serve")
+        return service::serveCommand(QStringList{QCoreApplication::arguments().front()} + words.mid(1),
+                                     programDir.toStdString());
     if (!cli::isSubCommand(words.front()))
         return refuse(QString("unknown command '%1'").arg(words.front()));
     beforeSubCommand();
-    return cli::runSubCommand(QStringList{QCoreApplication::arguments().front()} + words,
-                              {QCoreApplication::applicationDirPath().toStdString()});
+    return cli::runSubCommand(QStringList{QCoreApplication::arguments().front()} + words, {programDir.toStdString()});
 }

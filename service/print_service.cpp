@@ -1,0 +1,668 @@
+#include "service/print_service.h"
+
+#include "commands/check_printer.h"
+#include "commands/journal_recorder.h"
+#include "commands/request_id.h"
+#include "commands/run_json.h"
+#include "commands/startup.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace service {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* serviceSource = "print service";
+constexpr int keptEndings = 10'000;
+constexpr auto wrongTokenDelay = std::chrono::seconds(1);
+constexpr auto runPoll = std::chrono::milliseconds(250);
+constexpr int longestWait = 60;
+
+QString runUrl(std::int64_t run) { return QStringLiteral("/v1/runs/%1").arg(run); }
+
+Refusal unavailable(const std::string& reason, const std::string& message) { return {503, reason, message}; }
+
+void logLine(const std::string& line) { std::fprintf(stderr, "travcard serve: %s\n", line.c_str()); }
+
+std::string text(const QJsonValue& value)
+{
+    if (value.isDouble())
+        return std::to_string(value.toInteger());
+    return value.toString().toStdString();
+}
+
+// The fields of a caller's request that a log line names.
+std::string requestIdOf(const HttpCall& call)
+{
+    const QJsonValue id = QJsonDocument::fromJson(call.body).object().value("request_id");
+    return id.isString() ? id.toString().toStdString() : std::string();
+}
+
+}  // namespace
+
+int httpStatusOf(const Answer& answer)
+{
+    const std::string& why = answer.why();
+    if (why == reason::printed || why == reason::alreadyPrinted || why == reason::ready || why == reason::stopped)
+        return 200;
+    if (why == reason::requestInProgress)
+        return 409;
+    if (why == reason::requestConflict)
+        return 422;
+    if (why == reason::notFound)
+        return 404;
+    if (why == reason::inDoubtUnresolved || why == reason::restTaken)
+        return 409;
+    if (why == reason::journalUnusable || why == reason::databaseUnreachable || why == reason::configUnusable)
+        return 503;
+    return answer.status() == allSent ? 200 : 400;
+}
+
+PrintService::PrintService(ServiceSettings settings, std::shared_ptr<JournalAccess> journal,
+                           std::chrono::milliseconds databaseTimeout, HttpLimits limits)
+    : settings_(std::move(settings)), journal_(std::move(journal)), front_(limits)
+{
+    desk_.setMaxThreadCount(4);
+    for (const auto& [name, printer] : settings_.printers)
+        queues_.emplace(name, std::make_unique<PrinterQueue>(name, databaseTimeout));
+    front_.onRequest = [this](const HttpCall& call, std::shared_ptr<HttpReply> reply) {
+        route(call, std::make_shared<Exchange>(call, std::move(reply)));
+    };
+}
+
+PrintService::~PrintService()
+{
+    stopping_ = true;
+    queues_.clear();
+    desk_.waitForDone(10'000);
+}
+
+std::optional<QString> PrintService::start()
+{
+    std::optional<QSslConfiguration> tls;
+    if (!settings_.certificate.isEmpty()) {
+        QFile certificateFile(settings_.certificate), keyFile(settings_.key);
+        if (!certificateFile.open(QIODevice::ReadOnly))
+            return "the certificate " + settings_.certificate + " cannot be read: " + certificateFile.errorString();
+        if (!keyFile.open(QIODevice::ReadOnly))
+            return "the key " + settings_.key + " cannot be read: " + keyFile.errorString();
+        const QSslCertificate certificate(certificateFile.readAll(), QSsl::Pem);
+        QSslKey key(keyFile.readAll(), QSsl::Rsa, QSsl::Pem);
+        if (key.isNull())
+            key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+        if (certificate.isNull() || key.isNull())
+            return "the certificate or key is not PEM that TLS can use";
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(certificate);
+        configuration.setPrivateKey(key);
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls = configuration;
+    }
+    return front_.listenAt(settings_.listen.host, settings_.listen.port, std::move(tls));
+}
+
+void PrintService::stop(std::function<void()> stopped)
+{
+    if (stopping_)
+        return;
+    stopping_ = true;
+    front_.stopListening();
+    logLine("stopping: no more requests; each run stops after its current ticket");
+    // Stopping waits for the printers to take the tickets being sent: on a
+    // thread of its own, while this one answers 503.
+    std::vector<PrinterQueue*> queues;
+    for (const auto& [name, queue] : queues_)
+        queues.push_back(queue.get());
+    desk_.start([this, queues, stopped = std::move(stopped)] {
+        for (PrinterQueue* queue : queues)
+            queue->stop(std::chrono::seconds(85));
+        QMetaObject::invokeMethod(this, stopped, Qt::QueuedConnection);
+    });
+}
+
+template <class Result>
+void PrintService::atDesk(std::function<Result()> work, std::function<void(Result)> then)
+{
+    desk_.start([this, work = std::move(work), then = std::move(then)] {
+        auto result = std::make_shared<std::optional<Result>>();
+        auto failure = std::make_shared<std::string>();
+        try {
+            result->emplace(work());
+        } catch (const std::exception& error) {
+            *failure = error.what();
+        } catch (...) {
+            *failure = "an unknown exception";
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [then, result, failure] {
+                if (*result)
+                    then(std::move(**result));
+                else
+                    logLine("a request failed: " + *failure);  // its reply, dropped, answers 500
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+namespace {
+
+struct Route {
+    enum class Kind { OpenApi, Health, Print, Nested, Runs, Run, Rest, Reprint, PrinterStatus, Unknown };
+    Kind kind = Kind::Unknown;
+    QByteArray method;  // the one it takes
+    std::int64_t run = 0;
+    std::string name;
+};
+
+Route routeOf(const QString& path)
+{
+    const QStringList parts = path.split('/', Qt::SkipEmptyParts);
+    using Kind = Route::Kind;
+    if (parts.size() < 2 || parts[0] != "v1" || path.endsWith('/') || path.contains("//"))
+        return {};
+    if (parts.size() == 2) {
+        static const std::map<QString, Route> fixed{{"openapi.json", {Kind::OpenApi, "GET", 0, {}}},
+                                                    {"health", {Kind::Health, "GET", 0, {}}},
+                                                    {"print", {Kind::Print, "POST", 0, {}}},
+                                                    {"nested", {Kind::Nested, "POST", 0, {}}},
+                                                    {"runs", {Kind::Runs, "GET", 0, {}}}};
+        const auto found = fixed.find(parts[1]);
+        return found != fixed.end() ? found->second : Route{};
+    }
+    if (parts[1] == "runs" && parts.size() <= 4) {
+        const std::optional<std::int64_t> run = runNumber(parts[2]);
+        if (!run)
+            return {};
+        if (parts.size() == 3)
+            return {Kind::Run, "GET", *run, {}};
+        if (parts[3] == "rest")
+            return {Kind::Rest, "POST", *run, {}};
+        if (parts[3] == "reprint")
+            return {Kind::Reprint, "POST", *run, {}};
+        return {};
+    }
+    if (parts[1] == "printers" && parts.size() == 4 && parts[3] == "status")
+        return {Kind::PrinterStatus, "GET", 0, parts[2].toStdString()};
+    return {};
+}
+
+}  // namespace
+
+// One request and the answer owed to it, logged as it is sent with the
+// caller, the run and the request id it names.
+class PrintService::Exchange {
+public:
+    Exchange(HttpCall call, std::shared_ptr<HttpReply> reply)
+        : call(std::move(call)), reply_(std::move(reply)), began_(Clock::now())
+    {
+    }
+
+    const HttpCall call;
+    std::string caller;  // once the token is known
+
+    bool connected() const { return reply_->connected(); }
+
+    void send(int status, const QJsonObject& body, const HttpHeaders& headers = {})
+    {
+        if (reply_->sent())
+            return;
+        reply_->send(status, body, headers);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began_).count();
+        std::string line = (caller.empty() ? "-" : caller) + " " + call.method.toStdString() + " " +
+                           call.path.toStdString() + " " + std::to_string(status);
+        if (body.contains("run") && !body.value("run").isNull())
+            line += " run " + text(body.value("run"));
+        if (const std::string id = requestIdOf(call); !id.empty())
+            line += " request_id " + id;
+        if (body.contains("reason"))
+            line += " " + text(body.value("reason"));
+        logLine(line + " (" + std::to_string(ms) + " ms)");
+    }
+    void sendBytes(int status, const QByteArray& type, const QByteArray& body)
+    {
+        reply_->sendBytes(status, type, body);
+    }
+    void refuse(const Refusal& refusal, const HttpHeaders& headers = {})
+    {
+        send(refusal.httpStatus, errorBody(refusal.reason, refusal.message), headers);
+    }
+    // A command's answer: its fields, reason and messages.
+    void answer(const QJsonObject& fields, int status)
+    {
+        QJsonObject body = fields;
+        if (body.contains("run") && !body.value("run").isNull())
+            body.insert("url", runUrl(body.value("run").toInteger()));
+        const QJsonArray messages = body.value("messages").toArray();
+        if (status >= 400 && !messages.isEmpty())
+            body.insert("message", messages.first().toString());
+        send(status, body);
+    }
+
+private:
+    std::shared_ptr<HttpReply> reply_;
+    Clock::time_point began_;
+};
+
+void PrintService::route(const HttpCall& call, const Reply& exchange)
+{
+    const Route route = routeOf(call.path);
+    using Kind = Route::Kind;
+    if (route.kind == Kind::Unknown)
+        return exchange->refuse({404, "not_found", "No such resource: " + call.path.toStdString()});
+    if (call.method != route.method)
+        return exchange->refuse({405, "method_not_allowed", call.path.toStdString() + " takes " +
+                                                                route.method.toStdString() + " only."},
+                                {{"Allow", route.method}});
+    if (route.kind == Kind::OpenApi)
+        return openApi(exchange);
+    if (stopping_)
+        return exchange->refuse(unavailable("stopping", "The print service is stopping."), {{"Retry-After", "30"}});
+    authorised(call, exchange, [this, route, exchange] {
+        switch (route.kind) {
+        case Kind::Health: return health(exchange);
+        case Kind::Print: return print(exchange, false);
+        case Kind::Nested: return print(exchange, true);
+        case Kind::Runs: return runList(exchange);
+        case Kind::Run: {
+            const int wait = std::clamp(exchange->call.query.queryItemValue("wait").toInt(), 0, longestWait);
+            return runStatus(route.run, exchange, Clock::now() + std::chrono::seconds(wait));
+        }
+        case Kind::Rest: return rest(route.run, exchange);
+        case Kind::Reprint: return reprint(route.run, exchange);
+        case Kind::PrinterStatus: return printerStatus(route.name, exchange);
+        case Kind::OpenApi:
+        case Kind::Unknown: break;
+        }
+    });
+}
+
+void PrintService::authorised(const HttpCall& call, const Reply& exchange, const std::function<void()>& then)
+{
+    const QByteArray scheme = "Bearer ";
+    const HttpHeaders challenge{{"WWW-Authenticate", "Bearer realm=\"travcard\""}};
+    if (!call.authorization.startsWith(scheme))
+        return exchange->refuse({401, "unauthorized", "A request needs the header Authorization: Bearer TOKEN."},
+                                challenge);
+    const QByteArray token = call.authorization.mid(scheme.size()).trimmed();
+    const std::optional<std::string> caller = callerOf(settings_.callers, token.toStdString());
+    if (!caller) {
+        // The same delay for every wrong token, so guessing is slow.
+        QTimer::singleShot(wrongTokenDelay, this, [exchange, challenge] {
+            exchange->refuse({401, "unauthorized", "The token is not one of the service's."}, challenge);
+        });
+        return;
+    }
+    exchange->caller = *caller;
+    then();
+}
+
+void PrintService::openApi(const Reply& exchange)
+{
+    QFile document(":/travcard/openapi.json");
+    if (!document.open(QIODevice::ReadOnly))
+        return exchange->refuse({500, "internal", "The API's description is missing from this build."});
+    exchange->sendBytes(200, "application/json", document.readAll());
+}
+
+bool PrintService::queueFull(const std::string& printer, const Reply& exchange)
+{
+    if (queues_.at(printer)->waiting() < PrinterQueue::capacity)
+        return false;
+    exchange->refuse(unavailable("queue_full", "The printer " + printer + " has " +
+                                                   std::to_string(PrinterQueue::capacity) +
+                                                   " runs waiting; try again later."),
+                     {{"Retry-After", "5"}});
+    return true;
+}
+
+bool PrintService::waitingHere(std::int64_t run) const
+{
+    return std::any_of(queues_.begin(), queues_.end(), [run](const auto& queue) { return queue.second->holds(run); });
+}
+
+void PrintService::releaseRun(std::int64_t run, const std::string& message)
+{
+    std::shared_ptr<JournalAccess> journal = journal_;
+    desk_.start([journal, run, message] { releaseClaim(*journal, run, {{message, MessageIcon::Critical}}); });
+}
+
+void PrintService::queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
+                            std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
+                            const Reply& exchange)
+{
+    const std::string refusedMessage = "The print service could not queue this run.";
+    if (stopping_) {
+        releaseRun(run, "The print service stopped before this run began.");
+        return exchange->refuse(unavailable("stopping", "The print service is stopping."), {{"Retry-After", "30"}});
+    }
+    auto progress = std::make_shared<PrintProgress>();
+    PrinterQueue::Job job;
+    job.run = run;
+    job.progress = progress;
+    job.work = [this, run, printer, work = std::move(work), progress](OrderRun& session) {
+        Answer answer(noRunFields());
+        try {
+            work(session, progress, answer);
+        } catch (const std::exception& error) {
+            answer.refuse(std::string("The run failed: ") + error.what(), stoppedPartWay, reason::stopped);
+        }
+        if (!answer.ended())
+            answer.end(stoppedPartWay, reason::stopped);
+        QJsonObject outcome = answer.json();
+        QMetaObject::invokeMethod(
+            this, [this, run, printer, outcome] { runEnded(run, printer, outcome); }, Qt::QueuedConnection);
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    job.dropped = [journal, run] {
+        releaseClaim(*journal, run, {{"The print service stopped before this run began.", MessageIcon::Critical}});
+    };
+    if (!queues_.at(printer)->add(std::move(job))) {
+        releaseRun(run, "The printer's queue was full.");
+        return exchange->refuse(unavailable("queue_full", "The printer " + printer + " has " +
+                                                              std::to_string(PrinterQueue::capacity) +
+                                                              " runs waiting; try again later."),
+                                {{"Retry-After", "5"}});
+    }
+    QJsonObject body = accepted;
+    body.insert("run", static_cast<qint64>(run));
+    body.insert("url", runUrl(run));
+    body.insert("outcome", "queued");
+    body.insert("printer", QString::fromStdString(printer));
+    exchange->send(202, body, {{"Location", runUrl(run).toUtf8()}});
+}
+
+void PrintService::runEnded(std::int64_t run, const std::string& printer, const QJsonObject& outcome)
+{
+    endings_[run] = outcome;
+    while (static_cast<int>(endings_.size()) > keptEndings)
+        endings_.erase(endings_.begin());
+    const QJsonArray messages = outcome.value("messages").toArray();
+    logLine("run " + std::to_string(run) + " to " + printer + ": " + text(outcome.value("reason")) + ", " +
+            text(outcome.value("sent")) + " of " + text(outcome.value("planned")) + " sent" +
+            (messages.isEmpty() ? std::string() : "; " + messages.last().toString().toStdString()));
+}
+
+void PrintService::print(const Reply& exchange, bool nested)
+{
+    std::variant<PrintAsk, Refusal> decoded = decodePrint(exchange->call.body, settings_.printers, nested);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
+    ask.order.user = exchange->caller;
+    ask.order.source = nested ? std::string(serviceSource) + ", nested part" : serviceSource;
+    if (queueFull(ask.printerName, exchange))
+        return;
+    struct Claim {
+        std::int64_t run = 0;
+        int status = 0;
+        QJsonObject answer;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<Claim>(
+        [journal, ask] {
+            Answer answer(noRunFields());
+            const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask.order), answer);
+            if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
+                return Claim{*run, 0, {}};
+            // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.
+            const int status = answer.why() == reason::requestInProgress ? 202 : httpStatusOf(answer);
+            return Claim{0, status, answer.json()};
+        },
+        [this, ask, exchange, journal, nested](Claim claim) {
+            if (!claim.run)
+                return exchange->answer(claim.answer, claim.status);
+            const QJsonObject accepted{{"request_id", QString::fromStdString(*ask.order.requestId)}};
+            queueRun(
+                ask.printerName, claim.run, accepted,
+                [ask, journal, nested, run = claim.run](OrderRun& session,
+                                                        const std::shared_ptr<PrintProgress>& progress,
+                                                        Answer& answer) {
+                    if (nested)
+                        printNestedCard(session, ask.order, *ask.nested, journal, progress, run, answer);
+                    else
+                        printOrder(session, ask.order, journal, progress, run, answer);
+                },
+                exchange);
+        });
+}
+
+void PrintService::rest(std::int64_t run, const Reply& exchange)
+{
+    std::variant<RestAsk, Refusal> decoded = decodeRest(exchange->call.body, settings_.printers);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    const RestAsk ask = std::get<RestAsk>(decoded);
+    if (queueFull(ask.printerName, exchange))
+        return;
+    struct Recorded {
+        std::int64_t run = 0;
+        RestPlan plan;
+        int status = 0;
+        QJsonObject answer;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::string caller = exchange->caller;
+    atDesk<Recorded>(
+        [journal, ask, run, caller] {
+            Answer answer(noRunFields());
+            std::variant<RestPlan, int> planned =
+                planRest(*journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""},
+                         ask.printer, answer);
+            if (std::holds_alternative<int>(planned))
+                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
+            RestPlan plan = std::get<RestPlan>(std::move(planned));
+            const std::variant<std::int64_t, int> recorded = recordRest(*journal, plan, ask.printer, caller, answer);
+            if (std::holds_alternative<int>(recorded))
+                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
+            return Recorded{std::get<std::int64_t>(recorded), std::move(plan), 0, {}};
+        },
+        [this, ask, exchange, journal](Recorded recorded) {
+            if (!recorded.run)
+                return exchange->answer(recorded.answer, recorded.status);
+            const std::int64_t of = recorded.plan.target.id;
+            queueRun(
+                ask.printerName, recorded.run, {{"rest_of", static_cast<qint64>(of)}},
+                [ask, journal, recorded](OrderRun& session, const std::shared_ptr<PrintProgress>& progress,
+                                         Answer& answer) {
+                    const std::int64_t of = recorded.plan.target.id;
+                    printAgain(session,
+                               {of, recorded.plan.positions, 0, printTheRestSource(of), {ask.printer, false},
+                                progress, journal, recorded.run},
+                               answer);
+                },
+                exchange);
+        });
+}
+
+void PrintService::reprint(std::int64_t run, const Reply& exchange)
+{
+    std::variant<ReprintAsk, Refusal> decoded = decodeReprint(exchange->call.body, settings_.printers);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    const ReprintAsk ask = std::get<ReprintAsk>(decoded);
+    if (queueFull(ask.printerName, exchange))
+        return;
+    struct Recorded {
+        std::int64_t run = 0;
+        std::vector<int> positions;
+        int status = 0;
+        QJsonObject answer;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::string caller = exchange->caller;
+    atDesk<Recorded>(
+        [journal, ask, run, caller] {
+            Answer answer(noRunFields());
+            std::variant<std::vector<int>, int> chosen =
+                reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
+            if (std::holds_alternative<int>(chosen))
+                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
+            const std::variant<std::int64_t, int> recorded = recordReprint(*journal, run, ask.printer, caller, answer);
+            if (std::holds_alternative<int>(recorded))
+                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
+            return Recorded{std::get<std::int64_t>(recorded), std::get<std::vector<int>>(std::move(chosen)), 0, {}};
+        },
+        [this, ask, exchange, journal, run](Recorded recorded) {
+            if (!recorded.run)
+                return exchange->answer(recorded.answer, recorded.status);
+            queueRun(
+                ask.printerName, recorded.run, {{"reprint_of", static_cast<qint64>(run)}},
+                [ask, journal, recorded, run](OrderRun& session, const std::shared_ptr<PrintProgress>& progress,
+                                              Answer& answer) {
+                    printAgain(session,
+                               {run, recorded.positions, ask.copies, reprintSource(run), {ask.printer, false},
+                                progress, journal, recorded.run},
+                               answer);
+                },
+                exchange);
+        });
+}
+
+void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::time_point until)
+{
+    struct Seen {
+        bool found = false;
+        bool ended = false;
+        QJsonObject json;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<Seen>(
+        [journal, run] {
+            MessageList unseen;
+            const std::unique_ptr<Journal> connection = journal->open(unseen);
+            if (!connection)
+                throw JournalError("The print journal cannot be opened.");
+            const std::optional<RunRecord> record = connection->run(run);
+            if (!record)
+                return Seen{};
+            return Seen{true, record->ended != 0, runJson(*record, connection->tickets(run))};
+        },
+        [this, run, exchange, until](Seen seen) {
+            if (!seen.found)
+                return exchange->refuse({404, reason::notFound, "No run " + std::to_string(run) +
+                                                                    " is in the print journal."});
+            if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_) {
+                QTimer::singleShot(runPoll, this, [this, run, exchange, until] { runStatus(run, exchange, until); });
+                return;
+            }
+            if (!seen.ended && waitingHere(run))
+                seen.json.insert("outcome", "queued");
+            if (const auto ending = endings_.find(run); ending != endings_.end())
+                for (const char* field : {"reason", "exit_status", "messages"})
+                    seen.json.insert(field, ending->second.value(field));
+            exchange->send(200, seen.json);
+        });
+}
+
+void PrintService::runList(const Reply& exchange)
+{
+    const QUrlQuery& query = exchange->call.query;
+    const std::string order = query.queryItemValue("order", QUrl::FullyDecoded).trimmed().toStdString();
+    const QString requestId = query.queryItemValue("request_id", QUrl::FullyDecoded);
+    std::int64_t since = 0;
+    if (query.hasQueryItem("since")) {
+        const QString text = query.queryItemValue("since", QUrl::FullyDecoded);
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        const QDateTime moment = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!day.isValid() && !moment.isValid())
+            return exchange->refuse({400, reason::badOption, "since is not a day such as 2026-12-31, or a time such "
+                                                             "as 2026-12-31T08:00:00+01:00."});
+        since = (day.isValid() ? day.startOfDay() : moment).toMSecsSinceEpoch();
+    }
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<QJsonObject>(
+        [journal, order, requestId, since] {
+            MessageList unseen;
+            const std::unique_ptr<Journal> connection = journal->open(unseen);
+            if (!connection)
+                throw JournalError("The print journal cannot be opened.");
+            std::vector<RunRecord> runs;
+            if (!requestId.isEmpty()) {
+                if (std::optional<RunRecord> held = connection->runWithRequest(requestId.toStdString()))
+                    runs.push_back(std::move(*held));
+            } else {
+                runs = connection->runs(100, order, since);
+            }
+            QJsonArray listed;
+            for (const RunRecord& run : runs) {
+                QJsonObject line = runJson(run, {});
+                line.remove("tickets");
+                line.insert("url", runUrl(run.id));
+                listed.append(line);
+            }
+            return QJsonObject{{"runs", listed}};
+        },
+        [exchange](QJsonObject listed) { exchange->send(200, listed); });
+}
+
+void PrintService::printerStatus(const std::string& name, const Reply& exchange)
+{
+    const auto found = settings_.printers.find(name);
+    if (found == settings_.printers.end())
+        return exchange->refuse({404, "unknown_printer", "The service has no printer named " + name + "."});
+    const PrinterSettings printer = found->second;
+    atDesk<QJsonObject>(
+        [printer] {
+            Answer answer;
+            answerCheck(printer, checkPrinter(printer), answer);
+            return answer.json();
+        },
+        [exchange, name](QJsonObject status) {
+            status.insert("name", QString::fromStdString(name));
+            exchange->send(200, status);
+        });
+}
+
+void PrintService::health(const Reply& exchange)
+{
+    QJsonObject queues;
+    int depth = 0;
+    for (const auto& [name, queue] : queues_) {
+        const int waiting = queue->waiting();
+        depth += waiting;
+        queues.insert(QString::fromStdString(name), QJsonObject{{"waiting", waiting}, {"printing", queue->busy()}});
+    }
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<QJsonObject>(
+        [journal] {
+            DatabaseSession db(connectionString, driverTimeouts);
+            MessageList messages;
+            const bool database = openDatabase(db, messages);
+            bool writable = false;
+            if (const std::unique_ptr<Journal> connection = journal->open(messages)) {
+                try {
+                    connection->closeInterruptedRuns();
+                    writable = true;
+                } catch (const JournalError& error) {
+                    messages.show(error.what(), MessageIcon::Critical);
+                }
+            }
+            QJsonArray texts;
+            for (const Message& message : messages.shown)
+                texts.append(QString::fromStdString(message.text));
+            return QJsonObject{{"database", database}, {"journal", writable}, {"messages", texts}};
+        },
+        [exchange, queues, depth](QJsonObject health) {
+            health.insert("queues", queues);
+            health.insert("queue_depth", depth);
+            const bool healthy = health.value("database").toBool() && health.value("journal").toBool();
+            exchange->send(healthy ? 200 : 503, health);
+        });
+}
+
+}  // namespace service
