@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace service {
 
 // Stands beside Qt's HTTP server on one connection: its slot sees each
@@ -118,8 +120,27 @@ private:
                        "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
                        "\r\nConnection: close\r\n\r\n" + body);
         socket_->readAll();
-        socket_->disconnectFromHost();
-        idle_.start();
+        closeAfterAnswer();
+    }
+
+    // A caller still sending the body would get a reset, and could lose the
+    // answer, if the connection closed with its bytes unread: the answer is
+    // sent, this side is shut, and what still comes is read and dropped
+    // until the caller closes, for a few seconds at most.
+    void closeAfterAnswer()
+    {
+        QTimer::singleShot(std::chrono::seconds(5), socket_, [socket = socket_] { socket->abort(); });
+        if (qobject_cast<QSslSocket*>(socket_)) {
+            socket_->disconnectFromHost();
+            return;
+        }
+        const auto shutWhenSent = [socket = socket_] {
+            if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState)
+                ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+        };
+        connect(socket_, &QTcpSocket::bytesWritten, this, shutWhenSent);
+        socket_->flush();
+        shutWhenSent();
     }
 
     QTcpSocket* socket_;

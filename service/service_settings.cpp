@@ -54,7 +54,7 @@ std::variant<ListenAddress, std::string> parseListen(const std::string& text)
         return fault;
     const int port = std::stoi(portText);
     ListenAddress address;
-    if (port < 1 || port > 65535 || !address.host.setAddress(QString::fromStdString(host)))
+    if (port > 65535 || !address.host.setAddress(QString::fromStdString(host)))
         return fault;
     address.port = static_cast<quint16>(port);
     return address;

@@ -7,40 +7,8 @@ namespace {
 
 QJsonObject answerOf(const Ended& ended) { return QJsonDocument::fromJson(QByteArray::fromStdString(ended.out)).object(); }
 
-// An EPSON run's pages: each begins where its card's title is as far in as
-// on the first page.
-std::vector<std::string> pagesOf(const std::string& run)
-{
-    const std::string title = "MOVE & IDENT CARD";
-    const std::size_t first = run.find(title);
-    std::vector<std::size_t> starts;
-    for (std::size_t at = first; at != std::string::npos; at = run.find(title, at + 1))
-        starts.push_back(at - first);
-    starts.push_back(run.size());
-    std::vector<std::string> pages;
-    for (std::size_t i = 0; i + 1 < starts.size(); ++i)
-        pages.push_back(run.substr(starts[i], starts[i + 1] - starts[i]));
-    return pages;
-}
-
 class Unattended : public SubCommands {
 protected:
-    // The window's EPSON pages of order 12345, every operation, quantity
-    // pages of each: as the first page of a session lays them out, and as
-    // one after an odd number of pages does (the other alternation).
-    std::array<std::vector<std::string>, 2> windowPages(const QString& quantity)
-    {
-        start("EPSON");
-        locate("12345");
-        print("All", quantity);
-        const std::vector<std::string> first = pagesOf(printed());
-        print("10", "1");
-        print("All", quantity);
-        std::vector<std::string> shifted = pagesOf(printed());
-        shifted.erase(shifted.begin(), shifted.end() - static_cast<std::ptrdiff_t>(first.size()));
-        return {first, shifted};
-    }
-
     QStringList epsonTo(const std::string& file) const
     {
         return {"--type", "epson", "--printer", QString::fromStdString(dir.file(file))};

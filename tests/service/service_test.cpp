@@ -1,0 +1,289 @@
+// travcard serve, the real program without a display, called over HTTP as
+// an ERP calls it: its printers are loopback sockets and files, its journal
+// a file of the test's own.
+
+#include "tests/cli/sub_commands_fixture.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include <regex>
+
+namespace {
+
+constexpr const char* token = "0123456789abcdef-erp";
+
+struct Response {
+    int status = 0;
+    QJsonObject json;
+    QByteArray retryAfter;
+};
+
+class Service : public SubCommands {
+protected:
+    void TearDown() override
+    {
+        if (service.state() != QProcess::NotRunning) {
+            service.kill();
+            service.waitForFinished(10'000);
+        }
+        SubCommands::TearDown();
+    }
+
+    // Starts the service with PRINTER= printer and the extra lines of travcard.cfg.
+    void startService(const std::string& printer, const std::string& type, const std::string& extra = {})
+    {
+        folder = std::make_unique<ScratchDir>();
+        folder->write("tokens", std::string("# who may call\nerp ") + token + "\n");
+        installProgram(*folder, "PRINTER=" + printer + "\nPRTTYPE=" + type + "\nSERVICE_TOKENS=" +
+                                    folder->file("tokens") + "\nSERVICE_LISTEN=127.0.0.1:0\n" + extra);
+        startWithoutDisplay(service, folder->file("travcard"),
+                            {"serve", "--journal", QString::fromStdString(folder->file("journal.sqlite"))}, dir.path());
+        const std::regex listening("listening on port (\\d+)");
+        std::smatch found;
+        for (int waited = 0; waited < 100 && port == 0; ++waited) {
+            service.waitForReadyRead(100);
+            log += service.readAllStandardError().toStdString();
+            if (std::regex_search(log, found, listening))
+                port = static_cast<quint16>(std::stoi(found[1]));
+        }
+        ASSERT_NE(port, 0) << log;
+    }
+
+    Response call(const QByteArray& method, const QString& path, const QByteArray& body = {},
+                  const QByteArray& bearer = token)
+    {
+        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        if (!bearer.isEmpty())
+            request.setRawHeader("Authorization", "Bearer " + bearer);
+        QNetworkReply* reply = network.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(90'000, &loop, &QEventLoop::quit);
+        loop.exec();
+        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                          QJsonDocument::fromJson(reply->readAll()).object(), reply->rawHeader("Retry-After")};
+        reply->deleteLater();
+        return response;
+    }
+
+    Response post(const QString& path, const QJsonObject& body)
+    {
+        return call("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    }
+
+    // The run once it has ended (the service holds the answer until then).
+    QJsonObject ended(qint64 run)
+    {
+        for (int polls = 0; polls < 10; ++polls) {
+            const Response seen = call("GET", QStringLiteral("/v1/runs/%1?wait=30").arg(run));
+            if (seen.status != 200 || !seen.json["ended"].isNull())
+                return seen.json;
+        }
+        return {};
+    }
+
+    Journal serviceJournal() const { return Journal(QString::fromStdString(folder->file("journal.sqlite"))); }
+
+    // Stops the service as the service manager does, and waits for it to end.
+    int terminate()
+    {
+        service.terminate();
+        EXPECT_TRUE(service.waitForFinished(60'000));
+        log += service.readAllStandardError().toStdString();
+        return service.exitCode();
+    }
+
+    static QJsonObject order(const char* requestId, int quantity = 1, const char* printer = nullptr)
+    {
+        QJsonObject body{{"location", "ST"}, {"order", "12345"}, {"quantity", quantity}, {"request_id", requestId}};
+        if (printer)
+            body.insert("printer", printer);
+        return body;
+    }
+
+    std::unique_ptr<ScratchDir> folder;
+    QProcess service;
+    quint16 port = 0;
+    std::string log;
+    QNetworkAccessManager network;
+};
+
+// A run cut by a printer reset, polled, then finished by rest on another
+// printer: that printer gets just the pages that were not confirmed, laid
+// out as a run of their own starts, and a retry prints nothing.
+TEST_F(Service, PrintPollAndRestAfterAReset)
+{
+    const auto pages = windowPages("50");
+    LoopbackPrinter resets({.statusReply = {}, .closeAfter = 20'000});
+    startService(dir.file("unused.out"), "EPSON",
+                 "SERVICE_PRINTERS=dock=" + resets.address() + " spare=" + dir.file("spare.out") + "\n");
+    const Response accepted = post("/v1/print", order("ERP 5101", 50, "dock"));
+    ASSERT_EQ(accepted.status, 202) << accepted.json["message"].toString().toStdString();
+    const qint64 run = accepted.json["run"].toInteger();
+    EXPECT_EQ(accepted.json["url"].toString(), QStringLiteral("/v1/runs/%1").arg(run));
+
+    const QJsonObject cut = ended(run);
+    EXPECT_EQ(cut["outcome"].toString(), "failed");
+    EXPECT_EQ(cut["reason"].toString(), "stopped");
+    ASSERT_GT(cut["in_doubt"].toInt(), 0);
+
+    const Response unsaid = post(QStringLiteral("/v1/runs/%1/rest").arg(run), {{"printer", "spare"}});
+    EXPECT_EQ(unsaid.status, 409);
+    EXPECT_EQ(unsaid.json["reason"].toString(), "in_doubt_unresolved");
+    const Response rest =
+        post(QStringLiteral("/v1/runs/%1/rest").arg(run), {{"printer", "spare"}, {"in_doubt", "print"}});
+    ASSERT_EQ(rest.status, 202) << rest.json["message"].toString().toStdString();
+    EXPECT_EQ(ended(rest.json["run"].toInteger())["outcome"].toString(), "printed");
+
+    const std::size_t from = static_cast<std::size_t>(cut["sent"].toInt());
+    std::string expected;
+    for (std::size_t page = from; page < pages[0].size(); ++page)
+        expected += pages[from % 2][page];
+    EXPECT_EQ(dir.read("spare.out"), expected);
+    std::string confirmed;
+    for (std::size_t page = 0; page < from; ++page)
+        confirmed += pages[0][page];
+    EXPECT_EQ(resets.received().substr(0, confirmed.size()), confirmed) << "the confirmed pages arrived whole";
+
+    const Response retry = post("/v1/print", order("ERP 5101", 50, "dock"));
+    EXPECT_EQ(retry.status, 200);
+    EXPECT_EQ(retry.json["reason"].toString(), "already_printed");
+    EXPECT_EQ(terminate(), 0);
+    EXPECT_NE(log.find("request_id ERP 5101"), std::string::npos) << log;
+}
+
+// What the service answers to calls it does not take, and that nothing is
+// printed for any of them.
+TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
+{
+    startService(dir.file("printer.out"), "ZEBRA");
+    ASSERT_EQ(post("/v1/print", order("ERP 5201")).status, 202);
+    const QByteArray big(70'000, 'x');
+    const struct {
+        const char* name;
+        QByteArray method;
+        QString path;
+        QByteArray body;
+        QByteArray bearer;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"no token", "GET", "/v1/runs", {}, {}, 401, "unauthorized"},
+        {"wrong token", "GET", "/v1/runs", {}, "0123456789abcdef-xyz", 401, "unauthorized"},
+        {"id of another order", "POST", "/v1/print", R"({"location":"ST","order":"12346","request_id":"ERP 5201"})",
+         token, 422, "request_conflict"},
+        {"not JSON", "POST", "/v1/print", R"({"location":)", token, 400, "bad_option"},
+        {"quantity not whole", "POST", "/v1/print", R"({"location":"ST","order":"12345","quantity":2.5,"request_id":"a"})",
+         token, 400, "bad_quantity"},
+        {"quantity as text", "POST", "/v1/print", R"({"location":"ST","order":"12345","quantity":"3","request_id":"a"})",
+         token, 400, "bad_quantity"},
+        {"a path as printer", "POST", "/v1/print",
+         R"({"location":"ST","order":"12345","printer":"/etc/passwd","request_id":"a"})", token, 400, "unknown_printer"},
+        {"no request id", "POST", "/v1/print", R"({"location":"ST","order":"12345"})", token, 400, "bad_option"},
+        {"body over 64 KB", "POST", "/v1/print", big, token, 413, "too_large"},
+        {"unknown path", "GET", "/v1/orders", {}, token, 404, "not_found"},
+        {"run that is not a number", "GET", "/v1/runs/x1", {}, token, 404, "not_found"},
+        {"wrong method", "GET", "/v1/print", {}, token, 405, "method_not_allowed"},
+        {"unknown run", "GET", "/v1/runs/999", {}, token, 404, "not_found"},
+    };
+    for (const auto& refused : cases) {
+        const Response answer = call(refused.method, refused.path, refused.body, refused.bearer);
+        EXPECT_EQ(answer.status, refused.status) << refused.name;
+        EXPECT_EQ(answer.json["reason"].toString().toStdString(), refused.reason) << refused.name;
+        EXPECT_FALSE(answer.json["message"].toString().isEmpty()) << refused.name;
+    }
+    EXPECT_EQ(serviceJournal().runs().size(), 1u);
+    EXPECT_EQ(terminate(), 0);
+}
+
+// Runs to two printers go side by side: each started before the other ended.
+TEST_F(Service, TwoPrintersPrintSideBySide)
+{
+    LoopbackPrinter left({.statusReply = {}, .bytesPerSecond = 150'000});
+    LoopbackPrinter right({.statusReply = {}, .bytesPerSecond = 150'000});
+    startService(dir.file("unused.out"), "EPSON",
+                 "SERVICE_PRINTERS=left=" + left.address() + " right=" + right.address() + "\n");
+    const qint64 first = post("/v1/print", order("ERP 5301", 2, "left")).json["run"].toInteger();
+    const qint64 second = post("/v1/print", order("ERP 5302", 2, "right")).json["run"].toInteger();
+    ASSERT_EQ(ended(first)["outcome"].toString(), "printed");
+    ASSERT_EQ(ended(second)["outcome"].toString(), "printed");
+    Journal journal = serviceJournal();
+    const RunRecord a = *journal.run(first), b = *journal.run(second);
+    EXPECT_LT(b.started, a.ended);
+    EXPECT_LT(a.started, b.ended);
+    EXPECT_EQ(left.received(), right.received());
+}
+
+// A printer's queue holds 64 runs besides the one printing; the next is
+// told to come back later, and nothing of it is recorded.
+TEST_F(Service, AFullQueueAnswers503)
+{
+    LoopbackPrinter slow({.statusReply = {}, .bytesPerSecond = 2'000, .manyJobs = true});
+    startService(slow.address(), "EPSON");
+    const Response printing = post("/v1/print", order("ERP 5400"));
+    ASSERT_EQ(printing.status, 202);
+    for (int waiting = 1; waiting <= 64; ++waiting)
+        ASSERT_EQ(post("/v1/print", order(("ERP 54-" + std::to_string(waiting)).c_str())).status, 202) << waiting;
+    const Response full = post("/v1/print", order("ERP 5499"));
+    EXPECT_EQ(full.status, 503);
+    EXPECT_EQ(full.json["reason"].toString(), "queue_full");
+    EXPECT_FALSE(full.retryAfter.isEmpty());
+    EXPECT_FALSE(serviceJournal().runWithRequest("ERP 5499"));
+}
+
+// SIGTERM stops the run after the page being sent: the printer has whole
+// pages, as many as the journal confirmed, and the run waiting behind it
+// gives its request id back.
+TEST_F(Service, SigtermStopsAfterTheCurrentPageAndTheJournalAgrees)
+{
+    ASSERT_EQ(travcard(QStringList{"print"} + order12345 +
+                       QStringList{"--type", "epson", "--quantity", "20", "--printer",
+                                   QString::fromStdString(dir.file("whole.out"))})
+                  .status,
+              0);
+    LoopbackPrinter slow({.statusReply = {}, .bytesPerSecond = 100'000, .manyJobs = true});
+    startService(slow.address(), "EPSON");
+    const qint64 run = post("/v1/print", order("ERP 5501", 20)).json["run"].toInteger();
+    const qint64 behind = post("/v1/print", order("ERP 5502", 20)).json["run"].toInteger();
+    for (int polls = 0; polls < 200 && call("GET", QStringLiteral("/v1/runs/%1").arg(run)).json["sent"].toInt() < 2;
+         ++polls)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(terminate(), 0) << log;
+
+    Journal journal = serviceJournal();
+    const RunRecord stopped = *journal.run(run);
+    EXPECT_EQ(stopped.outcome, "cancelled");
+    EXPECT_EQ(stopped.inDoubt, 0);
+    const std::vector<std::string> whole = pagesOf(dir.read("whole.out"));
+    ASSERT_LT(stopped.confirmed, static_cast<int>(whole.size())) << "the run ended before the signal";
+    std::string expected;
+    for (int page = 0; page < stopped.confirmed; ++page)
+        expected += whole[static_cast<std::size_t>(page)];
+    const std::vector<std::string> jobs = slow.jobs(1);
+    ASSERT_EQ(jobs.size(), 1u) << "the run behind was not started";
+    EXPECT_EQ(jobs[0], expected);
+    const RunRecord released = *journal.run(behind);
+    EXPECT_EQ(released.outcome, "failed");
+    EXPECT_FALSE(journal.runWithRequest("ERP 5502")) << "its request id is free again";
+}
+
+TEST_F(Service, RefusesToListenBeyondThisMachineWithoutTls)
+{
+    folder = std::make_unique<ScratchDir>();
+    folder->write("tokens", std::string("erp ") + token + "\n");
+    installProgram(*folder, "PRINTER=" + dir.file("printer.out") + "\nPRTTYPE=ZEBRA\nSERVICE_TOKENS=" +
+                                folder->file("tokens") + "\nSERVICE_LISTEN=0.0.0.0:0\n");
+    QProcess program;
+    startWithoutDisplay(program, folder->file("travcard"), {"serve"}, dir.path());
+    ASSERT_TRUE(program.waitForFinished(30'000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_THAT(program.readAllStandardError().toStdString(),
+                ::testing::HasSubstr("without TLS: set SERVICE_CERT= and SERVICE_KEY="));
+}
+
+}  // namespace
