@@ -27,7 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* serviceSource = "print service";
-constexpr int keptEndings = 10'000;
+constexpr int keptEndings = 2'000;
 constexpr auto wrongTokenDelay = std::chrono::seconds(1);
 constexpr auto runPoll = std::chrono::milliseconds(250);
 constexpr int longestWait = 60;
@@ -101,9 +101,10 @@ std::optional<QString> PrintService::start()
         if (!keyFile.open(QIODevice::ReadOnly))
             return "the key " + settings_.key + " cannot be read: " + keyFile.errorString();
         const QSslCertificate certificate(certificateFile.readAll(), QSsl::Pem);
-        QSslKey key(keyFile.readAll(), QSsl::Rsa, QSsl::Pem);
+        const QByteArray keyText = keyFile.readAll();
+        QSslKey key(keyText, QSsl::Rsa, QSsl::Pem);
         if (key.isNull())
-            key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+            key = QSslKey(keyText, QSsl::Ec, QSsl::Pem);
         if (certificate.isNull() || key.isNull())
             return "the certificate or key is not PEM that TLS can use";
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
@@ -129,7 +130,9 @@ void PrintService::stop(std::function<void()> stopped)
         queues.push_back(queue.get());
     desk_.start([this, queues, stopped = std::move(stopped)] {
         for (PrinterQueue* queue : queues)
-            queue->stop(std::chrono::seconds(85));
+            queue->stop();
+        for (PrinterQueue* queue : queues)
+            queue->waitForEnd(std::chrono::seconds(85));
         QMetaObject::invokeMethod(this, stopped, Qt::QueuedConnection);
     });
 }

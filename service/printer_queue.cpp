@@ -14,7 +14,8 @@ PrinterQueue::PrinterQueue(std::string name, std::chrono::milliseconds databaseT
 
 PrinterQueue::~PrinterQueue()
 {
-    if (!stop(std::chrono::seconds(5))) {
+    stop();
+    if (!waitForEnd(std::chrono::seconds(5))) {
         // A run stuck in a driver call past its limits: its thread is left
         // to end on its own rather than hold the service's exit.
         thread_->setParent(nullptr);
@@ -54,7 +55,7 @@ bool PrinterQueue::holds(std::int64_t run) const
     return std::any_of(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
 }
 
-bool PrinterQueue::stop(std::chrono::milliseconds limit)
+void PrinterQueue::stop()
 {
     std::deque<Job> dropped;
     {
@@ -68,8 +69,9 @@ bool PrinterQueue::stop(std::chrono::milliseconds limit)
     for (Job& job : dropped)
         if (job.dropped)
             job.dropped();
-    return thread_->wait(QDeadlineTimer(limit));
 }
+
+bool PrinterQueue::waitForEnd(std::chrono::milliseconds limit) { return thread_->wait(QDeadlineTimer(limit)); }
 
 void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
 {

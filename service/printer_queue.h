@@ -46,9 +46,10 @@ public:
     bool holds(std::int64_t run) const;
 
     // Takes no more jobs, drops those waiting (each told), and asks the
-    // running one to stop after its current ticket. Then waits up to limit
-    // for it to end; false when it has not.
-    bool stop(std::chrono::milliseconds limit);
+    // running one to stop after its current ticket.
+    void stop();
+    // Then waits up to limit for it to end; false when it has not.
+    bool waitForEnd(std::chrono::milliseconds limit);
 
 private:
     void runJobs(std::chrono::milliseconds databaseTimeout);

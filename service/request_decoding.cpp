@@ -148,7 +148,9 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
     if (!quantityNumber)
         read.refuse(badField("Specify a quantity to print.", reason::badQuantity));
     order.quantity = std::to_string(quantityNumber.value_or(1));
-    const std::string requestId = read.text("request_id", true, false, 400);
+    if (!object.contains("request_id"))
+        read.refuse(badField("request_id is required: it makes a retry print nothing twice.", reason::badRequestId));
+    const std::string requestId = read.text("request_id", false, false, 400);
     if (nested) {
         NestedTexts typed;
         typed.partNo = read.text("part", true);
@@ -160,6 +162,8 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
             read.refuse(badField("Cannot use nested parts form on an 'All' Operation"));
         ask.nested = typed;
     }
+    if (order.orderText.empty() || QString::fromStdString(location).trimmed().isEmpty())
+        read.refuse(badField("location and order must not be empty."));
     if (read.refusal())
         return *read.refusal();
     if (const std::optional<std::string> fault = requestIdFault(QString::fromStdString(requestId)))

@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslError>
 #include <QTimer>
 
 #include <regex>
@@ -56,11 +57,13 @@ protected:
     Response call(const QByteArray& method, const QString& path, const QByteArray& body = {},
                   const QByteArray& bearer = token)
     {
-        QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
+        QNetworkRequest request(QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme).arg(port).arg(path)));
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
         if (!bearer.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + bearer);
         QNetworkReply* reply = network.sendCustomRequest(request, method, body);
+        // The test's own certificate is signed by nobody.
+        QObject::connect(reply, &QNetworkReply::sslErrors, reply, [reply] { reply->ignoreSslErrors(); });
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(90'000, &loop, &QEventLoop::quit);
@@ -109,6 +112,7 @@ protected:
     std::unique_ptr<ScratchDir> folder;
     QProcess service;
     quint16 port = 0;
+    QString scheme = "http";
     std::string log;
     QNetworkAccessManager network;
 };
@@ -184,8 +188,14 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
          token, 400, "bad_quantity"},
         {"a path as printer", "POST", "/v1/print",
          R"({"location":"ST","order":"12345","printer":"/etc/passwd","request_id":"a"})", token, 400, "unknown_printer"},
-        {"no request id", "POST", "/v1/print", R"({"location":"ST","order":"12345"})", token, 400, "bad_option"},
+        {"no request id", "POST", "/v1/print", R"({"location":"ST","order":"12345"})", token, 400, "bad_request_id"},
+        {"empty order", "POST", "/v1/print", R"({"location":"ST","order":" ","request_id":"a"})", token, 400,
+         "bad_option"},
         {"body over 64 KB", "POST", "/v1/print", big, token, 413, "too_large"},
+        {"nested card of all operations", "POST", "/v1/nested",
+         R"({"location":"ST","order":"12345","part":"P","nested_quantity":1,"request_id":"b"})", token, 400,
+         "bad_option"},
+        {"rest without a run", "POST", "/v1/runs/999/rest", "{}", token, 404, "not_found"},
         {"unknown path", "GET", "/v1/orders", {}, token, 404, "not_found"},
         {"run that is not a number", "GET", "/v1/runs/x1", {}, token, 404, "not_found"},
         {"wrong method", "GET", "/v1/print", {}, token, 405, "method_not_allowed"},
@@ -199,6 +209,31 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
     }
     EXPECT_EQ(serviceJournal().runs().size(), 1u);
     EXPECT_EQ(terminate(), 0);
+}
+
+// The nested-part card, and a reprint of it, are the bytes the command line prints.
+TEST_F(Service, NestedCardAndItsReprintAreTheCommandLinesBytes)
+{
+    const QStringList nested = QStringList{"nested"} + order12345 +
+                               QStringList{"--operation", "20", "--quantity", "2", "--part", "P-7", "--nested-quantity",
+                                           "3", "--customer", "ACME", "--dept", "D4", "--comment", "rush"};
+    ASSERT_EQ(travcard(nested).status, 0);
+    const std::string card = programDir->read("default.out");
+    startService(dir.file("printer.out"), "ZEBRA");
+    const QJsonObject body{{"location", "ST"},     {"order", 12345},         {"operation", 20},
+                           {"quantity", 2},        {"part", "P-7"},          {"nested_quantity", 3},
+                           {"customer", "ACME"},   {"dept", "D4"},           {"comment", "rush"},
+                           {"request_id", "N-1"}};
+    const Response accepted = post("/v1/nested", body);
+    ASSERT_EQ(accepted.status, 202) << accepted.json["message"].toString().toStdString();
+    const qint64 run = accepted.json["run"].toInteger();
+    ASSERT_EQ(ended(run)["outcome"].toString(), "printed");
+    EXPECT_EQ(dir.read("printer.out"), card);
+    const Response again = post(QStringLiteral("/v1/runs/%1/reprint").arg(run), {{"tickets", QJsonArray{1}}, {"copies", 2}});
+    ASSERT_EQ(again.status, 202) << again.json["message"].toString().toStdString();
+    EXPECT_EQ(ended(again.json["run"].toInteger())["outcome"].toString(), "printed");
+    EXPECT_EQ(dir.read("printer.out"), card);
+    EXPECT_EQ(serviceJournal().run(again.json["run"].toInteger())->user, "erp");
 }
 
 // Runs to two printers go side by side: each started before the other ended.
@@ -270,6 +305,20 @@ TEST_F(Service, SigtermStopsAfterTheCurrentPageAndTheJournalAgrees)
     const RunRecord released = *journal.run(behind);
     EXPECT_EQ(released.outcome, "failed");
     EXPECT_FALSE(journal.runWithRequest("ERP 5502")) << "its request id is free again";
+}
+
+TEST_F(Service, AnswersOverTlsWithItsCertificate)
+{
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                              "-keyout", QString::fromStdString(dir.file("key.pem")), "-out",
+                              QString::fromStdString(dir.file("cert.pem"))});
+    ASSERT_TRUE(openssl.waitForFinished(60'000));
+    ASSERT_EQ(openssl.exitCode(), 0);
+    startService(dir.file("printer.out"), "ZEBRA",
+                 "SERVICE_CERT=" + dir.file("cert.pem") + "\nSERVICE_KEY=" + dir.file("key.pem") + "\n");
+    scheme = "https";
+    EXPECT_EQ(call("GET", "/v1/health").status, 200);
 }
 
 TEST_F(Service, RefusesToListenBeyondThisMachineWithoutTls)
