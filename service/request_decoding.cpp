@@ -166,6 +166,11 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
         read.refuse(badField("location and order must not be empty."));
     if (read.refusal())
         return *read.refusal();
+    // JSON can escape half of a surrogate pair, which UTF-8 cannot hold: each
+    // such id would reach the journal as '?', and two of them would be one.
+    if (!object.value("request_id").toString().isValidUtf16())
+        return badField("The request ID is not valid Unicode text, so it cannot be told apart from others.",
+                        reason::badRequestId);
     if (const std::optional<std::string> fault = requestIdFault(QString::fromStdString(requestId)))
         return badField(*fault, reason::badRequestId);
     std::variant<std::pair<std::string, PrinterSettings>, Refusal> printer = printerField(object, printers);
