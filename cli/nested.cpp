@@ -9,7 +9,7 @@ int nested(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("nested",
                        "nested --location ST --order N --suffix N --operation N --quantity N --part P "
-                       "--nested-quantity N --customer C --dept D --comment TEXT [--json]",
+                       "--nested-quantity N --customer C --dept D --comment TEXT [--dpi N|auto] [--json]",
                        arguments);
     const OrderOptions order;
     const QCommandLineOption part("part", "Part No. of the nested part.", "text");
@@ -18,8 +18,9 @@ int nested(const QStringList& arguments, const Environment& environment)
     const QCommandLineOption dept("dept", "Dept.", "text");
     const QCommandLineOption comment("comment", "Comment.", "text");
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
+    const PrinterOptions printerOptions;
     command.parser().addOptions({order.location, order.order, order.suffix, order.operation, order.quantity, part,
-                                 nestedQuantity, customer, dept, comment, json});
+                                 nestedQuantity, customer, dept, comment, printerOptions.dpi, json});
     if (const std::optional<int> status =
             command.parse({&order.location, &order.order, &order.operation, &part, &nestedQuantity}))
         return *status;
@@ -34,6 +35,14 @@ int nested(const QStringList& arguments, const Environment& environment)
     std::optional<PrinterSettings> printer = loadPrinterSettings(environment.programDir, answer.messages);
     if (!printer)
         return answer.end(nothingPrinted, reason::configUnusable);
+    if (command.parser().isSet(printerOptions.dpi)) {
+        const std::optional<ResolutionSetting> resolution = parseResolution(command.value(printerOptions.dpi));
+        if (!resolution)
+            return answer.refuse("The resolution " + command.value(printerOptions.dpi) +
+                                     " is not known: use 203, 300, 600 or auto.",
+                                 nothingPrinted, reason::badOption);
+        printer->resolution = *resolution;
+    }
 
     const std::shared_ptr<JournalAccess> journal = openStationJournal(environment.programDir, answer.messages);
     OrderAsk ask;

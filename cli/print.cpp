@@ -12,7 +12,7 @@ int print(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("print",
                        "print --location ST --order N [--suffix N] [--operation N|all] [--quantity N] "
-                       "[--printer NAME] [--type zebra|epson] [--request-id ID] [--json]",
+                       "[--printer NAME] [--type zebra|epson] [--dpi N|auto] [--request-id ID] [--json]",
                        arguments);
     const OrderOptions order;
     const PrinterOptions printerOptions;
@@ -20,7 +20,7 @@ int print(const QStringList& arguments, const Environment& environment)
         "request-id", "The caller's key of this request: a run already printed with it is not printed again.", "ID");
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
     command.parser().addOptions({order.location, order.order, order.suffix, order.operation, order.quantity,
-                                 printerOptions.printer, printerOptions.type, requestId, json});
+                                 printerOptions.printer, printerOptions.type, printerOptions.dpi, requestId, json});
     if (const std::optional<int> status = command.parse({&order.location, &order.order}))
         return *status;
     Answer answer(command.parser().isSet(json), noRunFields());

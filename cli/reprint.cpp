@@ -27,7 +27,7 @@ std::optional<std::vector<int>> ticketList(const QString& typed)
 int reprint(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("reprint", "reprint --run N (--ticket POS[,POS...] | --operation OP) [--copies N] [--printer NAME] "
-                       "[--type zebra|epson] [--json]",
+                       "[--type zebra|epson] [--dpi N|auto] [--json]",
                        arguments);
     const QCommandLineOption runNumber("run", "The run in the print journal.", "N");
     const QCommandLineOption tickets("ticket", "The run's tickets to print again, by position from 1.", "POS[,POS...]");
@@ -36,7 +36,7 @@ int reprint(const QStringList& arguments, const Environment& environment)
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
     const PrinterOptions printerOptions;
     command.parser().addOptions(
-        {runNumber, tickets, operation, copies, printerOptions.printer, printerOptions.type, json});
+        {runNumber, tickets, operation, copies, printerOptions.printer, printerOptions.type, printerOptions.dpi, json});
     if (const std::optional<int> status = command.parse({&runNumber}))
         return *status;
     const std::optional<std::int64_t> run = runOption(command, runNumber);

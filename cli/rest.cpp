@@ -14,7 +14,7 @@ int rest(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("rest",
                        "rest (--run N | --request-id ID) [--in-doubt print|skip] [--printer NAME] "
-                       "[--type zebra|epson] [--json]",
+                       "[--type zebra|epson] [--dpi N|auto] [--json]",
                        arguments);
     const QCommandLineOption runOptionNamed("run", "The run whose unprinted tickets to print.", "N");
     const QCommandLineOption requestId("request-id", "The run that holds this request ID.", "ID");
@@ -23,7 +23,8 @@ int rest(const QStringList& arguments, const Environment& environment)
     const QCommandLineOption json("json", "Write the outcome as one JSON object to standard output.");
     const PrinterOptions printerOptions;
     command.parser().addOptions(
-        {runOptionNamed, requestId, inDoubtOption, printerOptions.printer, printerOptions.type, json});
+        {runOptionNamed, requestId, inDoubtOption, printerOptions.printer, printerOptions.type,
+         printerOptions.dpi, json});
     if (const std::optional<int> status = command.parse({}))
         return *status;
     const bool byRun = command.parser().isSet(runOptionNamed);

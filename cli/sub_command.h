@@ -43,6 +43,8 @@ struct OrderOptions {
 struct PrinterOptions {
     QCommandLineOption printer{"printer", "Printer, as PRINTER= in travcard.cfg (the default).", "name"};
     QCommandLineOption type{"type", "zebra or epson (default: PRTTYPE= in travcard.cfg).", "type"};
+    QCommandLineOption dpi{"dpi", "A Zebra printer's resolution: 203, 300, 600 or auto (default: DPI= in travcard.cfg).",
+                           "dpi"};
 };
 
 // Messages go to standard error as one line each, the fixed text first.

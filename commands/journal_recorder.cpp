@@ -553,7 +553,7 @@ void RunRecorder::start(const RunStart& run, std::vector<PlannedTicket> tickets)
     work.kind = Worker::Kind::Start;
     work.call = [worker = worker_.get(), run, tickets = std::move(tickets)](Journal& journal, std::int64_t claimed) {
         if (claimed)
-            journal.planRun(claimed, run.shared, tickets);
+            journal.planRun(claimed, run, tickets);
         else
             worker->run = journal.startRun(run, tickets);
     };
@@ -649,6 +649,7 @@ RunStart runStart(std::string source, const PrinterSettings& printer)
     run.source = std::move(source);
     run.printer = printer.name;
     run.printerType = printer.kind == PrinterKind::Epson ? "EPSON" : "ZEBRA";
+    run.dpi = printer.kind == PrinterKind::Zebra ? printer.resolution.dpi : 0;
     run.version = TRAVCARD_VERSION;
     return run;
 }

@@ -54,7 +54,7 @@ NestedTicketData nestedTicket(const OrderHeader& header, const odbc::ResultSet& 
 
 // A Zebra run's labels, planned in the journal before the first is sent.
 void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
-                 const std::vector<NestedTicketData>& labels)
+                 const std::vector<NestedTicketData>& labels, int dpi)
 {
     if (!recorder.recording() || labels.empty())
         return;
@@ -66,6 +66,7 @@ void startRecord(RunRecorder& recorder, const NestedPrintRequest& request,
     run.suffix = request.order.suffix;
     run.operation = request.operation.text;
     run.quantity = request.typed.quantity;
+    run.dpi = dpi;
     std::vector<PlannedTicket> planned;
     for (const NestedTicketData& label : labels)
         planned.push_back({trimmed(label.operNo), 1, encodeNestedTicket(label)});
@@ -96,11 +97,11 @@ bool sendTickets(odbc::ResultSet& operations, const OrderHeader& header, const N
         return true;
     }
     const std::vector<NestedTicketData> labels = nestedLabels(operations, header, request);
-    startRecord(recorder, request, labels);
+    startRecord(recorder, request, labels, output.dpi());
     output.setObserver(&recorder);
     output.begin(static_cast<int>(labels.size()), TicketUnit::Tickets);
     for (const NestedTicketData& label : labels)
-        if (!output.send(nestedJob(label), messages))
+        if (!output.send(nestedJob(label, output.dpi()), messages))
             return false;
     return true;
 }
@@ -134,7 +135,8 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         // planned, so that Print the Rest can print them once it works.
         if (!stop.stop_requested() && request.printer.kind == PrinterKind::Zebra) {
             const std::string why = opening.shown.empty() ? std::string() : opening.shown.back().text;
-            startRecord(recorder, request, nestedLabels(operations, *request.header, request));
+            startRecord(recorder, request, nestedLabels(operations, *request.header, request),
+                        request.printer.resolution.dpi);
             recorder.ended(PrintOutcome::Failed, 0, 0, why);
             result.journalRun = recorder.runId();
         }

@@ -137,11 +137,12 @@ RunStart requestedRun(const PrintRequest& request)
     return run;
 }
 
-void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::vector<TicketData>& tickets)
+void startRecord(RunRecorder& recorder, const PrintRequest& request, const std::vector<TicketData>& tickets, int dpi)
 {
     if (!recorder.recording())
         return;
     RunStart run = requestedRun(request);
+    run.dpi = dpi;
     run.shared = encodeSharedFields(tickets.front());
     std::vector<PlannedTicket> planned;
     planned.reserve(tickets.size());
@@ -181,7 +182,7 @@ bool sendTickets(const std::vector<TicketData>& tickets, const PrinterSettings& 
     output.begin(static_cast<int>(tickets.size()) * copies,
                  printer.kind == PrinterKind::Epson ? TicketUnit::Pages : TicketUnit::Tickets);
     for (const TicketData& ticket : tickets) {
-        if (printer.kind == PrinterKind::Zebra && !output.send(zebraJob(ticket), messages))
+        if (printer.kind == PrinterKind::Zebra && !output.send(zebraJob(ticket, output.dpi()), messages))
             return false;
         if (printer.kind != PrinterKind::Epson)
             continue;
@@ -251,7 +252,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     const std::vector<TicketData> tickets = buildTickets(operations, TicketBuilder(rows, request, *quantity));
     if (request.journalRun)
         recorder.adopt(request.journalRun);
-    startRecord(recorder, request, tickets);
+    startRecord(recorder, request, tickets, output.dpi());
     output.setObserver(&recorder);
     const bool extraLine = request.printer.extraLine;
     const bool sentAll = sendTickets(tickets, printer, *quantity, output, extraLine, messages);

@@ -120,21 +120,34 @@ std::string lastMessage(const MessageList& messages)
 
 // The bytes of one copy of a ticket for today's printer; nothing, with the
 // message shown, for a nested-part label on an EPSON printer.
-std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind, std::optional<RvBarCode>& barcode,
-                                       bool& extraLine, MessageBox& messages)
+std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind, int dpi,
+                                       std::optional<RvBarCode>& barcode, bool& extraLine, MessageBox& messages)
 {
     if (const auto* label = std::get_if<NestedTicketData>(&kept)) {
         if (kind == PrinterKind::Zebra)
-            return nestedJob(*label);
+            return nestedJob(*label, dpi);
         messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
         return std::nullopt;
     }
     const TicketData& ticket = std::get<TicketData>(kept);
     if (kind == PrinterKind::Zebra)
-        return zebraJob(ticket);
+        return zebraJob(ticket, dpi);
     if (!barcode)
         barcode.emplace();
     return epsonPage(ticket, *barcode, extraLine);
+}
+
+// A Zebra run printed again on a printer of another resolution is laid out
+// for that printer, and the operator is told.
+std::optional<std::string> resolutionChange(const RunRecord& run, int dpi)
+{
+    if (run.printerType != "ZEBRA" || dpi == 0)
+        return std::nullopt;
+    const int recorded = run.dpi ? run.dpi : standardDpi;
+    if (recorded == dpi)
+        return std::nullopt;
+    return "Run " + std::to_string(run.id) + " was laid out for a " + std::to_string(recorded) +
+           " dpi printer; its tickets are laid out again for this one, at " + std::to_string(dpi) + " dpi.";
 }
 
 void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token stop, PrintResult& result,
@@ -152,7 +165,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     // the rest of one run only one gets past this (the other: RestTaken).
     std::int64_t run = request.journalRun;
     if (run)
-        journal.planRun(run, planned.start.shared, planned.tickets);
+        journal.planRun(run, planned.start, planned.tickets);
     else
         run = journal.startRun(planned.start, planned.tickets);
     result.journalRun = run;
@@ -171,6 +184,13 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
                        lastMessage(messages));
         return;
     }
+    if (output.dpi() != planned.start.dpi) {
+        RunStart laidOut = planned.start;
+        laidOut.dpi = output.dpi();
+        journal.planRun(run, laidOut, planned.tickets);
+    }
+    if (const std::optional<std::string> change = resolutionChange(reprint->run, output.dpi()))
+        messages.show(*change, MessageIcon::None);
     recorder.startPlanned(run, planned.tickets);
     output.setObserver(&recorder);
     const int copies = sendsOfEach(request);
@@ -183,7 +203,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         for (int copy = 1; sentAll && copy <= copies; ++copy) {
             std::optional<std::string> bytes;
             try {
-                bytes = ticketBytes(kept, printer.kind, barcode, extraLine, messages);
+                bytes = ticketBytes(kept, printer.kind, output.dpi(), barcode, extraLine, messages);
             } catch (const std::length_error& error) {
                 output.stop(error.what(), MessageIcon::Critical, messages);
                 sentAll = false;

@@ -47,6 +47,7 @@ QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& ticke
                        {"quantity", text(run.quantity)},
                        {"printer", text(run.printer)},
                        {"printer_type", text(run.printerType)},
+                       {"dpi", run.printerType == "ZEBRA" ? QJsonValue(run.dpi ? run.dpi : 203) : QJsonValue()},
                        {"source", text(run.source)},
                        {"request_id", run.requestId.empty() ? QJsonValue() : QJsonValue(text(run.requestId))},
                        {"station", text(run.station)},

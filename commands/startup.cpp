@@ -12,6 +12,7 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
     PrinterSettings settings;
     settings.name = config->printer;
     settings.kind = config->kind;
+    settings.resolution = config->resolution;
     return settings;
 }
 

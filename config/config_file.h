@@ -1,6 +1,6 @@
 #pragma once
 // The configuration file travcard.cfg: lines of KEY=value. A line is known
-// by its first eight characters (JOURNAL_DAYS= and the SERVICE_ keys by all of theirs), compared exactly; the value is the rest of
+// by its first eight characters (DPI=, JOURNAL_DAYS= and the SERVICE_ keys by all of theirs), compared exactly; the value is the rest of
 // the line, verbatim. The last occurrence of a key wins; other lines are
 // ignored.
 
@@ -15,6 +15,7 @@ struct ConfigValues {
     std::string printerType;  // PRTTYPE=
     std::string journal;      // JOURNAL=, the print journal's file
     std::string journalDays;  // JOURNAL_DAYS=, how long the journal keeps a run
+    std::string dpi;          // DPI=, a Zebra printer's resolution
     // The print service (travcard serve):
     std::string serviceListen;    // SERVICE_LISTEN=, HOST:PORT
     std::string servicePrinters;  // SERVICE_PRINTERS=, NAME=DESTINATION pairs between spaces

@@ -28,5 +28,10 @@ std::optional<PrinterConfig> loadPrinterConfig(const std::string& programDir, Me
                       MessageIcon::None);
         return std::nullopt;
     }
-    return PrinterConfig{values.printer, boolZebra ? PrinterKind::Zebra : PrinterKind::Epson};
+    const std::optional<ResolutionSetting> resolution = parseResolution(values.dpi);
+    if (!resolution) {
+        messages.show("DPI=" + values.dpi + " is not valid.  Must be 203, 300, 600 or AUTO.", MessageIcon::None);
+        return std::nullopt;
+    }
+    return PrinterConfig{values.printer, boolZebra ? PrinterKind::Zebra : PrinterKind::Epson, *resolution};
 }

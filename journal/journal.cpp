@@ -25,7 +25,8 @@
 namespace {
 
 // 1: runs, plans and tickets. 2: runs.rest_of, the run whose rest a run prints.
-constexpr int schemaVersion = 2;
+// 3: runs.dpi, the resolution a Zebra run was laid out for.
+constexpr int schemaVersion = 3;
 
 // Several statements of the schema; each is run on its own.
 const char* const schema[] = {
@@ -41,7 +42,8 @@ const char* const schema[] = {
          in_doubt INTEGER NOT NULL DEFAULT 0,
          outcome TEXT, message TEXT,
          owner TEXT,
-         rest_of INTEGER))",
+         rest_of INTEGER,
+         dpi INTEGER))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -250,9 +252,9 @@ Journal::~Journal()
     QSqlDatabase::removeDatabase(connection_);
 }
 
-// A new file, or one of version 1, in one transaction. Each step is safe to
-// repeat: another program may have done it meanwhile, and an older travcard
-// sets a version 2 file back to version 1 (its runs have no rest_of).
+// A new file, or one of an earlier version, in one transaction. Each step is
+// safe to repeat: another program may have done it meanwhile, and an older
+// travcard may have set the version back (its runs have no rest_of or dpi).
 void Journal::createSchema()
 {
     Transaction transaction(*this);
@@ -263,6 +265,11 @@ void Journal::createSchema()
     columns.finish();
     if (!hasRestOf)
         transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN rest_of INTEGER"));
+    QSqlQuery dpiColumn = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = 'dpi'"));
+    const bool hasDpi = dpiColumn.next();
+    dpiColumn.finish();
+    if (!hasDpi)
+        transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN dpi INTEGER"));
     // Runs an earlier travcard recorded as Print the Rest of run N hold that
     // rest, the first of them each.
     transaction.exec(QStringLiteral(
@@ -449,15 +456,16 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
         planned += std::max(ticket.copies, 0);
     QSqlQuery insertRun = transaction.prepare(QStringLiteral(
         "INSERT INTO runs (started, station, user, version, source, request_id, location, shop_order,"
-        " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of, dpi)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QVariant values[] = {
         QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(),
         run.user.empty() ? processAccount() : qtext(run.user), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
         qtext(run.printer), qtext(run.printerType), planned,
-        qtext(currentRunOwner()), run.restOf ? QVariant::fromValue<qint64>(*run.restOf) : QVariant()};
+        qtext(currentRunOwner()), run.restOf ? QVariant::fromValue<qint64>(*run.restOf) : QVariant(),
+        run.dpi ? QVariant(run.dpi) : QVariant()};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
         insertRun.bindValue(i, values[i]);
     if (!insertRun.exec()) {
@@ -537,15 +545,17 @@ void Journal::releaseClaimsIfUnmarked(const Transaction& transaction, std::int64
     transaction.exec(release);
 }
 
-void Journal::planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets)
+void Journal::planRun(std::int64_t run, const RunStart& start, const std::vector<PlannedTicket>& tickets)
 {
     int planned = 0;
     for (const PlannedTicket& ticket : tickets)
         planned += std::max(ticket.copies, 0);
+    const std::string& shared = start.shared;
     Transaction transaction(*this);
-    QSqlQuery count = transaction.prepare(QStringLiteral("UPDATE runs SET planned = ? WHERE id = ?"));
+    QSqlQuery count = transaction.prepare(QStringLiteral("UPDATE runs SET planned = ?, dpi = ? WHERE id = ?"));
     count.bindValue(0, planned);
-    count.bindValue(1, QVariant::fromValue<qint64>(run));
+    count.bindValue(1, start.dpi ? QVariant(start.dpi) : QVariant());
+    count.bindValue(2, QVariant::fromValue<qint64>(run));
     transaction.exec(count);
     QSqlQuery plan = transaction.prepare(QStringLiteral("UPDATE plans SET shared = ?, plan = ? WHERE run = ?"));
     plan.bindValue(0, bytes(shared));
@@ -738,7 +748,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         " CASE WHEN ended IS NULL THEN max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
         "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
-        " message, shared FROM runs LEFT JOIN plans ON plans.run = runs.id"
+        " message, shared, dpi FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));
     query.bindValue(1, qtext(order));
@@ -763,6 +773,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         r.outcome = stdText(query.value(c++));
         r.message = stdText(query.value(c++));
         r.shared = stdBytes(query.value(c++));
+        r.dpi = query.value(c++).toInt();
         runs.push_back(std::move(r));
     }
     return runs;

@@ -65,6 +65,7 @@ struct RunStart {
     std::string version;               // the program's
     std::string shared;  // what every ticket of the run shares, as the caller encoded it
     std::string user;    // who asked for it; empty: the account this program runs as
+    int dpi = 0;         // the resolution a Zebra run is laid out for; 0 for an EPSON run
 };
 
 // One operation's tickets: copies of them, at consecutive positions. Only
@@ -92,6 +93,7 @@ struct RunRecord {
     std::string outcome;  // empty while it runs
     std::string message;
     std::string shared;
+    int dpi = 0;  // as its start recorded it; 0 for an EPSON run, or a Zebra run recorded before resolutions were
 };
 
 struct TicketRecord {
@@ -132,7 +134,8 @@ public:
 
     // The planned tickets of a run started without them (a request id is
     // claimed before the order is read).
-    void planRun(std::int64_t run, const std::string& shared, const std::vector<PlannedTicket>& tickets);
+    // start gives what every ticket shares and the resolution they are laid out for.
+    void planRun(std::int64_t run, const RunStart& start, const std::vector<PlannedTicket>& tickets);
 
     // Ends a run that is still open and marked no ticket (a claim whose
     // printing never began) as failed, with message, so that it stays as

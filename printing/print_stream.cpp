@@ -25,7 +25,28 @@ bool PrintStream::open(MessageBox& messages)
         messages.show(printerNotAvailable(printer_.name, error), MessageIcon::None);
         return false;
     }
-    return checkZebraStatus(messages);
+    if (!checkZebraStatus(messages))
+        return false;
+    detectResolution();
+    return true;
+}
+
+void PrintStream::detectResolution()
+{
+    if (printer_.kind != PrinterKind::Zebra)
+        return;
+    dpi_ = printer_.resolution.dpi;
+    if (!printer_.resolution.detect || !destination_->answersRequests())
+        return;
+    dpi_ = standardDpi;
+    try {
+        const std::string reply = destination_->request(hostIdentificationRequest, hostIdentificationComplete,
+                                                        printer_.limits.statusTimeout);
+        if (const std::optional<int> dotsPerMm = dotsPerMillimetre(reply))
+            dpi_ = dpiOfDotsPerMillimetre(*dotsPerMm).value_or(standardDpi);
+    } catch (const PrinterError&) {
+        // The job itself will tell whether the printer is there.
+    }
 }
 
 // A Zebra printer on the network is asked for its status first: with its

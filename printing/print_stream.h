@@ -54,7 +54,13 @@ public:
 
     // Opens the destination. False, with the message shown, when it cannot
     // be reached, or when a Zebra printer reports a fault or does not answer.
+    // A network Zebra printer whose resolution is to be detected is asked it.
     bool open(MessageBox& messages);
+
+    // The resolution the run's Zebra jobs are laid out for: DPI=, or what a
+    // network printer answered to ~HI when DPI=auto (203 without an answer
+    // that says 8, 12 or 24 dots/mm); 0 for an EPSON printer.
+    int dpi() const { return dpi_; }
 
     // The run will send total tickets (or EPSON pages).
     void begin(int total, TicketUnit unit);
@@ -100,6 +106,7 @@ public:
 
 private:
     bool checkZebraStatus(MessageBox& messages);
+    void detectResolution();
     // The batch built goes to the observer, and the batches it recorded to
     // the printer; with writeAll, all of them.
     bool passOn(MessageBox& messages, bool writeAll);
@@ -125,6 +132,7 @@ private:
     void tellEnd(PrintOutcome outcome, const std::string& message);
 
     PrinterSettings printer_;
+    int dpi_ = 0;
     std::shared_ptr<PrintProgress> progress_;
     std::stop_token stop_;
     PrinterWait wait_;  // the operator's cancel; the count, as the printer acknowledges

@@ -3,6 +3,7 @@
 // carries from one run to the next.
 
 #include "config/printer_kind.h"
+#include "config/resolution.h"
 #include "printing/printer_destination.h"
 
 #include <string>
@@ -11,6 +12,7 @@ struct PrinterSettings {
     std::string name;  // the printer destination, as configured (PRINTER=)
     PrinterKind kind = PrinterKind::Zebra;
     DestinationLimits limits;  // time-outs of the printer calls; tests shorten them
+    ResolutionSetting resolution{};  // a Zebra printer's (DPI=)
 };
 
 struct PrinterSession {

@@ -1,5 +1,6 @@
 #include "printing/zebra_status.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -83,4 +84,25 @@ std::string faultsInWords(const ZebraStatus& status)
     add(status.ribbonOut, "ribbon out");
     add(status.paused, "paused");
     return words;
+}
+
+bool hostIdentificationComplete(std::string_view received) { return received.find('\x03') != std::string_view::npos; }
+
+std::optional<int> dotsPerMillimetre(std::string_view reply)
+{
+    const std::size_t start = reply.find('\x02');
+    const std::size_t end = reply.find('\x03');
+    if (start == std::string_view::npos || end == std::string_view::npos || end < start)
+        return std::nullopt;
+    const std::string_view fields = reply.substr(start + 1, end - start - 1);
+    const std::size_t first = fields.find(',');
+    const std::size_t second = first == std::string_view::npos ? first : fields.find(',', first + 1);
+    if (second == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t third = std::min(fields.find(',', second + 1), fields.size());
+    const std::string_view digits = fields.substr(second + 1, third - second - 1);
+    if (digits.empty() || digits.size() > 3 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return std::stoi(std::string(digits));
 }

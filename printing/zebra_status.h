@@ -28,3 +28,10 @@ std::optional<ZebraStatus> parseHostStatus(std::string_view reply);
 // The faults in words, for example "paper out, head open"; empty when the
 // printer is ready.
 std::string faultsInWords(const ZebraStatus& status);
+
+// The answer to ~HI (host identification): one string framed STX ... ETX,
+// model,firmware,dots per millimetre,memory[,options].
+inline constexpr std::string_view hostIdentificationRequest = "~HI";
+bool hostIdentificationComplete(std::string_view received);
+// Its dots per millimetre; none when the bytes are not such an answer.
+std::optional<int> dotsPerMillimetre(std::string_view reply);

@@ -27,4 +27,4 @@ struct NestedTicketData {
 };
 
 // The 31-line job.
-std::string nestedJob(const NestedTicketData& ticket);
+std::string nestedJob(const NestedTicketData& ticket, int dpi = 203);

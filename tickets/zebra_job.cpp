@@ -50,22 +50,38 @@ std::string field(std::string_view head, std::string_view data)
     return result;
 }
 
-std::string textField(std::string_view origin, std::string_view data)
+Dots::Dots(int dpi) : twelfths_(dpi == 600 ? 36 : dpi == 300 ? 18 : 12) {}
+
+int Dots::operator()(int at203) const { return (at203 * twelfths_ + 6) / 12; }
+
+int Dots::narrowBar(int at203) const { return at203 * twelfths_ / 12; }
+
+std::string Dots::pair(int x, int y) const { return std::to_string((*this)(x)) + "," + std::to_string((*this)(y)); }
+
+std::string origin(const Dots& dots, int x, int y) { return "^FO" + dots.pair(x, y); }
+
+std::string textField(const Dots& dots, int x, int y, std::string_view data)
 {
-    return field(std::string(origin) + "^A0R,51,33^CI13^FR", data);
+    return field(origin(dots, x, y) + "^A0R," + dots.pair(51, 33) + "^CI13^FR", data);
 }
 
-std::string jobPrologue()
+std::string barcodeHead(const Dots& dots, int x, int y, int height)
 {
-    return line("^XA") + line("^PRC") + line("^LHO,0^FS") + line("^LL1496") + line("^MDO") +
+    return "^BY" + std::to_string(dots.narrowBar(3)) + ",3.0" + origin(dots, x, y) + "^B3R,N," +
+           std::to_string(dots(height)) + ",Y,N^FR";
+}
+
+std::string jobPrologue(const Dots& dots)
+{
+    return line("^XA") + line("^PRC") + line("^LHO,0^FS") + line("^LL" + std::to_string(dots(1496))) + line("^MDO") +
            line("^MNY") + line("^LH0,0^FS");
 }
 
-std::string bottomBarcodes(std::string_view orderBarcode, std::string_view operationBarcode)
+std::string bottomBarcodes(const Dots& dots, std::string_view orderBarcode, std::string_view operationBarcode)
 {
-    return textField("^FO92,56", "SHOP ORDER") + textField("^FO101,911", "OPERATION") +
-           field("^BY3,3.0^FO55,290^B3R,N,100,Y,N^FR", orderBarcode) +
-           field("^BY3,3.0^FO63,1137^B3R,N,100,Y,N^FR", operationBarcode);
+    return textField(dots, 92, 56, "SHOP ORDER") + textField(dots, 101, 911, "OPERATION") +
+           field(barcodeHead(dots, 55, 290, 100), orderBarcode) +
+           field(barcodeHead(dots, 63, 1137, 100), operationBarcode);
 }
 
 std::string jobEpilogue(std::string_view labelQty)
@@ -82,28 +98,29 @@ std::string jobEpilogue(std::string_view labelQty)
 
 }  // namespace zpl
 
-std::string zebraJob(const TicketData& t)
+std::string zebraJob(const TicketData& t, int dpi)
 {
     using zpl::field;
     using zpl::textField;
-    return zpl::jobPrologue() +
-           field("^FO542,61^A0R,51,42^CI13^FR", "MOVE & IDENTIFCATION CARD") +
-           field("^BY3,3.0^FO555,700^B3R,N,75,Y,N^FR", t.partNo) +
-           textField("^FO464,60", "ORDER NO: " + t.location + " / " + t.orderNo + " / " + t.suffix) +
-           textField("^FO463,700", "PART NO: " + t.partNo) +
-           textField("^FO463,1156", "QUANTITY: " + t.qtyOrd) +
-           textField("^FO384,61", "OPERATION NO: " + t.operNo) +
-           textField("^FO384,591", "DEPT: " + t.dept + " " + t.workCenter) +
-           textField("^FO384,1048", "CUSTOMER: " + t.customer) +
-           textField("^FO340,800", "CUSTPART#: " + t.custPart) +
-           textField("^FO340,80", t.operDescr) +
-           textField("^FO260,61", "DATE:__________") +
-           textField("^FO260,416", "DEPT: " + t.nextDept) +
-           textField("^FO260,679", "QTY: ________") +
-           textField("^FO260,955", "EMPL NO: ________") +
-           textField("^FO204,61", "NEXT OPER: " + t.nextOper) +
-           textField("^FO204,416", t.nextDescr) +
-           textField("^FO203,1191", "ACCEPT/REJECT") +
-           zpl::bottomBarcodes(t.orderCode + "-" + t.suffixCode, t.operCode) +
+    const zpl::Dots dots(dpi);
+    return zpl::jobPrologue(dots) +
+           field(zpl::origin(dots, 542, 61) + "^A0R," + dots.pair(51, 42) + "^CI13^FR", "MOVE & IDENTIFCATION CARD") +
+           field(zpl::barcodeHead(dots, 555, 700, 75), t.partNo) +
+           textField(dots, 464, 60, "ORDER NO: " + t.location + " / " + t.orderNo + " / " + t.suffix) +
+           textField(dots, 463, 700, "PART NO: " + t.partNo) +
+           textField(dots, 463, 1156, "QUANTITY: " + t.qtyOrd) +
+           textField(dots, 384, 61, "OPERATION NO: " + t.operNo) +
+           textField(dots, 384, 591, "DEPT: " + t.dept + " " + t.workCenter) +
+           textField(dots, 384, 1048, "CUSTOMER: " + t.customer) +
+           textField(dots, 340, 800, "CUSTPART#: " + t.custPart) +
+           textField(dots, 340, 80, t.operDescr) +
+           textField(dots, 260, 61, "DATE:__________") +
+           textField(dots, 260, 416, "DEPT: " + t.nextDept) +
+           textField(dots, 260, 679, "QTY: ________") +
+           textField(dots, 260, 955, "EMPL NO: ________") +
+           textField(dots, 204, 61, "NEXT OPER: " + t.nextOper) +
+           textField(dots, 204, 416, t.nextDescr) +
+           textField(dots, 203, 1191, "ACCEPT/REJECT") +
+           zpl::bottomBarcodes(dots, t.orderCode + "-" + t.suffixCode, t.operCode) +
            zpl::jobEpilogue(t.labelQty);
 }

@@ -44,7 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigFault{"TypeWithTrailingSpace", "PRINTER=lp\r\nPRTTYPE=ZEBRA \r\n",
                     "PRTTYPE=ZEBRA  is not valid.  Must be ZEBRA or EPSON."},
         ConfigFault{"PrinterCheckedBeforeType", "PRTTYPE=LASER\r\n",
-                    "PRINTER= not defined in configuration file."}),
+                    "PRINTER= not defined in configuration file."},
+        ConfigFault{"ResolutionUnknown", "PRINTER=lp\r\nPRTTYPE=ZEBRA\r\nDPI=250\r\n",
+                    "DPI=250 is not valid.  Must be 203, 300, 600 or AUTO."}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Configuration, MissingFileNamesTheFolderThenTheErrorNumber)

@@ -79,10 +79,13 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         bool opens;
     };
     const Case cases[] = {
-        {"version 1", {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "PRAGMA user_version = 1"},
+        {"version 1",
+         {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "ALTER TABLE runs DROP COLUMN dpi",
+          "PRAGMA user_version = 1"},
          true},
-        {"version 2 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
-        {"version 3", {"PRAGMA user_version = 3"}, false},
+        {"version 2", {"ALTER TABLE runs DROP COLUMN dpi", "PRAGMA user_version = 2"}, true},
+        {"version 3 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
+        {"version 4", {"PRAGMA user_version = 4"}, false},
     };
     for (const Case& file : cases) {
         SCOPED_TRACE(file.what);
@@ -96,18 +99,20 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         byHand(path, file.change);
         if (!file.opens) {
             EXPECT_THROW(Journal{path}, JournalError);
-            EXPECT_EQ(userVersion(path), 3) << "left as it was";
+            EXPECT_EQ(userVersion(path), 4) << "left as it was";
             continue;
         }
         Journal journal(path);
-        EXPECT_EQ(userVersion(path), 2);
+        EXPECT_EQ(userVersion(path), 3);
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_EQ(journal.runs().front().id, kept);
         EXPECT_EQ(journal.tickets(kept).size(), 2u);
         RunStart rest;
         rest.restOf = kept;
+        rest.dpi = 300;
         const std::int64_t first = journal.startRun(rest, {});
         EXPECT_EQ(journal.runPrintingTheRestOf(kept), first);
+        EXPECT_EQ(journal.run(first)->dpi, 300);
         EXPECT_THROW(journal.startRun(rest, {}), RestTaken);
     }
 }

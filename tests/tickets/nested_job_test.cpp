@@ -49,6 +49,8 @@ TEST(NestedJob, IsTheThirtyOneLinesOfTheNestedPartTicket)
         "^XZ",
     });
     EXPECT_EQ(nestedJob(t), expected);
+    EXPECT_NE(nestedJob(t, 300).find("\r\n^FO804,414^GB120,1412,6^FS\r\n"), std::string::npos)
+        << "the frame around the title grows with the resolution";
 }
 
 }  // namespace

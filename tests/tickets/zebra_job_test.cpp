@@ -102,3 +102,33 @@ TEST(ZebraJob, CaretInTheQuantityIsNoCommand)
 }
 
 }  // namespace
+
+// A job for a 300 or 600 dpi printer: every dot value times 1.5 or 3,
+// rounded half up (the narrow bar at 300 dpi down, to 4), and not one other
+// character changed.
+TEST(ZebraJob, AtHigherResolutionsOnlyTheDotValuesGrow)
+{
+    const auto withoutDigits = [](std::string text) {
+        std::erase_if(text, [](char c) { return c >= '0' && c <= '9'; });
+        return text;
+    };
+    const struct {
+        int dpi;
+        std::vector<std::string> lines;
+    } resolutions[] = {
+        {300,
+         {"^LL2244", "^FO813,92^A0R,77,63^CI13^FR^FDMOVE", "^BY4,3.0^FO833,1050^B3R,N,113,Y,N^FR",
+          "^FO696,90^A0R,77,50^CI13", "^BY4,3.0^FO83,435^B3R,N,150,Y,N^FR^FD012345-001^FS"}},
+        {600,
+         {"^LL4488", "^FO1626,183^A0R,153,126^CI13", "^BY9,3.0^FO1665,2100^B3R,N,225,Y,N^FR",
+          "^BY9,3.0^FO189,3411^B3R,N,300,Y,N^FR^FD0020^FS"}},
+    };
+    const std::string at203 = zebraJob(sampleTicket());
+    for (const auto& resolution : resolutions) {
+        const std::string job = zebraJob(sampleTicket(), resolution.dpi);
+        EXPECT_EQ(withoutDigits(job), withoutDigits(at203)) << resolution.dpi;
+        EXPECT_NE(job.find("^PQ3,0,0,N\r\n^XZ\r\n^FX End of Job"), std::string::npos) << resolution.dpi;
+        for (const std::string& line : resolution.lines)
+            EXPECT_NE(job.find(line), std::string::npos) << resolution.dpi << ": " << line;
+    }
+}
