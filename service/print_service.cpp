@@ -251,8 +251,10 @@ public:
         if (body.contains("run") && !body.value("run").isNull())
             body.insert("url", runUrl(body.value("run").toInteger()));
         const QJsonArray messages = body.value("messages").toArray();
-        if (status >= 400 && !messages.isEmpty())
-            body.insert("message", messages.first().toString());
+        if (status >= 400)
+            body.insert("message", messages.isEmpty() ? "The request was not carried out: " +
+                                                            body.value("reason").toString() + "."
+                                                      : messages.first().toString());
         send(status, body);
     }
 

@@ -150,7 +150,7 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
     order.quantity = std::to_string(quantityNumber.value_or(1));
     if (!object.contains("request_id"))
         read.refuse(badField("request_id is required: it makes a retry print nothing twice.", reason::badRequestId));
-    const std::string requestId = read.text("request_id", false, false, 400);
+    const std::string requestId = read.text("request_id", false, false, static_cast<int>(maxBodyBytes));
     if (nested) {
         NestedTexts typed;
         typed.partNo = read.text("part", true);
