@@ -7,10 +7,10 @@ namespace cli {
 
 int checkPrinter(const QStringList& arguments, const Environment& environment)
 {
-    SubCommand command("check-printer", "check-printer [--printer NAME] [--type zebra|epson] [--dpi N|auto] [--json]", arguments);
+    SubCommand command("check-printer", "check-printer [--printer NAME] [--type zebra|epson] [--json]", arguments);
     const PrinterOptions printerOptions;
     const QCommandLineOption json("json", "Write the answer as one JSON object to standard output.");
-    command.parser().addOptions({printerOptions.printer, printerOptions.type, printerOptions.dpi, json});
+    command.parser().addOptions({printerOptions.printer, printerOptions.type, json});
     if (const std::optional<int> status = command.parse({}))
         return *status;
     Answer answer(command.parser().isSet(json));
