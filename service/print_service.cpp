@@ -87,6 +87,10 @@ PrintService::PrintService(ServiceSettings settings, std::shared_ptr<JournalAcce
 PrintService::~PrintService()
 {
     stopping_ = true;
+    {
+        const std::lock_guard lock(alive_->guard);
+        alive_->alive = false;
+    }
     queues_.clear();
     desk_.waitForDone(10'000);
 }
@@ -359,7 +363,7 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
     PrinterQueue::Job job;
     job.run = run;
     job.progress = progress;
-    job.work = [this, run, printer, work = std::move(work), progress](OrderRun& session) {
+    job.work = [this, alive_ = alive_, run, printer, work = std::move(work), progress](OrderRun& session) {
         Answer answer(noRunFields());
         try {
             work(session, progress, answer);
@@ -369,19 +373,22 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
         if (!answer.ended())
             answer.end(stoppedPartWay, reason::stopped);
         QJsonObject outcome = answer.json();
-        QMetaObject::invokeMethod(
-            this, [this, run, printer, outcome] { runEnded(run, printer, outcome); }, Qt::QueuedConnection);
+        // A run that outlasts the service (stuck past every limit) tells nobody.
+        const std::lock_guard lock(alive_->guard);
+        if (alive_->alive)
+            QMetaObject::invokeMethod(
+                this, [this, run, printer, outcome] { runEnded(run, printer, outcome); }, Qt::QueuedConnection);
     };
     std::shared_ptr<JournalAccess> journal = journal_;
     job.dropped = [journal, run] {
         releaseClaim(*journal, run, {{"The print service stopped before this run began.", MessageIcon::Critical}});
     };
+    // A claimed run joins its queue even past capacity (queueFull refused
+    // before the claim): refused now, it would hold its request id until the
+    // claim was given back, and a retry meanwhile would be told it prints.
     if (!queues_.at(printer)->add(std::move(job))) {
-        releaseRun(run, "The printer's queue was full.");
-        return exchange->refuse(unavailable("queue_full", "The printer " + printer + " has " +
-                                                              std::to_string(PrinterQueue::capacity) +
-                                                              " runs waiting; try again later."),
-                                {{"Retry-After", "5"}});
+        releaseRun(run, "The print service stopped before this run began.");
+        return exchange->refuse(unavailable("stopping", "The print service is stopping."), {{"Retry-After", "30"}});
     }
     QJsonObject body = accepted;
     body.insert("run", static_cast<qint64>(run));

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -80,6 +81,12 @@ private:
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
     bool stopping_ = false;
+    // Whether the service still takes the ends of runs from the queues' threads.
+    struct Liveness {
+        std::mutex guard;
+        bool alive = true;
+    };
+    std::shared_ptr<Liveness> alive_ = std::make_shared<Liveness>();
 };
 
 // The service's answer for an outcome of a command: the HTTP status its
