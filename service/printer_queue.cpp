@@ -29,7 +29,7 @@ bool PrinterQueue::add(Job job)
 {
     {
         const std::lock_guard lock(guard_);
-        if (stopping_ || static_cast<int>(waiting_.size()) >= capacity)
+        if (stopping_)
             return false;
         waiting_.push_back(std::move(job));
     }

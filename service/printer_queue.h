@@ -2,7 +2,8 @@
 // One printer's runs, one at a time in the order they came, on a thread of
 // the queue's own that owns its database session: runs to different
 // printers go side by side, and no ODBC connection is ever used by two
-// threads. At most capacity runs wait.
+// threads. The service takes no request for a printer while capacity runs
+// wait; runs it claimed meanwhile still join.
 
 #include "commands/order_run.h"
 #include "printing/print_progress.h"
@@ -38,7 +39,8 @@ public:
 
     const std::string& name() const { return name_; }
 
-    // False, and nothing queued, when capacity runs wait or the queue stops.
+    // False, and nothing queued, once the queue stops; capacity is the
+    // caller's to check before it claims the job's run.
     bool add(Job job);
     int waiting() const;
     bool busy() const;
