@@ -459,46 +459,21 @@ void PrintService::rest(std::int64_t run, const Reply& exchange)
     if (const Refusal* refused = std::get_if<Refusal>(&decoded))
         return exchange->refuse(*refused);
     const RestAsk ask = std::get<RestAsk>(decoded);
-    if (queueFull(ask.printerName, exchange))
-        return;
-    struct Recorded {
-        std::int64_t run = 0;
-        RestPlan plan;
-        int status = 0;
-        QJsonObject answer;
-    };
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    atDesk<Recorded>(
-        [journal, ask, run, caller] {
-            Answer answer(noRunFields());
-            std::variant<RestPlan, int> planned =
-                planRest(*journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""},
-                         ask.printer, answer);
-            if (std::holds_alternative<int>(planned))
-                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
-            RestPlan plan = std::get<RestPlan>(std::move(planned));
-            const std::variant<std::int64_t, int> recorded = recordRest(*journal, plan, ask.printer, caller, answer);
-            if (std::holds_alternative<int>(recorded))
-                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
-            return Recorded{std::get<std::int64_t>(recorded), std::move(plan), 0, {}};
-        },
-        [this, ask, exchange, journal](Recorded recorded) {
-            if (!recorded.run)
-                return exchange->answer(recorded.answer, recorded.status);
-            const std::int64_t of = recorded.plan.target.id;
-            queueRun(
-                ask.printerName, recorded.run, {{"rest_of", static_cast<qint64>(of)}},
-                [ask, journal, recorded](OrderRun& session, const std::shared_ptr<PrintProgress>& progress,
-                                         Answer& answer) {
-                    const std::int64_t of = recorded.plan.target.id;
-                    printAgain(session,
-                               {of, recorded.plan.positions, 0, printTheRestSource(of), {ask.printer, false},
-                                progress, journal, recorded.run},
-                               answer);
-                },
-                exchange);
-        });
+    printAgainLater(exchange, ask.printerName, "rest_of", [journal, ask, run, caller](Answer& answer) {
+        std::variant<RestPlan, int> planned = planRest(
+            *journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""}, ask.printer, answer);
+        if (std::holds_alternative<int>(planned))
+            return ReprintRequest{};
+        const RestPlan plan = std::get<RestPlan>(std::move(planned));
+        const std::variant<std::int64_t, int> recorded = recordRest(*journal, plan, ask.printer, caller, answer);
+        if (std::holds_alternative<int>(recorded))
+            return ReprintRequest{};
+        const std::int64_t of = plan.target.id;
+        return ReprintRequest{of,      plan.positions, 0, printTheRestSource(of), {ask.printer, false},
+                              nullptr, journal,        std::get<std::int64_t>(recorded)};
+    });
 }
 
 void PrintService::reprint(std::int64_t run, const Reply& exchange)
@@ -507,39 +482,48 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
     if (const Refusal* refused = std::get_if<Refusal>(&decoded))
         return exchange->refuse(*refused);
     const ReprintAsk ask = std::get<ReprintAsk>(decoded);
-    if (queueFull(ask.printerName, exchange))
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::string caller = exchange->caller;
+    printAgainLater(exchange, ask.printerName, "reprint_of", [journal, ask, run, caller](Answer& answer) {
+        std::variant<std::vector<int>, int> chosen = reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
+        if (std::holds_alternative<int>(chosen))
+            return ReprintRequest{};
+        const std::variant<std::int64_t, int> recorded = recordReprint(*journal, run, ask.printer, caller, answer);
+        if (std::holds_alternative<int>(recorded))
+            return ReprintRequest{};
+        return ReprintRequest{run,     std::get<std::vector<int>>(std::move(chosen)), ask.copies,
+                              reprintSource(run), {ask.printer, false}, nullptr, journal,
+                              std::get<std::int64_t>(recorded)};
+    });
+}
+
+void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
+                                   std::function<ReprintRequest(Answer&)> plan)
+{
+    if (queueFull(printer, exchange))
         return;
-    struct Recorded {
-        std::int64_t run = 0;
-        std::vector<int> positions;
+    struct Planned {
+        ReprintRequest request;  // its journalRun 0: answered instead
         int status = 0;
         QJsonObject answer;
     };
-    std::shared_ptr<JournalAccess> journal = journal_;
-    const std::string caller = exchange->caller;
-    atDesk<Recorded>(
-        [journal, ask, run, caller] {
+    atDesk<Planned>(
+        [plan = std::move(plan)] {
             Answer answer(noRunFields());
-            std::variant<std::vector<int>, int> chosen =
-                reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
-            if (std::holds_alternative<int>(chosen))
-                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
-            const std::variant<std::int64_t, int> recorded = recordReprint(*journal, run, ask.printer, caller, answer);
-            if (std::holds_alternative<int>(recorded))
-                return Recorded{0, {}, httpStatusOf(answer), answer.json()};
-            return Recorded{std::get<std::int64_t>(recorded), std::get<std::vector<int>>(std::move(chosen)), 0, {}};
+            ReprintRequest request = plan(answer);
+            return request.journalRun ? Planned{std::move(request), 0, {}}
+                                      : Planned{{}, httpStatusOf(answer), answer.json()};
         },
-        [this, ask, exchange, journal, run](Recorded recorded) {
-            if (!recorded.run)
-                return exchange->answer(recorded.answer, recorded.status);
+        [this, exchange, printer, againOf](Planned planned) {
+            if (!planned.request.journalRun)
+                return exchange->answer(planned.answer, planned.status);
+            const ReprintRequest request = planned.request;
             queueRun(
-                ask.printerName, recorded.run, {{"reprint_of", static_cast<qint64>(run)}},
-                [ask, journal, recorded, run](OrderRun& session, const std::shared_ptr<PrintProgress>& progress,
-                                              Answer& answer) {
-                    printAgain(session,
-                               {run, recorded.positions, ask.copies, reprintSource(run), {ask.printer, false},
-                                progress, journal, recorded.run},
-                               answer);
+                printer, request.journalRun, {{againOf, static_cast<qint64>(request.run)}},
+                [request](OrderRun& session, const std::shared_ptr<PrintProgress>& progress, Answer& answer) {
+                    ReprintRequest running = request;
+                    running.progress = progress;
+                    printAgain(session, std::move(running), answer);
                 },
                 exchange);
         });

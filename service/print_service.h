@@ -64,6 +64,11 @@ private:
     void queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
                   std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
                   const Reply& reply);
+    // Print the Rest or Reprint: plan, at the desk, decides what to print and
+    // records the run, or answers why not (a request without a journalRun);
+    // the run is queued to printer.
+    void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
+                         std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const QJsonObject& outcome);
     bool queueFull(const std::string& printer, const Reply& reply);
