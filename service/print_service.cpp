@@ -363,7 +363,8 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
     PrinterQueue::Job job;
     job.run = run;
     job.progress = progress;
-    job.work = [this, alive_ = alive_, run, printer, work = std::move(work), progress](OrderRun& session) {
+    const std::string requestId = accepted.value("request_id").toString().toStdString();
+    job.work = [this, alive_ = alive_, run, printer, requestId, work = std::move(work), progress](OrderRun& session) {
         Answer answer(noRunFields());
         try {
             work(session, progress, answer);
@@ -377,7 +378,8 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
         const std::lock_guard lock(alive_->guard);
         if (alive_->alive)
             QMetaObject::invokeMethod(
-                this, [this, run, printer, outcome] { runEnded(run, printer, outcome); }, Qt::QueuedConnection);
+                this, [this, run, printer, requestId, outcome] { runEnded(run, printer, requestId, outcome); },
+                Qt::QueuedConnection);
     };
     std::shared_ptr<JournalAccess> journal = journal_;
     job.dropped = [journal, run] {
@@ -398,13 +400,15 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
     exchange->send(202, body, {{"Location", runUrl(run).toUtf8()}});
 }
 
-void PrintService::runEnded(std::int64_t run, const std::string& printer, const QJsonObject& outcome)
+void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
+                            const QJsonObject& outcome)
 {
     endings_[run] = outcome;
     while (static_cast<int>(endings_.size()) > keptEndings)
         endings_.erase(endings_.begin());
     const QJsonArray messages = outcome.value("messages").toArray();
-    logLine("run " + std::to_string(run) + " to " + printer + ": " + text(outcome.value("reason")) + ", " +
+    logLine("run " + std::to_string(run) + (requestId.empty() ? "" : " request_id " + requestId) + " to " + printer +
+            ": " + text(outcome.value("reason")) + ", " +
             text(outcome.value("sent")) + " of " + text(outcome.value("planned")) + " sent" +
             (messages.isEmpty() ? std::string() : "; " + messages.last().toString().toStdString()));
 }

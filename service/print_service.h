@@ -70,7 +70,8 @@ private:
     void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
                          std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
-    void runEnded(std::int64_t run, const std::string& printer, const QJsonObject& outcome);
+    void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
+                  const QJsonObject& outcome);
     bool queueFull(const std::string& printer, const Reply& reply);
     bool waitingHere(std::int64_t run) const;
 
