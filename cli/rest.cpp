@@ -1,11 +1,9 @@
 #include "cli/sub_command.h"
 
-#include "commands/request_id.h"
-
 #include "commands/reprint.h"
+#include "commands/request_id.h"
 #include "commands/startup.h"
 
-#include <algorithm>
 #include <variant>
 
 namespace cli {
