@@ -10,10 +10,10 @@ std::string_view viewOf(const QByteArray& bytes)
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
-std::variant<ZplReader, EscpReader> readerFor(std::string_view bytes, PrinterKind kind)
+std::variant<ZplReader, EscpReader> readerFor(std::string_view bytes, PrinterKind kind, int dpi)
 {
     if (kind == PrinterKind::Zebra)
-        return ZplReader(bytes);
+        return ZplReader(bytes, dpi);
     return EscpReader(bytes);
 }
 
@@ -29,8 +29,8 @@ PrinterKind guessKind(std::string_view bytes)
     return PrinterKind::Epson;
 }
 
-PageRenderer::PageRenderer(QByteArray bytes, PrinterKind kind)
-    : bytes_(std::move(bytes)), reader_(readerFor(viewOf(bytes_), kind))
+PageRenderer::PageRenderer(QByteArray bytes, PrinterKind kind, int dpi)
+    : bytes_(std::move(bytes)), reader_(readerFor(viewOf(bytes_), kind, dpi))
 {
 }
 
@@ -54,9 +54,9 @@ QStringList PageRenderer::warnings() const
     return std::visit([](const auto& reader) { return reader.warnings().list(); }, reader_);
 }
 
-PageSet::PageSet(const QByteArray& bytes, PrinterKind kind) : kind_(kind)
+PageSet::PageSet(const QByteArray& bytes, PrinterKind kind, int dpi) : kind_(kind), dpi_(zebraDpi(dpi))
 {
-    auto reader = readerFor(viewOf(bytes), kind);
+    auto reader = readerFor(viewOf(bytes), kind, dpi);
     std::visit(
         [this](auto& r) {
             while (auto page = r.next())

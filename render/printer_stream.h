@@ -1,6 +1,7 @@
 #pragma once
 // A captured printer stream, Zebra (ZPL II) or EPSON (ESC/P), drawn one
-// label or printer page at a time.
+// label or printer page at a time. A Zebra stream is read in the dots of its
+// printer's resolution (zebraDpi: 203, 300 or 600); an EPSON one has none.
 
 #include "render/escp.h"
 #include "render/printer_kind.h"
@@ -20,7 +21,7 @@ namespace travcard::render {
 // however long the stream is.
 class PageRenderer {
 public:
-    PageRenderer(QByteArray bytes, PrinterKind kind);
+    PageRenderer(QByteArray bytes, PrinterKind kind, int dpi = kZebraDotsPerInch);
 
     std::optional<RenderedPage> next();
 
@@ -37,9 +38,10 @@ private:
 class PageSet {
 public:
     PageSet() = default;
-    PageSet(const QByteArray& bytes, PrinterKind kind);
+    PageSet(const QByteArray& bytes, PrinterKind kind, int dpi = kZebraDotsPerInch);
 
     PrinterKind kind() const { return kind_; }
+    int dpi() const { return dpi_; }  // a Zebra stream's printer's, as it was read
     int count() const { return static_cast<int>(pages_.size()); }
     int copies(int index) const;
     RenderedPage draw(int index) const;
@@ -47,6 +49,7 @@ public:
 
 private:
     PrinterKind kind_ = PrinterKind::Zebra;
+    int dpi_ = kZebraDotsPerInch;
     std::vector<std::variant<ZplLabel, EscpPage>> pages_;
     QStringList warnings_;
 };

@@ -24,10 +24,12 @@ constexpr int kNotWritten = 3;    // the output cannot be written
 
 constexpr const char* kWhatItDoes =
     "Draws a captured printer stream: a PDF of one page per label or printer page,\n"
-    "or PNG files (OUT.png, then OUT-2.png ...). Without --type the type is guessed.\n";
+    "or PNG files (OUT.png, then OUT-2.png ...). Without --type the type is guessed.\n"
+    "A Zebra stream is drawn for a printer of --dpi, 203 when left out.\n";
 
 struct Arguments {
     std::optional<PrinterKind> kind;
+    int dpi = travcard::render::kZebraDotsPerInch;
     QString input;
     QString output;
 };
@@ -36,7 +38,8 @@ void say(const QString& text) { std::fprintf(stderr, "travcard-render: %s\n", qP
 
 QString usageLine(const char* heading)
 {
-    return QString("%1: travcard-render [--type zebra|epson] FILE -o OUT.pdf|OUT.png\n").arg(heading);
+    return QString("%1: travcard-render [--type zebra|epson] [--dpi 203|300|600] FILE -o OUT.pdf|OUT.png\n")
+        .arg(heading);
 }
 
 // Qt's help text after its usage line, which names the program by the path
@@ -64,8 +67,10 @@ std::variant<Arguments, int> readCommandLine(const QStringList& args)
     const QCommandLineOption version({"v", "version"}, "Print the version and exit.");
     const QCommandLineOption type("type", "The printer language of FILE; guessed from its content when left out.",
                                   "zebra|epson");
+    const QCommandLineOption dpi("dpi", "The resolution of the Zebra printer FILE is for; 203 when left out.",
+                                 "203|300|600");
     const QCommandLineOption output("o", "The file to write, ending in .pdf or .png.", "OUT.pdf|OUT.png");
-    parser.addOptions({help, version, type, output});
+    parser.addOptions({help, version, type, dpi, output});
     parser.addPositionalArgument("FILE", "The captured printer stream.");
 
     if (!parser.parse(args))
@@ -85,6 +90,12 @@ std::variant<Arguments, int> readCommandLine(const QStringList& args)
         if (kind != "zebra" && kind != "epson")
             return wrongCommandLine(QString("--type is zebra or epson, not %1").arg(parser.value(type)));
         parsed.kind = kind == "zebra" ? PrinterKind::Zebra : PrinterKind::Epson;
+    }
+    if (parser.isSet(dpi)) {
+        const QString value = parser.value(dpi);
+        if (value != "203" && value != "300" && value != "600")
+            return wrongCommandLine(QString("--dpi is 203, 300 or 600, not %1").arg(value));
+        parsed.dpi = value.toInt();
     }
     const QStringList inputs = parser.positionalArguments();
     if (inputs.size() != 1)
@@ -107,7 +118,7 @@ int render(const Arguments& args)
     }
     const QByteArray bytes = file.readAll();
     const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    PageRenderer pages(bytes, args.kind.value_or(travcard::render::guessKind(view)));
+    PageRenderer pages(bytes, args.kind.value_or(travcard::render::guessKind(view)), args.dpi);
 
     const bool pdf = args.output.endsWith(".pdf", Qt::CaseInsensitive);
     PdfPages document(args.output);

@@ -16,12 +16,29 @@
 namespace travcard::render {
 namespace {
 
+// The dots of a printer of dpi that one dot of 203 dpi makes, in twelfths:
+// 203 dpi is 8 dots/mm, 300 is 12 and 600 is 24.
+int twelfthsOfDot(int dpi) { return dpi == 600 ? 36 : dpi == 300 ? 18 : 12; }
+
+// A length of dots203 dots at 203 dpi in the dots of a printer of dpi, rounded to the nearest dot.
+int dotsAt(int dpi, int dots203) { return (dots203 * twelfthsOfDot(dpi) + 6) / 12; }
+
 // Bounds that keep one label's image and drawing work small whatever the
-// stream asks for: 8 inches across, 30 inches long.
-constexpr int kMaxWidth = 1624;
-constexpr int kMaxLength = 6090;
-constexpr int kMaxCoordinate = 32000;
-constexpr int kMaxFontDots = 1500;
+// stream asks for: 8 inches across, 30 inches long, whatever the resolution.
+struct Limits {
+    explicit Limits(int dpi)
+        : width(dotsAt(dpi, 1624)), length(dotsAt(dpi, 6090)), coordinate(dotsAt(dpi, 32000)),
+          fontDots(dotsAt(dpi, 1500))
+    {
+    }
+    int width;
+    int length;
+    int coordinate;
+    int fontDots;
+};
+
+// ^BY's narrow bar, 1 to 10 dots at any resolution: the 3 dots of 203 dpi are 9 at 600.
+constexpr int kMaxModuleWidth = 10;
 constexpr int kMaxFieldCharacters = 2000;
 constexpr int kDefaultFontHeight = 15;
 constexpr int kDefaultFontWidth = 12;
@@ -119,10 +136,10 @@ struct FieldInProgress {
 
 class FormatInterpreter {
 public:
-    FormatInterpreter(Warnings& warnings, int& width, int& length, QPoint& home, int& codePage,
+    FormatInterpreter(int dpi, Warnings& warnings, int& width, int& length, QPoint& home, int& codePage,
                       int& moduleWidth, double& ratio, int& barHeight)
-        : warnings_(warnings), width_(width), length_(length), home_(home), codePage_(codePage),
-          moduleWidth_(moduleWidth), ratio_(ratio), barHeight_(barHeight)
+        : dpi_(dpi), limits_(dpi), warnings_(warnings), width_(width), length_(length), home_(home),
+          codePage_(codePage), moduleWidth_(moduleWidth), ratio_(ratio), barHeight_(barHeight)
     {
     }
 
@@ -134,15 +151,15 @@ public:
         if (name == "FO" || name == "FT") {
             if (name == "FT")
                 warnings_.add("^FT is drawn as ^FO (field origin, not baseline)");
-            field_.origin = home_ + QPoint(clampedNumber(parameter(parts, 0), 0, 0, kMaxCoordinate, "^FO"),
-                                           clampedNumber(parameter(parts, 1), 0, 0, kMaxCoordinate, "^FO"));
+            field_.origin = home_ + QPoint(clampedNumber(parameter(parts, 0), 0, 0, limits_.coordinate, "^FO"),
+                                           clampedNumber(parameter(parts, 1), 0, 0, limits_.coordinate, "^FO"));
         } else if (name == "A") {
             applyFont(params);
         } else if (name == "CF") {
             if (auto height = leadingNumber(parameter(parts, 1)))
-                defaultFontHeight_ = static_cast<int>(std::clamp<long long>(*height, 1, kMaxFontDots));
+                defaultFontHeight_ = static_cast<int>(std::clamp<long long>(*height, 1, limits_.fontDots));
             if (auto fontWidth = leadingNumber(parameter(parts, 2)))
-                defaultFontWidth_ = static_cast<int>(std::clamp<long long>(*fontWidth, 1, kMaxFontDots));
+                defaultFontWidth_ = static_cast<int>(std::clamp<long long>(*fontWidth, 1, limits_.fontDots));
         } else if (name == "FW") {
             if (auto orientation = orientationOf(parameter(parts, 0)))
                 defaultOrientation_ = *orientation;
@@ -155,15 +172,15 @@ public:
         } else if (name == "FS") {
             endField();
         } else if (name == "BY") {
-            moduleWidth_ = clampedNumber(parameter(parts, 0), moduleWidth_, 1, 10, "^BY module width");
+            moduleWidth_ = clampedNumber(parameter(parts, 0), moduleWidth_, 1, kMaxModuleWidth, "^BY module width");
             if (auto ratio = decimalNumber(parameter(parts, 1)))
                 ratio_ = std::clamp(std::round(*ratio * 10) / 10, 2.0, 3.0);
-            barHeight_ = clampedNumber(parameter(parts, 2), barHeight_, 1, kMaxCoordinate, "^BY height");
+            barHeight_ = clampedNumber(parameter(parts, 2), barHeight_, 1, limits_.coordinate, "^BY height");
         } else if (name == "B3") {
             field_.code39 = true;
             field_.barcodeOrientation = orientationOf(parameter(parts, 0)).value_or(defaultOrientation_);
             field_.checkDigit = isYes(parameter(parts, 1), false);
-            field_.barHeight = clampedNumber(parameter(parts, 2), barHeight_, 1, kMaxCoordinate, "^B3 height");
+            field_.barHeight = clampedNumber(parameter(parts, 2), barHeight_, 1, limits_.coordinate, "^B3 height");
             field_.interpretation = isYes(parameter(parts, 3), true);
             field_.interpretationAbove = isYes(parameter(parts, 4), false);
         } else if (name == "GB") {
@@ -171,12 +188,12 @@ public:
         } else if (name == "PQ") {
             setCopies(parameter(parts, 0));
         } else if (name == "PW") {
-            width_ = clampedNumber(parameter(parts, 0), width_, 2, kMaxWidth, "^PW label width");
+            width_ = clampedNumber(parameter(parts, 0), width_, 2, limits_.width, "^PW label width");
         } else if (name == "LL") {
-            length_ = clampedNumber(parameter(parts, 0), length_, 1, kMaxLength, "^LL label length");
+            length_ = clampedNumber(parameter(parts, 0), length_, 1, limits_.length, "^LL label length");
         } else if (name == "LH") {
-            home_ = QPoint(clampedNumber(parameter(parts, 0), home_.x(), 0, kMaxCoordinate, "^LH"),
-                           clampedNumber(parameter(parts, 1), home_.y(), 0, kMaxCoordinate, "^LH"));
+            home_ = QPoint(clampedNumber(parameter(parts, 0), home_.x(), 0, limits_.coordinate, "^LH"),
+                           clampedNumber(parameter(parts, 1), home_.y(), 0, limits_.coordinate, "^LH"));
         } else if (name == "CI") {
             setCodePage(parameter(parts, 0));
         } else if (name == "FX" || name == "PR" || name == "MD" || name == "MN" || name == "ID") {
@@ -192,6 +209,7 @@ public:
     {
         if (field_.drawsSomething())
             endField();
+        label_.dpi = dpi_;
         label_.width = width_;
         label_.length = length_;
         return std::move(label_);
@@ -221,9 +239,9 @@ private:
             warnings_.add(QString("font %1 is drawn with font 0").arg(QChar::fromLatin1(fontName)));
         const auto parts = splitParameters(params.substr(1));
         field_.orientation = orientationOf(parameter(parts, 0));
-        const int height = clampedNumber(parameter(parts, 1), defaultFontHeight_, 1, kMaxFontDots, "^A height");
+        const int height = clampedNumber(parameter(parts, 1), defaultFontHeight_, 1, limits_.fontDots, "^A height");
         field_.fontHeight = height;
-        field_.fontWidth = clampedNumber(parameter(parts, 2), height, 1, kMaxFontDots, "^A width");
+        field_.fontWidth = clampedNumber(parameter(parts, 2), height, 1, limits_.fontDots, "^A width");
     }
 
     void appendData(std::string_view data)
@@ -288,9 +306,9 @@ private:
 
     void addBox(const std::vector<std::string_view>& parts)
     {
-        const int thickness = clampedNumber(parameter(parts, 2), 1, 1, kMaxCoordinate, "^GB thickness");
-        const int width = clampedNumber(parameter(parts, 0), thickness, thickness, kMaxCoordinate, "^GB width");
-        const int height = clampedNumber(parameter(parts, 1), thickness, thickness, kMaxCoordinate, "^GB height");
+        const int thickness = clampedNumber(parameter(parts, 2), 1, 1, limits_.coordinate, "^GB thickness");
+        const int width = clampedNumber(parameter(parts, 0), thickness, thickness, limits_.coordinate, "^GB width");
+        const int height = clampedNumber(parameter(parts, 1), thickness, thickness, limits_.coordinate, "^GB height");
         const auto colour = parameter(parts, 3);
         field_.box = ZplBox{QRect(field_.origin, QSize(width, height)), thickness,
                       colour.empty() || colour.front() != 'W', false};
@@ -353,6 +371,8 @@ private:
         return bars;
     }
 
+    int dpi_;
+    Limits limits_;
     Warnings& warnings_;
     int& width_;
     int& length_;
@@ -370,6 +390,16 @@ private:
 };
 
 }  // namespace
+
+int zebraDpi(int dpi) { return dpi == 300 || dpi == 600 ? dpi : kZebraDotsPerInch; }
+
+double dotsPerStandardDot(int dpi) { return twelfthsOfDot(dpi) / 12.0; }
+
+// A printer's default label is 4 inches wide and 6 long: 812 by 1218 dots at 203 dpi.
+ZplReader::ZplReader(std::string_view bytes, int dpi)
+    : bytes_(bytes), dpi_(zebraDpi(dpi)), width_(dotsAt(dpi_, 812)), length_(dotsAt(dpi_, 1218))
+{
+}
 
 std::optional<ZplLabel> ZplReader::next()
 {
@@ -405,7 +435,7 @@ std::optional<ZplLabel> ZplReader::next()
         if (name == "XA") {
             if (format)
                 warnings_.add("^XA inside a label format: the format starts again");
-            format.emplace(warnings_, width_, length_, home_, codePage_, moduleWidth_, ratio_, barHeight_);
+            format.emplace(dpi_, warnings_, width_, length_, home_, codePage_, moduleWidth_, ratio_, barHeight_);
             continue;
         }
         if (!format && name == "FX")
@@ -501,15 +531,15 @@ void drawText(QPainter& painter, const ZplText& field)
     painter.drawText(QPointF(0, kBaselineOfHeight * field.height), field.text);
 }
 
-// The interpretation line: font 0 sized to the module width.
-int interpretationHeight(int moduleWidth) { return 6 * moduleWidth + 6; }
+// The interpretation line: font 0 sized to the module width, and 6 dots of 203 dpi higher.
+int interpretationHeight(int moduleWidth, int dpi) { return 6 * moduleWidth + dotsAt(dpi, 6); }
 
-void drawBarcode(QPainter& painter, const ZplBarcode& field)
+void drawBarcode(QPainter& painter, const ZplBarcode& field, int dpi)
 {
     int along = 0;
     for (int element : field.elements)
         along += element;
-    const int textHeight = field.interpretation.isEmpty() ? 0 : interpretationHeight(field.moduleWidth);
+    const int textHeight = field.interpretation.isEmpty() ? 0 : interpretationHeight(field.moduleWidth, dpi);
     const int gap = textHeight > 0 ? field.moduleWidth : 0;
     const int barsTop = field.interpretationAbove ? textHeight + gap : 0;
     painter.setTransform(fieldTransform(field.origin, field.orientation, along, field.height + textHeight + gap));
@@ -558,7 +588,9 @@ RenderedPage drawZplLabel(const ZplLabel& label)
 {
     QImage image(label.width, label.length, QImage::Format_Grayscale8);
     image.fill(Qt::white);
-    const int dotsPerMeter = static_cast<int>(std::lround(kZebraDotsPerInch / 0.0254));
+    const int dpi = zebraDpi(label.dpi);
+    // The printed size of a label of 300 or 600 dpi is that of the same label of 203.
+    const int dotsPerMeter = static_cast<int>(std::lround(kZebraDotsPerInch / 0.0254 * dotsPerStandardDot(dpi)));
     image.setDotsPerMeterX(dotsPerMeter);
     image.setDotsPerMeterY(dotsPerMeter);
     QPainter painter(&image);
@@ -569,7 +601,7 @@ RenderedPage drawZplLabel(const ZplLabel& label)
                 if constexpr (std::is_same_v<T, ZplText>)
                     drawText(painter, f);
                 else if constexpr (std::is_same_v<T, ZplBarcode>)
-                    drawBarcode(painter, f);
+                    drawBarcode(painter, f, dpi);
                 else
                     drawBox(painter, f);
             },

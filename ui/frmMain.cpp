@@ -81,15 +81,17 @@ struct ReadPreview {
 }  // namespace
 
 // A run of thousands of tickets takes a while to read: the job runner reads
-// it, and the window stays live.
+// it, and the window stays live. preview: is never asked its resolution (DPI=auto):
+// the run laid its labels out at the configured one.
 void frmMain::showInPreviewWindow(std::string bytes, bool zebra)
 {
     auto stream = std::make_shared<const std::string>(std::move(bytes));
     const PrinterKind kind = zebra ? PrinterKind::Zebra : PrinterKind::Epson;
+    const int dpi = commands_.printer().settings.resolution.dpi;
     commands_.run<ReadPreview>(
-        [stream, kind](DatabaseSession&) {
+        [stream, kind, dpi](DatabaseSession&) {
             const QByteArray view = QByteArray::fromRawData(stream->data(), static_cast<qsizetype>(stream->size()));
-            return ReadPreview{{}, std::make_shared<travcard::render::PageSet>(view, kind)};
+            return ReadPreview{{}, std::make_shared<travcard::render::PageSet>(view, kind, dpi)};
         },
         [this](ReadPreview read) {
             messages_->showAll(read.messages);

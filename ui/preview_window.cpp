@@ -84,9 +84,9 @@ PreviewWindow::PreviewWindow(MessageBox* messages, QWidget* parent)
     new QShortcut(QKeySequence::ZoomOut, this, [this] { zoomBy(0.8); });
 }
 
-void PreviewWindow::showStream(const QByteArray& bytes, PrinterKind kind)
+void PreviewWindow::showStream(const QByteArray& bytes, PrinterKind kind, int dpi)
 {
-    showPages(travcard::render::PageSet(bytes, kind));
+    showPages(travcard::render::PageSet(bytes, kind, dpi));
 }
 
 void PreviewWindow::showPages(travcard::render::PageSet pages)
@@ -127,7 +127,10 @@ void PreviewWindow::redraw()
         return;
     }
     const QImage turned = image_.transformed(QTransform().rotate(90 * quarterTurns_));
-    const QSize size = (QSizeF(turned.size()) * zoom_).toSize().expandedTo(QSize(1, 1));
+    // A label of a 300 or 600 dpi printer shows as large as one of 203 dpi.
+    const double scale =
+        pages_.kind() == PrinterKind::Zebra ? zoom_ / travcard::render::dotsPerStandardDot(pages_.dpi()) : zoom_;
+    const QSize size = (QSizeF(turned.size()) * scale).toSize().expandedTo(QSize(1, 1));
     picture_->setPixmap(QPixmap::fromImage(turned.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 

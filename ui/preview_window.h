@@ -27,11 +27,13 @@ public:
 
     explicit PreviewWindow(MessageBox* messages, QWidget* parent = nullptr);
 
-    // Shows the bytes a print run produced, from the first label or page.
-    void showStream(const QByteArray& bytes, PrinterKind kind);
+    // Shows the bytes a print run produced, from the first label or page; a
+    // Zebra stream is drawn in the dots of its printer's resolution (dpi).
+    void showStream(const QByteArray& bytes, PrinterKind kind, int dpi = travcard::render::kZebraDotsPerInch);
     // The same for a stream already read into its labels or pages.
     void showPages(travcard::render::PageSet pages);
 
+    const travcard::render::PageSet& pages() const { return pages_; }
     int pageCount() const { return pages_.count(); }
     int currentPage() const { return current_; }
     void showPage(int index);

@@ -62,6 +62,19 @@ TEST_F(RenderCommand, PngNumbersTheFilesAfterTheFirst)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out-3.png"))));
 }
 
+// The same label at 300 dpi: 1.5 times the dots each way, the same printed size.
+TEST_F(RenderCommand, DpiDrawsTheLabelInItsPrintersDots)
+{
+    write("job.zpl", kTwoLabels);
+    ASSERT_EQ(run(path("job.zpl") + " -o " + path("at203.png")), 0) << errors;
+    ASSERT_EQ(run("--dpi 300 " + path("job.zpl") + " -o " + path("at300.png")), 0) << errors;
+    const QImage at203(QString::fromStdString(path("at203.png")));
+    const QImage at300(QString::fromStdString(path("at300.png")));
+    EXPECT_EQ(at300.size(), at203.size() * 1.5) << "the default label, 4 by 6 inches at 12 dots/mm";
+    EXPECT_NEAR(static_cast<double>(at300.width()) / at300.dotsPerMeterX(),
+                static_cast<double>(at203.width()) / at203.dotsPerMeterX(), 1e-4);
+}
+
 TEST_F(RenderCommand, EpsonGuessedFromAStreamWithoutZpl)
 {
     write("page.prn", kEpsonPage);
@@ -95,6 +108,11 @@ TEST_F(RenderCommand, ExitStatuses)
     EXPECT_EQ(run(path("job.zpl")), 2) << "no output";
     EXPECT_EQ(run(path("job.zpl") + " -o " + path("x.gif")), 2);
     EXPECT_EQ(run("--type star " + path("job.zpl") + " -o " + path("x.pdf")), 2);
+    for (const char* dpi : {"250", "300dpi", "auto", "\"\""}) {
+        EXPECT_EQ(run("--dpi " + std::string(dpi) + " " + path("job.zpl") + " -o " + path("x.pdf")), 2) << dpi;
+        EXPECT_THAT(errors, HasSubstr("--dpi is 203, 300 or 600")) << dpi;
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("x.pdf"))));
     EXPECT_EQ(run("--help >/dev/null"), 0);
     EXPECT_EQ(run("--version >/dev/null"), 0);
 }
