@@ -8,7 +8,7 @@ namespace cli {
 int checkPrinter(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("check-printer", "check-printer [--printer NAME] [--type zebra|epson] [--json]", arguments);
-    const PrinterOptions printerOptions;
+    const PrinterOptions printerOptions{.takesDpi = false};
     const QCommandLineOption json("json", "Write the answer as one JSON object to standard output.");
     command.parser().addOptions({printerOptions.printer, printerOptions.type, json});
     if (const std::optional<int> status = command.parse({}))

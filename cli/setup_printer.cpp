@@ -7,7 +7,7 @@ namespace cli {
 int setupPrinter(const QStringList& arguments, const Environment& environment)
 {
     SubCommand command("setup-printer", "setup-printer [--printer NAME] [--type zebra|epson]", arguments);
-    const PrinterOptions printerOptions;
+    const PrinterOptions printerOptions{.takesDpi = false};
     command.parser().addOptions({printerOptions.printer, printerOptions.type});
     if (const std::optional<int> status = command.parse({}))
         return *status;

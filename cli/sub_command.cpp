@@ -37,7 +37,7 @@ std::optional<PrinterSettings> printerSettings(const SubCommand& command, const 
         }
         settings->kind = type == "zebra" ? PrinterKind::Zebra : PrinterKind::Epson;
     }
-    if (command.parser().isSet(options.dpi)) {
+    if (options.takesDpi && command.parser().isSet(options.dpi)) {
         const std::optional<ResolutionSetting> resolution = parseResolution(command.value(options.dpi));
         if (!resolution) {
             messages.show("The resolution " + command.value(options.dpi) + " is not known: use 203, 300, 600 or auto.",
@@ -59,7 +59,7 @@ std::variant<PrinterSettings, int> printerSettings(const SubCommand& command, co
                                      " is not known: use zebra or epson.",
                                  nothingPrinted, reason::badOption);
     }
-    if (command.parser().isSet(options.dpi) && !parseResolution(command.value(options.dpi)))
+    if (options.takesDpi && command.parser().isSet(options.dpi) && !parseResolution(command.value(options.dpi)))
         return answer.refuse("The resolution " + command.value(options.dpi) + " is not known: use 203, 300, 600 or auto.",
                              nothingPrinted, reason::badOption);
     std::optional<PrinterSettings> settings = printerSettings(command, options, environment, answer.messages);

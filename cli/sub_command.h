@@ -45,6 +45,7 @@ struct PrinterOptions {
     QCommandLineOption type{"type", "zebra or epson (default: PRTTYPE= in travcard.cfg).", "type"};
     QCommandLineOption dpi{"dpi", "A Zebra printer's resolution: 203, 300, 600 or auto (default: DPI= in travcard.cfg).",
                            "dpi"};
+    bool takesDpi = true;  // false where nothing is laid out: the parser has no --dpi then
 };
 
 // Messages go to standard error as one line each, the fixed text first.
