@@ -217,6 +217,10 @@ void GuardedTcpServer::incomingConnection(qintptr handle)
         return;
     }
     new ConnectionGuard(socket, limits_, count_);
+    // An answer goes out in several writes: with Nagle's algorithm its last
+    // segment waited for the caller's delayed acknowledgement, 40 ms on a
+    // kept-alive connection.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
         secure->setSslConfiguration(*tls_);
         secure->startServerEncryption();
