@@ -3,118 +3,13 @@
 // a file of the test's own.
 
 #include "tests/cli/sub_commands_fixture.h"
-
-#include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QSslError>
-#include <QTimer>
-
-#include <regex>
+#include "tests/service/service_fixture.h"
 
 namespace {
 
-constexpr const char* token = "0123456789abcdef-erp";
-
-struct Response {
-    int status = 0;
-    QJsonObject json;
-    QByteArray retryAfter;
-};
-
-class Service : public SubCommands {
+class Service : public SubCommands, protected ServiceProcess {
 protected:
-    void TearDown() override
-    {
-        if (service.state() != QProcess::NotRunning) {
-            service.kill();
-            service.waitForFinished(10'000);
-        }
-        SubCommands::TearDown();
-    }
-
-    // Starts the service with PRINTER= printer and the extra lines of travcard.cfg.
-    void startService(const std::string& printer, const std::string& type, const std::string& extra = {})
-    {
-        folder = std::make_unique<ScratchDir>();
-        folder->write("tokens", std::string("# who may call\nerp ") + token + "\n");
-        installProgram(*folder, "PRINTER=" + printer + "\nPRTTYPE=" + type + "\nSERVICE_TOKENS=" +
-                                    folder->file("tokens") + "\nSERVICE_LISTEN=127.0.0.1:0\n" + extra);
-        startWithoutDisplay(service, folder->file("travcard"),
-                            {"serve", "--journal", QString::fromStdString(folder->file("journal.sqlite"))}, dir.path());
-        const std::regex listening("listening on port (\\d+)");
-        std::smatch found;
-        for (int waited = 0; waited < 100 && port == 0; ++waited) {
-            service.waitForReadyRead(100);
-            log += service.readAllStandardError().toStdString();
-            if (std::regex_search(log, found, listening))
-                port = static_cast<quint16>(std::stoi(found[1]));
-        }
-        ASSERT_NE(port, 0) << log;
-    }
-
-    Response call(const QByteArray& method, const QString& path, const QByteArray& body = {},
-                  const QByteArray& bearer = token)
-    {
-        QNetworkRequest request(QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme).arg(port).arg(path)));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        if (!bearer.isEmpty())
-            request.setRawHeader("Authorization", "Bearer " + bearer);
-        QNetworkReply* reply = network.sendCustomRequest(request, method, body);
-        // The test's own certificate is signed by nobody.
-        QObject::connect(reply, &QNetworkReply::sslErrors, reply, [reply] { reply->ignoreSslErrors(); });
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(90'000, &loop, &QEventLoop::quit);
-        loop.exec();
-        Response response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                          QJsonDocument::fromJson(reply->readAll()).object(), reply->rawHeader("Retry-After")};
-        reply->deleteLater();
-        return response;
-    }
-
-    Response post(const QString& path, const QJsonObject& body)
-    {
-        return call("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    }
-
-    // The run once it has ended (the service holds the answer until then).
-    QJsonObject ended(qint64 run)
-    {
-        for (int polls = 0; polls < 10; ++polls) {
-            const Response seen = call("GET", QStringLiteral("/v1/runs/%1?wait=30").arg(run));
-            if (seen.status != 200 || !seen.json["ended"].isNull())
-                return seen.json;
-        }
-        return {};
-    }
-
-    Journal serviceJournal() const { return Journal(QString::fromStdString(folder->file("journal.sqlite"))); }
-
-    // Stops the service as the service manager does, and waits for it to end.
-    int terminate()
-    {
-        service.terminate();
-        EXPECT_TRUE(service.waitForFinished(60'000));
-        log += service.readAllStandardError().toStdString();
-        return service.exitCode();
-    }
-
-    static QJsonObject order(const char* requestId, int quantity = 1, const char* printer = nullptr)
-    {
-        QJsonObject body{{"location", "ST"}, {"order", "12345"}, {"quantity", quantity}, {"request_id", requestId}};
-        if (printer)
-            body.insert("printer", printer);
-        return body;
-    }
-
-    std::unique_ptr<ScratchDir> folder;
-    QProcess service;
-    quint16 port = 0;
-    QString scheme = "http";
-    std::string log;
-    QNetworkAccessManager network;
+    using ServiceProcess::ended;
 };
 
 // A run cut by a printer reset, polled, then finished by rest on another
