@@ -9,16 +9,9 @@
 // that takes 8 KB a second is stopped after 2 s: how long until it ends.
 
 #include "bench/app/bench_session.h"
+#include "bench/app/discarding_printer.h"
 #include "commands/print_run.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -60,82 +53,6 @@ public:
 
 private:
     std::filesystem::path folder_;
-};
-
-// A Zebra printer on 127.0.0.1 that answers ~HS healthy and reads every job
-// as fast as it can, one connection after another; or, given a rate, no
-// faster than that, with a small receive window and Ethernet's segment
-// size, as a label printer on the plant's network takes a job.
-class DiscardingPrinter {
-public:
-    explicit DiscardingPrinter(std::size_t bytesPerSecond = 0) : bytesPerSecond_(bytesPerSecond)
-    {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bytesPerSecond_ > 0) {
-            const int window = 8192;
-            const int segment = 1460;
-            ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-            ::setsockopt(listener_, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 4) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~DiscardingPrinter()
-    {
-        stop_ = true;
-        thread_.join();
-        ::close(listener_);
-    }
-    DiscardingPrinter(const DiscardingPrinter&) = delete;
-    DiscardingPrinter& operator=(const DiscardingPrinter&) = delete;
-
-    std::string address() const { return "socket://127.0.0.1:" + std::to_string(port_); }
-    double lastJobBytes() const { return static_cast<double>(lastJob_); }
-
-private:
-    void serve()
-    {
-        static const std::string healthy =
-            "\x02" "030,0,0,1245,000,0,0,0,000,0,0,0\x03\r\n"
-            "\x02" "001,0,0,0,1,2,6,0,00000000,1,000\x03\r\n"
-            "\x02" "1234,0\x03\r\n";
-        while (!stop_) {
-            pollfd entry{listener_, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0)
-                continue;
-            const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            std::size_t total = 0;
-            char buffer[65536];
-            const auto began = std::chrono::steady_clock::now();
-            for (ssize_t got; (got = ::recv(connection, buffer, bytesPerSecond_ ? 1024 : sizeof buffer, 0)) > 0;) {
-                if (total == 0 && std::string_view(buffer, static_cast<std::size_t>(got)).starts_with("~HS"))
-                    ::send(connection, healthy.data(), healthy.size(), MSG_NOSIGNAL);
-                total += static_cast<std::size_t>(got);
-                if (bytesPerSecond_ && !stop_)
-                    std::this_thread::sleep_until(began + std::chrono::duration<double>(
-                                                              static_cast<double>(total) / bytesPerSecond_));
-            }
-            lastJob_ = total;
-            ::close(connection);
-        }
-    }
-
-    std::size_t bytesPerSecond_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<std::size_t> lastJob_{0};
-    std::thread thread_;
 };
 
 enum class Journaled { No, Yes };
