@@ -403,6 +403,7 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
 void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                             const QJsonObject& outcome)
 {
+    seenRuns_.erase(run);
     endings_[run] = outcome;
     while (static_cast<int>(endings_.size()) > keptEndings)
         endings_.erase(endings_.begin());
@@ -535,13 +536,29 @@ void PrintService::printAgainLater(const Reply& exchange, const std::string& pri
 
 void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::time_point until)
 {
-    struct Seen {
+    const auto answer = [this, run, exchange, until](SeenRun seen) {
+        if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_) {
+            QTimer::singleShot(runPoll, this, [this, run, exchange, until] { runStatus(run, exchange, until); });
+            return;
+        }
+        if (!seen.ended && waitingHere(run))
+            seen.json.insert("outcome", "queued");
+        if (const auto ending = endings_.find(run); ending != endings_.end())
+            for (const char* field : {"reason", "exit_status", "messages"})
+                seen.json.insert(field, ending->second.value(field));
+        exchange->send(200, seen.json);
+    };
+    // Callers poll a printing run: its record is read again at most every
+    // runPoll, so that reading does not take the cores its run prints with.
+    if (const auto seen = seenRuns_.find(run);
+        seen != seenRuns_.end() && (seen->second.ended || Clock::now() - seen->second.read < runPoll))
+        return answer(seen->second);
+    struct Read {
         bool found = false;
-        bool ended = false;
-        QJsonObject json;
+        SeenRun seen;
     };
     std::shared_ptr<JournalAccess> journal = journal_;
-    atDesk<Seen>(
+    atDesk<Read>(
         [journal, run] {
             MessageList unseen;
             const std::unique_ptr<Journal> connection = journal->open(unseen);
@@ -549,23 +566,17 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
                 throw JournalError("The print journal cannot be opened.");
             const std::optional<RunRecord> record = connection->run(run);
             if (!record)
-                return Seen{};
-            return Seen{true, record->ended != 0, runJson(*record, connection->tickets(run))};
+                return Read{};
+            return Read{true, {runJson(*record, connection->tickets(run)), record->ended != 0, Clock::now()}};
         },
-        [this, run, exchange, until](Seen seen) {
-            if (!seen.found)
+        [this, run, exchange, answer](Read read) {
+            if (!read.found)
                 return exchange->refuse({404, reason::notFound, "No run " + std::to_string(run) +
                                                                     " is in the print journal."});
-            if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_) {
-                QTimer::singleShot(runPoll, this, [this, run, exchange, until] { runStatus(run, exchange, until); });
-                return;
-            }
-            if (!seen.ended && waitingHere(run))
-                seen.json.insert("outcome", "queued");
-            if (const auto ending = endings_.find(run); ending != endings_.end())
-                for (const char* field : {"reason", "exit_status", "messages"})
-                    seen.json.insert(field, ending->second.value(field));
-            exchange->send(200, seen.json);
+            if (seenRuns_.size() >= keptEndings)
+                seenRuns_.erase(seenRuns_.begin());
+            seenRuns_[run] = read.seen;
+            answer(read.seen);
         });
 }
 
@@ -638,11 +649,27 @@ void PrintService::health(const Reply& exchange)
         queues.insert(QString::fromStdString(name), QJsonObject{{"waiting", waiting}, {"printing", queue->busy()}});
     }
     std::shared_ptr<JournalAccess> journal = journal_;
+    std::shared_ptr<HealthSession> checked = health_;
     atDesk<QJsonObject>(
-        [journal] {
-            DatabaseSession db(connectionString, driverTimeouts);
+        [journal, checked] {
             MessageList messages;
-            const bool database = openDatabase(db, messages);
+            bool database = false;
+            {
+                // One session, kept: a connection for every check would cost
+                // the driver's memory each time.
+                const std::lock_guard lock(checked->guard);
+                if (!checked->session.isOpen()) {
+                    database = openDatabase(checked->session, messages);
+                } else {
+                    try {
+                        checked->session.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
+                        database = true;
+                    } catch (const odbc::Error& error) {
+                        messages.show(odbc::describe(error), MessageIcon::Critical);
+                        checked->session.close();
+                    }
+                }
+            }
             bool writable = false;
             if (const std::unique_ptr<Journal> connection = journal->open(messages)) {
                 try {

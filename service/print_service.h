@@ -11,6 +11,9 @@
 #include "service/request_decoding.h"
 #include "service/service_settings.h"
 
+#include "commands/startup.h"
+#include "db/database_session.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QThreadPool>
@@ -87,6 +90,19 @@ private:
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
     bool stopping_ = false;
+    // A run's record as last read, for callers that poll it.
+    struct SeenRun {
+        QJsonObject json;
+        bool ended = false;
+        std::chrono::steady_clock::time_point read;
+    };
+    std::map<std::int64_t, SeenRun> seenRuns_;
+    // The database session of the health check, one check at a time.
+    struct HealthSession {
+        std::mutex guard;
+        DatabaseSession session{connectionString, driverTimeouts};
+    };
+    std::shared_ptr<HealthSession> health_ = std::make_shared<HealthSession>();
     // Whether the service still takes the ends of runs from the queues' threads.
     struct Liveness {
         std::mutex guard;
