@@ -549,10 +549,19 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
         exchange->send(200, seen.json);
     };
     // Callers poll a printing run: its record is read again at most every
-    // runPoll, so that reading does not take the cores its run prints with.
-    if (const auto seen = seenRuns_.find(run);
-        seen != seenRuns_.end() && (seen->second.ended || Clock::now() - seen->second.read < runPoll))
-        return answer(seen->second);
+    // runPoll, and a poll that comes sooner is answered with that next read,
+    // so that polling in a loop does not take the cores the run prints with.
+    if (const auto seen = seenRuns_.find(run); seen != seenRuns_.end()) {
+        if (seen->second.ended)
+            return answer(seen->second);
+        const auto age = Clock::now() - seen->second.read;
+        if (age < runPoll) {
+            QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(runPoll - age) +
+                                   std::chrono::milliseconds(1),
+                               this, [this, run, exchange, until] { runStatus(run, exchange, until); });
+            return;
+        }
+    }
     struct Read {
         bool found = false;
         SeenRun seen;
