@@ -45,11 +45,18 @@ std::string text(const QJsonValue& value)
     return value.toString().toStdString();
 }
 
-// The fields of a caller's request that a log line names.
+// The request id a log line names: as sent, but one line of printable
+// text, and not longer than an id may be, whatever a refused request held.
 std::string requestIdOf(const HttpCall& call)
 {
     const QJsonValue id = QJsonDocument::fromJson(call.body).object().value("request_id");
-    return id.isString() ? id.toString().toStdString() : std::string();
+    if (!id.isString())
+        return {};
+    QString shown = id.toString().left(100);
+    for (QChar& c : shown)
+        if (!c.isPrint())
+            c = QChar('?');
+    return shown.toStdString();
 }
 
 }  // namespace

@@ -84,6 +84,8 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
         {"a path as printer", "POST", "/v1/print",
          R"({"location":"ST","order":"12345","printer":"/etc/passwd","request_id":"a"})", token, 400, "unknown_printer"},
         {"no request id", "POST", "/v1/print", R"({"location":"ST","order":"12345"})", token, 400, "bad_request_id"},
+        {"a line break in the request id", "POST", "/v1/print",
+         R"({"location":"ST","order":"12345","request_id":"x\nrun 1 printed"})", token, 400, "bad_request_id"},
         {"empty order", "POST", "/v1/print", R"({"location":"ST","order":" ","request_id":"a"})", token, 400,
          "bad_option"},
         {"body over 64 KB", "POST", "/v1/print", big, token, 413, "too_large"},
@@ -104,6 +106,7 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
     }
     EXPECT_EQ(serviceJournal().runs().size(), 1u);
     EXPECT_EQ(terminate(), 0);
+    EXPECT_EQ(log.find("\nrun 1 printed"), std::string::npos) << "a caller's text forged a line of the log";
 }
 
 // The nested-part card, and a reprint of it, are the bytes the command line prints.
