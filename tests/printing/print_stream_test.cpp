@@ -194,7 +194,8 @@ TEST(PrintStream, AfterAPrinterResetsTheCountHoldsJustTheTicketsItTook)
         zebra.name = printer.address();
         const int counted = printOnSocket(zebra, std::span(tickets).first(run % 2 ? 6000 : 1714));
         EXPECT_LE(hostStatusRequest.size() + bytesOfFirst(tickets, counted), printer.taken())
-            << counted << " tickets counted after a reset past byte " << resetAfter;
+            << counted << " tickets counted after a reset past byte " << resetAfter << ", " << printer.taken()
+            << " bytes taken";
         EXPECT_GT(hostStatusRequest.size() + bytesOfFirst(tickets, counted + 1), resetAfter)
             << counted << " tickets counted after a reset past byte " << resetAfter;
     }
