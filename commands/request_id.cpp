@@ -104,24 +104,48 @@ std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& he
     return answer.end(nothingPrinted, reason::requestConflict);
 }
 
+namespace {
+
+const std::string journalUnusableForId = "A request ID needs the print journal, which cannot be used.";
+
+int answerRepeatOf(Journal& connection, const RunStart& asked, const RunRecord& held, Answer& answer)
+{
+    if (const std::optional<int> refused = refuseOtherRequest(asked, held, answer))
+        return *refused;
+    connection.closeInterruptedRuns();
+    return answerHeld(connection, held, answer);
+}
+
+}  // namespace
+
 std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunStart& run, Answer& answer)
 {
     const std::unique_ptr<Journal> connection = journal.open(answer.messages);
-    const std::string unusable = "A request ID needs the print journal, which cannot be used.";
     if (!connection)
-        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
     try {
         std::variant<std::int64_t, RunRecord> claim = connection->claimRequest(run);
-        if (const RunRecord* held = std::get_if<RunRecord>(&claim)) {
-            if (const std::optional<int> refused = refuseOtherRequest(run, *held, answer))
-                return *refused;
-            connection->closeInterruptedRuns();
-            return answerHeld(*connection, *held, answer);
-        }
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim))
+            return answerRepeatOf(*connection, run, *held, answer);
         return std::get<std::int64_t>(claim);
     } catch (const JournalError& error) {
         journal.failed(error, answer.messages);
-        return answer.refuse(unusable, nothingPrinted, reason::journalUnusable);
+        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
+    }
+}
+
+std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Answer& answer)
+{
+    const std::unique_ptr<Journal> connection = journal.open(answer.messages);
+    if (!connection)
+        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
+    try {
+        if (const std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
+            return answerRepeatOf(*connection, run, *held, answer);
+        return std::nullopt;
+    } catch (const JournalError& error) {
+        journal.failed(error, answer.messages);
+        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
     }
 }
 

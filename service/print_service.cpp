@@ -335,15 +335,17 @@ void PrintService::openApi(const Reply& exchange)
     exchange->sendBytes(200, "application/json", document.readAll());
 }
 
-bool PrintService::queueFull(const std::string& printer, const Reply& exchange)
+bool PrintService::queueFull(const std::string& printer) const
 {
-    if (queues_.at(printer)->waiting() < PrinterQueue::capacity)
-        return false;
+    return queues_.at(printer)->waiting() >= PrinterQueue::capacity;
+}
+
+void PrintService::refuseFull(const std::string& printer, const Reply& exchange)
+{
     exchange->refuse(unavailable("queue_full", "The printer " + printer + " has " +
                                                    std::to_string(PrinterQueue::capacity) +
                                                    " runs waiting; try again later."),
                      {{"Retry-After", "5"}});
-    return true;
 }
 
 bool PrintService::waitingHere(std::int64_t run) const
@@ -429,18 +431,26 @@ void PrintService::print(const Reply& exchange, bool nested)
     PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
     ask.order.user = exchange->caller;
     ask.order.source = nested ? std::string(serviceSource) + ", nested part" : serviceSource;
-    if (queueFull(ask.printerName, exchange))
-        return;
     struct Claim {
         std::int64_t run = 0;
-        int status = 0;
+        int status = 0;  // 0 with no run: refused for a full queue
         QJsonObject answer;
     };
+    // A full queue takes no new request, but a repeat of one it took is
+    // still told where that request stands.
+    const bool full = queueFull(ask.printerName);
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<Claim>(
-        [journal, ask] {
+        [journal, ask, full] {
             Answer answer(noRunFields());
-            const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask.order), answer);
+            const RunStart start = claimedStart(ask.order);
+            std::variant<std::int64_t, int> claim;
+            if (!full)
+                claim = claimRequest(*journal, start, answer);
+            else if (const std::optional<int> repeat = answerRepeat(*journal, start, answer))
+                claim = *repeat;
+            else
+                return Claim{};
             if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
                 return Claim{*run, 0, {}};
             // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.
@@ -448,6 +458,8 @@ void PrintService::print(const Reply& exchange, bool nested)
             return Claim{0, status, answer.json()};
         },
         [this, ask, exchange, journal, nested](Claim claim) {
+            if (!claim.run && !claim.status)
+                return refuseFull(ask.printerName, exchange);
             if (!claim.run)
                 return exchange->answer(claim.answer, claim.status);
             const QJsonObject accepted{{"request_id", QString::fromStdString(*ask.order.requestId)}};
@@ -512,8 +524,8 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
 void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
                                    std::function<ReprintRequest(Answer&)> plan)
 {
-    if (queueFull(printer, exchange))
-        return;
+    if (queueFull(printer))
+        return refuseFull(printer, exchange);
     struct Planned {
         ReprintRequest request;  // its journalRun 0: answered instead
         int status = 0;

@@ -75,7 +75,8 @@ private:
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
-    bool queueFull(const std::string& printer, const Reply& reply);
+    bool queueFull(const std::string& printer) const;
+    void refuseFull(const std::string& printer, const Reply& reply);
     bool waitingHere(std::int64_t run) const;
 
     // Runs work on a desk thread, then then(result) on the service's thread.

@@ -153,7 +153,8 @@ TEST_F(Service, TwoPrintersPrintSideBySide)
 }
 
 // A printer's queue holds 64 runs besides the one printing; the next is
-// told to come back later, and nothing of it is recorded.
+// told to come back later, and nothing of it is recorded. A retry of a
+// request it took is still told its run.
 TEST_F(Service, AFullQueueAnswers503)
 {
     LoopbackPrinter slow({.statusReply = {}, .bytesPerSecond = 2'000, .manyJobs = true});
@@ -167,6 +168,10 @@ TEST_F(Service, AFullQueueAnswers503)
     EXPECT_EQ(full.json["reason"].toString(), "queue_full");
     EXPECT_FALSE(full.retryAfter.isEmpty());
     EXPECT_FALSE(serviceJournal().runWithRequest("ERP 5499"));
+
+    const Response retried = post("/v1/print", order("ERP 54-64"));
+    EXPECT_EQ(retried.status, 202);
+    EXPECT_EQ(retried.json["run"].toInteger(), serviceJournal().runWithRequest("ERP 54-64")->id);
 }
 
 // SIGTERM stops the run after the page being sent: the printer has whole
