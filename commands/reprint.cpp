@@ -230,7 +230,7 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets)
 }
 
 std::string printTheRestSource(std::int64_t run) { return "Print the Rest of run " + std::to_string(run); }
-std::string reprintSource(std::int64_t run) { return "Reprint of run " + std::to_string(run); }
+std::string reprintSource(std::int64_t run) { return std::string(reprintSourceStart) + std::to_string(run); }
 
 std::string restTakenMessage(std::int64_t run, std::int64_t by)
 {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct ReprintRequest {
@@ -39,6 +40,7 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets);
 
 // "Print the Rest of run N": the request for the run's unconfirmed tickets.
 std::string printTheRestSource(std::int64_t run);
+inline constexpr std::string_view reprintSourceStart = "Reprint of run ";
 std::string reprintSource(std::int64_t run);
 
 // Why the rest of run is not printed: run by printed it, or prints it now.

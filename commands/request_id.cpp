@@ -13,12 +13,16 @@ bool isRequestId(const QString& id)
     return std::all_of(id.begin(), id.end(), [](QChar c) { return c.isPrint(); });
 }
 
-// What a request asked for, as the journal records it.
-std::string requestText(const std::string& location, const std::string& order, const std::string& suffix,
-                        const std::string& operation, const std::string& quantity, const std::string& printerType)
+// What a request asked for, as the journal records it: a reprint names
+// the run it prints again.
+template <class Run>
+std::string requestText(const Run& run)
 {
-    return "location " + location + ", order " + order + "/" + suffix + ", operation " + operation + ", quantity " +
-           quantity + ", " + printerType + " printer";
+    const std::string reprint = run.source.starts_with(reprintSourceStart)
+                                    ? "a reprint of run " + run.source.substr(reprintSourceStart.size()) + ", "
+                                    : std::string();
+    return reprint + "location " + run.location + ", order " + run.order + "/" + run.suffix + ", operation " +
+           run.operation + ", quantity " + run.quantity + ", " + run.printerType + " printer";
 }
 
 }  // namespace
@@ -89,10 +93,8 @@ int answerHeld(Journal& journal, const RunRecord& run, Answer& answer)
 
 std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, Answer& answer)
 {
-    const std::string heldText =
-        requestText(held.location, held.order, held.suffix, held.operation, held.quantity, held.printerType);
-    const std::string askedText =
-        requestText(asked.location, asked.order, asked.suffix, asked.operation, asked.quantity, asked.printerType);
+    const std::string heldText = requestText(held);
+    const std::string askedText = requestText(asked);
     if (heldText == askedText)
         return std::nullopt;
     answer.messages.show("Request ID " + *asked.requestId + " was used for order " + held.order + "/" + held.suffix +
@@ -104,17 +106,17 @@ std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& he
     return answer.end(nothingPrinted, reason::requestConflict);
 }
 
-namespace {
-
-const std::string journalUnusableForId = "A request ID needs the print journal, which cannot be used.";
-
-int answerRepeatOf(Journal& connection, const RunStart& asked, const RunRecord& held, Answer& answer)
+int answerHeldRequest(Journal& journal, const RunStart& asked, const RunRecord& held, Answer& answer)
 {
     if (const std::optional<int> refused = refuseOtherRequest(asked, held, answer))
         return *refused;
-    connection.closeInterruptedRuns();
-    return answerHeld(connection, held, answer);
+    journal.closeInterruptedRuns();
+    return answerHeld(journal, held, answer);
 }
+
+namespace {
+
+const std::string journalUnusableForId = "A request ID needs the print journal, which cannot be used.";
 
 }  // namespace
 
@@ -126,7 +128,7 @@ std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunSt
     try {
         std::variant<std::int64_t, RunRecord> claim = connection->claimRequest(run);
         if (const RunRecord* held = std::get_if<RunRecord>(&claim))
-            return answerRepeatOf(*connection, run, *held, answer);
+            return answerHeldRequest(*connection, run, *held, answer);
         return std::get<std::int64_t>(claim);
     } catch (const JournalError& error) {
         journal.failed(error, answer.messages);
@@ -141,7 +143,7 @@ std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Ans
         return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
     try {
         if (const std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
-            return answerRepeatOf(*connection, run, *held, answer);
+            return answerHeldRequest(*connection, run, *held, answer);
         return std::nullopt;
     } catch (const JournalError& error) {
         journal.failed(error, answer.messages);

@@ -41,6 +41,10 @@ std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& he
 // before it marked a ticket. The claimed run, or the status answered.
 std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunStart& run, Answer& answer);
 
+// What a request is told whose id run held holds: a conflict when held
+// asked for something else, else where held stands.
+int answerHeldRequest(Journal& journal, const RunStart& asked, const RunRecord& held, Answer& answer);
+
 // What a repeat of a request id already held is told, as claimRequest
 // would tell it, without claiming the id: nothing when no run holds it.
 std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Answer& answer);

@@ -258,7 +258,12 @@ std::variant<std::int64_t, int> recordAhead(JournalAccess& access, std::int64_t 
         if (!start)
             return answer.refuse("No run " + std::to_string(named) + " is in the print journal.", nothingPrinted,
                                  reason::notFound);
-        return journal->startRun(*start, {});
+        if (!start->requestId)
+            return journal->startRun(*start, {});
+        std::variant<std::int64_t, RunRecord> claim = journal->claimRequest(*start);
+        if (const RunRecord* held = std::get_if<RunRecord>(&claim))
+            return answerHeldRequest(*journal, *start, *held, answer);
+        return std::get<std::int64_t>(claim);
     } catch (const RestTaken&) {
         return answerTaken(access, named, answer);
     } catch (const JournalError& error) {
@@ -292,13 +297,18 @@ std::variant<std::int64_t, int> recordRest(JournalAccess& access, const RestPlan
 }
 
 std::variant<std::int64_t, int> recordReprint(JournalAccess& access, std::int64_t run, const PrinterSettings& printer,
-                                              const std::string& user, Answer& answer)
+                                              const std::string& user, const std::optional<std::string>& requestId,
+                                              Answer& answer)
 {
     return recordAhead(
         access, run,
         [&](Journal& journal) -> std::optional<RunStart> {
             const std::optional<RunRecord> of = journal.run(run);
-            return of ? std::optional<RunStart>(againStart(reprintSource(run), *of, printer, user)) : std::nullopt;
+            if (!of)
+                return std::nullopt;
+            RunStart start = againStart(reprintSource(run), *of, printer, user);
+            start.requestId = requestId;
+            return start;
         },
         "Reprint needs the print journal, which cannot be used.", answer);
 }

@@ -76,11 +76,13 @@ std::variant<std::vector<int>, int> reprintPositions(JournalAccess& access, std:
 
 // A run recorded ahead of its printing, for a caller who learns its number
 // at once: the rest of plan.target (claimed, so that no other program
-// prints it), or a reprint of run. Its number, or the status answered.
+// prints it), or a reprint of run (claiming requestId when there is one, so
+// that a retry prints nothing again). Its number, or the status answered.
 std::variant<std::int64_t, int> recordRest(JournalAccess& access, const RestPlan& plan,
                                            const PrinterSettings& printer, const std::string& user, Answer& answer);
 std::variant<std::int64_t, int> recordReprint(JournalAccess& access, std::int64_t run, const PrinterSettings& printer,
-                                              const std::string& user, Answer& answer);
+                                              const std::string& user, const std::optional<std::string>& requestId,
+                                              Answer& answer);
 
 // Runs Print the Rest or Reprint, and answers how it ended; when another
 // program took the rest meanwhile, how that one stands.

@@ -485,7 +485,7 @@ void PrintService::rest(std::int64_t run, const Reply& exchange)
     const RestAsk ask = std::get<RestAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    printAgainLater(exchange, ask.printerName, "rest_of", [journal, ask, run, caller](Answer& answer) {
+    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer) {
         std::variant<RestPlan, int> planned = planRest(
             *journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""}, ask.printer, answer);
         if (std::holds_alternative<int>(planned))
@@ -508,11 +508,12 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
     const ReprintAsk ask = std::get<ReprintAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    printAgainLater(exchange, ask.printerName, "reprint_of", [journal, ask, run, caller](Answer& answer) {
+    printAgainLater(exchange, ask.printerName, "reprint_of", ask.requestId, [journal, ask, run, caller](Answer& answer) {
         std::variant<std::vector<int>, int> chosen = reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
         if (std::holds_alternative<int>(chosen))
             return ReprintRequest{};
-        const std::variant<std::int64_t, int> recorded = recordReprint(*journal, run, ask.printer, caller, answer);
+        const std::variant<std::int64_t, int> recorded =
+            recordReprint(*journal, run, ask.printer, caller, ask.requestId, answer);
         if (std::holds_alternative<int>(recorded))
             return ReprintRequest{};
         return ReprintRequest{run,     std::get<std::vector<int>>(std::move(chosen)), ask.copies,
@@ -522,8 +523,11 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
 }
 
 void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
+                                   const std::optional<std::string>& requestId,
                                    std::function<ReprintRequest(Answer&)> plan)
 {
+    // A request id held by a run that still prints answers 202, as when it was accepted.
+    const bool keyed = requestId.has_value();
     if (queueFull(printer))
         return refuseFull(printer, exchange);
     struct Planned {
@@ -532,18 +536,23 @@ void PrintService::printAgainLater(const Reply& exchange, const std::string& pri
         QJsonObject answer;
     };
     atDesk<Planned>(
-        [plan = std::move(plan)] {
+        [plan = std::move(plan), keyed] {
             Answer answer(noRunFields());
             ReprintRequest request = plan(answer);
-            return request.journalRun ? Planned{std::move(request), 0, {}}
-                                      : Planned{{}, httpStatusOf(answer), answer.json()};
+            if (request.journalRun)
+                return Planned{std::move(request), 0, {}};
+            const bool held = keyed && answer.why() == reason::requestInProgress;
+            return Planned{{}, held ? 202 : httpStatusOf(answer), answer.json()};
         },
-        [this, exchange, printer, againOf](Planned planned) {
+        [this, exchange, printer, againOf, requestId](Planned planned) {
             if (!planned.request.journalRun)
                 return exchange->answer(planned.answer, planned.status);
             const ReprintRequest request = planned.request;
+            QJsonObject accepted{{againOf, static_cast<qint64>(request.run)}};
+            if (requestId)
+                accepted.insert("request_id", QString::fromStdString(*requestId));
             queueRun(
-                printer, request.journalRun, {{againOf, static_cast<qint64>(request.run)}},
+                printer, request.journalRun, accepted,
                 [request](OrderRun& session, const std::shared_ptr<PrintProgress>& progress, Answer& answer) {
                     ReprintRequest running = request;
                     running.progress = progress;

@@ -69,8 +69,9 @@ private:
                   const Reply& reply);
     // Print the Rest or Reprint: plan, at the desk, decides what to print and
     // records the run, or answers why not (a request without a journalRun);
-    // the run is queued to printer.
+    // the run is queued to printer. A request id names the request in the answer.
     void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
+                         const std::optional<std::string>& requestId,
                          std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,

@@ -120,6 +120,26 @@ private:
     std::optional<Refusal> refusal_;
 };
 
+// request_id, a caller's key: nothing when the request has none.
+std::variant<std::optional<std::string>, Refusal> requestIdField(const QJsonObject& object)
+{
+    if (!object.contains("request_id"))
+        return std::optional<std::string>();
+    std::variant<std::string, Refusal> id = textField(object, "request_id", false, false, static_cast<int>(maxBodyBytes));
+    if (Refusal* refused = std::get_if<Refusal>(&id))
+        return *refused;
+    // JSON can escape half of a surrogate pair, which UTF-8 cannot hold: each
+    // such id would reach the journal as '?', and two of them would be one.
+    if (!object.value("request_id").toString().isValidUtf16())
+        return badField("The request ID is not valid Unicode text, so it cannot be told apart from others.",
+                        reason::badRequestId);
+    if (const std::optional<std::string> fault = requestIdFault(QString::fromStdString(std::get<std::string>(id))))
+        return badField(*fault, reason::badRequestId);
+    return std::optional<std::string>(std::get<std::string>(std::move(id)));
+}
+
+const char* const previewWithRequestId = "A request ID cannot be used with the printer preview:, which prints nothing.";
+
 }  // namespace
 
 std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedPrinters& printers, bool nested)
@@ -150,7 +170,7 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
     order.quantity = std::to_string(quantityNumber.value_or(1));
     if (!object.contains("request_id"))
         read.refuse(badField("request_id is required: it makes a retry print nothing twice.", reason::badRequestId));
-    const std::string requestId = read.text("request_id", false, false, static_cast<int>(maxBodyBytes));
+    read.text("request_id", false, false, static_cast<int>(maxBodyBytes));
     if (nested) {
         NestedTexts typed;
         typed.partNo = read.text("part", true);
@@ -166,22 +186,17 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
         read.refuse(badField("location and order must not be empty."));
     if (read.refusal())
         return *read.refusal();
-    // JSON can escape half of a surrogate pair, which UTF-8 cannot hold: each
-    // such id would reach the journal as '?', and two of them would be one.
-    if (!object.value("request_id").toString().isValidUtf16())
-        return badField("The request ID is not valid Unicode text, so it cannot be told apart from others.",
-                        reason::badRequestId);
-    if (const std::optional<std::string> fault = requestIdFault(QString::fromStdString(requestId)))
-        return badField(*fault, reason::badRequestId);
+    std::variant<std::optional<std::string>, Refusal> requestId = requestIdField(object);
+    if (Refusal* refused = std::get_if<Refusal>(&requestId))
+        return *refused;
     std::variant<std::pair<std::string, PrinterSettings>, Refusal> printer = printerField(object, printers);
     if (Refusal* refused = std::get_if<Refusal>(&printer))
         return *refused;
     std::tie(ask.printerName, order.printer) = std::get<std::pair<std::string, PrinterSettings>>(printer);
     if (order.printer.name == "preview:")
-        return badField("A request ID cannot be used with the printer preview:, which prints nothing.",
-                        reason::badRequestId);
+        return badField(previewWithRequestId, reason::badRequestId);
     order.order = selectOrder(order.orderText, location, suffix);
-    order.requestId = requestId;
+    order.requestId = std::get<std::optional<std::string>>(std::move(requestId));
     return ask;
 }
 
@@ -247,6 +262,12 @@ std::variant<ReprintAsk, Refusal> decodeReprint(const QByteArray& body, const Na
     if (Refusal* refused = std::get_if<Refusal>(&printer))
         return *refused;
     std::tie(ask.printerName, ask.printer) = std::get<std::pair<std::string, PrinterSettings>>(printer);
+    std::variant<std::optional<std::string>, Refusal> requestId = requestIdField(object);
+    if (Refusal* refused = std::get_if<Refusal>(&requestId))
+        return *refused;
+    ask.requestId = std::get<std::optional<std::string>>(std::move(requestId));
+    if (ask.requestId && ask.printer.name == "preview:")
+        return badField(previewWithRequestId, reason::badRequestId);
     return ask;
 }
 

@@ -48,6 +48,7 @@ struct ReprintAsk {
     int copies = 1;
     std::string printerName;
     PrinterSettings printer;
+    std::optional<std::string> requestId{};  // optional here: a reprint asks to print again
 };
 std::variant<ReprintAsk, Refusal> decodeReprint(const QByteArray& body, const NamedPrinters& printers);
 

@@ -85,15 +85,21 @@ TEST_F(Unattended, SkippingTheTicketsInDoubtFinishesTheRequest)
         EXPECT_FALSE(std::filesystem::exists(dir.file(file))) << file;
 }
 
+// With a request id, a retried reprint prints nothing again.
 TEST_F(Unattended, ReprintPrintsEachChosenTicketAsManyTimesAsAsked)
 {
     const auto pages = windowPages("1");
     ASSERT_EQ(travcard(QStringList{"print"} + order12345 + epsonTo("run")).status, 0);
     const std::string run = std::to_string(journal().runs().front().id);
-    const Ended again = travcard(QStringList{"reprint", "--run", QString::fromStdString(run), "--ticket", "2,4",
-                                             "--copies", "2"} + epsonTo("reprint"));
+    const QStringList reprint{"reprint", "--run", QString::fromStdString(run), "--ticket", "2,4", "--copies", "2",
+                              "--request-id", "ERP R-1", "--json"};
+    const Ended again = travcard(reprint + epsonTo("reprint"));
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(dir.read("reprint"), pages[1][1] + pages[0][1] + pages[1][3] + pages[0][3]);
+    const Ended retry = travcard(reprint + epsonTo("retry"));
+    EXPECT_EQ(retry.status, 0) << retry.err;
+    EXPECT_NE(retry.out.find("\"already_printed\""), std::string::npos) << retry.out;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("retry")));
 }
 
 // Two programs finishing one run at once: one prints the rest, the other

@@ -5,6 +5,8 @@
 #include "tests/cli/sub_commands_fixture.h"
 #include "tests/service/service_fixture.h"
 
+#include <filesystem>
+
 namespace {
 
 class Service : public SubCommands, protected ServiceProcess {
@@ -109,7 +111,8 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
     EXPECT_EQ(log.find("\nrun 1 printed"), std::string::npos) << "a caller's text forged a line of the log";
 }
 
-// The nested-part card, and a reprint of it, are the bytes the command line prints.
+// The nested-part card, and a reprint of it, are the bytes the command line
+// prints. A reprint with a request id is made once, however often it is asked.
 TEST_F(Service, NestedCardAndItsReprintAreTheCommandLinesBytes)
 {
     const QStringList nested = QStringList{"nested"} + order12345 +
@@ -127,11 +130,23 @@ TEST_F(Service, NestedCardAndItsReprintAreTheCommandLinesBytes)
     const qint64 run = accepted.json["run"].toInteger();
     ASSERT_EQ(ended(run)["outcome"].toString(), "printed");
     EXPECT_EQ(dir.read("printer.out"), card);
-    const Response again = post(QStringLiteral("/v1/runs/%1/reprint").arg(run), {{"tickets", QJsonArray{1}}, {"copies", 2}});
+    const QString reprint = QStringLiteral("/v1/runs/%1/reprint").arg(run);
+    const QJsonObject twoCopies{{"tickets", QJsonArray{1}}, {"copies", 2}, {"request_id", "R-1"}};
+    const Response again = post(reprint, twoCopies);
     ASSERT_EQ(again.status, 202) << again.json["message"].toString().toStdString();
     EXPECT_EQ(ended(again.json["run"].toInteger())["outcome"].toString(), "printed");
     EXPECT_EQ(dir.read("printer.out"), card);
     EXPECT_EQ(serviceJournal().run(again.json["run"].toInteger())->user, "erp");
+
+    std::filesystem::remove(dir.file("printer.out"));
+    const Response retried = post(reprint, twoCopies);
+    EXPECT_EQ(retried.status, 200);
+    EXPECT_EQ(retried.json["reason"].toString(), "already_printed");
+    EXPECT_EQ(retried.json["run"].toInteger(), again.json["run"].toInteger());
+    const Response otherRequest = post(reprint, {{"tickets", QJsonArray{1}}, {"request_id", "N-1"}});
+    EXPECT_EQ(otherRequest.status, 422);
+    EXPECT_EQ(serviceJournal().runs().size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("printer.out")));
 }
 
 // Runs to two printers go side by side: each started before the other ended.
