@@ -84,6 +84,7 @@ PrintService::PrintService(ServiceSettings settings, std::shared_ptr<JournalAcce
     : settings_(std::move(settings)), journal_(std::move(journal)), front_(limits)
 {
     desk_.setMaxThreadCount(4);
+    checkers_.setMaxThreadCount(2);
     for (const auto& [name, printer] : settings_.printers)
         queues_.emplace(name, std::make_unique<PrinterQueue>(name, databaseTimeout));
     front_.onRequest = [this](const HttpCall& call, std::shared_ptr<HttpReply> reply) {
@@ -100,6 +101,7 @@ PrintService::~PrintService()
     }
     queues_.clear();
     desk_.waitForDone(10'000);
+    checkers_.waitForDone(10'000);
 }
 
 std::optional<QString> PrintService::start()
@@ -151,7 +153,19 @@ void PrintService::stop(std::function<void()> stopped)
 template <class Result>
 void PrintService::atDesk(std::function<Result()> work, std::function<void(Result)> then)
 {
-    desk_.start([this, work = std::move(work), then = std::move(then)] {
+    runOn(desk_, std::move(work), std::move(then));
+}
+
+template <class Result>
+void PrintService::asChecker(std::function<Result()> work, std::function<void(Result)> then)
+{
+    runOn(checkers_, std::move(work), std::move(then));
+}
+
+template <class Result>
+void PrintService::runOn(QThreadPool& pool, std::function<Result()> work, std::function<void(Result)> then)
+{
+    pool.start([this, work = std::move(work), then = std::move(then)] {
         auto result = std::make_shared<std::optional<Result>>();
         auto failure = std::make_shared<std::string>();
         try {
@@ -664,7 +678,7 @@ void PrintService::printerStatus(const std::string& name, const Reply& exchange)
     if (found == settings_.printers.end())
         return exchange->refuse({404, "unknown_printer", "The service has no printer named " + name + "."});
     const PrinterSettings printer = found->second;
-    atDesk<QJsonObject>(
+    asChecker<QJsonObject>(
         [printer] {
             Answer answer;
             answerCheck(printer, checkPrinter(printer), answer);
@@ -687,14 +701,17 @@ void PrintService::health(const Reply& exchange)
     }
     std::shared_ptr<JournalAccess> journal = journal_;
     std::shared_ptr<HealthSession> checked = health_;
-    atDesk<QJsonObject>(
+    asChecker<QJsonObject>(
         [journal, checked] {
             MessageList messages;
             bool database = false;
-            {
-                // One session, kept: a connection for every check would cost
-                // the driver's memory each time.
-                const std::lock_guard lock(checked->guard);
+            // One session, kept: a connection for every check would cost
+            // the driver's memory each time.
+            if (std::unique_lock lock(checked->guard, std::try_to_lock); !lock.owns_lock()) {
+                database = checked->lastReachable;
+                messages.show("The database is being checked now; this is how the last check ended.",
+                              MessageIcon::None);
+            } else {
                 if (!checked->session.isOpen()) {
                     database = openDatabase(checked->session, messages);
                 } else {
@@ -706,6 +723,7 @@ void PrintService::health(const Reply& exchange)
                         checked->session.close();
                     }
                 }
+                checked->lastReachable = database;
             }
             bool writable = false;
             if (const std::unique_ptr<Journal> connection = journal->open(messages)) {

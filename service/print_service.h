@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QThreadPool>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -84,11 +85,18 @@ private:
     // Work that throws is logged, and its request answered 500.
     template <class Result>
     void atDesk(std::function<Result()> work, std::function<void(Result)> then);
+    // The same on a thread of its own pool, for checks that wait on a
+    // printer or the database, so that the journal's work never waits behind them.
+    template <class Result>
+    void asChecker(std::function<Result()> work, std::function<void(Result)> then);
+    template <class Result>
+    void runOn(QThreadPool& pool, std::function<Result()> work, std::function<void(Result)> then);
 
     ServiceSettings settings_;
     std::shared_ptr<JournalAccess> journal_;
     HttpFront front_;
     QThreadPool desk_;
+    QThreadPool checkers_;
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
     bool stopping_ = false;
@@ -99,10 +107,12 @@ private:
         std::chrono::steady_clock::time_point read;
     };
     std::map<std::int64_t, SeenRun> seenRuns_;
-    // The database session of the health check, one check at a time.
+    // The database session of the health check, one check at a time; a
+    // check that comes while another waits is told how the last one ended.
     struct HealthSession {
         std::mutex guard;
         DatabaseSession session{connectionString, driverTimeouts};
+        std::atomic<bool> lastReachable{false};
     };
     std::shared_ptr<HealthSession> health_ = std::make_shared<HealthSession>();
     // Whether the service still takes the ends of runs from the queues' threads.

@@ -167,6 +167,24 @@ TEST_F(Service, TwoPrintersPrintSideBySide)
     EXPECT_EQ(left.received(), right.received());
 }
 
+// Checks that wait on a printer (or the database) have threads of their
+// own: a print sent while four of them wait on a silent printer is taken
+// before any of them is answered.
+TEST_F(Service, APrintIsTakenWhileStatusChecksWaitOnASilentPrinter)
+{
+    LoopbackPrinter silent({.statusReply = {}, .manyJobs = true});
+    startService(dir.file("printer.out"), "ZEBRA", "SERVICE_PRINTERS=silent=" + silent.address() + "\n");
+    std::vector<std::unique_ptr<QNetworkReply>> checks;
+    for (int check = 0; check < 4; ++check)
+        checks.emplace_back(network.get(request("/v1/printers/silent/status")));
+    QEventLoop settle;
+    QTimer::singleShot(500, &settle, &QEventLoop::quit);  // the checks reach the service first
+    settle.exec();
+    EXPECT_EQ(post("/v1/print", order("ERP 5600")).status, 202);
+    for (const auto& check : checks)
+        EXPECT_FALSE(check->isFinished());
+}
+
 // A printer's queue holds 64 runs besides the one printing; the next is
 // told to come back later, and nothing of it is recorded. A retry of a
 // request it took is still told its run.
