@@ -18,7 +18,10 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 
-inline void drawEveryPage(const std::uint8_t* data, std::size_t size, travcard::render::PrinterKind kind)
+// A Zebra stream is drawn for a printer of dpi (203, 300 or 600): its
+// pages may be as many times larger as its dots are smaller.
+inline void drawEveryPage(const std::uint8_t* data, std::size_t size, travcard::render::PrinterKind kind,
+                          int dpi = 203)
 {
     static int argc = 1;
     static char name[] = "fuzz";
@@ -29,9 +32,9 @@ inline void drawEveryPage(const std::uint8_t* data, std::size_t size, travcard::
 
     // The largest page the renderer draws: 8 x 30 inch labels at 203 dpi,
     // 13.6 x 22 inch pages at 240 dpi.
-    constexpr qint64 largestPage = 3264LL * 6090;
+    const qint64 largestPage = 3264LL * 6090 * dpi * dpi / (203 * 203);
     travcard::render::PageRenderer pages(
-        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), kind);
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), kind, dpi);
     int drawn = 0;
     while (const auto page = pages.next()) {
         FUZZ_CHECK(!page->image.isNull());
