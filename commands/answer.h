@@ -40,6 +40,7 @@ inline constexpr const char* badOption = "bad_option";
 inline constexpr const char* badQuantity = "bad_quantity";
 inline constexpr const char* badRequestId = "bad_request_id";
 inline constexpr const char* notFound = "not_found";
+inline constexpr const char* wrongPrinterType = "wrong_printer_type";
 inline constexpr const char* nothingToPrint = "nothing_to_print";
 inline constexpr const char* databaseUnreachable = "database_unreachable";
 inline constexpr const char* printerUnavailable = "printer_unavailable";

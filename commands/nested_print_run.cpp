@@ -147,6 +147,7 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
     if (finished)
         result.preview = output.takePreview();
     // An EPSON printer gets no nested-part label: nothing was printed.
+    result.notForThisPrinter = finished && request.printer.kind != PrinterKind::Zebra;
     result.outcome = output.ticketsPlanned() == 0 ? PrintEnding::Refused
                                                    : sendingOutcome(finished, output.wroteAny(), output.stopped());
     result.tickets = {output.ticketsSent(), output.ticketsPlanned()};

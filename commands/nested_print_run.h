@@ -69,6 +69,7 @@ struct NestedPrintResult {
     TicketCount tickets;
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
     bool journalRefused = false;  // it stopped because the journal could not record its card
+    bool notForThisPrinter = false;  // an EPSON printer: the card is made for Zebra printers only
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

@@ -67,6 +67,8 @@ int printNestedCard(OrderRun& run, const OrderAsk& ask, const NestedTexts& typed
     answer.messages.showAll(result.messages);
     if (claimed && result.tickets.sent == 0)
         releaseClaim(*journal, claimed, answer.messages.shown);
+    if (result.notForThisPrinter)
+        return answer.end(nothingPrinted, reason::wrongPrinterType, runFields("refused", result.tickets, std::nullopt));
     return finishRun(result, recordOf(journal, result.journalRun), answer);
 }
 

@@ -193,6 +193,8 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
     if (Refusal* refused = std::get_if<Refusal>(&printer))
         return *refused;
     std::tie(ask.printerName, order.printer) = std::get<std::pair<std::string, PrinterSettings>>(printer);
+    if (nested && order.printer.kind != PrinterKind::Zebra)
+        return Refusal{400, reason::wrongPrinterType, "Nested parts not designed for an EPSON printer"};
     if (order.printer.name == "preview:")
         return badField(previewWithRequestId, reason::badRequestId);
     order.order = selectOrder(order.orderText, location, suffix);

@@ -183,6 +183,24 @@ TEST_F(Unattended, EveryOutcomeHasItsStatusAndReason)
     EXPECT_EQ(answerOf(unreachable)["reason"].toString(), "database_unreachable");
 }
 
+// The nested-part card is made for Zebra printers: a station whose printer
+// is an EPSON is told so, and nothing is printed.
+TEST_F(Unattended, ANestedCardForAnEpsonStationIsRefusedAsSuch)
+{
+    ScratchDir station;
+    installProgram(station, "PRINTER=" + station.file("lp") + "\nPRTTYPE=EPSON\n");
+    QProcess program;
+    startProgram(program,
+                 QStringList{"nested", "--json", "--operation", "20", "--part", "P", "--nested-quantity", "1"} +
+                     order12345,
+                 {}, station.file("travcard"));
+    const Ended refused = ended(program);
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_EQ(answerOf(refused)["reason"].toString(), "wrong_printer_type");
+    EXPECT_EQ(refused.err, "Nested parts not designed for an EPSON printer\n");
+    EXPECT_FALSE(std::filesystem::exists(station.file("lp")) && std::filesystem::file_size(station.file("lp")) > 0);
+}
+
 // A script's quantity is a whole number from 1 to 32767, written as such:
 // anything else prints nothing, whatever the window would make of it.
 TEST_F(Unattended, AQuantityIsAWholeNumberAsTyped)

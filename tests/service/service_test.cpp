@@ -94,6 +94,10 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
         {"nested card of all operations", "POST", "/v1/nested",
          R"({"location":"ST","order":"12345","part":"P","nested_quantity":1,"request_id":"b"})", token, 400,
          "bad_option"},
+        {"nested card to an EPSON printer", "POST", "/v1/nested",
+         R"({"location":"ST","order":"12345","operation":20,"part":"P","nested_quantity":1,"type":"epson",)"
+         R"("request_id":"c"})",
+         token, 400, "wrong_printer_type"},
         {"rest without a run", "POST", "/v1/runs/999/rest", "{}", token, 404, "not_found"},
         {"unknown path", "GET", "/v1/orders", {}, token, 404, "not_found"},
         {"run that is not a number", "GET", "/v1/runs/x1", {}, token, 404, "not_found"},
