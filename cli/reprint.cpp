@@ -78,7 +78,8 @@ int reprint(const QStringList& arguments, const Environment& environment)
     const std::vector<int> positions = std::get<std::vector<int>>(std::move(chosenTickets));
     std::int64_t recorded = 0;
     if (key) {
-        const std::variant<std::int64_t, int> claim = recordReprint(*access, *run, printer, {}, key, answer);
+        const std::variant<std::int64_t, int> claim =
+            recordReprint(*access, {*run, positions, *cards, key}, printer, {}, answer);
         if (const int* status = std::get_if<int>(&claim))
             return *status;
         recorded = std::get<std::int64_t>(claim);

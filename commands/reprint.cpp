@@ -232,6 +232,29 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets)
 std::string printTheRestSource(std::int64_t run) { return "Print the Rest of run " + std::to_string(run); }
 std::string reprintSource(std::int64_t run) { return std::string(reprintSourceStart) + std::to_string(run); }
 
+std::string reprintSource(std::int64_t run, const std::vector<int>& positions, int copies)
+{
+    std::string source = reprintSource(run);
+    source += ", tickets ";
+    for (std::size_t first = 0; first < positions.size();) {
+        std::size_t last = first;
+        while (last + 1 < positions.size() && positions[last + 1] == positions[last] + 1)
+            ++last;
+        if (first > 0)
+            source += ',';
+        source += std::to_string(positions[first]);
+        if (last > first) {
+            source += '-';
+            source += std::to_string(positions[last]);
+        }
+        first = last + 1;
+    }
+    source += ", ";
+    source += std::to_string(copies);
+    source += copies == 1 ? " copy" : " copies";
+    return source;
+}
+
 std::string restTakenMessage(std::int64_t run, std::int64_t by)
 {
     return "Run " + std::to_string(run) + " was finished by run " + std::to_string(by) +

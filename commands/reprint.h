@@ -42,6 +42,9 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets);
 std::string printTheRestSource(std::int64_t run);
 inline constexpr std::string_view reprintSourceStart = "Reprint of run ";
 std::string reprintSource(std::int64_t run);
+// "Reprint of run N, tickets 2-4,7, 2 copies": a reprint with a request id
+// records what it asked for, to which the id is bound.
+std::string reprintSource(std::int64_t run, const std::vector<int>& positions, int copies);
 
 // Why the rest of run is not printed: run by printed it, or prints it now.
 std::string restTakenMessage(std::int64_t run, std::int64_t by);

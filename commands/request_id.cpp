@@ -18,9 +18,12 @@ bool isRequestId(const QString& id)
 template <class Run>
 std::string requestText(const Run& run)
 {
-    const std::string reprint = run.source.starts_with(reprintSourceStart)
-                                    ? "a reprint of run " + run.source.substr(reprintSourceStart.size()) + ", "
-                                    : std::string();
+    std::string reprint;
+    if (run.source.starts_with(reprintSourceStart)) {
+        reprint = "a reprint of run ";
+        reprint += run.source.substr(reprintSourceStart.size());
+        reprint += ", ";
+    }
     return reprint + "location " + run.location + ", order " + run.order + "/" + run.suffix + ", operation " +
            run.operation + ", quantity " + run.quantity + ", " + run.printerType + " printer";
 }
@@ -142,6 +145,8 @@ std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Ans
     if (!connection)
         return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
     try {
+        // A holder whose program is gone gives its id back first, as a claim would see it.
+        connection->closeInterruptedRuns();
         if (const std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
             return answerHeldRequest(*connection, run, *held, answer);
         return std::nullopt;

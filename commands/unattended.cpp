@@ -298,21 +298,56 @@ std::variant<std::int64_t, int> recordRest(JournalAccess& access, const RestPlan
         "Print the Rest needs the print journal, which cannot be used.", answer);
 }
 
-std::variant<std::int64_t, int> recordReprint(JournalAccess& access, std::int64_t run, const PrinterSettings& printer,
-                                              const std::string& user, const std::optional<std::string>& requestId,
-                                              Answer& answer)
+namespace {
+
+const char* const reprintUnusable = "Reprint needs the print journal, which cannot be used.";
+
+// A reprint's record; one with a request id names the tickets and copies
+// it asked for, to which the id is bound.
+std::optional<RunStart> reprintStart(Journal& journal, const ReprintOfRun& reprint, const PrinterSettings& printer,
+                                     const std::string& user)
+{
+    const std::optional<RunRecord> of = journal.run(reprint.run);
+    if (!of)
+        return std::nullopt;
+    const std::string source = reprint.requestId ? reprintSource(reprint.run, reprint.positions, reprint.copies)
+                                                 : reprintSource(reprint.run);
+    RunStart start = againStart(source, *of, printer, user);
+    start.requestId = reprint.requestId;
+    return start;
+}
+
+}  // namespace
+
+std::variant<std::int64_t, int> recordReprint(JournalAccess& access, const ReprintOfRun& reprint,
+                                              const PrinterSettings& printer, const std::string& user, Answer& answer)
 {
     return recordAhead(
-        access, run,
-        [&](Journal& journal) -> std::optional<RunStart> {
-            const std::optional<RunRecord> of = journal.run(run);
-            if (!of)
-                return std::nullopt;
-            RunStart start = againStart(reprintSource(run), *of, printer, user);
-            start.requestId = requestId;
-            return start;
-        },
-        "Reprint needs the print journal, which cannot be used.", answer);
+        access, reprint.run, [&](Journal& journal) { return reprintStart(journal, reprint, printer, user); },
+        reprintUnusable, answer);
+}
+
+std::optional<int> answerReprintRepeat(JournalAccess& access, const ReprintOfRun& reprint,
+                                       const PrinterSettings& printer, const std::string& user, Answer& answer)
+{
+    if (!reprint.requestId)
+        return std::nullopt;
+    std::optional<RunStart> start;
+    {
+        const std::unique_ptr<Journal> journal = access.open(answer.messages);
+        if (!journal)
+            return answer.refuse(reprintUnusable, nothingPrinted, reason::journalUnusable);
+        try {
+            start = reprintStart(*journal, reprint, printer, user);
+        } catch (const JournalError& error) {
+            access.failed(error, answer.messages);
+            return answer.refuse(reprintUnusable, nothingPrinted, reason::journalUnusable);
+        }
+    }
+    if (!start)
+        return answer.refuse("No run " + std::to_string(reprint.run) + " is in the print journal.", nothingPrinted,
+                             reason::notFound);
+    return answerRepeat(access, *start, answer);
 }
 
 int printAgain(OrderRun& run, ReprintRequest request, Answer& answer)

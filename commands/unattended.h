@@ -80,9 +80,18 @@ std::variant<std::vector<int>, int> reprintPositions(JournalAccess& access, std:
 // that a retry prints nothing again). Its number, or the status answered.
 std::variant<std::int64_t, int> recordRest(JournalAccess& access, const RestPlan& plan,
                                            const PrinterSettings& printer, const std::string& user, Answer& answer);
-std::variant<std::int64_t, int> recordReprint(JournalAccess& access, std::int64_t run, const PrinterSettings& printer,
-                                              const std::string& user, const std::optional<std::string>& requestId,
-                                              Answer& answer);
+struct ReprintOfRun {
+    std::int64_t run = 0;
+    std::vector<int> positions;
+    int copies = 1;
+    std::optional<std::string> requestId;
+};
+std::variant<std::int64_t, int> recordReprint(JournalAccess& access, const ReprintOfRun& reprint,
+                                              const PrinterSettings& printer, const std::string& user, Answer& answer);
+// What a repeat of a reprint's request id is told, recording nothing:
+// nothing when the reprint has no id or no run holds it.
+std::optional<int> answerReprintRepeat(JournalAccess& access, const ReprintOfRun& reprint,
+                                       const PrinterSettings& printer, const std::string& user, Answer& answer);
 
 // Runs Print the Rest or Reprint, and answers how it ended; when another
 // program took the rest meanwhile, how that one stands.

@@ -84,7 +84,8 @@ PrintService::PrintService(ServiceSettings settings, std::shared_ptr<JournalAcce
     : settings_(std::move(settings)), journal_(std::move(journal)), front_(limits)
 {
     desk_.setMaxThreadCount(4);
-    checkers_.setMaxThreadCount(2);
+    statusCheckers_.setMaxThreadCount(2);
+    healthCheckers_.setMaxThreadCount(2);
     for (const auto& [name, printer] : settings_.printers)
         queues_.emplace(name, std::make_unique<PrinterQueue>(name, databaseTimeout));
     front_.onRequest = [this](const HttpCall& call, std::shared_ptr<HttpReply> reply) {
@@ -101,7 +102,8 @@ PrintService::~PrintService()
     }
     queues_.clear();
     desk_.waitForDone(10'000);
-    checkers_.waitForDone(10'000);
+    statusCheckers_.waitForDone(10'000);
+    healthCheckers_.waitForDone(10'000);
 }
 
 std::optional<QString> PrintService::start()
@@ -154,12 +156,6 @@ template <class Result>
 void PrintService::atDesk(std::function<Result()> work, std::function<void(Result)> then)
 {
     runOn(desk_, std::move(work), std::move(then));
-}
-
-template <class Result>
-void PrintService::asChecker(std::function<Result()> work, std::function<void(Result)> then)
-{
-    runOn(checkers_, std::move(work), std::move(then));
 }
 
 template <class Result>
@@ -499,7 +495,7 @@ void PrintService::rest(std::int64_t run, const Reply& exchange)
     const RestAsk ask = std::get<RestAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer) {
+    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer, bool) {
         std::variant<RestPlan, int> planned = planRest(
             *journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""}, ask.printer, answer);
         if (std::holds_alternative<int>(planned))
@@ -522,43 +518,54 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
     const ReprintAsk ask = std::get<ReprintAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    printAgainLater(exchange, ask.printerName, "reprint_of", ask.requestId, [journal, ask, run, caller](Answer& answer) {
+    const auto plan = [journal, ask, run, caller](Answer& answer, bool queueFull) {
         std::variant<std::vector<int>, int> chosen = reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
         if (std::holds_alternative<int>(chosen))
             return ReprintRequest{};
-        const std::variant<std::int64_t, int> recorded =
-            recordReprint(*journal, run, ask.printer, caller, ask.requestId, answer);
+        const ReprintOfRun reprint{run, std::get<std::vector<int>>(std::move(chosen)), ask.copies, ask.requestId};
+        if (queueFull) {
+            answerReprintRepeat(*journal, reprint, ask.printer, caller, answer);
+            return ReprintRequest{};
+        }
+        const std::variant<std::int64_t, int> recorded = recordReprint(*journal, reprint, ask.printer, caller, answer);
         if (std::holds_alternative<int>(recorded))
             return ReprintRequest{};
-        return ReprintRequest{run,     std::get<std::vector<int>>(std::move(chosen)), ask.copies,
-                              reprintSource(run), {ask.printer, false}, nullptr, journal,
-                              std::get<std::int64_t>(recorded)};
-    });
+        return ReprintRequest{run,     reprint.positions, ask.copies, reprintSource(run), {ask.printer, false},
+                              nullptr, journal,           std::get<std::int64_t>(recorded)};
+    };
+    printAgainLater(exchange, ask.printerName, "reprint_of", ask.requestId, plan);
 }
 
 void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
                                    const std::optional<std::string>& requestId,
-                                   std::function<ReprintRequest(Answer&)> plan)
+                                   std::function<ReprintRequest(Answer&, bool)> plan)
 {
-    // A request id held by a run that still prints answers 202, as when it was accepted.
+    // A request id held by a run that still prints answers 202, as when it
+    // was accepted; a full queue takes no new request, but a repeat of one
+    // it took is still told where that request stands.
     const bool keyed = requestId.has_value();
-    if (queueFull(printer))
+    const bool full = queueFull(printer);
+    if (full && !keyed)
         return refuseFull(printer, exchange);
     struct Planned {
         ReprintRequest request;  // its journalRun 0: answered instead
-        int status = 0;
+        int status = 0;          // 0 with no run: refused for a full queue
         QJsonObject answer;
     };
     atDesk<Planned>(
-        [plan = std::move(plan), keyed] {
+        [plan = std::move(plan), keyed, full] {
             Answer answer(noRunFields());
-            ReprintRequest request = plan(answer);
+            ReprintRequest request = plan(answer, full);
             if (request.journalRun)
                 return Planned{std::move(request), 0, {}};
+            if (!answer.ended())
+                return Planned{};
             const bool held = keyed && answer.why() == reason::requestInProgress;
             return Planned{{}, held ? 202 : httpStatusOf(answer), answer.json()};
         },
         [this, exchange, printer, againOf, requestId](Planned planned) {
+            if (!planned.request.journalRun && !planned.status)
+                return refuseFull(printer, exchange);
             if (!planned.request.journalRun)
                 return exchange->answer(planned.answer, planned.status);
             const ReprintRequest request = planned.request;
@@ -678,7 +685,8 @@ void PrintService::printerStatus(const std::string& name, const Reply& exchange)
     if (found == settings_.printers.end())
         return exchange->refuse({404, "unknown_printer", "The service has no printer named " + name + "."});
     const PrinterSettings printer = found->second;
-    asChecker<QJsonObject>(
+    runOn<QJsonObject>(
+        statusCheckers_,
         [printer] {
             Answer answer;
             answerCheck(printer, checkPrinter(printer), answer);
@@ -701,17 +709,21 @@ void PrintService::health(const Reply& exchange)
     }
     std::shared_ptr<JournalAccess> journal = journal_;
     std::shared_ptr<HealthSession> checked = health_;
-    asChecker<QJsonObject>(
+    runOn<QJsonObject>(
+        healthCheckers_,
         [journal, checked] {
             MessageList messages;
             bool database = false;
             // One session, kept: a connection for every check would cost
             // the driver's memory each time.
-            if (std::unique_lock lock(checked->guard, std::try_to_lock); !lock.owns_lock()) {
-                database = checked->lastReachable;
+            std::unique_lock lock(checked->guard, std::try_to_lock);
+            if (!lock.owns_lock() && checked->lastKnown >= 0) {
+                database = checked->lastKnown == 1;
                 messages.show("The database is being checked now; this is how the last check ended.",
                               MessageIcon::None);
             } else {
+                if (!lock.owns_lock())
+                    lock.lock();
                 if (!checked->session.isOpen()) {
                     database = openDatabase(checked->session, messages);
                 } else {
@@ -723,7 +735,7 @@ void PrintService::health(const Reply& exchange)
                         checked->session.close();
                     }
                 }
-                checked->lastReachable = database;
+                checked->lastKnown = database ? 1 : 0;
             }
             bool writable = false;
             if (const std::unique_ptr<Journal> connection = journal->open(messages)) {

@@ -1,8 +1,8 @@
 #pragma once
 // travcard serve: the commands as an HTTP/JSON print service. Requests are
-// read and answered on the service's thread; what blocks (the journal, a
-// printer's status, the database's health) runs on the desk's threads, and
-// each run in its printer's queue. A print's request id is claimed in the
+// read and answered on the service's thread; the journal's work runs on the
+// desk's threads, a printer's status and the health check on threads of
+// their own, and each run in its printer's queue. A print's request id is claimed in the
 // journal before the run is queued, so that the caller learns its run at
 // once and a retry with the id never prints again.
 
@@ -70,10 +70,11 @@ private:
                   const Reply& reply);
     // Print the Rest or Reprint: plan, at the desk, decides what to print and
     // records the run, or answers why not (a request without a journalRun);
-    // the run is queued to printer. A request id names the request in the answer.
+    // the run is queued to printer. A request id names the request in the
+    // answer; plan is told when the queue is full, to answer only a repeat.
     void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
                          const std::optional<std::string>& requestId,
-                         std::function<ReprintRequest(Answer&)> plan);
+                         std::function<ReprintRequest(Answer&, bool)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
@@ -85,10 +86,8 @@ private:
     // Work that throws is logged, and its request answered 500.
     template <class Result>
     void atDesk(std::function<Result()> work, std::function<void(Result)> then);
-    // The same on a thread of its own pool, for checks that wait on a
-    // printer or the database, so that the journal's work never waits behind them.
-    template <class Result>
-    void asChecker(std::function<Result()> work, std::function<void(Result)> then);
+    // The same on a pool of its own, for checks that wait on a printer or
+    // the database, so that the journal's work never waits behind them.
     template <class Result>
     void runOn(QThreadPool& pool, std::function<Result()> work, std::function<void(Result)> then);
 
@@ -96,7 +95,8 @@ private:
     std::shared_ptr<JournalAccess> journal_;
     HttpFront front_;
     QThreadPool desk_;
-    QThreadPool checkers_;
+    QThreadPool statusCheckers_;
+    QThreadPool healthCheckers_;
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
     bool stopping_ = false;
@@ -108,11 +108,12 @@ private:
     };
     std::map<std::int64_t, SeenRun> seenRuns_;
     // The database session of the health check, one check at a time; a
-    // check that comes while another waits is told how the last one ended.
+    // check that comes while another waits is told how the last one ended
+    // (the first checks wait for the first result).
     struct HealthSession {
         std::mutex guard;
         DatabaseSession session{connectionString, driverTimeouts};
-        std::atomic<bool> lastReachable{false};
+        std::atomic<int> lastKnown{-1};  // whether the last check reached it: 1, 0, or -1 before the first
     };
     std::shared_ptr<HealthSession> health_ = std::make_shared<HealthSession>();
     // Whether the service still takes the ends of runs from the queues' threads.

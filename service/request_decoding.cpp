@@ -120,10 +120,10 @@ private:
     std::optional<Refusal> refusal_;
 };
 
-// request_id, a caller's key: nothing when the request has none.
+// request_id, a caller's key: nothing when the request has none (or null).
 std::variant<std::optional<std::string>, Refusal> requestIdField(const QJsonObject& object)
 {
-    if (!object.contains("request_id"))
+    if (object.value("request_id").isUndefined() || object.value("request_id").isNull())
         return std::optional<std::string>();
     std::variant<std::string, Refusal> id = textField(object, "request_id", false, false, static_cast<int>(maxBodyBytes));
     if (Refusal* refused = std::get_if<Refusal>(&id))
@@ -168,7 +168,7 @@ std::variant<PrintAsk, Refusal> decodePrint(const QByteArray& body, const NamedP
     if (!quantityNumber)
         read.refuse(badField("Specify a quantity to print.", reason::badQuantity));
     order.quantity = std::to_string(quantityNumber.value_or(1));
-    if (!object.contains("request_id"))
+    if (object.value("request_id").isUndefined() || object.value("request_id").isNull())
         read.refuse(badField("request_id is required: it makes a retry print nothing twice.", reason::badRequestId));
     read.text("request_id", false, false, static_cast<int>(maxBodyBytes));
     if (nested) {

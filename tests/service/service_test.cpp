@@ -86,6 +86,8 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
         {"a path as printer", "POST", "/v1/print",
          R"({"location":"ST","order":"12345","printer":"/etc/passwd","request_id":"a"})", token, 400, "unknown_printer"},
         {"no request id", "POST", "/v1/print", R"({"location":"ST","order":"12345"})", token, 400, "bad_request_id"},
+        {"a null request id", "POST", "/v1/print", R"({"location":"ST","order":"12345","request_id":null})", token,
+         400, "bad_request_id"},
         {"a line break in the request id", "POST", "/v1/print",
          R"({"location":"ST","order":"12345","request_id":"x\nrun 1 printed"})", token, 400, "bad_request_id"},
         {"empty order", "POST", "/v1/print", R"({"location":"ST","order":" ","request_id":"a"})", token, 400,
@@ -147,8 +149,10 @@ TEST_F(Service, NestedCardAndItsReprintAreTheCommandLinesBytes)
     EXPECT_EQ(retried.status, 200);
     EXPECT_EQ(retried.json["reason"].toString(), "already_printed");
     EXPECT_EQ(retried.json["run"].toInteger(), again.json["run"].toInteger());
-    const Response otherRequest = post(reprint, {{"tickets", QJsonArray{1}}, {"request_id", "N-1"}});
-    EXPECT_EQ(otherRequest.status, 422);
+    // The id is bound to the run, the tickets and the copies.
+    for (const QJsonObject& other : {QJsonObject{{"tickets", QJsonArray{1}}, {"request_id", "N-1"}},
+                                     QJsonObject{{"tickets", QJsonArray{1}}, {"copies", 3}, {"request_id", "R-1"}}})
+        EXPECT_EQ(post(reprint, other).status, 422) << QJsonDocument(other).toJson().toStdString();
     EXPECT_EQ(serviceJournal().runs().size(), 2u);
     EXPECT_FALSE(std::filesystem::exists(dir.file("printer.out")));
 }
@@ -182,7 +186,7 @@ TEST_F(Service, APrintIsTakenWhileStatusChecksWaitOnASilentPrinter)
     for (int check = 0; check < 4; ++check)
         checks.emplace_back(network.get(request("/v1/printers/silent/status")));
     QEventLoop settle;
-    QTimer::singleShot(500, &settle, &QEventLoop::quit);  // the checks reach the service first
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);  // the checks reach the service first
     settle.exec();
     EXPECT_EQ(post("/v1/print", order("ERP 5600")).status, 202);
     for (const auto& check : checks)
@@ -198,7 +202,11 @@ TEST_F(Service, AFullQueueAnswers503)
     startService(slow.address(), "EPSON");
     const Response printing = post("/v1/print", order("ERP 5400"));
     ASSERT_EQ(printing.status, 202);
-    for (int waiting = 1; waiting <= 64; ++waiting)
+    const QString reprint = QStringLiteral("/v1/runs/%1/reprint").arg(printing.json["run"].toInteger());
+    const QJsonObject reprintAsk{{"tickets", QJsonArray{1}}, {"request_id", "ERP 54-R"}};
+    const Response reprinting = post(reprint, reprintAsk);
+    ASSERT_EQ(reprinting.status, 202);
+    for (int waiting = 2; waiting <= 64; ++waiting)
         ASSERT_EQ(post("/v1/print", order(("ERP 54-" + std::to_string(waiting)).c_str())).status, 202) << waiting;
     const Response full = post("/v1/print", order("ERP 5499"));
     EXPECT_EQ(full.status, 503);
@@ -209,6 +217,10 @@ TEST_F(Service, AFullQueueAnswers503)
     const Response retried = post("/v1/print", order("ERP 54-64"));
     EXPECT_EQ(retried.status, 202);
     EXPECT_EQ(retried.json["run"].toInteger(), serviceJournal().runWithRequest("ERP 54-64")->id);
+    const Response reprintRetried = post(reprint, reprintAsk);
+    EXPECT_EQ(reprintRetried.status, 202);
+    EXPECT_EQ(reprintRetried.json["run"].toInteger(), reprinting.json["run"].toInteger());
+    EXPECT_EQ(post(reprint, {{"tickets", QJsonArray{1}}, {"request_id", "ERP 54-S"}}).status, 503);
 }
 
 // SIGTERM stops the run after the page being sent: the printer has whole
