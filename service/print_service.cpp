@@ -736,6 +736,7 @@ void PrintService::health(const Reply& exchange)
                     }
                 }
                 checked->lastKnown = database ? 1 : 0;
+                lock.unlock();
             }
             bool writable = false;
             if (const std::unique_ptr<Journal> connection = journal->open(messages)) {
