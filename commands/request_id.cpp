@@ -139,23 +139,6 @@ std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunSt
     }
 }
 
-std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Answer& answer)
-{
-    const std::unique_ptr<Journal> connection = journal.open(answer.messages);
-    if (!connection)
-        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
-    try {
-        // A holder whose program is gone gives its id back first, as a claim would see it.
-        connection->closeInterruptedRuns();
-        if (const std::optional<RunRecord> held = connection->runWithRequest(*run.requestId))
-            return answerHeldRequest(*connection, run, *held, answer);
-        return std::nullopt;
-    } catch (const JournalError& error) {
-        journal.failed(error, answer.messages);
-        return answer.refuse(journalUnusableForId, nothingPrinted, reason::journalUnusable);
-    }
-}
-
 void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Message>& shown)
 {
     MessageList unseen;

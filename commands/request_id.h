@@ -45,10 +45,6 @@ std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunSt
 // asked for something else, else where held stands.
 int answerHeldRequest(Journal& journal, const RunStart& asked, const RunRecord& held, Answer& answer);
 
-// What a repeat of a request id already held is told, as claimRequest
-// would tell it, without claiming the id: nothing when no run holds it.
-std::optional<int> answerRepeat(JournalAccess& journal, const RunStart& run, Answer& answer);
-
 // A claimed run whose printing never began ends as failed with the last
 // message shown and gives its request id back, so that the caller may try
 // again. A run that began and marked no ticket gave it back when it ended.

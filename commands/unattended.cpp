@@ -327,29 +327,6 @@ std::variant<std::int64_t, int> recordReprint(JournalAccess& access, const Repri
         reprintUnusable, answer);
 }
 
-std::optional<int> answerReprintRepeat(JournalAccess& access, const ReprintOfRun& reprint,
-                                       const PrinterSettings& printer, const std::string& user, Answer& answer)
-{
-    if (!reprint.requestId)
-        return std::nullopt;
-    std::optional<RunStart> start;
-    {
-        const std::unique_ptr<Journal> journal = access.open(answer.messages);
-        if (!journal)
-            return answer.refuse(reprintUnusable, nothingPrinted, reason::journalUnusable);
-        try {
-            start = reprintStart(*journal, reprint, printer, user);
-        } catch (const JournalError& error) {
-            access.failed(error, answer.messages);
-            return answer.refuse(reprintUnusable, nothingPrinted, reason::journalUnusable);
-        }
-    }
-    if (!start)
-        return answer.refuse("No run " + std::to_string(reprint.run) + " is in the print journal.", nothingPrinted,
-                             reason::notFound);
-    return answerRepeat(access, *start, answer);
-}
-
 int printAgain(OrderRun& run, ReprintRequest request, Answer& answer)
 {
     const std::shared_ptr<JournalAccess> access = request.journal;

@@ -88,10 +88,7 @@ struct ReprintOfRun {
 };
 std::variant<std::int64_t, int> recordReprint(JournalAccess& access, const ReprintOfRun& reprint,
                                               const PrinterSettings& printer, const std::string& user, Answer& answer);
-// What a repeat of a reprint's request id is told, recording nothing:
-// nothing when the reprint has no id or no run holds it.
-std::optional<int> answerReprintRepeat(JournalAccess& access, const ReprintOfRun& reprint,
-                                       const PrinterSettings& printer, const std::string& user, Answer& answer);
+
 
 // Runs Print the Rest or Reprint, and answers how it ended; when another
 // program took the rest meanwhile, how that one stands.

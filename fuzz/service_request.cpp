@@ -43,8 +43,8 @@ bool allDigits(const std::string& text)
 
 void checkRefusal(const Refusal& refusal)
 {
-    static const std::set<std::string> reasons{"bad_option", "bad_quantity", "bad_request_id", "unknown_printer",
-                                               "too_large"};
+    static const std::set<std::string> reasons{"bad_option",      "bad_quantity", "bad_request_id",
+                                               "unknown_printer", "too_large",    "wrong_printer_type"};
     FUZZ_CHECK(refusal.httpStatus == 400 || refusal.httpStatus == 413);
     FUZZ_CHECK(reasons.contains(refusal.reason));
     FUZZ_CHECK(!refusal.message.empty());

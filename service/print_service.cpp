@@ -59,6 +59,12 @@ std::string requestIdOf(const HttpCall& call)
     return shown.toStdString();
 }
 
+// What a request asked, whitespace and the order of its fields aside.
+QByteArray askedIn(const HttpCall& call)
+{
+    return call.path.toUtf8() + ' ' + QJsonDocument::fromJson(call.body).toJson(QJsonDocument::Compact);
+}
+
 }  // namespace
 
 int httpStatusOf(const Answer& answer)
@@ -276,7 +282,8 @@ public:
             body.insert("message", messages.isEmpty() ? "The request was not carried out: " +
                                                             body.value("reason").toString() + "."
                                                       : messages.first().toString());
-        send(status, body);
+        // The journal or the database may be back soon.
+        send(status, body, status == 503 ? HttpHeaders{{"Retry-After", "5"}} : HttpHeaders{});
     }
 
 private:
@@ -350,8 +357,22 @@ bool PrintService::queueFull(const std::string& printer) const
     return queues_.at(printer)->waiting() >= PrinterQueue::capacity;
 }
 
-void PrintService::refuseFull(const std::string& printer, const Reply& exchange)
+void PrintService::refuseFull(const std::string& printer, const std::optional<std::string>& requestId,
+                              const Reply& exchange)
 {
+    // A repeat of a request this service took, and whose run has not ended,
+    // is told its run as when it was accepted: from memory, for a full queue
+    // is when callers retry most, and the journal must go on serving the runs.
+    const auto held = requestId ? acceptedHere_.find(*requestId) : acceptedHere_.end();
+    if (held != acceptedHere_.end() && held->second.asked == askedIn(exchange->call)) {
+        const AcceptedHere& accepted = held->second;
+        const QJsonObject body{{"request_id", QString::fromStdString(*requestId)},
+                               {"run", static_cast<qint64>(accepted.run)},
+                               {"url", runUrl(accepted.run)},
+                               {"outcome", waitingHere(accepted.run) ? "queued" : "running"},
+                               {"printer", QString::fromStdString(accepted.printer)}};
+        return exchange->send(202, body, {{"Location", runUrl(accepted.run).toUtf8()}});
+    }
     exchange->refuse(unavailable("queue_full", "The printer " + printer + " has " +
                                                    std::to_string(PrinterQueue::capacity) +
                                                    " runs waiting; try again later."),
@@ -411,6 +432,8 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
         releaseRun(run, "The print service stopped before this run began.");
         return exchange->refuse(unavailable("stopping", "The print service is stopping."), {{"Retry-After", "30"}});
     }
+    if (!requestId.empty())
+        acceptedHere_[requestId] = {run, printer, askedIn(exchange->call)};
     QJsonObject body = accepted;
     body.insert("run", static_cast<qint64>(run));
     body.insert("url", runUrl(run));
@@ -423,6 +446,8 @@ void PrintService::runEnded(std::int64_t run, const std::string& printer, const 
                             const QJsonObject& outcome)
 {
     seenRuns_.erase(run);
+    if (const auto accepted = acceptedHere_.find(requestId); accepted != acceptedHere_.end() && accepted->second.run == run)
+        acceptedHere_.erase(accepted);
     endings_[run] = outcome;
     while (static_cast<int>(endings_.size()) > keptEndings)
         endings_.erase(endings_.begin());
@@ -441,26 +466,18 @@ void PrintService::print(const Reply& exchange, bool nested)
     PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
     ask.order.user = exchange->caller;
     ask.order.source = nested ? std::string(serviceSource) + ", nested part" : serviceSource;
+    if (queueFull(ask.printerName))
+        return refuseFull(ask.printerName, ask.order.requestId, exchange);
     struct Claim {
         std::int64_t run = 0;
-        int status = 0;  // 0 with no run: refused for a full queue
+        int status = 0;
         QJsonObject answer;
     };
-    // A full queue takes no new request, but a repeat of one it took is
-    // still told where that request stands.
-    const bool full = queueFull(ask.printerName);
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<Claim>(
-        [journal, ask, full] {
+        [journal, ask] {
             Answer answer(noRunFields());
-            const RunStart start = claimedStart(ask.order);
-            std::variant<std::int64_t, int> claim;
-            if (!full)
-                claim = claimRequest(*journal, start, answer);
-            else if (const std::optional<int> repeat = answerRepeat(*journal, start, answer))
-                claim = *repeat;
-            else
-                return Claim{};
+            const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask.order), answer);
             if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
                 return Claim{*run, 0, {}};
             // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.
@@ -468,8 +485,6 @@ void PrintService::print(const Reply& exchange, bool nested)
             return Claim{0, status, answer.json()};
         },
         [this, ask, exchange, journal, nested](Claim claim) {
-            if (!claim.run && !claim.status)
-                return refuseFull(ask.printerName, exchange);
             if (!claim.run)
                 return exchange->answer(claim.answer, claim.status);
             const QJsonObject accepted{{"request_id", QString::fromStdString(*ask.order.requestId)}};
@@ -495,7 +510,7 @@ void PrintService::rest(std::int64_t run, const Reply& exchange)
     const RestAsk ask = std::get<RestAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer, bool) {
+    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer) {
         std::variant<RestPlan, int> planned = planRest(
             *journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""}, ask.printer, answer);
         if (std::holds_alternative<int>(planned))
@@ -518,15 +533,11 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
     const ReprintAsk ask = std::get<ReprintAsk>(decoded);
     std::shared_ptr<JournalAccess> journal = journal_;
     const std::string caller = exchange->caller;
-    const auto plan = [journal, ask, run, caller](Answer& answer, bool queueFull) {
+    const auto plan = [journal, ask, run, caller](Answer& answer) {
         std::variant<std::vector<int>, int> chosen = reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
         if (std::holds_alternative<int>(chosen))
             return ReprintRequest{};
         const ReprintOfRun reprint{run, std::get<std::vector<int>>(std::move(chosen)), ask.copies, ask.requestId};
-        if (queueFull) {
-            answerReprintRepeat(*journal, reprint, ask.printer, caller, answer);
-            return ReprintRequest{};
-        }
         const std::variant<std::int64_t, int> recorded = recordReprint(*journal, reprint, ask.printer, caller, answer);
         if (std::holds_alternative<int>(recorded))
             return ReprintRequest{};
@@ -538,34 +549,27 @@ void PrintService::reprint(std::int64_t run, const Reply& exchange)
 
 void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
                                    const std::optional<std::string>& requestId,
-                                   std::function<ReprintRequest(Answer&, bool)> plan)
+                                   std::function<ReprintRequest(Answer&)> plan)
 {
-    // A request id held by a run that still prints answers 202, as when it
-    // was accepted; a full queue takes no new request, but a repeat of one
-    // it took is still told where that request stands.
+    if (queueFull(printer))
+        return refuseFull(printer, requestId, exchange);
+    // A request id held by a run that still prints answers 202, as when it was accepted.
     const bool keyed = requestId.has_value();
-    const bool full = queueFull(printer);
-    if (full && !keyed)
-        return refuseFull(printer, exchange);
     struct Planned {
         ReprintRequest request;  // its journalRun 0: answered instead
-        int status = 0;          // 0 with no run: refused for a full queue
+        int status = 0;
         QJsonObject answer;
     };
     atDesk<Planned>(
-        [plan = std::move(plan), keyed, full] {
+        [plan = std::move(plan), keyed] {
             Answer answer(noRunFields());
-            ReprintRequest request = plan(answer, full);
+            ReprintRequest request = plan(answer);
             if (request.journalRun)
                 return Planned{std::move(request), 0, {}};
-            if (!answer.ended())
-                return Planned{};
             const bool held = keyed && answer.why() == reason::requestInProgress;
             return Planned{{}, held ? 202 : httpStatusOf(answer), answer.json()};
         },
         [this, exchange, printer, againOf, requestId](Planned planned) {
-            if (!planned.request.journalRun && !planned.status)
-                return refuseFull(printer, exchange);
             if (!planned.request.journalRun)
                 return exchange->answer(planned.answer, planned.status);
             const ReprintRequest request = planned.request;

@@ -71,15 +71,15 @@ private:
     // Print the Rest or Reprint: plan, at the desk, decides what to print and
     // records the run, or answers why not (a request without a journalRun);
     // the run is queued to printer. A request id names the request in the
-    // answer; plan is told when the queue is full, to answer only a repeat.
+    // answer.
     void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
                          const std::optional<std::string>& requestId,
-                         std::function<ReprintRequest(Answer&, bool)> plan);
+                         std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
     bool queueFull(const std::string& printer) const;
-    void refuseFull(const std::string& printer, const Reply& reply);
+    void refuseFull(const std::string& printer, const std::optional<std::string>& requestId, const Reply& reply);
     bool waitingHere(std::int64_t run) const;
 
     // Runs work on a desk thread, then then(result) on the service's thread.
@@ -99,6 +99,14 @@ private:
     QThreadPool healthCheckers_;
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
+    // The request ids of runs accepted here that have not ended, with what
+    // each request asked: a repeat while the queue is full is told its run.
+    struct AcceptedHere {
+        std::int64_t run = 0;
+        std::string printer;
+        QByteArray asked;
+    };
+    std::map<std::string, AcceptedHere> acceptedHere_;
     bool stopping_ = false;
     // A run's record as last read, for callers that poll it.
     struct SeenRun {
