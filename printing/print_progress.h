@@ -4,6 +4,7 @@
 // run looks at between tickets.
 
 #include <atomic>
+#include <stop_token>
 
 enum class TicketUnit { Tickets, Pages };
 
@@ -17,6 +18,14 @@ public:
     }
     void ticketsSent(int count) { sent_ += count; }
     void cancel() { cancelled_ = true; }
+    // Stops at the ticket being sent, without waiting for the printer to
+    // acknowledge it: what it has not acknowledged is in doubt.
+    void stopAtOnce()
+    {
+        cancelled_ = true;
+        atOnce_.request_stop();
+    }
+    std::stop_token stopAtOnceToken() const { return atOnce_.get_token(); }
 
     int sent() const { return sent_; }
     int total() const { return total_; }
@@ -28,4 +37,5 @@ private:
     std::atomic<int> sent_{0};
     std::atomic<int> total_{0};
     std::atomic<bool> cancelled_{false};
+    std::stop_source atOnce_;
 };

@@ -7,8 +7,11 @@
 
 PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintProgress> progress,
                          std::stop_token stop)
-    : printer_(printer), progress_(std::move(progress)), stop_(std::move(stop))
+    : printer_(printer), progress_(std::move(progress)), stop_(givenUp_.get_token())
 {
+    jobGivenUp_.emplace(std::move(stop), RequestStop{&givenUp_});
+    if (progress_)
+        stoppedAtOnce_.emplace(progress_->stopAtOnceToken(), RequestStop{&givenUp_});
     wait_.cancelled = [this] { return progress_ && progress_->cancelled(); };
     wait_.acknowledged = [this] { countAcknowledged(); };
 }

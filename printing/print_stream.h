@@ -134,6 +134,14 @@ private:
     PrinterSettings printer_;
     int dpi_ = 0;
     std::shared_ptr<PrintProgress> progress_;
+    // Set when the run's job is given up, or when its progress is told to
+    // stop at once.
+    struct RequestStop {
+        std::stop_source* source;
+        void operator()() const { source->request_stop(); }
+    };
+    std::stop_source givenUp_;
+    std::optional<std::stop_callback<RequestStop>> jobGivenUp_, stoppedAtOnce_;
     std::stop_token stop_;
     PrinterWait wait_;  // the operator's cancel; the count, as the printer acknowledges
     PrintObserver* observer_ = nullptr;

@@ -1,22 +1,31 @@
 #pragma once
 // travcard serve: the commands as an HTTP/JSON print service. Requests are
-// read and answered on the service's thread; the journal's work runs on the
-// desk's threads, a printer's status and the health check on threads of
-// their own, and each run in its printer's queue. A print's request id is claimed in the
+// read, routed and answered on the door's thread, which also keeps the
+// service's state; the journal's work runs on the desk's threads, a
+// printer's status and the health check on threads of their own, and each
+// run in its printer's queue. A print's request id is claimed in the
 // journal before the run is queued, so that the caller learns its run at
 // once and a retry with the id never prints again.
+//
+// The routes live by resource: print_routes.cpp (print, nested, rest,
+// reprint), run_routes.cpp, printer_routes.cpp, health_routes.cpp.
 
-#include "service/http_front.h"
+#include "service/callers.h"
+#include "service/exchange.h"
+#include "service/http_door.h"
 #include "service/printer_queue.h"
 #include "service/request_decoding.h"
 #include "service/service_settings.h"
 
+#include "commands/answer.h"
 #include "commands/startup.h"
 #include "db/database_session.h"
 
-#include <QObject>
 #include <QStringList>
 #include <QThreadPool>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -32,68 +41,86 @@ class JournalAccess;
 
 namespace service {
 
-class PrintService : public QObject {
+class PrintService {
 public:
-    PrintService(ServiceSettings settings, std::shared_ptr<JournalAccess> journal,
+    PrintService(boost::asio::io_context& io, ServiceSettings settings, std::shared_ptr<JournalAccess> journal,
                  std::chrono::milliseconds databaseTimeout, HttpLimits limits = {});
-    ~PrintService() override;
+    ~PrintService();
+    PrintService(const PrintService&) = delete;
+    PrintService& operator=(const PrintService&) = delete;
 
     // Listens where the settings say: an error's text, or nothing.
-    std::optional<QString> start();
-    quint16 port() const { return front_.port(); }
+    std::optional<std::string> start();
+    unsigned short port() const { return door_.port(); }
 
-    // Takes no more requests (503), drops the runs that wait (their claims
-    // given back), stops each running one after its current ticket, then
-    // calls stopped on the service's thread.
-    void stop(std::function<void()> stopped);
+    // Takes no more requests (503), gives back the claims of the runs that
+    // wait, and stops each running one after its current ticket once the
+    // printer has taken it; atOnce, at the ticket being sent, without
+    // waiting for the printer (what it has not acknowledged is in doubt).
+    // Every queue is told at once. Then stopped() on the door's thread.
+    void stop(bool atOnce, std::function<void()> stopped);
+    // Closes every connection: the service is ending.
+    void closeDoor() { door_.closeAll(); }
+
+    // Reads the tokens file, the certificate and the key again; a file that
+    // cannot be used keeps the old ones. What was wrong, or nothing.
+    std::optional<std::string> reload();
 
 private:
-    class Exchange;
-    using Reply = std::shared_ptr<Exchange>;
+    void route(const Reply& exchange);
+    // then() once the call's token names a caller; otherwise 401 (429 for
+    // an address that has guessed too often).
+    void authorised(const Reply& exchange, const std::function<void()>& then);
 
-    void route(const HttpCall& call, const Reply& reply);
-    // then(caller) once the call's token names a caller; otherwise 401.
-    void authorised(const HttpCall& call, const Reply& reply, const std::function<void()>& then);
+    // The routes.
+    void health(const Reply& exchange);
+    void openApi(const Reply& exchange);
+    void print(const Reply& exchange, bool nested);
+    void rest(std::int64_t run, const Reply& exchange);
+    void reprint(std::int64_t run, const Reply& exchange);
+    void runStatus(std::int64_t run, const Reply& exchange, std::chrono::steady_clock::time_point until);
+    void runList(const Reply& exchange);
+    void printerStatus(const std::string& name, const Reply& exchange);
 
-    void health(const Reply& reply);
-    void openApi(const Reply& reply);
-    void print(const Reply& reply, bool nested);
-    void rest(std::int64_t run, const Reply& reply);
-    void reprint(std::int64_t run, const Reply& reply);
-    void runStatus(std::int64_t run, const Reply& reply, std::chrono::steady_clock::time_point until);
-    void runList(const Reply& reply);
-    void printerStatus(const std::string& name, const Reply& reply);
-
-    // A run recorded in the journal, queued to print with work; answered 202.
+    // A run recorded in the journal, queued to print with work in the place
+    // reserved for it; answered 202.
     void queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
                   std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
-                  const Reply& reply);
+                  const Reply& exchange);
     // Print the Rest or Reprint: plan, at the desk, decides what to print and
     // records the run, or answers why not (a request without a journalRun);
     // the run is queued to printer. A request id names the request in the
     // answer.
-    void printAgainLater(const Reply& reply, const std::string& printer, const char* againOf,
-                         const std::optional<std::string>& requestId,
-                         std::function<ReprintRequest(Answer&)> plan);
+    void printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
+                         const std::optional<std::string>& requestId, std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
-    bool queueFull(const std::string& printer) const;
-    void refuseFull(const std::string& printer, const std::optional<std::string>& requestId, const Reply& reply);
+    // A place in printer's queue, taken before anything is claimed; false,
+    // and the caller answered, when the queue is full.
+    bool reservePlace(const std::string& printer, const std::optional<std::string>& requestId,
+                      const Reply& exchange);
     bool waitingHere(std::int64_t run) const;
+    void refuseStopping(const Reply& exchange);
 
-    // Runs work on a desk thread, then then(result) on the service's thread.
-    // Work that throws is logged, and its request answered 500.
+    // Runs work on a desk thread, then then(result) on the door's thread,
+    // where then is also released. Work that throws is logged, and its
+    // request answered 500.
     template <class Result>
     void atDesk(std::function<Result()> work, std::function<void(Result)> then);
     // The same on a pool of its own, for checks that wait on a printer or
     // the database, so that the journal's work never waits behind them.
     template <class Result>
     void runOn(QThreadPool& pool, std::function<Result()> work, std::function<void(Result)> then);
+    // then() on the door's thread after delay.
+    void after(std::chrono::milliseconds delay, std::function<void()> then);
+    void waitForQueues(std::function<void()> stopped);
 
+    boost::asio::io_context& io_;
     ServiceSettings settings_;
     std::shared_ptr<JournalAccess> journal_;
-    HttpFront front_;
+    HttpDoor door_;
+    GuessBudget guesses_;
     QThreadPool desk_;
     QThreadPool statusCheckers_;
     QThreadPool healthCheckers_;
@@ -115,26 +142,56 @@ private:
         std::chrono::steady_clock::time_point read;
     };
     std::map<std::int64_t, SeenRun> seenRuns_;
-    // The database session of the health check, one check at a time; a
-    // check that comes while another waits is told how the last one ended
-    // (the first checks wait for the first result).
-    struct HealthSession {
+    // The database session of the health check, one check at a time, and
+    // how the last finished check ended and when.
+    struct HealthCheck {
         std::mutex guard;
         DatabaseSession session{connectionString, driverTimeouts};
-        std::atomic<int> lastKnown{-1};  // whether the last check reached it: 1, 0, or -1 before the first
+        std::atomic<bool> running{false};
+        std::chrono::steady_clock::time_point began;  // of the running check; the door's thread's
+        std::atomic<int> lastKnown{-1};               // the database reached: 1, 0, or -1 before the first
+        std::atomic<int> lastJournal{-1};             // the journal took a write: the same
+        std::atomic<std::int64_t> lastEnded{0};       // ms since the epoch
     };
-    std::shared_ptr<HealthSession> health_ = std::make_shared<HealthSession>();
-    // Whether the service still takes the ends of runs from the queues' threads.
-    struct Liveness {
-        std::mutex guard;
-        bool alive = true;
-    };
-    std::shared_ptr<Liveness> alive_ = std::make_shared<Liveness>();
+    std::shared_ptr<HealthCheck> health_ = std::make_shared<HealthCheck>();
 };
+
+template <class Result>
+void PrintService::atDesk(std::function<Result()> work, std::function<void(Result)> then)
+{
+    runOn(desk_, std::move(work), std::move(then));
+}
+
+template <class Result>
+void PrintService::runOn(QThreadPool& pool, std::function<Result()> work, std::function<void(Result)> then)
+{
+    // The task hands then on to the door's thread rather than keep a copy:
+    // what then holds (the request's answer) is released there.
+    pool.start([&io = io_, work = std::move(work), then = std::move(then)]() mutable {
+        std::optional<Result> result;
+        std::string failure;
+        try {
+            result.emplace(work());
+        } catch (const std::exception& error) {
+            failure = error.what();
+        } catch (...) {
+            failure = "an unknown exception";
+        }
+        boost::asio::post(io, [then = std::move(then), result = std::move(result), failure = std::move(failure)]() mutable {
+            if (result)
+                then(std::move(*result));
+            else
+                logLine("a request failed: " + failure);  // its reply, released, answers 500
+        });
+    });
+}
 
 // The service's answer for an outcome of a command: the HTTP status its
 // reason and status call for.
 int httpStatusOf(const Answer& answer);
+
+// What a request asked, whitespace and the order of its fields aside.
+QByteArray askedIn(const HttpCall& call);
 
 // Runs `travcard serve` until SIGTERM or SIGINT: the exit status.
 // journalPath and listen, when not empty, stand for JOURNAL= and SERVICE_LISTEN=.

@@ -14,21 +14,33 @@ PrinterQueue::PrinterQueue(std::string name, std::chrono::milliseconds databaseT
 
 PrinterQueue::~PrinterQueue()
 {
-    stop();
-    if (!waitForEnd(std::chrono::seconds(5))) {
-        // A run stuck in a driver call past its limits: its thread is left
-        // to end on its own rather than hold the service's exit.
-        thread_->setParent(nullptr);
-        QObject::connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-        return;
-    }
+    stop(false);
+    thread_->wait();
     delete thread_;
+    if (dropping_.joinable())
+        dropping_.join();
+}
+
+bool PrinterQueue::reserve()
+{
+    const std::lock_guard lock(guard_);
+    if (stopping_ || static_cast<int>(waiting_.size()) + reserved_ >= capacity)
+        return false;
+    ++reserved_;
+    return true;
+}
+
+void PrinterQueue::giveBack()
+{
+    const std::lock_guard lock(guard_);
+    reserved_ = std::max(0, reserved_ - 1);
 }
 
 bool PrinterQueue::add(Job job)
 {
     {
         const std::lock_guard lock(guard_);
+        reserved_ = std::max(0, reserved_ - 1);
         if (stopping_)
             return false;
         waiting_.push_back(std::move(job));
@@ -55,23 +67,32 @@ bool PrinterQueue::holds(std::int64_t run) const
     return std::any_of(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
 }
 
-void PrinterQueue::stop()
+void PrinterQueue::stop(bool atOnce)
 {
     std::deque<Job> dropped;
     {
         const std::lock_guard lock(guard_);
+        if (running_) {
+            if (atOnce)
+                running_->stopAtOnce();
+            else
+                running_->cancel();
+        }
+        if (stopping_)
+            return;
         stopping_ = true;
         dropped.swap(waiting_);
-        if (running_)
-            running_->cancel();
     }
     changed_.notify_all();
-    for (Job& job : dropped)
-        if (job.dropped)
-            job.dropped();
+    // Giving a claim back writes to the journal: not on the caller's thread.
+    dropping_ = std::thread([dropped = std::move(dropped)] {
+        for (const Job& job : dropped)
+            if (job.dropped)
+                job.dropped();
+    });
 }
 
-bool PrinterQueue::waitForEnd(std::chrono::milliseconds limit) { return thread_->wait(QDeadlineTimer(limit)); }
+bool PrinterQueue::ended() const { return thread_->isFinished() && !thread_->isRunning(); }
 
 void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
 {

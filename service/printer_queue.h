@@ -2,8 +2,8 @@
 // One printer's runs, one at a time in the order they came, on a thread of
 // the queue's own that owns its database session: runs to different
 // printers go side by side, and no ODBC connection is ever used by two
-// threads. The service takes no request for a printer while capacity runs
-// wait; runs it claimed meanwhile still join.
+// threads. At most capacity runs wait: a request takes its place before
+// anything is claimed for it, and the place is its run's or given back.
 
 #include "commands/order_run.h"
 #include "printing/print_progress.h"
@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class QThread;
 
@@ -33,25 +34,31 @@ public:
     };
 
     PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout);
+    // Stops, and returns once the queue's thread has ended.
     ~PrinterQueue();
     PrinterQueue(const PrinterQueue&) = delete;
     PrinterQueue& operator=(const PrinterQueue&) = delete;
 
     const std::string& name() const { return name_; }
 
-    // False, and nothing queued, once the queue stops; capacity is the
-    // caller's to check before it claims the job's run.
+    // A place for one more run: false when capacity runs wait or hold
+    // places, or the queue has stopped.
+    bool reserve();
+    void giveBack();
+    // Queues a job in a place reserved for it: false, and nothing queued
+    // (the place given back), once the queue has stopped.
     bool add(Job job);
     int waiting() const;
     bool busy() const;
     // Whether run waits in this queue (it has not begun).
     bool holds(std::int64_t run) const;
 
-    // Takes no more jobs, drops those waiting (each told), and asks the
-    // running one to stop after its current ticket.
-    void stop();
-    // Then waits up to limit for it to end; false when it has not.
-    bool waitForEnd(std::chrono::milliseconds limit);
+    // Takes no more jobs, drops those waiting (each told, on a thread of
+    // its own), and asks the running one to stop after its current ticket;
+    // atOnce, at the ticket being sent. Returns at once.
+    void stop(bool atOnce);
+    // Whether the queue's thread has ended.
+    bool ended() const;
 
 private:
     void runJobs(std::chrono::milliseconds databaseTimeout);
@@ -60,10 +67,12 @@ private:
     mutable std::mutex guard_;
     std::condition_variable changed_;
     std::deque<Job> waiting_;                  // guarded
+    int reserved_ = 0;                         // guarded: places taken, their jobs not yet added
     std::shared_ptr<PrintProgress> running_;   // guarded: the running job's
     bool busy_ = false;                        // guarded
     bool stopping_ = false;                    // guarded
     QThread* thread_ = nullptr;
+    std::thread dropping_;                     // tells the dropped jobs
 };
 
 }  // namespace service

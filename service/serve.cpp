@@ -5,44 +5,43 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
 
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace service {
 namespace {
 
-int signalPipe[2] = {-1, -1};
-
-// SIGTERM and SIGINT only write a byte: the service's thread stops it.
-void stopOnSignals(PrintService& service)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    struct sigaction action {};
-    action.sa_handler = [](int) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
-    };
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &service);
-    QObject::connect(notifier, &QSocketNotifier::activated, &service, [&service, notifier] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
-        notifier->setEnabled(false);
-        service.stop([] { QCoreApplication::quit(); });
-    });
-}
+namespace asio = boost::asio;
 
 int refuse(const std::string& why)
 {
     std::fprintf(stderr, "travcard serve: %s\n", why.c_str());
     return nothingPrinted;
+}
+
+// SIGTERM or SIGINT stops the service gracefully, a second stops it at
+// once; SIGHUP reads the tokens, the certificate and the key again.
+void answerSignals(asio::signal_set& caught, PrintService& service, asio::io_context& io, int& stops)
+{
+    caught.async_wait([&caught, &service, &io, &stops](const boost::system::error_code& error, int number) {
+        if (error)
+            return;
+        if (number == SIGHUP) {
+            const std::optional<std::string> fault = service.reload();
+            logLine(fault ? "the tokens file was not read again: " + *fault
+                          : "read the tokens file, the certificate and the key again");
+        } else {
+            service.stop(++stops > 1, [&service, &io] {
+                service.closeDoor();
+                io.stop();
+            });
+        }
+        answerSignals(caught, service, io, stops);
+    });
 }
 
 }  // namespace
@@ -61,16 +60,21 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
             refuse(message.text);
         return refuse("the service does not start: it needs the print journal to print each request once.");
     }
-    PrintService service(std::get<ServiceSettings>(std::move(settings)), journal, std::chrono::seconds(30));
-    if (const std::optional<QString> error = service.start())
-        return refuse("the service does not start: it cannot listen on " +
-                      std::get<ServiceSettings>(settings).listen.host.toString().toStdString() + ": " +
-                      error->toStdString());
+    HttpLimits limits;
+    limits.maxConnections = connectionsTheDescriptorsAllow(limits.maxConnections);
+    asio::io_context io;
+    // Signals are taken before anything can arrive, so none ends the program unasked.
+    asio::signal_set caught(io, SIGTERM, SIGINT, SIGHUP);
+    const std::string listenedAt = std::get<ServiceSettings>(settings).listen.host.toString().toStdString();
+    PrintService service(io, std::get<ServiceSettings>(std::move(settings)), journal, std::chrono::seconds(30), limits);
+    if (const std::optional<std::string> error = service.start())
+        return refuse("the service does not start: it cannot listen on " + listenedAt + ": " + *error);
     std::fprintf(stderr, "travcard serve: listening on port %u, journal %s\n", service.port(),
                  qPrintable(journal->path()));
-    stopOnSignals(service);
-    QCoreApplication::exec();
-    std::fprintf(stderr, "travcard serve: stopped\n");
+    int stops = 0;
+    answerSignals(caught, service, io, stops);
+    io.run();
+    logLine("stopped");
     return allSent;
 }
 

@@ -3,12 +3,12 @@
 #include "commands/startup.h"
 #include "config/config_file.h"
 
-#include <QCryptographicHash>
-#include <QFile>
-
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <memory>
+
+#include <netdb.h>
+#include <sys/socket.h>
 
 namespace service {
 namespace {
@@ -35,28 +35,66 @@ std::vector<std::string_view> words(std::string_view text)
     return found;
 }
 
-std::string readError(const QFile& file) { return file.errorString().toStdString(); }
+bool isHostName(std::string_view name)
+{
+    return !name.empty() && name.size() <= 253 && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '-' || c == '.' || c == '_';
+    });
+}
+
+// The first address of name, an IPv4 one when it has both: localhost is
+// 127.0.0.1 wherever ::1 is listed first.
+std::variant<QHostAddress, std::string> resolve(const std::string& name)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found); error != 0)
+        return std::string(::gai_strerror(error));
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, ::freeaddrinfo);
+    const addrinfo* chosen = found;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next)
+        if (entry->ai_family == AF_INET) {
+            chosen = entry;
+            break;
+        }
+    QHostAddress address(chosen->ai_addr);
+    if (address.isNull())
+        return std::string("no IPv4 or IPv6 address");
+    return address;
+}
 
 }  // namespace
 
 std::variant<ListenAddress, std::string> parseListen(const std::string& text)
 {
-    const std::string fault = "SERVICE_LISTEN=" + text + " is not an address and port, such as 127.0.0.1:8631.";
+    const std::string fault =
+        "SERVICE_LISTEN=" + text + " is not an address or host name and a port, such as 127.0.0.1:8631.";
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return fault;
     std::string host = text.substr(0, colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    if (bracketed)
         host = host.substr(1, host.size() - 2);
     const std::string portText = text.substr(colon + 1);
     if (portText.empty() || portText.size() > 5 ||
         !std::all_of(portText.begin(), portText.end(), [](unsigned char c) { return std::isdigit(c); }))
         return fault;
     const int port = std::stoi(portText);
-    ListenAddress address;
-    if (port > 65535 || !address.host.setAddress(QString::fromStdString(host)))
+    if (port > 65535)
         return fault;
+    ListenAddress address;
     address.port = static_cast<quint16>(port);
+    if (address.host.setAddress(QString::fromStdString(host)))
+        return address;
+    if (bracketed || !isHostName(host))
+        return fault;
+    std::variant<QHostAddress, std::string> resolved = resolve(host);
+    if (const std::string* error = std::get_if<std::string>(&resolved))
+        return "SERVICE_LISTEN=" + text + " names the host " + host + ", which has no address here: " + *error + ".";
+    address.host = std::get<QHostAddress>(resolved);
     return address;
 }
 
@@ -78,47 +116,6 @@ std::variant<NamedPrinters, std::string> namedPrinters(const PrinterSettings& co
     return printers;
 }
 
-std::variant<std::vector<Caller>, std::string> parseTokens(std::string_view content)
-{
-    std::vector<Caller> callers;
-    int number = 0;
-    for (std::string_view line : splitConfigLines(content)) {
-        ++number;
-        line = line.substr(0, std::min(line.find('#'), line.size()));
-        const std::vector<std::string_view> parts = words(line);
-        if (parts.empty())
-            continue;
-        if (parts.size() != 2 || parts[1].size() < 16)
-            return "Line " + std::to_string(number) +
-                   " of the tokens file is not a name, a space and a token of at least 16 characters.";
-        callers.push_back({std::string(parts[0]), std::string(parts[1])});
-    }
-    if (callers.empty())
-        return "The tokens file names no caller, so nobody could call the service.";
-    return callers;
-}
-
-std::optional<std::string> callerOf(const std::vector<Caller>& callers, std::string_view token)
-{
-    // Digests have one length whatever the token's, and are compared byte
-    // by byte to the end.
-    const auto digest = [](std::string_view text) {
-        return QCryptographicHash::hash(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())),
-                                        QCryptographicHash::Sha256);
-    };
-    const QByteArray given = digest(token);
-    std::optional<std::string> found;
-    for (const Caller& caller : callers) {
-        const QByteArray known = digest(caller.token);
-        unsigned char difference = 0;
-        for (qsizetype i = 0; i < known.size(); ++i)
-            difference |= static_cast<unsigned char>(known[i] ^ given[i]);
-        if (difference == 0 && !found)
-            found = caller.name;
-    }
-    return found;
-}
-
 std::variant<ServiceSettings, std::string> loadServiceSettings(const std::string& programDir,
                                                                const std::string& listenOverride)
 {
@@ -137,6 +134,9 @@ std::variant<ServiceSettings, std::string> loadServiceSettings(const std::string
     settings.listen = std::get<ListenAddress>(address);
     settings.certificate = QString::fromStdString(values.serviceCert);
     settings.key = QString::fromStdString(values.serviceKey);
+    if (!values.serviceKey.empty())
+        if (std::optional<std::string> fault = secretFileFault(values.serviceKey, "the TLS key"))
+            return *std::move(fault);
     if (!settings.listen.host.isLoopback() && (settings.certificate.isEmpty() || settings.key.isEmpty()))
         return "The service would listen on " + listen +
                ", which other machines reach, without TLS: set SERVICE_CERT= and SERVICE_KEY= in travcard.cfg, "
@@ -145,15 +145,10 @@ std::variant<ServiceSettings, std::string> loadServiceSettings(const std::string
     if (const std::string* fault = std::get_if<std::string>(&printers))
         return *fault;
     settings.printers = std::get<NamedPrinters>(std::move(printers));
-    const QString tokensPath =
-        QString::fromStdString(values.serviceTokens.empty() ? defaultTokensFile : values.serviceTokens);
-    QFile tokens(tokensPath);
-    if (!tokens.open(QIODevice::ReadOnly))
-        return "The tokens file " + tokensPath.toStdString() + " cannot be read: " + readError(tokens);
-    const QByteArray content = tokens.read(1 << 20);
-    std::variant<std::vector<Caller>, std::string> callers = parseTokens(content.toStdString());
+    settings.tokensFile = values.serviceTokens.empty() ? defaultTokensFile : values.serviceTokens;
+    std::variant<std::vector<Caller>, std::string> callers = loadCallers(settings.tokensFile);
     if (const std::string* fault = std::get_if<std::string>(&callers))
-        return tokensPath.toStdString() + ": " + *fault;
+        return *fault;
     settings.callers = std::get<std::vector<Caller>>(std::move(callers));
     return settings;
 }

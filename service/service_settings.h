@@ -5,6 +5,7 @@
 // refuses to start.
 
 #include "printing/printer_settings.h"
+#include "service/callers.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -27,8 +28,9 @@ struct ListenAddress {
     quint16 port = 0;
 };
 
-// HOST:PORT, [IPv6]:PORT; a name is not looked up, so that the service
-// listens exactly where it was told.
+// ADDRESS:PORT, [IPv6]:PORT or NAME:PORT. A name is looked up once, here,
+// and the service listens on its first address, an IPv4 one when it has
+// both (localhost is 127.0.0.1).
 std::variant<ListenAddress, std::string> parseListen(const std::string& text);
 
 // The printers by name: PRINTER= as "default", then SERVICE_PRINTERS=
@@ -37,31 +39,18 @@ std::variant<ListenAddress, std::string> parseListen(const std::string& text);
 using NamedPrinters = std::map<std::string, PrinterSettings>;
 std::variant<NamedPrinters, std::string> namedPrinters(const PrinterSettings& configured, const std::string& list);
 
-// One caller: the name the journal records as the run's user, and its token.
-struct Caller {
-    std::string name;
-    std::string token;
-};
-
-// The tokens file: a name, a space, the token on each line; '#' starts a
-// comment. A token is at least 16 characters.
-std::variant<std::vector<Caller>, std::string> parseTokens(std::string_view content);
-
-// The caller whose token this is. Every token is compared, each in time
-// that depends on neither's content, so the answer's time tells nothing of
-// how close a guess came.
-std::optional<std::string> callerOf(const std::vector<Caller>& callers, std::string_view token);
-
 struct ServiceSettings {
     ListenAddress listen;
     NamedPrinters printers;
+    std::string tokensFile;  // read again on SIGHUP
     std::vector<Caller> callers;
     QString certificate, key;  // PEM files; both empty on a loopback address
 };
 
 // Everything from travcard.cfg in programDir (and listenOverride, when
 // given, for SERVICE_LISTEN=). A fault when anything is missing or wrong,
-// and for a non-loopback address without a certificate and key.
+// for a non-loopback address without a certificate and key, and for a key
+// file or tokens file that others could read or change.
 std::variant<ServiceSettings, std::string> loadServiceSettings(const std::string& programDir,
                                                                const std::string& listenOverride);
 

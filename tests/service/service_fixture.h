@@ -27,6 +27,7 @@
 #include <string>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 class ServiceProcess {
 public:
@@ -51,6 +52,7 @@ public:
     {
         folder = std::make_unique<ScratchDir>();
         folder->write("tokens", std::string("# who may call\nerp ") + token + "\n");
+        ::chmod(folder->file("tokens").c_str(), 0600);  // the service refuses a tokens file others can read
         installProgram(*folder, "PRINTER=" + printer + "\nPRTTYPE=" + type + "\nSERVICE_TOKENS=" +
                                     folder->file("tokens") + "\nSERVICE_LISTEN=127.0.0.1:0\n" + extra);
         // It ends with the test program, also with one that crashes.

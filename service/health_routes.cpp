@@ -1,0 +1,123 @@
+// GET /v1/health: whether the database answers and the journal takes
+// writes, with the queues' depth. The check has a deadline: a database that
+// hangs is unreachable after it, and a check never waits behind another.
+
+#include "service/print_service.h"
+
+#include "commands/journal_recorder.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+namespace service {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto healthDeadline = std::chrono::seconds(5);
+
+QJsonValue checkedAt(std::int64_t msSinceEpoch)
+{
+    if (msSinceEpoch == 0)
+        return QJsonValue::Null;
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch).toOffsetFromUtc(0).toString(Qt::ISODateWithMs);
+}
+
+}  // namespace
+
+void PrintService::health(const Reply& exchange)
+{
+    QJsonObject queues;
+    int depth = 0;
+    for (const auto& [name, queue] : queues_) {
+        const int waiting = queue->waiting();
+        depth += waiting;
+        queues.insert(QString::fromStdString(name), QJsonObject{{"waiting", waiting}, {"printing", queue->busy()}});
+    }
+    const std::shared_ptr<HealthCheck> check = health_;
+    const auto respond = [exchange, queues, depth](QJsonObject health) {
+        health.insert("queues", queues);
+        health.insert("queue_depth", depth);
+        const bool healthy = health.value("database").toBool() && health.value("journal").toBool();
+        if (!healthy && !health.contains("reason"))
+            health.insert("reason", health.value("database").toBool() ? reason::journalUnusable
+                                                                       : reason::databaseUnreachable);
+        exchange->send(healthy ? 200 : 503, health, healthy ? HttpHeaders{} : HttpHeaders{{"Retry-After", "5"}});
+    };
+    const auto unreachable = [check](const std::string& message) {
+        return QJsonObject{{"database", false},
+                           {"journal", check->lastJournal == 1},
+                           {"reason", reason::databaseUnreachable},
+                           {"database_checked", checkedAt(check->lastEnded)},
+                           {"messages", QJsonArray{QString::fromStdString(message)}}};
+    };
+    if (check->running) {
+        if (Clock::now() - check->began >= healthDeadline)
+            return respond(unreachable("The database has not answered the health check for " +
+                                       std::to_string(healthDeadline.count()) + " seconds."));
+        if (check->lastKnown < 0)
+            return respond(unreachable("The database is being checked for the first time; no check has ended yet."));
+        return respond(QJsonObject{
+            {"database", check->lastKnown == 1},
+            {"journal", check->lastJournal == 1},
+            {"database_checked", checkedAt(check->lastEnded)},
+            {"messages", QJsonArray{"The database is being checked now; this is how the last check ended."}}});
+    }
+    check->running = true;
+    check->began = Clock::now();
+    auto answered = std::make_shared<bool>(false);
+    std::shared_ptr<JournalAccess> journal = journal_;
+    runOn<QJsonObject>(
+        healthCheckers_,
+        [journal, check] {
+            MessageList messages;
+            bool database = false;
+            // One session, kept: a connection for every check would cost
+            // the driver's memory each time.
+            {
+                const std::lock_guard lock(check->guard);
+                if (!check->session.isOpen()) {
+                    database = openDatabase(check->session, messages);
+                } else {
+                    try {
+                        check->session.query("select * from PUBLIC.ITMMAS_BASE", {}, {.maxRows = 1});
+                        database = true;
+                    } catch (const odbc::Error& error) {
+                        messages.show(odbc::describe(error), MessageIcon::Critical);
+                        check->session.close();
+                    }
+                }
+            }
+            bool writable = false;
+            if (const std::unique_ptr<Journal> connection = journal->open(messages)) {
+                try {
+                    connection->closeInterruptedRuns();
+                    writable = true;
+                } catch (const JournalError& error) {
+                    messages.show(error.what(), MessageIcon::Critical);
+                }
+            }
+            check->lastKnown = database ? 1 : 0;
+            check->lastJournal = writable ? 1 : 0;
+            check->lastEnded = QDateTime::currentMSecsSinceEpoch();
+            check->running = false;
+            QJsonArray texts;
+            for (const Message& message : messages.shown)
+                texts.append(QString::fromStdString(message.text));
+            return QJsonObject{{"database", database},
+                               {"journal", writable},
+                               {"database_checked", checkedAt(check->lastEnded)},
+                               {"messages", texts}};
+        },
+        [respond, answered](QJsonObject health) {
+            if (!std::exchange(*answered, true))
+                respond(health);
+        });
+    after(healthDeadline, [respond, answered, unreachable] {
+        if (!std::exchange(*answered, true))
+            respond(unreachable("The database did not answer the health check within " +
+                                std::to_string(healthDeadline.count()) + " seconds."));
+    });
+}
+
+}  // namespace service

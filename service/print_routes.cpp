@@ -1,0 +1,255 @@
+// POST /v1/print, /v1/nested, /v1/runs/{run}/rest and /v1/runs/{run}/reprint:
+// a place in the printer's queue, the claim in the journal, then the run
+// queued and the caller answered 202 with it.
+
+#include "service/print_service.h"
+
+#include "commands/journal_recorder.h"
+#include "commands/request_id.h"
+
+#include <QJsonArray>
+
+namespace service {
+namespace {
+
+constexpr const char* serviceSource = "print service";
+constexpr int keptEndings = 2'000;
+const char* const stoppedBeforeBegun = "The print service stopped before this run began.";
+
+QJsonObject failedAtDesk(const std::exception& error)
+{
+    logLine(std::string("a request failed: ") + error.what());
+    return QJsonObject{{"reason", "internal"}, {"messages", QJsonArray{QString("The request failed: ") + error.what()}}};
+}
+
+}  // namespace
+
+bool PrintService::reservePlace(const std::string& printer, const std::optional<std::string>& requestId,
+                                const Reply& exchange)
+{
+    if (queues_.at(printer)->reserve())
+        return true;
+    // A repeat of a request this service took, and whose run has not ended,
+    // is told its run as when it was accepted: from memory, for a full queue
+    // is when callers retry most, and the journal must go on serving the runs.
+    const auto held = requestId ? acceptedHere_.find(*requestId) : acceptedHere_.end();
+    if (held != acceptedHere_.end() && held->second.asked == askedIn(exchange->call)) {
+        const AcceptedHere& accepted = held->second;
+        const QJsonObject body{{"request_id", QString::fromStdString(*requestId)},
+                               {"run", static_cast<qint64>(accepted.run)},
+                               {"url", runUrl(accepted.run)},
+                               {"outcome", waitingHere(accepted.run) ? "queued" : "running"},
+                               {"printer", QString::fromStdString(accepted.printer)}};
+        exchange->send(202, body, {{"Location", runUrl(accepted.run).toUtf8()}});
+        return false;
+    }
+    if (stopping_) {
+        refuseStopping(exchange);
+        return false;
+    }
+    exchange->refuse({503, "queue_full",
+                      "The printer " + printer + " has " + std::to_string(PrinterQueue::capacity) +
+                          " runs waiting; try again later."},
+                     {{"Retry-After", "5"}});
+    return false;
+}
+
+void PrintService::queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
+                            std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
+                            const Reply& exchange)
+{
+    PrinterQueue& queue = *queues_.at(printer);
+    auto progress = std::make_shared<PrintProgress>();
+    PrinterQueue::Job job;
+    job.run = run;
+    job.progress = progress;
+    const std::string requestId = accepted.value("request_id").toString().toStdString();
+    job.work = [this, run, printer, requestId, work = std::move(work), progress](OrderRun& session) {
+        DoorAnswer answer(Door::Service, noRunFields());
+        try {
+            work(session, progress, answer);
+        } catch (const std::exception& error) {
+            answer.refuse(std::string("The run failed: ") + error.what(), stoppedPartWay, reason::stopped);
+        }
+        if (!answer.ended())
+            answer.end(stoppedPartWay, reason::stopped);
+        boost::asio::post(io_, [this, run, printer, requestId, outcome = answer.json()] {
+            runEnded(run, printer, requestId, outcome);
+        });
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    job.dropped = [journal, run] { releaseClaim(*journal, run, {{stoppedBeforeBegun, MessageIcon::Critical}}); };
+    if (stopping_ || !queue.add(std::move(job))) {
+        queue.giveBack();
+        releaseRun(run, stoppedBeforeBegun);
+        return refuseStopping(exchange);
+    }
+    if (!requestId.empty())
+        acceptedHere_[requestId] = {run, printer, askedIn(exchange->call)};
+    QJsonObject body = accepted;
+    body.insert("run", static_cast<qint64>(run));
+    body.insert("url", runUrl(run));
+    body.insert("outcome", "queued");
+    body.insert("printer", QString::fromStdString(printer));
+    exchange->send(202, body, {{"Location", runUrl(run).toUtf8()}});
+}
+
+void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
+                            const QJsonObject& outcome)
+{
+    seenRuns_.erase(run);
+    if (const auto accepted = acceptedHere_.find(requestId); accepted != acceptedHere_.end() && accepted->second.run == run)
+        acceptedHere_.erase(accepted);
+    endings_[run] = outcome;
+    while (static_cast<int>(endings_.size()) > keptEndings)
+        endings_.erase(endings_.begin());
+    const QJsonArray messages = outcome.value("messages").toArray();
+    logLine("run " + std::to_string(run) + (requestId.empty() ? "" : " request_id " + requestId) + " to " + printer +
+            ": " + jsonText(outcome.value("reason")) + ", " + jsonText(outcome.value("sent")) + " of " +
+            jsonText(outcome.value("planned")) + " sent" +
+            (messages.isEmpty() ? std::string() : "; " + messages.last().toString().toStdString()));
+}
+
+void PrintService::print(const Reply& exchange, bool nested)
+{
+    std::variant<PrintAsk, Refusal> decoded = decodePrint(exchange->call.body, settings_.printers, nested);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
+    ask.order.user = exchange->caller;
+    ask.order.source = nested ? std::string(serviceSource) + ", nested part" : serviceSource;
+    if (!reservePlace(ask.printerName, ask.order.requestId, exchange))
+        return;
+    struct Claim {
+        std::int64_t run = 0;
+        int status = 0;
+        QJsonObject answer;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<Claim>(
+        [journal, ask] {
+            try {
+                DoorAnswer answer(Door::Service, noRunFields());
+                const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask.order), answer);
+                if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
+                    return Claim{*run, 0, {}};
+                // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.
+                const int status = answer.why() == reason::requestInProgress ? 202 : httpStatusOf(answer);
+                return Claim{0, status, answer.json()};
+            } catch (const std::exception& error) {
+                // Answered, and the queue's place given back, on the door's thread.
+                return Claim{0, 500, failedAtDesk(error)};
+            }
+        },
+        [this, ask, exchange, journal, nested](Claim claim) {
+            if (!claim.run) {
+                queues_.at(ask.printerName)->giveBack();
+                return exchange->answer(claim.answer, claim.status);
+            }
+            const QJsonObject accepted{{"request_id", QString::fromStdString(*ask.order.requestId)}};
+            queueRun(
+                ask.printerName, claim.run, accepted,
+                [ask, journal, nested, run = claim.run](OrderRun& session,
+                                                        const std::shared_ptr<PrintProgress>& progress,
+                                                        Answer& answer) {
+                    if (nested)
+                        printNestedCard(session, ask.order, *ask.nested, journal, progress, run, answer);
+                    else
+                        printOrder(session, ask.order, journal, progress, run, answer);
+                },
+                exchange);
+        });
+}
+
+void PrintService::rest(std::int64_t run, const Reply& exchange)
+{
+    std::variant<RestAsk, Refusal> decoded = decodeRest(exchange->call.body, settings_.printers);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    const RestAsk ask = std::get<RestAsk>(decoded);
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::string caller = exchange->caller;
+    printAgainLater(exchange, ask.printerName, "rest_of", {}, [journal, ask, run, caller](Answer& answer) {
+        std::variant<RestPlan, int> planned = planRest(
+            *journal, run, {}, ask.inDoubt, {"\"in_doubt\": \"print\"", "\"in_doubt\": \"skip\""}, ask.printer, answer);
+        if (std::holds_alternative<int>(planned))
+            return ReprintRequest{};
+        const RestPlan plan = std::get<RestPlan>(std::move(planned));
+        const std::variant<std::int64_t, int> recorded = recordRest(*journal, plan, ask.printer, caller, answer);
+        if (std::holds_alternative<int>(recorded))
+            return ReprintRequest{};
+        const std::int64_t of = plan.target.id;
+        return ReprintRequest{of,      plan.positions, 0, printTheRestSource(of), {ask.printer, false},
+                              nullptr, journal,        std::get<std::int64_t>(recorded)};
+    });
+}
+
+void PrintService::reprint(std::int64_t run, const Reply& exchange)
+{
+    std::variant<ReprintAsk, Refusal> decoded = decodeReprint(exchange->call.body, settings_.printers);
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded))
+        return exchange->refuse(*refused);
+    const ReprintAsk ask = std::get<ReprintAsk>(decoded);
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::string caller = exchange->caller;
+    const auto plan = [journal, ask, run, caller](Answer& answer) {
+        std::variant<std::vector<int>, int> chosen = reprintPositions(*journal, run, ask.tickets, ask.operation, answer);
+        if (std::holds_alternative<int>(chosen))
+            return ReprintRequest{};
+        const ReprintOfRun reprint{run, std::get<std::vector<int>>(std::move(chosen)), ask.copies, ask.requestId};
+        const std::variant<std::int64_t, int> recorded = recordReprint(*journal, reprint, ask.printer, caller, answer);
+        if (std::holds_alternative<int>(recorded))
+            return ReprintRequest{};
+        return ReprintRequest{run,     reprint.positions, ask.copies, reprintSource(run), {ask.printer, false},
+                              nullptr, journal,           std::get<std::int64_t>(recorded)};
+    };
+    printAgainLater(exchange, ask.printerName, "reprint_of", ask.requestId, plan);
+}
+
+void PrintService::printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
+                                   const std::optional<std::string>& requestId,
+                                   std::function<ReprintRequest(Answer&)> plan)
+{
+    if (!reservePlace(printer, requestId, exchange))
+        return;
+    // A request id held by a run that still prints answers 202, as when it was accepted.
+    const bool keyed = requestId.has_value();
+    struct Planned {
+        ReprintRequest request;  // its journalRun 0: answered instead
+        int status = 0;
+        QJsonObject answer;
+    };
+    atDesk<Planned>(
+        [plan = std::move(plan), keyed] {
+            try {
+                DoorAnswer answer(Door::Service, noRunFields());
+                ReprintRequest request = plan(answer);
+                if (request.journalRun)
+                    return Planned{std::move(request), 0, {}};
+                const bool held = keyed && answer.why() == reason::requestInProgress;
+                return Planned{{}, held ? 202 : httpStatusOf(answer), answer.json()};
+            } catch (const std::exception& error) {
+                return Planned{{}, 500, failedAtDesk(error)};
+            }
+        },
+        [this, exchange, printer, againOf, requestId](Planned planned) {
+            if (!planned.request.journalRun) {
+                queues_.at(printer)->giveBack();
+                return exchange->answer(planned.answer, planned.status);
+            }
+            const ReprintRequest request = planned.request;
+            QJsonObject accepted{{againOf, static_cast<qint64>(request.run)}};
+            if (requestId)
+                accepted.insert("request_id", QString::fromStdString(*requestId));
+            queueRun(
+                printer, request.journalRun, accepted,
+                [request](OrderRun& session, const std::shared_ptr<PrintProgress>& progress, Answer& answer) {
+                    ReprintRequest running = request;
+                    running.progress = progress;
+                    printAgain(session, std::move(running), answer);
+                },
+                exchange);
+        });
+}
+
+}  // namespace service

@@ -1,0 +1,116 @@
+// GET /v1/runs/{run}[?wait=N] and GET /v1/runs: runs as the journal has
+// them, with how a run that ended here ended.
+
+#include "service/print_service.h"
+
+#include "commands/journal_recorder.h"
+#include "commands/run_json.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QJsonArray>
+
+namespace service {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int keptRecords = 2'000;
+constexpr auto runPoll = std::chrono::milliseconds(250);
+
+}  // namespace
+
+void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::time_point until)
+{
+    const auto again = [this, run, exchange, until] { runStatus(run, exchange, until); };
+    const auto answer = [this, run, exchange, until, again](SeenRun seen) {
+        if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_)
+            return after(runPoll, again);
+        if (!seen.ended && waitingHere(run))
+            seen.json.insert("outcome", "queued");
+        if (const auto ending = endings_.find(run); ending != endings_.end())
+            for (const char* field : {"reason", "exit_status", "messages"})
+                seen.json.insert(field, ending->second.value(field));
+        exchange->send(200, seen.json);
+    };
+    // Callers poll a printing run: its record is read again at most every
+    // runPoll, and a poll that comes sooner is answered with that next read,
+    // so that polling in a loop does not take the cores the run prints with.
+    if (const auto seen = seenRuns_.find(run); seen != seenRuns_.end()) {
+        if (seen->second.ended)
+            return answer(seen->second);
+        const auto age = Clock::now() - seen->second.read;
+        if (age < runPoll)
+            return after(std::chrono::duration_cast<std::chrono::milliseconds>(runPoll - age) +
+                             std::chrono::milliseconds(1),
+                         again);
+    }
+    struct Read {
+        bool found = false;
+        SeenRun seen;
+    };
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<Read>(
+        [journal, run] {
+            MessageList unseen;
+            const std::unique_ptr<Journal> connection = journal->open(unseen);
+            if (!connection)
+                throw JournalError("The print journal cannot be opened.");
+            const std::optional<RunRecord> record = connection->run(run);
+            if (!record)
+                return Read{};
+            return Read{true, {runJson(*record, connection->tickets(run)), record->ended != 0, Clock::now()}};
+        },
+        [this, run, exchange, answer](Read read) {
+            if (!read.found)
+                return exchange->refuse({404, reason::notFound, "No run " + std::to_string(run) +
+                                                                    " is in the print journal."});
+            if (seenRuns_.size() >= keptRecords)
+                seenRuns_.erase(seenRuns_.begin());
+            seenRuns_[run] = read.seen;
+            answer(read.seen);
+        });
+}
+
+void PrintService::runList(const Reply& exchange)
+{
+    const QUrlQuery& query = exchange->call.query;
+    const std::string order = query.queryItemValue("order", QUrl::FullyDecoded).trimmed().toStdString();
+    const QString requestId = query.queryItemValue("request_id", QUrl::FullyDecoded);
+    std::int64_t since = 0;
+    if (query.hasQueryItem("since")) {
+        const QString text = query.queryItemValue("since", QUrl::FullyDecoded);
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        const QDateTime moment = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!day.isValid() && !moment.isValid())
+            return exchange->refuse({400, reason::badOption, "since is not a day such as 2026-12-31, or a time such "
+                                                             "as 2026-12-31T08:00:00+01:00."});
+        since = (day.isValid() ? day.startOfDay() : moment).toMSecsSinceEpoch();
+    }
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<QJsonObject>(
+        [journal, order, requestId, since] {
+            MessageList unseen;
+            const std::unique_ptr<Journal> connection = journal->open(unseen);
+            if (!connection)
+                throw JournalError("The print journal cannot be opened.");
+            std::vector<RunRecord> runs;
+            if (!requestId.isEmpty()) {
+                if (std::optional<RunRecord> held = connection->runWithRequest(requestId.toStdString()))
+                    runs.push_back(std::move(*held));
+            } else {
+                runs = connection->runs(100, order, since);
+            }
+            QJsonArray listed;
+            for (const RunRecord& run : runs) {
+                QJsonObject line = runJson(run, {});
+                line.remove("tickets");
+                line.insert("url", runUrl(run.id));
+                listed.append(line);
+            }
+            return QJsonObject{{"runs", listed}};
+        },
+        [exchange](QJsonObject listed) { exchange->send(200, listed); });
+}
+
+}  // namespace service
