@@ -15,30 +15,48 @@ constexpr int kWrongCommandLine = cli::wrongCommandLine;
 
 constexpr const char* kUsage =
     "Usage: travcard [--help | --version]\n"
-    "       travcard print --location ST --order N [--suffix N] [--operation N|all] [--quantity N]\n"
-    "                      [--printer NAME] [--type zebra|epson] [--request-id ID] [--json]\n"
-    "       travcard nested --location ST --order N --suffix N --operation N --quantity N --part P\n"
-    "                       --nested-quantity N --customer C --dept D --comment TEXT [--json]\n"
-    "       travcard history [--order N] [--since YYYY-MM-DD] [--json]\n"
-    "       travcard setup-printer [--printer NAME] [--type zebra|epson]\n"
-    "       travcard serve [--journal PATH] [--listen HOST:PORT]\n";
+    "       travcard COMMAND [OPTIONS...]\n";
 constexpr const char* kWhatItDoes =
     "Looks up a shop order in the ERP database (ODBC data source xfODBC) and\n"
     "prints its move tickets to a Zebra label printer or an EPSON printer.\n"
     "The printer is named in travcard.cfg beside the program; an installed\n"
     "travcard reads /etc/travcard/travcard.cfg. See travcard(1).\n";
 
+// Every command the program runs: those of the command line and serve.
+struct Command {
+    const char* name;
+    const char* whatItDoes;
+};
+constexpr Command kCommands[] = {
+    {"print", "Locate a shop order and print its move tickets."},
+    {"nested", "Print the nested-part card of an operation (Zebra only)."},
+    {"rest", "Print the tickets of a run that the printer did not confirm."},
+    {"reprint", "Print chosen tickets of a run again, as a new run."},
+    {"history", "List the print journal's runs, or one run with its tickets."},
+    {"setup-printer", "Send the printer its page-length command."},
+    {"check-printer", "Ask the printer whether it can take a job now; prints nothing."},
+    {"serve", "Run the print service: these commands over HTTP, for the ERP."},
+};
+
+QString commandList()
+{
+    QString list = "Commands (travcard COMMAND --help lists a command's options):\n";
+    for (const Command& command : kCommands)
+        list += QString("  %1  %2\n").arg(QString(command.name), -13).arg(command.whatItDoes);
+    return list;
+}
+
 // Qt's help text names the program by the path it was started from; the
-// usage line names it as it is typed.
+// usage line names it as it is typed. Its options follow the commands.
 QString helpText(const QCommandLineParser& parser)
 {
     const QString text = parser.helpText();
-    return kUsage + text.mid(text.indexOf('\n') + 1);
+    return kUsage + QString(kWhatItDoes) + "\n" + commandList() + "\n" + text.mid(text.indexOf("Options:"));
 }
 
 int refuse(const QString& fault)
 {
-    std::fprintf(stderr, "travcard: %s\n%s%s", qPrintable(fault), kUsage, kWhatItDoes);
+    std::fprintf(stderr, "travcard: %s\n%s%s", qPrintable(fault), kUsage, qPrintable(commandList()));
     return kWrongCommandLine;
 }
 
@@ -48,7 +66,6 @@ std::optional<int> answerCommandLine(int& argc, char* argv[], const std::functio
 {
     const QCoreApplication reader(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString(kWhatItDoes).trimmed());
     const QCommandLineOption help({"h", "help"}, "Print this help and exit.");
     const QCommandLineOption version({"v", "version"}, "Print the version and exit.");
     parser.addOptions({help, version});

@@ -30,6 +30,22 @@ std::string requestText(const Run& run)
 
 }  // namespace
 
+Door doorOf(const Answer& answer)
+{
+    const auto* door = dynamic_cast<const DoorAnswer*>(&answer);
+    return door ? door->door() : Door::CommandLine;
+}
+
+std::string printTheRestHint(Door door, std::int64_t run)
+{
+    const std::string number = std::to_string(run);
+    switch (door) {
+    case Door::Service: return "POST /v1/runs/" + number + "/rest prints them.";
+    case Door::CommandLine: break;
+    }
+    return "travcard rest --run " + number + " prints them.";
+}
+
 std::optional<std::string> requestIdFault(const QString& id)
 {
     // Qt decodes the command line as UTF-8, each byte that is not as U+FFFD:
@@ -90,7 +106,7 @@ int answerHeld(Journal& journal, const RunRecord& run, Answer& answer)
     answer.messages.show("Request ID belongs to run " + last +
                              ", which did not print all its tickets; Print the Rest finishes it.",
                          MessageIcon::Warning);
-    answer.messages.show("travcard rest --run " + last + " prints them.", MessageIcon::None);
+    answer.messages.show(printTheRestHint(doorOf(answer), progress.last.id), MessageIcon::None);
     return answer.end(stoppedPartWay, reason::stopped, runFields("stopped", count, run));
 }
 

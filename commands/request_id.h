@@ -12,7 +12,33 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
+
+// The way a caller came in, whose words tell it how to go on: the command
+// line's sub-commands or the print service's routes.
+enum class Door { CommandLine, Service };
+
+// An answer that knows the door its caller came in by, so that what the
+// caller is told to do next is in that door's words. A plain Answer's door
+// is the command line (the service answers with DoorAnswer(Door::Service)).
+class DoorAnswer : public Answer {
+public:
+    explicit DoorAnswer(Door door, QJsonObject base = {}, MessageBox* echo = nullptr)
+        : Answer(std::move(base), echo), door_(door)
+    {
+    }
+    Door door() const { return door_; }
+
+private:
+    Door door_;
+};
+
+Door doorOf(const Answer& answer);
+
+// How the caller of door prints the rest of run: "travcard rest --run 4
+// prints them." or "POST /v1/runs/4/rest prints them."
+std::string printTheRestHint(Door door, std::int64_t run);
 
 // Why a request id is not accepted; nothing when it is.
 std::optional<std::string> requestIdFault(const QString& id);
@@ -27,8 +53,8 @@ struct RequestProgress {
 RequestProgress progressOf(Journal& journal, const RunRecord& run);
 
 // What the caller is told of a run that holds its request id (or whose
-// rest is taken): printed (0), printing elsewhere (6) or unfinished (5);
-// nothing is printed again.
+// rest is taken): printed (0), printing elsewhere (6) or unfinished (5,
+// with how its door prints the rest); nothing is printed again.
 int answerHeld(Journal& journal, const RunRecord& run, Answer& answer);
 
 // One request id is one request: the same id sent for another request (a

@@ -5,7 +5,9 @@
 
 #include "commands/journal_recorder.h"
 #include "commands/reprint.h"
+#include "commands/request_id.h"
 #include "commands/ticket_record.h"
+#include "commands/unattended.h"
 #include "journal/journal.h"
 #include "printing/print_stream.h"
 #include "tickets/zebra_job.h"
@@ -27,7 +29,9 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <latch>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -346,6 +350,65 @@ TEST(Journal, PrintTheRestThatPrintsNothingLeavesTheRestForTheNext)
     EXPECT_THAT(texts(result.messages), ::testing::IsEmpty());
     EXPECT_EQ(dir.read("lp"), stopped.printed);
     EXPECT_EQ(journal.runPrintingTheRestOf(stopped.id), result.journalRun);
+}
+
+// A request retried after its run stopped part-way is told how to print the
+// rest in the words of the door it came by: a print's request id and a
+// reprint's, whose answer is made past the claim of its run.
+TEST(Journal, ARetriedRequestThatStoppedNamesItsDoorsPrintTheRest)
+{
+    ScratchDir dir;
+    const QString path = QString::fromStdString(dir.file("journal.sqlite"));
+    JournalAccess access(path);
+    Journal journal(path);
+    const auto stopAfterOne = [&journal](std::int64_t run) {
+        journal.sending(run, 0, 1, {{"20", 1, 9, "#"}, {"20", 2, 9, "#"}});
+        journal.endRun(run, RunOutcome::Cancelled, 1, "Printing cancelled: 1 of 2 tickets were sent.");
+    };
+    RunStart print;
+    print.requestId = "ERP 1";
+    print.order = "12345";
+    const std::int64_t printed = journal.startRun(print, {{"20", 2, "data"}});
+    stopAfterOne(printed);
+    PrinterSettings printer;
+    printer.name = dir.file("lp");
+    const ReprintOfRun reprint{printed, {1, 2}, 1, "ERP 2"};
+    Answer first;
+    const std::variant<std::int64_t, int> claimed = recordReprint(access, reprint, printer, {}, first);
+    ASSERT_TRUE(std::holds_alternative<std::int64_t>(claimed))
+        << ::testing::PrintToString(texts(first.messages.shown));
+    const std::int64_t reprinted = std::get<std::int64_t>(claimed);
+    journal.planRun(reprinted, RunStart{}, {{"20", 2, "data"}});
+    stopAfterOne(reprinted);
+
+    struct Case {
+        const char* door;
+        std::function<std::unique_ptr<Answer>()> answer;
+        std::function<std::string(std::int64_t)> hint;
+    };
+    const auto commandLine = [](std::int64_t run) {
+        return "travcard rest --run " + std::to_string(run) + " prints them.";
+    };
+    const Case cases[] = {
+        {"a plain answer", [] { return std::make_unique<Answer>(); }, commandLine},
+        {"the command line", [] { return std::make_unique<DoorAnswer>(Door::CommandLine); }, commandLine},
+        {"the service", [] { return std::make_unique<DoorAnswer>(Door::Service); },
+         [](std::int64_t run) { return "POST /v1/runs/" + std::to_string(run) + "/rest prints them."; }},
+    };
+    const auto told = [](const Case& door, std::int64_t run) {
+        return std::vector<std::string>{"Request ID belongs to run " + std::to_string(run) +
+                                            ", which did not print all its tickets; Print the Rest finishes it.",
+                                        door.hint(run)};
+    };
+    for (const Case& door : cases) {
+        SCOPED_TRACE(door.door);
+        const std::unique_ptr<Answer> again = door.answer();
+        EXPECT_EQ(std::get<int>(claimRequest(access, print, *again)), stoppedPartWay);
+        EXPECT_EQ(texts(again->messages.shown), told(door, printed));
+        const std::unique_ptr<Answer> reprintAgain = door.answer();
+        EXPECT_EQ(std::get<int>(recordReprint(access, reprint, printer, {}, *reprintAgain)), stoppedPartWay);
+        EXPECT_EQ(texts(reprintAgain->messages.shown), told(door, reprinted));
+    }
 }
 
 TEST(Journal, PruneRemovesEndedRunsOlderThanTheLimitWithTheirTicketsOnly)
