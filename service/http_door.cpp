@@ -155,10 +155,30 @@ private:
         }
         phase_ = Phase::Idle;
         arm(limits_.idleLimit);
+        // An idle connection holds no read buffer.
+        if (!reading_)
+            buffer_.shrink_to_fit();
         read();
     }
 
+    // Reads once the caller has sent something (a plain socket waits for
+    // that without a buffer; TLS may hold what it read already, so it reads).
     void read()
+    {
+        if (reading_ || waiting_ || closed_ || buffer_.size() >= buffer_.max_size())
+            return;
+        if (std::holds_alternative<Secure>(stream_))
+            return readNow();
+        waiting_ = true;
+        lowest().async_wait(tcp::socket::wait_read, [self = shared_from_this()](const error_code& error) {
+            self->waiting_ = false;
+            if (error)
+                return self->received(error);
+            self->readNow();
+        });
+    }
+
+    void readNow()
     {
         if (reading_ || closed_ || buffer_.size() >= buffer_.max_size())
             return;
@@ -259,7 +279,8 @@ private:
     boost::beast::flat_buffer buffer_;
     std::string outgoing_;
     Phase phase_ = Phase::Idle;
-    bool reading_ = false;
+    bool waiting_ = false;  // for the caller to send
+    bool reading_ = false;  // into the buffer
     bool closeAfter_ = false;
     bool hungUp_ = false;
     bool closed_ = false;
