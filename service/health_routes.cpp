@@ -51,21 +51,18 @@ void PrintService::health(const Reply& exchange)
                            {"database_checked", checkedAt(check->lastEnded)},
                            {"messages", QJsonArray{QString::fromStdString(message)}}};
     };
+    // A check that comes while one runs is answered with that check's
+    // result, or as unreachable once it has run past the deadline: never
+    // with an older result, which may say the database answered.
+    healthWaiting_.push_back(respond);
     if (check->running) {
         if (Clock::now() - check->began >= healthDeadline)
-            return respond(unreachable("The database has not answered the health check for " +
-                                       std::to_string(healthDeadline.count()) + " seconds."));
-        if (check->lastKnown < 0)
-            return respond(unreachable("The database is being checked for the first time; no check has ended yet."));
-        return respond(QJsonObject{
-            {"database", check->lastKnown == 1},
-            {"journal", check->lastJournal == 1},
-            {"database_checked", checkedAt(check->lastEnded)},
-            {"messages", QJsonArray{"The database is being checked now; this is how the last check ended."}}});
+            tellHealth(unreachable("The database has not answered the health check for " +
+                                   std::to_string(healthDeadline.count()) + " seconds."));
+        return;
     }
     check->running = true;
     check->began = Clock::now();
-    auto answered = std::make_shared<bool>(false);
     std::shared_ptr<JournalAccess> journal = journal_;
     runOn<QJsonObject>(
         healthCheckers_,
@@ -109,15 +106,18 @@ void PrintService::health(const Reply& exchange)
                                {"database_checked", checkedAt(check->lastEnded)},
                                {"messages", texts}};
         },
-        [respond, answered](QJsonObject health) {
-            if (!std::exchange(*answered, true))
-                respond(health);
-        });
-    after(healthDeadline, [respond, answered, unreachable] {
-        if (!std::exchange(*answered, true))
-            respond(unreachable("The database did not answer the health check within " +
-                                std::to_string(healthDeadline.count()) + " seconds."));
+        [this](QJsonObject health) { tellHealth(health); });
+    after(healthDeadline, [this, check, began = check->began, unreachable] {
+        if (check->running && check->began == began)
+            tellHealth(unreachable("The database did not answer the health check within " +
+                                   std::to_string(healthDeadline.count()) + " seconds."));
     });
+}
+
+void PrintService::tellHealth(const QJsonObject& health)
+{
+    for (const std::function<void(QJsonObject)>& respond : std::exchange(healthWaiting_, {}))
+        respond(health);
 }
 
 }  // namespace service

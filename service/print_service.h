@@ -81,6 +81,8 @@ private:
     void runStatus(std::int64_t run, const Reply& exchange, std::chrono::steady_clock::time_point until);
     void runList(const Reply& exchange);
     void printerStatus(const std::string& name, const Reply& exchange);
+    // Answers every health request that waits for the running check.
+    void tellHealth(const QJsonObject& health);
 
     // A run recorded in the journal, queued to print with work in the place
     // reserved for it; answered 202.
@@ -154,6 +156,7 @@ private:
         std::atomic<std::int64_t> lastEnded{0};       // ms since the epoch
     };
     std::shared_ptr<HealthCheck> health_ = std::make_shared<HealthCheck>();
+    std::vector<std::function<void(QJsonObject)>> healthWaiting_;
 };
 
 template <class Result>

@@ -11,7 +11,18 @@
 //   run2000/four_pollers    the same while four callers ask GET
 //                           /v1/runs/{run} over and over, without wait=;
 //                           gets_per_second counts their answers, and
-//                           kB_per_get is their size.
+//                           kB_per_get is their size;
+//   keptAlive/gets          GET /v1/runs/{run} of an ended run, whose
+//                           record the service keeps in memory, on 50
+//                           kept-alive connections at once for 3 s after a
+//                           warm-up, each asking again as soon as it has its
+//                           answer: answers_per_second, and median_ms from a
+//                           request to its whole answer;
+//   held/memory             1,000 connections held open to a service of
+//                           their own: the growth of its VmRSS per
+//                           connection, idle (idle_kB_each) and after one
+//                           GET each, kept alive (answered_kB_each), from
+//                           before_MB; its time is until all were accepted.
 // The printer is a loopback socket that reads as fast as it can. The
 // program is copied beside a travcard.cfg of the benchmark's own; the
 // service and the command line each keep a journal there.
@@ -22,17 +33,29 @@
 
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
+#include <string_view>
+#include <unordered_set>
+#include <variant>
 
 extern char** environ;
 
@@ -83,6 +106,57 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::filesystem::pa
     return pid;
 }
 
+sockaddr_in loopback(std::uint32_t host, int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(host);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
+
+// A request with the benchmark's token; an empty body is sent as Content-Length: 0.
+std::string request(const std::string& method, const std::string& path, const std::string& body = {})
+{
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// The first whole answer at the start of what a connection has read: its
+// status, where its body begins and where it ends. Nothing while part of it
+// is still to come. The service's answers all carry Content-Length.
+struct Framed {
+    int status = 0;
+    std::size_t bodyStart = 0, end = 0;
+};
+
+std::optional<Framed> firstAnswer(std::string_view read)
+{
+    const std::size_t headersEnd = read.find("\r\n\r\n");
+    if (headersEnd == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view headers = read.substr(0, headersEnd);
+    constexpr std::string_view field = "\r\ncontent-length:";
+    const auto found =
+        std::search(headers.begin(), headers.end(), field.begin(), field.end(),
+                    [](char got, char lower) { return std::tolower(static_cast<unsigned char>(got)) == lower; });
+    std::size_t length = 0;
+    if (found != headers.end()) {
+        std::size_t digits = static_cast<std::size_t>(found - headers.begin()) + field.size();
+        while (digits < headers.size() && headers[digits] == ' ')
+            ++digits;
+        std::from_chars(headers.data() + digits, headers.data() + headers.size(), length);
+    }
+    const std::size_t end = headersEnd + 4 + length;
+    if (read.size() < end)
+        return std::nullopt;
+    Framed framed{0, headersEnd + 4, end};
+    constexpr std::string_view statusLine = "HTTP/1.1 ";
+    if (headers.starts_with(statusLine))
+        std::from_chars(headers.data() + statusLine.size(), headers.data() + headers.size(), framed.status);
+    return framed;
+}
+
 // One keep-alive HTTP/1.1 connection to the service, with the benchmark's token.
 class HttpClient {
 public:
@@ -93,13 +167,10 @@ public:
 
     explicit HttpClient(int port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const sockaddr_in address = loopback(INADDR_LOOPBACK, port);
         const int noDelay = 1;
         ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-        if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             throw std::runtime_error("cannot connect to the service");
     }
     ~HttpClient() { ::close(socket_); }
@@ -108,27 +179,18 @@ public:
 
     Answer send(const std::string& method, const std::string& path, const std::string& body = {})
     {
-        const std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
-                                    token + "\r\nContent-Type: application/json\r\nContent-Length: " +
-                                    std::to_string(body.size()) + "\r\n\r\n" + body;
-        for (std::size_t sent = 0; sent < request.size();) {
-            const ssize_t wrote = ::send(socket_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        const std::string bytes = request(method, path, body);
+        for (std::size_t sent = 0; sent < bytes.size();) {
+            const ssize_t wrote = ::send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (wrote <= 0)
                 throw std::runtime_error("the service closed the connection");
             sent += static_cast<std::size_t>(wrote);
         }
-        std::size_t headersEnd;
-        while ((headersEnd = buffer_.find("\r\n\r\n")) == std::string::npos)
+        std::optional<Framed> framed;
+        while (!(framed = firstAnswer(buffer_)))
             readMore();
-        std::smatch length;
-        const std::string headers = buffer_.substr(0, headersEnd);
-        static const std::regex contentLength("content-length: *([0-9]+)", std::regex::icase);
-        const std::size_t bodyLength =
-            std::regex_search(headers, length, contentLength) ? std::stoul(length[1]) : 0;
-        while (buffer_.size() < headersEnd + 4 + bodyLength)
-            readMore();
-        Answer answer{std::atoi(headers.c_str() + std::strlen("HTTP/1.1 ")), buffer_.substr(headersEnd + 4, bodyLength)};
-        buffer_.erase(0, headersEnd + 4 + bodyLength);
+        Answer answer{framed->status, buffer_.substr(framed->bodyStart, framed->end - framed->bodyStart)};
+        buffer_.erase(0, framed->end);
         return answer;
     }
 
@@ -146,8 +208,347 @@ private:
     std::string buffer_;
 };
 
+// Many keep-alive connections to the service, driven by this thread alone
+// with epoll, so that the callers take little of the cores the service
+// needs. A connection sends its next request only once it has its last
+// answer (no pipelining). The first fault is kept, and ends every wait.
+class Callers {
+public:
+    using Answered = std::function<void(std::size_t caller, int status, Clock::duration waited)>;
+
+    // count connections begun at once: with perAddress, that many at most
+    // from each of 127.0.0.2, 127.0.0.3, ... (the service takes 64 at most
+    // from one address); otherwise all from 127.0.0.1.
+    Callers(int port, std::size_t count, std::size_t perAddress = 0)
+        : epoll_(::epoll_create1(EPOLL_CLOEXEC)), peers_(count)
+    {
+        if (epoll_ < 0)
+            fail("epoll_create1");
+        else
+            connectAll(loopback(INADDR_LOOPBACK, port), perAddress);
+    }
+    ~Callers()
+    {
+        for (const Peer& peer : peers_)
+            if (peer.socket >= 0)
+                ::close(peer.socket);
+        if (epoll_ >= 0)
+            ::close(epoll_);
+    }
+    Callers(const Callers&) = delete;
+    Callers& operator=(const Callers&) = delete;
+
+    const std::string& fault() const { return fault_; }
+    std::size_t size() const { return peers_.size(); }
+    void onAnswer(Answered answered) { answered_ = std::move(answered); }
+
+    // Sends the request on the caller's connection, once it is open.
+    void send(std::size_t caller, const std::string& bytes)
+    {
+        Peer& peer = peers_[caller];
+        if (peer.owed++ == 0)
+            peer.sent = Clock::now();
+        ++owed_;
+        peer.out += bytes;
+        if (peer.state == State::Open && !peer.writing)
+            flush(caller);
+    }
+
+    // Handles events until done() or the deadline: whether done() was reached.
+    bool run(Clock::time_point deadline, const std::function<bool()>& done)
+    {
+        std::array<epoll_event, 256> events;
+        while (fault_.empty() && !done()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return false;
+            const int ready = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()),
+                                           static_cast<int>(std::min<long long>(left.count(), 1000)));
+            if (ready < 0 && errno != EINTR)
+                fail("epoll_wait");
+            for (int event = 0; event < ready && fault_.empty(); ++event)
+                handle(events[event].data.u64, events[event].events);
+        }
+        return fault_.empty();
+    }
+    bool allOpen(Clock::time_point deadline)
+    {
+        return run(deadline, [this] { return open_ == peers_.size(); });
+    }
+    bool allAnswered(Clock::time_point deadline)
+    {
+        return run(deadline, [this] { return owed_ == 0; });
+    }
+
+    // Shuts the sending side of every connection and waits until the service
+    // has closed its end of each, so that it no longer counts any of them.
+    bool hangUp(Clock::time_point deadline)
+    {
+        for (Peer& peer : peers_) {
+            if (peer.state == State::Open && ::shutdown(peer.socket, SHUT_WR) == 0) {
+                peer.state = State::Closing;
+            } else if (peer.state != State::Closed) {
+                closed(peer);
+            }
+        }
+        return run(deadline, [this] { return closed_ == peers_.size(); });
+    }
+
+private:
+    enum class State { Connecting, Open, Closing, Closed };
+    struct Peer {
+        int socket = -1;
+        State state = State::Connecting;
+        std::string out, in;
+        std::size_t written = 0;  // of out
+        bool writing = false;     // waiting until out can be written
+        int owed = 0;
+        Clock::time_point sent;  // of the oldest request owed
+    };
+
+    void connectAll(const sockaddr_in& service, std::size_t perAddress)
+    {
+        for (std::size_t caller = 0; caller < peers_.size(); ++caller) {
+            Peer& peer = peers_[caller];
+            peer.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (peer.socket < 0)
+                return fail("socket");
+            const int noDelay = 1;
+            ::setsockopt(peer.socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+            if (perAddress > 0) {
+                const auto host = INADDR_LOOPBACK + 1 + static_cast<std::uint32_t>(caller / perAddress);
+                const sockaddr_in from = loopback(host, 0);
+                if (::bind(peer.socket, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
+                    return fail("bind");
+            }
+            if (::connect(peer.socket, reinterpret_cast<const sockaddr*>(&service), sizeof service) == 0)
+                opened(peer);
+            else if (errno != EINPROGRESS)
+                return fail("connect");
+            epoll_event event{};
+            event.events = peer.state == State::Open ? EPOLLIN : EPOLLIN | EPOLLOUT;
+            event.data.u64 = caller;
+            if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, peer.socket, &event) != 0)
+                return fail("epoll_ctl");
+        }
+    }
+
+    void fail(const char* call)
+    {
+        if (fault_.empty())
+            fault_ = std::string(call) + ": " + std::strerror(errno);
+    }
+    void opened(Peer& peer)
+    {
+        peer.state = State::Open;
+        ++open_;
+    }
+    void closed(Peer& peer)
+    {
+        ::close(peer.socket);
+        peer.socket = -1;
+        peer.state = State::Closed;
+        ++closed_;
+    }
+    void watch(std::size_t caller, bool writable)
+    {
+        Peer& peer = peers_[caller];
+        peer.writing = writable;
+        epoll_event event{};
+        event.events = writable ? EPOLLIN | EPOLLOUT : EPOLLIN;
+        event.data.u64 = caller;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, peer.socket, &event) != 0)
+            fail("epoll_ctl");
+    }
+
+    void handle(std::size_t caller, std::uint32_t events)
+    {
+        Peer& peer = peers_[caller];
+        if (peer.state == State::Closed)
+            return;
+        if (peer.state == State::Connecting) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(peer.socket, SOL_SOCKET, SO_ERROR, &error, &length);
+            if (error != 0) {
+                errno = error;
+                return fail("connect");
+            }
+            if (!(events & EPOLLOUT))
+                return;
+            opened(peer);
+            watch(caller, false);
+            if (!peer.out.empty())
+                flush(caller);
+            return;
+        }
+        if ((events & EPOLLOUT) && peer.writing)
+            flush(caller);
+        if (events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+            receive(caller);
+    }
+
+    void flush(std::size_t caller)
+    {
+        Peer& peer = peers_[caller];
+        while (peer.written < peer.out.size()) {
+            const ssize_t wrote =
+                ::send(peer.socket, peer.out.data() + peer.written, peer.out.size() - peer.written, MSG_NOSIGNAL);
+            if (wrote < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!peer.writing)
+                    watch(caller, true);
+                return;
+            }
+            if (wrote < 0)
+                return fail("send");
+            peer.written += static_cast<std::size_t>(wrote);
+        }
+        peer.out.clear();
+        peer.written = 0;
+        if (peer.writing)
+            watch(caller, false);
+    }
+
+    void receive(std::size_t caller)
+    {
+        Peer& peer = peers_[caller];
+        char chunk[16384];
+        ssize_t got;
+        while ((got = ::recv(peer.socket, chunk, sizeof chunk, 0)) > 0 || (got < 0 && errno == EINTR))
+            if (got > 0)
+                peer.in.append(chunk, static_cast<std::size_t>(got));
+        const int error = got < 0 ? errno : 0;
+        const bool ended = got == 0 || (error != EAGAIN && error != EWOULDBLOCK);
+        if (peer.state == State::Closing) {
+            if (ended)
+                closed(peer);
+            return;
+        }
+        // Answers read before a close are taken first: a refusal comes with one.
+        while (const std::optional<Framed> framed = firstAnswer(peer.in)) {
+            const Clock::duration waited = Clock::now() - peer.sent;
+            peer.in.erase(0, framed->end);
+            if (peer.owed == 0) {
+                fault_ = "the service sent an answer that was not asked for";
+                return;
+            }
+            --owed_;
+            if (--peer.owed > 0)
+                peer.sent = Clock::now();
+            if (answered_)
+                answered_(caller, framed->status, waited);
+        }
+        if (ended && fault_.empty())
+            fault_ = error ? std::string("recv: ") + std::strerror(error)
+                   : peer.owed ? "the service closed a connection that awaited its answer"
+                               : "the service closed an idle connection";
+    }
+
+    int epoll_;
+    std::vector<Peer> peers_;
+    std::size_t open_ = 0, closed_ = 0, owed_ = 0;
+    Answered answered_;
+    std::string fault_;
+};
+
+// Raises this process's limit of open descriptors, within its hard limit,
+// to at least needed: whether it is that high now.
+bool descriptorsFor(std::size_t needed)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    if (limit.rlim_cur >= needed)
+        return true;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, needed);
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= needed;
+}
+
+// A field of /proc/PID/status in kB (VmRSS, VmHWM), or -1.
+long statusKb(pid_t pid, std::string_view field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':')
+            return std::atol(line.c_str() + field.size() + 1);
+    return -1;
+}
+
+// The connections to port that the process has accepted: its descriptors
+// that are established TCP sockets with that local port. A connection still
+// in the listen queue has none yet.
+std::size_t acceptedConnections(pid_t pid, int port)
+{
+    std::unordered_set<std::string> sockets;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    char localPort[8];
+    std::snprintf(localPort, sizeof localPort, ":%04X", port);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        if (state == "01" && local.ends_with(localPort))
+            sockets.insert("socket:[" + inode + "]");
+    }
+    std::size_t accepted = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (const auto target = std::filesystem::read_symlink(entry.path(), error); !error && sockets.contains(target))
+            ++accepted;
+    return accepted;
+}
+
+// travcard serve started from the program's folder, with the journal
+// NAME.sqlite there and its standard error in NAME.log; stopped with SIGTERM
+// when this ends.
+class Service {
+public:
+    Service(const std::filesystem::path& folder, const std::string& program, const std::string& name)
+    {
+        const std::filesystem::path log = folder / (name + ".log");
+        // Not the port of an earlier service that wrote there.
+        std::filesystem::remove(log);
+        pid_ = spawn({program, "serve", "--journal", (folder / (name + ".sqlite")).string()}, log);
+        static const std::regex listening("listening on port ([0-9]+)");
+        for (const auto until = Clock::now() + 30s; port_ == 0 && Clock::now() < until;) {
+            std::this_thread::sleep_for(20ms);
+            std::smatch found;
+            const std::string said = readFile(log);
+            if (std::regex_search(said, found, listening))
+                port_ = std::stoi(found[1]);
+            else if (int status = 0; ::waitpid(pid_, &status, WNOHANG) == pid_)
+                pid_ = -1;
+            if (pid_ < 0)
+                break;
+        }
+        if (port_ == 0)
+            fault_ = "the service did not start: " + readFile(log);
+    }
+    ~Service()
+    {
+        if (pid_ < 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    const std::string& fault() const { return fault_; }
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string fault_;
+};
+
 // The program in a scratch folder beside its travcard.cfg, the printer, and
-// the service started there; stopped with SIGTERM when the benchmarks end.
+// the service started there; stopped when the benchmarks end.
 class Setup {
 public:
     Setup()
@@ -159,36 +560,26 @@ public:
         program_ = (folder_ / "travcard").string();
         std::filesystem::copy_file(TRAVCARD_PROGRAM, program_);
         std::ofstream(folder_ / "tokens") << "bench " << token << "\n";
+        // The service refuses a tokens file that others may read.
+        std::filesystem::permissions(folder_ / "tokens", std::filesystem::perms::owner_read |
+                                                             std::filesystem::perms::owner_write);
         std::ofstream(folder_ / "travcard.cfg")
             << "PRINTER=" << printer.address() << "\nPRTTYPE=ZEBRA\nSERVICE_TOKENS=" << (folder_ / "tokens").string()
             << "\nSERVICE_LISTEN=127.0.0.1:0\nJOURNAL=" << (folder_ / "command-line.sqlite").string() << "\n";
-        service_ = spawn({program_, "serve", "--journal", (folder_ / "service.sqlite").string()}, folder_ / "serve.log");
-        static const std::regex listening("listening on port ([0-9]+)");
-        for (int waited = 0; waited < 300 && port_ == 0; ++waited) {
-            std::this_thread::sleep_for(100ms);
-            std::smatch found;
-            const std::string log = readFile(folder_ / "serve.log");
-            if (std::regex_search(log, found, listening))
-                port_ = std::stoi(found[1]);
-        }
-        if (port_ == 0) {
-            fault_ = "the service did not start: " + readFile(folder_ / "serve.log");
+        service_.emplace(folder_, program_, "service");
+        fault_ = service_->fault();
+        if (!fault_.empty())
             return;
-        }
         // The first run opens its printer queue's database session.
-        try {
-            const HttpClient::Answer first = HttpClient(port_).send("POST", "/v1/print", printBody("12345"));
-            if (first.status != 202 || !printer.job(0, 1min))
-                fault_ = "the first print was not printed: " + first.body;
-        } catch (const std::exception& error) {
-            fault_ = error.what();
-        }
+        const std::variant<std::int64_t, std::string> run = printEnded(port());
+        if (const std::string* fault = std::get_if<std::string>(&run))
+            fault_ = *fault;
+        else
+            endedRun_ = std::get<std::int64_t>(run);
     }
     ~Setup()
     {
-        ::kill(service_, SIGTERM);
-        int status = 0;
-        ::waitpid(service_, &status, 0);
+        service_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
@@ -202,9 +593,12 @@ public:
             state.SkipWithError(fault_.c_str());
         return fault_.empty();
     }
-    int port() const { return port_; }
+    int port() const { return service_->port(); }
     const std::string& program() const { return program_; }
+    const std::filesystem::path& folder() const { return folder_; }
     std::filesystem::path file(const std::string& name) const { return folder_ / name; }
+    // The run of the first print, ended: the service keeps its record in memory.
+    std::int64_t endedRun() const { return endedRun_; }
 
     // A print request of the order to the default printer, with a new request id.
     std::string printBody(const std::string& order)
@@ -213,13 +607,37 @@ public:
                std::to_string(++requests_) + "\"}";
     }
 
+    // Order 12345 printed through the service at port, and read back once
+    // its run has ended, which the service then keeps in memory: the run,
+    // or what went wrong.
+    std::variant<std::int64_t, std::string> printEnded(int port)
+    {
+        try {
+            const std::size_t job = printer.jobsEnded();
+            const HttpClient::Answer accepted = HttpClient(port).send("POST", "/v1/print", printBody("12345"));
+            static const std::regex runField("\"run\":([0-9]+)");
+            std::smatch found;
+            if (accepted.status != 202 || !std::regex_search(accepted.body, found, runField))
+                return "the print was not accepted: " + accepted.body;
+            if (!printer.job(job, 1min))
+                return "the print was not printed";
+            const std::string run = found[1].str();
+            const HttpClient::Answer seen = HttpClient(port).send("GET", "/v1/runs/" + run + "?wait=30");
+            if (seen.status != 200 || seen.body.find("\"ended\":\"") == std::string::npos)
+                return "run " + run + " did not end: " + seen.body;
+            return std::stoll(run);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+    }
+
     DiscardingPrinter printer;
 
 private:
     std::filesystem::path folder_;
     std::string program_;
-    pid_t service_ = -1;
-    int port_ = 0;
+    std::optional<Service> service_;
+    std::int64_t endedRun_ = 0;
     int requests_ = 0;
     std::string fault_;
 };
@@ -339,6 +757,166 @@ void run2000(benchmark::State& state, int pollers)
     state.counters["kB_per_get"] = answers ? bytes / answers / 1000 : 0;
 }
 
+
+constexpr std::size_t keptAlive = 50;
+constexpr auto warmUp = 500ms;
+constexpr auto measuredFor = 3s;
+
+double inMilliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// GET /v1/runs/{run} of the ended run on keptAlive connections at once,
+// each asking again as soon as it has its answer, for measuredFor after
+// warmUp: answers a second, and the median from request to whole answer.
+void keptAliveGets(benchmark::State& state)
+{
+    Setup& at = setup();
+    if (!at.ready(state))
+        return;
+    const std::string get = request("GET", "/v1/runs/" + std::to_string(at.endedRun()));
+    for (auto _ : state) {
+        Callers callers(at.port(), keptAlive);
+        bool measuring = false, again = true;
+        int refused = 0;
+        std::vector<double> latencies;
+        latencies.reserve(100'000);
+        callers.onAnswer([&](std::size_t caller, int status, Clock::duration waited) {
+            if (status != 200)
+                refused = status;
+            if (measuring)
+                latencies.push_back(inMilliseconds(waited));
+            if (again)
+                callers.send(caller, get);
+        });
+        const auto never = [] { return false; };
+        Clock::time_point from, to;
+        bool drained = false, hungUp = false;
+        if (callers.allOpen(Clock::now() + 10s)) {
+            for (std::size_t caller = 0; caller < callers.size(); ++caller)
+                callers.send(caller, get);
+            callers.run(Clock::now() + warmUp, never);
+            measuring = true;
+            from = Clock::now();
+            callers.run(from + measuredFor, never);
+            to = Clock::now();
+            measuring = again = false;
+            drained = callers.allAnswered(to + 10s);
+            hungUp = drained && callers.hangUp(Clock::now() + 10s);
+        }
+        if (refused)
+            return state.SkipWithError(("GET /v1/runs/{run} answered " + std::to_string(refused)).c_str());
+        if (!callers.fault().empty())
+            return state.SkipWithError(callers.fault().c_str());
+        if (!hungUp || latencies.empty())
+            return state.SkipWithError("the service stopped answering or did not close the connections");
+        state.SetIterationTime(seconds(to - from));
+        state.counters["answers_per_second"] = static_cast<double>(latencies.size()) / seconds(to - from);
+        state.counters["median_ms"] = median(std::move(latencies));
+    }
+}
+
+constexpr std::size_t heldOpen = 1000;
+// The service takes 64 connections at most from one address.
+constexpr std::size_t heldPerAddress = 50;
+
+struct Held {
+    long beforeKb = 0, idleKb = 0, answeredKb = 0;
+    Clock::duration accepting{};
+};
+
+// heldOpen connections to a service of their own, whose memory no earlier
+// connection has touched: its VmRSS before them, once it has accepted them
+// all (idle, no byte sent), and once each has had one GET /v1/runs/{run}
+// answered and is kept alive; or what went wrong. All within the 30 s the
+// service lets a connection idle.
+std::variant<Held, std::string> holdConnections(Setup& at)
+{
+    const Service service(at.folder(), at.program(), "held");
+    if (!service.fault().empty())
+        return service.fault();
+    const std::variant<std::int64_t, std::string> run = at.printEnded(service.port());
+    if (const std::string* fault = std::get_if<std::string>(&run))
+        return *fault;
+    const std::string get = request("GET", "/v1/runs/" + std::to_string(std::get<std::int64_t>(run)));
+    // One request on each connection, one after another: what stays is what
+    // a connection keeps once answered, not what 1,000 requests at once took.
+    int refused = 0;
+    const auto askEach = [&](Callers& callers) {
+        callers.onAnswer([&](std::size_t caller, int status, Clock::duration) {
+            if (status != 200)
+                refused = status;
+            if (caller + 1 < callers.size())
+                callers.send(caller + 1, get);
+        });
+        callers.send(0, get);
+        return callers.allAnswered(Clock::now() + 10s) && refused == 0;
+    };
+    const auto failed = [&refused](const Callers& callers, const std::string& what) {
+        if (refused)
+            return what + ": GET /v1/runs/{run} answered " + std::to_string(refused);
+        return what + ": " + (callers.fault().empty() ? "not done within 10 s" : callers.fault());
+    };
+    // What the first connections cost once, before the baseline.
+    {
+        Callers first(service.port(), 4);
+        if (!first.allOpen(Clock::now() + 10s) || !askEach(first) || !first.hangUp(Clock::now() + 10s))
+            return failed(first, "the first connections");
+    }
+    Held held;
+    held.beforeKb = statusKb(service.pid(), "VmRSS");
+    const auto began = Clock::now();
+    Callers callers(service.port(), heldOpen, heldPerAddress);
+    if (!callers.allOpen(began + 10s))
+        return failed(callers, "opening the connections");
+    std::size_t accepted;
+    while ((accepted = acceptedConnections(service.pid(), service.port())) < heldOpen) {
+        if (Clock::now() > began + 15s)
+            return "the service accepted " + std::to_string(accepted) + " of " + std::to_string(heldOpen) +
+                   " connections";
+        std::this_thread::sleep_for(10ms);
+    }
+    held.accepting = Clock::now() - began;
+    std::this_thread::sleep_for(200ms);
+    held.idleKb = statusKb(service.pid(), "VmRSS");
+    if (!askEach(callers))
+        return failed(callers, "one request each");
+    std::this_thread::sleep_for(200ms);
+    held.answeredKb = statusKb(service.pid(), "VmRSS");
+    if (!callers.hangUp(Clock::now() + 10s))
+        return failed(callers, "closing the connections");
+    if (held.beforeKb < 0 || held.idleKb < 0 || held.answeredKb < 0)
+        return "cannot read the service's VmRSS";
+    return held;
+}
+
+void memoryPerConnection(benchmark::State& state)
+{
+    Setup& at = setup();
+    if (!at.ready(state))
+        return;
+    // Its own connections, and the service's, which it inherits.
+    if (!descriptorsFor(2 * heldOpen + 256))
+        return state.SkipWithError("the limit of open descriptors cannot be raised enough for 1,000 connections");
+    for (auto _ : state) {
+        const std::variant<Held, std::string> measured = holdConnections(at);
+        if (const std::string* fault = std::get_if<std::string>(&measured))
+            return state.SkipWithError(fault->c_str());
+        const Held& held = std::get<Held>(measured);
+        state.SetIterationTime(seconds(held.accepting));
+        state.counters["before_MB"] = static_cast<double>(held.beforeKb) / 1024;
+        state.counters["idle_kB_each"] = static_cast<double>(held.idleKb - held.beforeKb) / heldOpen;
+        state.counters["answered_kB_each"] = static_cast<double>(held.answeredKb - held.beforeKb) / heldOpen;
+    }
+}
+
 }  // namespace
 
 BENCHMARK(firstByteService)->Name("firstByte/service")->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
@@ -349,3 +927,9 @@ BENCHMARK(firstByteCommandLine)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(run2000, no_polls, 0)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(run2000, four_pollers, 4)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(keptAliveGets)->Name("keptAlive/gets")->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(memoryPerConnection)
+    ->Name("held/memory")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);

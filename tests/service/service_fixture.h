@@ -4,7 +4,8 @@
 // journal of the test's own, listening on a free port of 127.0.0.1; and
 // called over HTTP as an ERP calls it. The process is killed when the test
 // ends, also when it fails. Test fixtures derive from it beside their
-// ::testing::Test base; the program needs TRAVCARD_PROGRAM.
+// ::testing::Test base; the program needs TRAVCARD_PROGRAM. RawCaller
+// calls it over a plain socket, for what an HTTP library would not send.
 
 #include "journal/journal.h"
 #include "tests/fixtures/data_source.h"
@@ -21,13 +22,153 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <string_view>
+#include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+// One connection to the service from a loopback address of the test's
+// choosing (the service tells 127.0.0.2 and 127.0.0.3 apart as callers),
+// on a plain socket: requests split, pipelined, malformed or never ended.
+class RawCaller {
+public:
+    struct Answer {
+        int status = 0;  // 0: none came whole
+        std::string head;
+        std::string body;
+
+        QJsonObject json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object(); }
+        // A header's value; empty when it was not sent.
+        std::string header(const std::string& name) const
+        {
+            const std::regex line("\\r\\n" + name + ":[ \\t]*([^\\r]*)", std::regex::icase);
+            std::smatch found;
+            return std::regex_search(head, found, line) ? found[1].str() : std::string();
+        }
+    };
+
+    RawCaller(quint16 port, const char* from = "127.0.0.1")
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &address.sin_addr);
+        const timeval sendLimit{10, 0};  // a send never hangs the test
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return;
+        address.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ended_ = !connected_;
+    }
+    ~RawCaller()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RawCaller(const RawCaller&) = delete;
+    RawCaller& operator=(const RawCaller&) = delete;
+
+    bool connected() const { return connected_; }
+
+    // All of bytes sent; false once the service has closed or reset the connection.
+    bool send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+
+    // Reads what has come, without waiting; false once the connection has
+    // ended (closed or reset by the service).
+    bool pump() { return receive(0); }
+
+    // The next whole answer; status 0 when the connection ended first or timeout passed.
+    Answer answer(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            if (const std::size_t length = wholeAnswerLength()) {
+                Answer whole = parse(received_.substr(0, length));
+                received_.erase(0, length);
+                return whole;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            if (ended_ || left.count() <= 0)
+                return {};
+            receive(static_cast<int>(left.count()));
+        }
+    }
+
+    // Whether the service closed the connection within timeout; what came before is kept.
+    bool ended(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (!ended_ && std::chrono::steady_clock::now() < until)
+            receive(50);
+        return ended_;
+    }
+
+    // The status of the first answer received, whole or not; 0 before one came.
+    int firstStatus() const { return received_.size() >= 12 ? std::atoi(received_.c_str() + 9) : 0; }
+
+private:
+    bool receive(int timeoutMs)
+    {
+        pollfd entry{fd_, POLLIN, 0};
+        if (ended_ || ::poll(&entry, 1, timeoutMs) <= 0)
+            return !ended_;
+        char chunk[16384];
+        ssize_t got = 0;
+        while ((got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+            received_.append(chunk, static_cast<std::size_t>(got));
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            ended_ = true;
+        return !ended_;
+    }
+
+    std::size_t wholeAnswerLength() const
+    {
+        const std::size_t headEnd = received_.find("\r\n\r\n");
+        if (headEnd == std::string::npos)
+            return 0;
+        const std::string length = parse(received_.substr(0, headEnd + 4)).header("Content-Length");
+        const std::size_t whole = headEnd + 4 + (length.empty() ? 0 : std::stoul(length));
+        return received_.size() >= whole ? whole : 0;
+    }
+
+    static Answer parse(const std::string& bytes)
+    {
+        const std::size_t headEnd = bytes.find("\r\n\r\n");
+        return {std::atoi(bytes.c_str() + 9), bytes.substr(0, headEnd + 2), bytes.substr(headEnd + 4)};
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+    bool ended_ = true;
+    std::string received_;
+};
 
 class ServiceProcess {
 public:
@@ -47,7 +188,8 @@ public:
         }
     }
 
-    // Starts the service with PRINTER= printer and the extra lines of travcard.cfg.
+    // Starts the service with PRINTER= printer and the extra lines of
+    // travcard.cfg; with descriptorLimit set, that many open files at most.
     void startService(const std::string& printer, const std::string& type, const std::string& extra = {})
     {
         folder = std::make_unique<ScratchDir>();
@@ -56,7 +198,13 @@ public:
         installProgram(*folder, "PRINTER=" + printer + "\nPRTTYPE=" + type + "\nSERVICE_TOKENS=" +
                                     folder->file("tokens") + "\nSERVICE_LISTEN=127.0.0.1:0\n" + extra);
         // It ends with the test program, also with one that crashes.
-        service.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        service.setChildProcessModifier([limit = descriptorLimit] {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (limit > 0) {
+                const rlimit files{limit, limit};
+                ::setrlimit(RLIMIT_NOFILE, &files);
+            }
+        });
         startWithoutDisplay(service, folder->file("travcard"),
                             {"serve", "--journal", QString::fromStdString(folder->file("journal.sqlite"))},
                             folder->path());
@@ -117,6 +265,45 @@ public:
         return {};
     }
 
+    // A request as an HTTP client sends it; extraHeaders are whole lines.
+    static std::string rawRequest(const std::string& method, const std::string& path, const std::string& body = {},
+                                  const std::string& bearer = token, const std::string& extraHeaders = {})
+    {
+        std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders;
+        if (!bearer.empty())
+            request += "Authorization: Bearer " + bearer + "\r\n";
+        if (!body.empty())
+            request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+        return request + "\r\n" + body;
+    }
+
+    void signal(int number) { ::kill(static_cast<pid_t>(service.processId()), number); }
+
+    // The most memory the service has held (VmHWM), in kB.
+    long peakMemoryKb() const
+    {
+        std::ifstream status("/proc/" + std::to_string(service.processId()) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stol(line.substr(6));
+        return -1;
+    }
+
+    // Whether the log shows text past its first from bytes within timeout.
+    bool logShows(const std::string& text, std::size_t from = 0,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            log += service.readAllStandardError().toStdString();
+            if (log.find(text, from) != std::string::npos)
+                return true;
+            if (std::chrono::steady_clock::now() >= until)
+                return false;
+            service.waitForReadyRead(50);
+        }
+    }
+
     Journal serviceJournal() const { return Journal(QString::fromStdString(folder->file("journal.sqlite"))); }
 
     // Stops the service as the service manager does, and waits for it to end.
@@ -139,6 +326,7 @@ public:
     std::unique_ptr<ScratchDir> folder;
     QProcess service;
     quint16 port = 0;
+    rlim_t descriptorLimit = 0;
     QString scheme = "http";
     std::string log;
     QNetworkAccessManager network;
