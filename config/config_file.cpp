@@ -1,9 +1,25 @@
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <utility>
+
+std::vector<std::string_view> splitWords(std::string_view line)
+{
+    std::vector<std::string_view> found;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t start = line.find_first_not_of(" \t", at);
+        if (start == std::string_view::npos)
+            break;
+        const std::size_t end = std::min(line.find_first_of(" \t", start), line.size());
+        found.push_back(line.substr(start, end - start));
+        at = end;
+    }
+    return found;
+}
 
 std::vector<std::string_view> splitConfigLines(std::string_view content)
 {

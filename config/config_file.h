@@ -28,6 +28,9 @@ struct ConfigValues {
 // of the line.
 std::vector<std::string_view> splitConfigLines(std::string_view content);
 
+// The words of a line, between spaces and tabs.
+std::vector<std::string_view> splitWords(std::string_view line);
+
 ConfigValues parseConfig(std::string_view content);
 
 struct ConfigFileRead {

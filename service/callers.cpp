@@ -20,21 +20,6 @@ namespace {
 constexpr std::size_t largestTokensFile = 1 << 20;
 constexpr auto minute = std::chrono::minutes(1);
 
-std::vector<std::string_view> words(std::string_view text)
-{
-    std::vector<std::string_view> found;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t start = text.find_first_not_of(" \t", at);
-        if (start == std::string_view::npos)
-            break;
-        const std::size_t end = std::min(text.find_first_of(" \t", start), text.size());
-        found.push_back(text.substr(start, end - start));
-        at = end;
-    }
-    return found;
-}
-
 std::string systemError(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 // A file opened for reading only. O_NONBLOCK: opening a FIFO does not wait
@@ -96,7 +81,7 @@ std::variant<std::vector<Caller>, std::string> parseTokens(std::string_view cont
     int number = 0;
     for (const std::string_view line : splitConfigLines(content)) {
         ++number;
-        const std::vector<std::string_view> parts = words(line);
+        const std::vector<std::string_view> parts = splitWords(line);
         if (parts.empty() || parts[0].starts_with('#'))
             continue;
         const std::string at = "line " + std::to_string(number);

@@ -20,21 +20,6 @@ bool isPrinterName(std::string_view name)
     });
 }
 
-std::vector<std::string_view> words(std::string_view text)
-{
-    std::vector<std::string_view> found;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t start = text.find_first_not_of(" \t", at);
-        if (start == std::string_view::npos)
-            break;
-        const std::size_t end = std::min(text.find_first_of(" \t", start), text.size());
-        found.push_back(text.substr(start, end - start));
-        at = end;
-    }
-    return found;
-}
-
 bool isHostName(std::string_view name)
 {
     return !name.empty() && name.size() <= 253 && std::all_of(name.begin(), name.end(), [](unsigned char c) {
@@ -101,7 +86,7 @@ std::variant<ListenAddress, std::string> parseListen(const std::string& text)
 std::variant<NamedPrinters, std::string> namedPrinters(const PrinterSettings& configured, const std::string& list)
 {
     NamedPrinters printers{{defaultPrinterName, configured}};
-    for (const std::string_view pair : words(list)) {
+    for (const std::string_view pair : splitWords(list)) {
         const std::size_t equals = pair.find('=');
         const std::string_view name = pair.substr(0, std::min(equals, pair.size()));
         if (equals == std::string_view::npos || equals + 1 == pair.size() || !isPrinterName(name))
