@@ -1,5 +1,7 @@
 #include "cli/sub_command.h"
 
+#include "commands/cups_runs.h"
+#include "commands/request_id.h"
 #include "commands/run_json.h"
 #include "commands/startup.h"
 
@@ -53,9 +55,10 @@ std::optional<std::vector<RunRecord>> runsAsked(Journal& journal, const SubComma
         return std::nullopt;
     }
     if (command.parser().isSet(options.requestId)) {
-        if (std::optional<RunRecord> found = journal.runWithRequest(command.value(options.requestId)))
+        const std::string id = trimmedRequestId(command.parser().value(options.requestId));
+        if (std::optional<RunRecord> found = journal.runWithRequest(id))
             return std::vector{std::move(*found)};
-        messages.show("No run holds request ID " + command.value(options.requestId) + ".", MessageIcon::Critical);
+        messages.show("No run holds request ID " + id + ".", MessageIcon::Critical);
         return std::nullopt;
     }
     return journal.runs(std::numeric_limits<int>::max(), command.parser().value(options.order).trimmed().toStdString(),
@@ -104,6 +107,7 @@ int history(const QStringList& arguments, const Environment& environment)
     if (!journal)
         return nothingPrinted;
     try {
+        settleCupsRuns(*journal);
         const std::optional<std::vector<RunRecord>> runs = runsAsked(*journal, command, options, run, from, messages);
         if (!runs)
             return nothingPrinted;

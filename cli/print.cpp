@@ -48,7 +48,7 @@ int print(const QStringList& arguments, const Environment& environment)
     ask.printer = printer;
     ask.source = commandLineSource;
     if (keyed)
-        ask.requestId = command.value(requestId);
+        ask.requestId = trimmedRequestId(command.parser().value(requestId));
     std::int64_t claimed = 0;
     if (keyed) {
         const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask), answer);

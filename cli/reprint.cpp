@@ -59,7 +59,8 @@ int reprint(const QStringList& arguments, const Environment& environment)
         return answer.refuse("Specify a number of copies from 1 to 999.", nothingPrinted, reason::badQuantity,
                              MessageIcon::Warning);
     const std::optional<std::string> key =
-        command.parser().isSet(requestId) ? std::optional(command.value(requestId)) : std::nullopt;
+        command.parser().isSet(requestId) ? std::optional(trimmedRequestId(command.parser().value(requestId)))
+                                          : std::nullopt;
     if (key)
         if (const std::optional<std::string> fault = requestIdFault(command.parser().value(requestId)))
             return answer.refuse(*fault, nothingPrinted, reason::badRequestId);

@@ -48,7 +48,7 @@ int rest(const QStringList& arguments, const Environment& environment)
     const PrinterSettings& printer = std::get<PrinterSettings>(chosen);
     const std::shared_ptr<JournalAccess> access = openStationJournal(environment.programDir, answer.messages);
     std::variant<RestPlan, int> planned =
-        planRest(*access, named, byRun ? std::string() : command.value(requestId), inDoubt,
+        planRest(*access, named, byRun ? std::string() : trimmedRequestId(command.parser().value(requestId)), inDoubt,
                  {"--in-doubt print", "--in-doubt skip"}, printer, answer);
     if (const int* status = std::get_if<int>(&planned))
         return *status;

@@ -66,6 +66,13 @@ void JournalAccess::keepOpen(std::unique_ptr<Journal> journal)
 // left to the end of the process.
 JournalAccess::~JournalAccess()
 {
+    {
+        const std::lock_guard lock(endsGuard_);
+        closing_ = true;
+    }
+    endsChanged_.notify_all();
+    if (endsRetrier_.joinable())
+        endsRetrier_.join();
     if (keeper_ && QThread::currentThread() != keeperThread_)
         static_cast<void>(keeper_.release());
 }
@@ -134,6 +141,48 @@ void JournalAccess::keepEnd(std::function<void(Journal&)> end)
 {
     const std::lock_guard lock(endsGuard_);
     ends_.push_back(std::move(end));
+    if (closing_ || (endsRetrier_.joinable() && retrying_))
+        return;
+    if (endsRetrier_.joinable())
+        endsRetrier_.join();  // it has ended: it found nothing left to do
+    retrying_ = true;
+    endsRetrier_ = std::thread([this] { retryEnds(); });
+}
+
+// A run's end that the journal refused would otherwise wait for the next
+// run: on a quiet station or service, for ever, with its run shown as
+// printing and its request id held.
+void JournalAccess::retryEnds()
+{
+    std::unique_ptr<Journal> journal;
+    std::unique_lock lock(endsGuard_);
+    while (!ends_.empty() && !closing_) {
+        endsChanged_.wait_for(lock, endRetryEvery, [this] { return closing_; });
+        if (closing_)
+            break;
+        std::vector<std::function<void(Journal&)>> ends = std::exchange(ends_, {});
+        lock.unlock();
+        std::vector<std::function<void(Journal&)>> refused;
+        try {
+            if (!journal)
+                journal = std::make_unique<Journal>(path_);
+            for (std::function<void(Journal&)>& end : ends) {
+                try {
+                    end(*journal);
+                } catch (const std::exception&) {
+                    refused.push_back(std::move(end));
+                }
+            }
+        } catch (const std::exception&) {
+            refused = std::move(ends);  // the journal cannot be opened now
+        }
+        lock.lock();
+        for (std::function<void(Journal&)>& end : refused)
+            ends_.push_back(std::move(end));
+    }
+    retrying_ = false;
+    lock.unlock();
+    journal.reset();  // closed on the thread that opened it
 }
 
 std::vector<std::function<void(Journal&)>> JournalAccess::takeEnds()
@@ -592,6 +641,18 @@ std::string RunRecorder::failure() const
 {
     return (worker_ ? worker_->failure() : std::string()) +
            "\nPrinting stopped: no ticket goes to the printer without its record in the journal.";
+}
+
+// Recorded as the start is, before the first batch: the job that confirms
+// the run's tickets, also once the run has ended.
+void RunRecorder::spooled(int job)
+{
+    if (!started_)
+        return;
+    Worker::Work work;
+    work.kind = Worker::Kind::Start;
+    work.call = [job](Journal& journal, std::int64_t run) { journal.spooled(run, job); };
+    worker_->post(std::move(work));
 }
 
 // A slow printer acknowledges tickets long after they were told: then the

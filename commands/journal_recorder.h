@@ -14,12 +14,14 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QThread;
@@ -51,8 +53,8 @@ public:
     bool off() const { return off_; }
 
     // The end of a run that the journal could not take when it ended:
-    // recorded before the next run's start, when the journal takes writes
-    // again.
+    // tried again every endRetryEvery on a thread of its own until the
+    // journal takes it, and before the next run's start.
     void keepEnd(std::function<void(Journal&)> end);
     std::vector<std::function<void(Journal&)>> takeEnds();
 
@@ -62,7 +64,11 @@ public:
     // the file, with a sync, on every run.
     void keepOpen(std::unique_ptr<Journal> journal);
 
+    static constexpr std::chrono::seconds endRetryEvery{2};
+
 private:
+    void retryEnds();
+
     QString path_;
     std::atomic<bool> off_{false};
     std::atomic<bool> startedUp_{false};
@@ -70,6 +76,10 @@ private:
     QThread* keeperThread_ = nullptr;
     std::mutex endsGuard_;
     std::vector<std::function<void(Journal&)>> ends_;  // guarded by endsGuard_
+    std::condition_variable endsChanged_;
+    bool closing_ = false;          // guarded by endsGuard_
+    bool retrying_ = false;         // guarded by endsGuard_
+    std::thread endsRetrier_;       // runs while ends_ holds any
 };
 
 // At start-up: opens the journal, ends the runs of processes that are gone
@@ -136,6 +146,7 @@ public:
     void writing(std::shared_ptr<const TicketBatch> batch) override;
     Recorded recorded(int tickets, bool wait) override;
     std::string failure() const override;
+    void spooled(int job) override;
     void confirmed(int count) override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 

@@ -1,31 +1,106 @@
 #include "commands/request_id.h"
 
+#include "commands/nested_print_run.h"
 #include "commands/reprint.h"
+#include "journal/field_codec.h"
 
 #include <algorithm>
 
 namespace {
 
-bool isRequestId(const QString& id)
+constexpr qsizetype longestRequestId = 100;
+
+// Printable: not a control, format, private-use or unassigned character, nor
+// half of a surrogate pair; nor a line or paragraph separator, which would
+// break the line of a log or a table the id is written in.
+bool printable(char32_t c)
 {
-    if (id.isEmpty() || id.size() > 100)
-        return false;
-    return std::all_of(id.begin(), id.end(), [](QChar c) { return c.isPrint(); });
+    const QChar::Category category = QChar::category(c);
+    return QChar::isPrint(c) && category != QChar::Separator_Line && category != QChar::Separator_Paragraph;
 }
 
-// What a request asked for, as the journal records it: a reprint names
-// the run it prints again.
-template <class Run>
-std::string requestText(const Run& run)
+// The characters of id, each surrogate pair as one; nothing when a half of
+// one stands alone.
+std::optional<std::vector<char32_t>> codePoints(const QString& id)
 {
-    std::string reprint;
-    if (run.source.starts_with(reprintSourceStart)) {
-        reprint = "a reprint of run ";
-        reprint += run.source.substr(reprintSourceStart.size());
-        reprint += ", ";
+    std::vector<char32_t> points;
+    for (qsizetype i = 0; i < id.size(); ++i) {
+        const QChar c = id.at(i);
+        if (c.isHighSurrogate() && i + 1 < id.size() && id.at(i + 1).isLowSurrogate()) {
+            points.push_back(QChar::surrogateToUcs4(c, id.at(i + 1)));
+            ++i;
+        } else if (c.isSurrogate()) {
+            return std::nullopt;
+        } else {
+            points.push_back(c.unicode());
+        }
     }
-    return reprint + "location " + run.location + ", order " + run.order + "/" + run.suffix + ", operation " +
-           run.operation + ", quantity " + run.quantity + ", " + run.printerType + " printer";
+    return points;
+}
+
+// A field a request id binds, as its refusal names it: "operation 20".
+struct Bound {
+    std::string label;  // empty: the value says what it is
+    std::string value;
+    bool operator==(const Bound&) const = default;
+};
+
+std::string quoted(const std::string& text) { return '"' + text + '"'; }
+
+// What a request asked for, as the journal's columns record it: a reprint
+// names the run it prints again, with its tickets and copies.
+template <class Run>
+std::vector<Bound> columnsBound(const Run& run)
+{
+    std::vector<Bound> bound{{"location", run.location},         {"order", run.order},
+                             {"suffix", run.suffix},             {"operation", run.operation},
+                             {"quantity", run.quantity},         {"printer type", run.printerType},
+                             {"printer", run.printer}};
+    if (run.source.starts_with(reprintSourceStart))
+        bound.insert(bound.begin(), {"a reprint of run", run.source.substr(reprintSourceStart.size())});
+    return bound;
+}
+
+// The fields askedOf encoded, as label and value; those before any damage.
+std::vector<Bound> askedBound(std::string_view asked)
+{
+    std::vector<Bound> bound;
+    while (!asked.empty()) {
+        const std::optional<std::string_view> label = readField(asked);
+        const std::optional<std::string_view> value = label ? readField(asked) : std::nullopt;
+        if (!value)
+            break;
+        bound.push_back({std::string(*label), std::string(*value)});
+    }
+    return bound;
+}
+
+// The fields of one side that the other does not hold alike: "operation
+// All, printer lp".
+std::string differing(const std::vector<Bound>& side, const std::vector<Bound>& other)
+{
+    std::string text;
+    for (const Bound& field : side) {
+        if (std::find(other.begin(), other.end(), field) != other.end())
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += field.label.empty() ? field.value : field.label + " " + field.value;
+    }
+    return text;
+}
+
+// What run asked for that a request with its id does not, and the other way round.
+std::string conflictText(std::int64_t run, const std::string& held, const std::string& asked)
+{
+    const std::string number = std::to_string(run);
+    if (held.empty() && asked.empty())
+        return "Run " + number + " asked for something else.";
+    if (asked.empty())
+        return "Run " + number + " asked for " + held + "; this request does not.";
+    if (held.empty())
+        return "This request asks for " + asked + "; run " + number + " did not.";
+    return "Run " + number + " asked for " + held + "; this request asks for " + asked + ".";
 }
 
 }  // namespace
@@ -46,15 +121,47 @@ std::string printTheRestHint(Door door, std::int64_t run)
     return "travcard rest --run " + number + " prints them.";
 }
 
-std::optional<std::string> requestIdFault(const QString& id)
+std::string trimmedRequestId(const QString& given) { return given.trimmed().toStdString(); }
+
+std::optional<std::string> requestIdFault(const QString& given)
 {
+    const QString id = given.trimmed();
     // Qt decodes the command line as UTF-8, each byte that is not as U+FFFD:
     // two different ids would be kept as one.
     if (id.contains(QChar::ReplacementCharacter))
         return "The request ID is not valid UTF-8 text, so it cannot be told apart from others.";
-    if (!isRequestId(id))
-        return "A request ID is 1 to 100 printable characters.";
+    const std::optional<std::vector<char32_t>> points = codePoints(id);
+    if (!points)
+        return "The request ID is not valid Unicode text, so it cannot be told apart from others.";
+    if (points->empty())
+        return "The request ID is blank.";
+    if (points->size() > longestRequestId)
+        return "The request ID is longer than 100 characters.";
+    if (!std::all_of(points->begin(), points->end(), printable))
+        return "The request ID holds a character that cannot be printed (a control or format character, or a line "
+               "break): a request ID is 1 to 100 printable characters.";
     return std::nullopt;
+}
+
+std::string askedOf(const PrinterSettings& printer, const NestedTexts* nested)
+{
+    std::string asked;
+    const auto add = [&asked](std::string_view label, const std::string& value) {
+        appendField(asked, label);
+        appendField(asked, value);
+    };
+    if (nested) {
+        add("", "a nested-part card");
+        add("part", quoted(nested->partNo));
+        add("nested quantity", quoted(nested->quantity));
+        add("customer", quoted(nested->customer));
+        add("department", quoted(nested->dept));
+        add("comment", quoted(nested->comment));
+    }
+    if (printer.kind == PrinterKind::Zebra)
+        add("resolution",
+            printer.resolution.detect ? std::string("auto") : std::to_string(printer.resolution.dpi) + " dpi");
+    return asked;
 }
 
 RequestProgress progressOf(Journal& journal, const RunRecord& run)
@@ -112,16 +219,24 @@ int answerHeld(Journal& journal, const RunRecord& run, Answer& answer)
 
 std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, Answer& answer)
 {
-    const std::string heldText = requestText(held);
-    const std::string askedText = requestText(asked);
-    if (heldText == askedText)
+    std::vector<Bound> heldFields = columnsBound(held);
+    std::vector<Bound> askedFields = columnsBound(asked);
+    bool same = heldFields == askedFields;
+    if (held.asked) {
+        same = same && *held.asked == asked.asked;
+        for (Bound& field : askedBound(*held.asked))
+            heldFields.push_back(std::move(field));
+        for (Bound& field : askedBound(asked.asked))
+            askedFields.push_back(std::move(field));
+    }
+    if (same)
         return std::nullopt;
+    const std::string heldText = differing(heldFields, askedFields);
+    const std::string askedText = differing(askedFields, heldFields);
     answer.messages.show("Request ID " + *asked.requestId + " was used for order " + held.order + "/" + held.suffix +
                              ".",
                          MessageIcon::Critical);
-    answer.messages.show("Run " + std::to_string(held.id) + " asked for " + heldText + "; this request asks for " +
-                             askedText + ".",
-                         MessageIcon::None);
+    answer.messages.show(conflictText(held.id, heldText, askedText), MessageIcon::None);
     return answer.end(nothingPrinted, reason::requestConflict);
 }
 

@@ -6,6 +6,7 @@
 #include "commands/answer.h"
 #include "commands/journal_recorder.h"
 #include "journal/journal.h"
+#include "printing/printer_settings.h"
 
 #include <QString>
 
@@ -14,6 +15,8 @@
 #include <string>
 #include <utility>
 #include <variant>
+
+struct NestedTexts;
 
 // The way a caller came in, whose words tell it how to go on: the command
 // line's sub-commands or the print service's routes.
@@ -40,8 +43,21 @@ Door doorOf(const Answer& answer);
 // prints them." or "POST /v1/runs/4/rest prints them."
 std::string printTheRestHint(Door door, std::int64_t run);
 
-// Why a request id is not accepted; nothing when it is.
-std::optional<std::string> requestIdFault(const QString& id);
+// A request id as given, trimmed of white space at either end as the
+// other fields are: "pad-X" and "pad-X   " are one id.
+std::string trimmedRequestId(const QString& given);
+
+// Why a request id, as given, is not accepted; nothing when it is. Once
+// trimmed, an id is 1 to 100 printable characters (an emoji is one):
+// control and format characters (U+200B, U+202E, ...), halves of surrogate
+// pairs, line and paragraph separators are refused.
+std::optional<std::string> requestIdFault(const QString& given);
+
+// What a request asks for beyond the journal's columns, which its request
+// id binds as well, encoded for RunStart::asked: a Zebra printer's
+// resolution as asked (auto or its dpi), and a nested-part card's fields
+// when nested is set.
+std::string askedOf(const PrinterSettings& printer, const NestedTexts* nested);
 
 // Where a request stands, following the runs that printed the rest of its
 // run: the last of them, and whether it still prints or printed everything.
@@ -58,7 +74,10 @@ RequestProgress progressOf(Journal& journal, const RunRecord& run);
 int answerHeld(Journal& journal, const RunRecord& run, Answer& answer);
 
 // One request id is one request: the same id sent for another request (a
-// caller's bug, or two callers that chose one key) prints nothing.
+// caller's bug, or two callers that chose one key) prints nothing. Every
+// field that changes the bytes or where they go is compared: those of the
+// journal's columns, and what the run's start recorded as asked (a run
+// recorded before that was kept is compared by its columns).
 std::optional<int> refuseOtherRequest(const RunStart& asked, const RunRecord& held, Answer& answer);
 
 // The journal's claim of a request id, made before anything else happens so

@@ -1,11 +1,12 @@
 #include "commands/unattended.h"
 
+#include "commands/cups_runs.h"
 #include "commands/request_id.h"
 
 #include <algorithm>
 #include <functional>
 
-RunStart claimedStart(const OrderAsk& ask)
+RunStart claimedStart(const OrderAsk& ask, const std::optional<NestedTexts>& nested)
 {
     RunStart start = runStart(ask.source, ask.printer);
     start.requestId = ask.requestId;
@@ -15,6 +16,7 @@ RunStart claimedStart(const OrderAsk& ask)
     start.operation = ask.operation;
     start.quantity = ask.quantity;
     start.user = ask.user;
+    start.asked = askedOf(ask.printer, nested ? &*nested : nullptr);
     return start;
 }
 
@@ -205,6 +207,7 @@ std::variant<RestPlan, int> planRest(JournalAccess& access, std::int64_t named, 
         if (const int* status = std::get_if<int>(&finished))
             return *status;
         plan.target = std::get<RunRecord>(std::move(finished));
+        settleCupsRuns(*journal, plan.target.id);  // a job CUPS completed since leaves nothing in doubt
         std::variant<std::vector<int>, int> rest = restOf(*journal, plan.target, inDoubt, choices, printer, answer);
         if (const int* status = std::get_if<int>(&rest))
             return *status;
@@ -314,6 +317,7 @@ std::optional<RunStart> reprintStart(Journal& journal, const ReprintOfRun& repri
                                                  : reprintSource(reprint.run);
     RunStart start = againStart(source, *of, printer, user);
     start.requestId = reprint.requestId;
+    start.asked = askedOf(printer, nullptr);
     return start;
 }
 

@@ -33,8 +33,9 @@ struct OrderAsk {
     std::optional<std::string> requestId;
 };
 
-// The journal's record of the request, as its request id is claimed.
-RunStart claimedStart(const OrderAsk& ask);
+// The journal's record of the request, as its request id is claimed; of a
+// nested-part card when nested is set, whose fields the id binds as well.
+RunStart claimedStart(const OrderAsk& ask, const std::optional<NestedTexts>& nested = std::nullopt);
 
 // Locates the order and prints it, into the run claimed for its request id
 // when claimed is set; a claimed run that prints nothing gives its id back.

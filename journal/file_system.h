@@ -1,8 +1,8 @@
 #pragma once
 // Whether the journal's folder is on a network file system: SQLite's
-// write-ahead log keeps its index in shared memory beside the file, which
-// only works when every program using the file runs on the machine whose
-// disk holds it.
+// write-ahead log keeps its index in shared memory beside the file, and a
+// run's lock is a byte-range lock on a file beside it; both only work when
+// every program using the file runs on the machine whose disk holds it.
 
 #include <QString>
 
@@ -10,10 +10,11 @@
 #include <optional>
 #include <string>
 
-// "NFS", "SMB", "CIFS" or "SMB2" for the file system statfs() calls type;
-// nothing for any other.
+// "NFS", "SMB", "CIFS", "SMB2", "FUSE" (sshfs among others), "9p", "Ceph",
+// "Lustre" or "AFS" for the file system statfs() calls type; nothing for any other.
 std::optional<std::string> networkFileSystemName(std::uint32_t type);
 
-// The network file system that holds folder; nothing for a local one, or
-// when the folder cannot be asked.
-std::optional<std::string> networkFileSystemOf(const QString& folder);
+// Why the journal at path may not be kept where it is: on a network file
+// system, or on one that cannot be asked which it is. Nothing for a local
+// one. Symbolic links are followed to the folder that really holds the file.
+std::optional<QString> journalFileSystemRefusal(const QString& path);

@@ -3,6 +3,7 @@
 #include "journal/field_codec.h"
 #include "journal/file_system.h"
 #include "journal/process_account.h"
+#include "journal/run_lock.h"
 #include "journal/run_owner.h"
 
 #include <QDateTime>
@@ -25,8 +26,10 @@
 namespace {
 
 // 1: runs, plans and tickets. 2: runs.rest_of, the run whose rest a run prints.
-// 3: runs.dpi, the resolution a Zebra run was laid out for.
-constexpr int schemaVersion = 3;
+// 3: runs.dpi, the resolution a Zebra run was laid out for. 4: runs.asked,
+// what else a request asked for that its request id binds, and
+// runs.spool_job, the CUPS job a run's tickets went to.
+constexpr int schemaVersion = 4;
 
 // Several statements of the schema; each is run on its own.
 const char* const schema[] = {
@@ -43,7 +46,9 @@ const char* const schema[] = {
          outcome TEXT, message TEXT,
          owner TEXT,
          rest_of INTEGER,
-         dpi INTEGER))",
+         dpi INTEGER,
+         asked BLOB,
+         spool_job INTEGER))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -193,10 +198,8 @@ Journal::Journal(const QString& path) : path_(path)
         fail(QStringLiteral("opened"), QStringLiteral("its folder cannot be created"));
     // Two stations writing one file over the network would each keep the
     // log's index in their own memory and corrupt it.
-    if (const std::optional<std::string> network = networkFileSystemOf(file.absolutePath()))
-        fail(QStringLiteral("opened"),
-             QStringLiteral("it is on a network file system (%1); SQLite's write-ahead log needs a local disk.")
-                 .arg(QString::fromStdString(*network)));
+    if (const std::optional<QString> refused = journalFileSystemRefusal(path))
+        fail(QStringLiteral("opened"), *refused);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     if (!db.isValid())
         fail(QStringLiteral("opened"), QStringLiteral("Qt's SQLite driver is not installed"));
@@ -254,22 +257,21 @@ Journal::~Journal()
 
 // A new file, or one of an earlier version, in one transaction. Each step is
 // safe to repeat: another program may have done it meanwhile, and an older
-// travcard may have set the version back (its runs have no rest_of or dpi).
+// travcard may have set the version back (its runs have no rest_of, dpi or asked).
 void Journal::createSchema()
 {
     Transaction transaction(*this);
     for (const char* statement : schema)
         transaction.exec(QString::fromLatin1(statement));
-    QSqlQuery columns = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = 'rest_of'"));
-    const bool hasRestOf = columns.next();
-    columns.finish();
-    if (!hasRestOf)
-        transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN rest_of INTEGER"));
-    QSqlQuery dpiColumn = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = 'dpi'"));
-    const bool hasDpi = dpiColumn.next();
-    dpiColumn.finish();
-    if (!hasDpi)
-        transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN dpi INTEGER"));
+    for (const char* const column : {"rest_of INTEGER", "dpi INTEGER", "asked BLOB", "spool_job INTEGER"}) {
+        const QString definition = QString::fromLatin1(column);
+        QSqlQuery found = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'")
+                                               .arg(definition.section(' ', 0, 0)));
+        const bool present = found.next();
+        found.finish();
+        if (!present)
+            transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN ") + definition);
+    }
     // Runs an earlier travcard recorded as Print the Rest of run N hold that
     // rest, the first of them each.
     transaction.exec(QStringLiteral(
@@ -332,6 +334,8 @@ std::optional<std::vector<TicketRecord>> decodePlan(std::string_view plan)
 // The statements of every batch, prepared once per connection on SQLite's
 // own handle under Qt's driver (the same libsqlite3): Qt's binding costs
 // more than SQLite's work for rows this small, and a run has thousands.
+std::atomic<std::int64_t> Journal::durableCommits_{0};
+
 class Journal::Statements {
 public:
     explicit Statements(const Journal& journal) : journal_(journal)
@@ -341,6 +345,8 @@ public:
             db_ = *static_cast<sqlite3* const*>(handle.constData());
         if (!db_)
             journal.fail(QStringLiteral("written"), QStringLiteral("Qt's SQLite driver gave no SQLite handle"));
+        durable_ = prepare("PRAGMA synchronous = FULL");
+        usual_ = prepare("PRAGMA synchronous = NORMAL");
         begin_ = prepare("BEGIN IMMEDIATE");
         commit_ = prepare("COMMIT");
         rollback_ = prepare("ROLLBACK");
@@ -349,14 +355,23 @@ public:
     }
     ~Statements()
     {
-        for (sqlite3_stmt* statement : {begin_, commit_, rollback_, insert_})
+        for (sqlite3_stmt* statement : {durable_, usual_, begin_, commit_, rollback_, insert_})
             sqlite3_finalize(statement);
     }
     Statements(const Statements&) = delete;
     Statements& operator=(const Statements&) = delete;
 
+    // A mark is on the disk before its tickets leave: synced, so that a
+    // power cut after they left cannot take it back (with NORMAL, WAL may
+    // lose the last commits). Confirmations and ends stay NORMAL: losing
+    // one only widens what is in doubt.
     void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
     {
+        step(durable_);
+        struct Usual {
+            Statements& statements;
+            ~Usual() { statements.stepQuietly(statements.usual_); }
+        } usual{*this};
         step(begin_);
         try {
             int position = first;
@@ -373,10 +388,10 @@ public:
             }
             step(commit_);
         } catch (const JournalError&) {
-            sqlite3_step(rollback_);
-            sqlite3_reset(rollback_);
+            stepQuietly(rollback_);
             throw;
         }
+        ++durableCommits_;
     }
 
 private:
@@ -398,8 +413,16 @@ private:
         sqlite3_reset(statement);
     }
 
+    void stepQuietly(sqlite3_stmt* statement)
+    {
+        sqlite3_step(statement);
+        sqlite3_reset(statement);
+    }
+
     const Journal& journal_;
     sqlite3* db_ = nullptr;
+    sqlite3_stmt* durable_ = nullptr;
+    sqlite3_stmt* usual_ = nullptr;
     sqlite3_stmt* begin_ = nullptr;
     sqlite3_stmt* commit_ = nullptr;
     sqlite3_stmt* rollback_ = nullptr;
@@ -420,7 +443,12 @@ std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTic
         }
     }
     const std::int64_t id = insertRun(transaction, run, tickets);
-    transaction.commit();
+    try {
+        transaction.commit();
+    } catch (const JournalError&) {
+        releaseRunLock(path_, id);
+        throw;
+    }
     return id;
 }
 
@@ -444,7 +472,13 @@ std::variant<std::int64_t, RunRecord> Journal::claimRequest(const RunStart& run)
     } else {
         claim = insertRun(transaction, run, {});
     }
-    transaction.commit();
+    try {
+        transaction.commit();
+    } catch (const JournalError&) {
+        if (const std::int64_t* id = std::get_if<std::int64_t>(&claim))
+            releaseRunLock(path_, *id);
+        throw;
+    }
     return claim;
 }
 
@@ -456,16 +490,16 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
         planned += std::max(ticket.copies, 0);
     QSqlQuery insertRun = transaction.prepare(QStringLiteral(
         "INSERT INTO runs (started, station, user, version, source, request_id, location, shop_order,"
-        " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of, dpi)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of, dpi, asked)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     const QVariant values[] = {
         QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(),
         run.user.empty() ? processAccount() : qtext(run.user), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
         qtext(run.printer), qtext(run.printerType), planned,
-        qtext(currentRunOwner()), run.restOf ? QVariant::fromValue<qint64>(*run.restOf) : QVariant(),
-        run.dpi ? QVariant(run.dpi) : QVariant()};
+        qtext(currentRunOwner(true)), run.restOf ? QVariant::fromValue<qint64>(*run.restOf) : QVariant(),
+        run.dpi ? QVariant(run.dpi) : QVariant(), run.asked.empty() ? QVariant() : QVariant(bytes(run.asked))};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
         insertRun.bindValue(i, values[i]);
     if (!insertRun.exec()) {
@@ -483,6 +517,14 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
     insertPlan.bindValue(1, bytes(run.shared));
     insertPlan.bindValue(2, bytes(encodePlan(tickets)));
     transaction.exec(insertPlan);
+    // Taken before the run can be seen, so that no reader finds it running
+    // and unlocked. Without its lock the run's process id tells whether it runs.
+    if (!takeRunLock(path_, id)) {
+        QSqlQuery unlocked = transaction.prepare(QStringLiteral("UPDATE runs SET owner = ? WHERE id = ?"));
+        unlocked.bindValue(0, qtext(currentRunOwner(false)));
+        unlocked.bindValue(1, QVariant::fromValue<qint64>(id));
+        transaction.exec(unlocked);
+    }
     return id;
 }
 
@@ -500,7 +542,7 @@ void Journal::closeIfGone(const Transaction& transaction, std::int64_t run)
     QSqlQuery open = transaction.prepare(QStringLiteral("SELECT owner FROM runs WHERE id = ? AND ended IS NULL"));
     open.bindValue(0, QVariant::fromValue<qint64>(run));
     transaction.exec(open);
-    const bool gone = open.next() && !runOwnerAlive(stdText(open.value(0)));
+    const bool gone = open.next() && !runOwnerAlive(stdText(open.value(0)), runLockState(path_, run));
     open.finish();
     if (gone)
         closeInterrupted(transaction, run);
@@ -581,6 +623,7 @@ bool Journal::releaseRun(std::int64_t run, const std::string& message)
     recordEnd(transaction, run, RunOutcome::Failed, 0,
               message.empty() ? std::string("The run ended before it sent anything.") : message);
     transaction.commit();
+    releaseRunLock(path_, run);
     return true;
 }
 
@@ -644,11 +687,62 @@ void Journal::confirm(std::int64_t run, int confirmed)
     transaction.commit();
 }
 
+void Journal::spooled(std::int64_t run, int job)
+{
+    Transaction transaction(*this);
+    QSqlQuery update = transaction.prepare(QStringLiteral("UPDATE runs SET spool_job = ? WHERE id = ?"));
+    update.bindValue(0, job);
+    update.bindValue(1, QVariant::fromValue<qint64>(run));
+    transaction.exec(update);
+    transaction.commit();
+}
+
+std::vector<SpooledRun> Journal::spooledRunsInDoubt(int limit, std::int64_t only)
+{
+    Transaction transaction(*this, Transaction::Read);
+    QSqlQuery query = transaction.prepare(QStringLiteral(
+        "SELECT id, printer, spool_job FROM runs WHERE spool_job IS NOT NULL AND ended IS NOT NULL"
+        " AND in_doubt > 0 AND outcome IS NOT 'interrupted' AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
+    query.bindValue(0, QVariant::fromValue<qint64>(only));
+    query.bindValue(1, QVariant::fromValue<qint64>(only));
+    query.bindValue(2, limit);
+    transaction.exec(query);
+    std::vector<SpooledRun> runs;
+    while (query.next())
+        runs.push_back({query.value(0).toLongLong(), stdText(query.value(1)), query.value(2).toInt()});
+    query.finish();
+    transaction.commit();
+    return runs;
+}
+
+bool Journal::confirmSpooled(std::int64_t run, int job, const std::string& note)
+{
+    Transaction transaction(*this);
+    // The tickets of a run that ended are those it wrote, from position 1 on.
+    QSqlQuery update = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET confirmed = (SELECT coalesce(max(id), ?) - ? FROM tickets WHERE id BETWEEN ? AND ?),"
+        " in_doubt = 0,"
+        " outcome = CASE WHEN (SELECT count(*) FROM tickets WHERE id BETWEEN ? AND ?) >= planned"
+        "   THEN 'printed' ELSE outcome END,"
+        " message = CASE WHEN coalesce(message, '') = '' THEN ? ELSE message || char(10) || ? END"
+        " WHERE id = ? AND spool_job = ? AND ended IS NOT NULL AND in_doubt > 0 AND outcome IS NOT 'interrupted'"));
+    const QVariant values[] = {ticketKey(run, 0), ticketKey(run, 0), firstKey(run), lastKey(run),
+                               firstKey(run),     lastKey(run),      qtext(note),   qtext(note),
+                               QVariant::fromValue<qint64>(run), job};
+    for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
+        update.bindValue(i, values[i]);
+    transaction.exec(update);
+    const bool confirmed = update.numRowsAffected() > 0;
+    transaction.commit();
+    return confirmed;
+}
+
 void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message)
 {
     Transaction transaction(*this);
     recordEnd(transaction, run, outcome, confirmed, message);
     transaction.commit();
+    releaseRunLock(path_, run);  // only once the end is recorded: until then the run is this process's
 }
 
 void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, int confirmed,
@@ -674,7 +768,7 @@ int Journal::closeInterruptedRuns()
     QSqlQuery open = transaction.exec(QStringLiteral("SELECT id, owner FROM runs WHERE ended IS NULL"));
     std::vector<qint64> gone;
     while (open.next())
-        if (!runOwnerAlive(stdText(open.value(1))))
+        if (!runOwnerAlive(stdText(open.value(1)), runLockState(path_, open.value(0).toLongLong())))
             gone.push_back(open.value(0).toLongLong());
     open.finish();
     for (const qint64 id : gone)
@@ -748,7 +842,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         " CASE WHEN ended IS NULL THEN max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
         "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
-        " message, shared, dpi FROM runs LEFT JOIN plans ON plans.run = runs.id"
+        " message, shared, dpi, asked FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));
     query.bindValue(1, qtext(order));
@@ -774,6 +868,8 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         r.message = stdText(query.value(c++));
         r.shared = stdBytes(query.value(c++));
         r.dpi = query.value(c++).toInt();
+        if (const QVariant asked = query.value(c++); !asked.isNull())
+            r.asked = stdBytes(asked);
         runs.push_back(std::move(r));
     }
     return runs;

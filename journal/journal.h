@@ -15,6 +15,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -66,6 +67,10 @@ struct RunStart {
     std::string shared;  // what every ticket of the run shares, as the caller encoded it
     std::string user;    // who asked for it; empty: the account this program runs as
     int dpi = 0;         // the resolution a Zebra run is laid out for; 0 for an EPSON run
+    // What else the request asked for that its request id binds, as the
+    // caller encoded it (the resolution asked, a nested-part card's fields);
+    // empty: nothing.
+    std::string asked;
 };
 
 // One operation's tickets: copies of them, at consecutive positions. Only
@@ -94,6 +99,15 @@ struct RunRecord {
     std::string message;
     std::string shared;
     int dpi = 0;  // as its start recorded it; 0 for an EPSON run, or a Zebra run recorded before resolutions were
+    std::optional<std::string> asked;  // as its start recorded it; nothing for a run recorded before it was kept
+};
+
+// A run whose tickets went to a spooler's job, ended with some of them in
+// doubt: the job, once complete, confirms them.
+struct SpooledRun {
+    std::int64_t run = 0;
+    std::string printer;  // PRINTER=, as its start recorded it
+    int job = 0;          // the spooler's job id
 };
 
 struct TicketRecord {
@@ -161,6 +175,21 @@ public:
     // batch is sent to carry the count.
     void confirm(std::int64_t run, int confirmed);
 
+    // The run's tickets go to the spooler's job (a CUPS job id).
+    void spooled(std::int64_t run, int job);
+
+    // Runs whose tickets went to a spooler's job, with tickets in doubt,
+    // newest first, at most limit; only run, when not 0. A run the program
+    // did not end (interrupted) is not among them: tickets recorded as
+    // sending may have never been given to its job.
+    std::vector<SpooledRun> spooledRunsInDoubt(int limit, std::int64_t only = 0);
+
+    // The spooler completed the run's job: every ticket the job held (those
+    // recorded as sending) is confirmed, note is added to the run's message,
+    // and a run that sent all it planned becomes printed. False when the run
+    // is no longer in doubt about that job.
+    bool confirmSpooled(std::int64_t run, int job, const std::string& note);
+
     // The run ended: tickets up to confirmed are confirmed, those after it
     // that were sent stay in doubt. A run that marked no ticket gives back
     // its request id and the rest it claimed, and stays as history; one
@@ -182,7 +211,11 @@ public:
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
+    // The marks synced to the disk by this process so far: one sync each.
+    static std::int64_t durableCommits() { return durableCommits_; }
+
 private:
+    static std::atomic<std::int64_t> durableCommits_;
     class Transaction;
     class Statements;
     std::vector<RunRecord> readRuns(const Transaction& transaction, int limit, const std::string& order,

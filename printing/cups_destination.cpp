@@ -1,18 +1,31 @@
 // cups:QUEUE: one raw job on a CUPS queue per print run, so that the spooler
 // holds it while the printer is off or busy. The server is the one libcups
 // finds (CUPS_SERVER, client.conf, or the local scheduler). A job abandoned
-// before it is finished is cancelled, so nothing of it prints. The queue's
-// state (check-printer) is asked with Get-Printer-Attributes, as lpstat does.
+// before its document is complete is cancelled, so nothing of it prints. The
+// queue's state (check-printer) is asked with Get-Printer-Attributes, as
+// lpstat does, and a job's with Get-Job-Attributes.
+//
+// The scheduler's acceptance of the document confirms nothing: it may still
+// abort the job, or the printer fail it. Once the document is complete the
+// run follows the job, looking at its state ever less often (up to every
+// half second), until the scheduler completed it: then all of its tickets
+// count as sent. A job it aborted or cancelled leaves them in doubt, and so
+// does one still under way when cupsCompletionWait has passed or the run is
+// given up: that job is looked at again later (cupsJobStates).
 //
 // libcups is loaded when a cups: printer is first opened, not linked: with
 // the libraries it pulls in (TLS, Kerberos, DNS-SD) it would add about 9 ms to
 // every start of the program, most of which never print through CUPS.
 
+#include "printing/cups_jobs.h"
 #include "printing/printer_destination.h"
 #include "printing/printer_readiness.h"
 
 #include <cups/cups.h>
 #include <dlfcn.h>
+
+#include <algorithm>
+#include <thread>
 
 namespace destinations {
 namespace {
@@ -26,7 +39,8 @@ constexpr const char* cupsLibraryName = "libcups.so.2";
     CALL(httpConnect2) CALL(httpSetTimeout) CALL(httpClose) CALL(cupsCreateJob) CALL(cupsStartDocument)  \
     CALL(cupsWriteRequestData) CALL(cupsFinishDocument) CALL(cupsCancelJob2) CALL(httpAssembleURIf)     \
     CALL(ippNewRequest) CALL(ippAddString) CALL(ippAddStrings) CALL(cupsDoRequest) CALL(ippFindAttribute) \
-    CALL(ippGetInteger) CALL(ippGetBoolean) CALL(ippGetCount) CALL(ippGetString) CALL(ippDelete)
+    CALL(ippGetInteger) CALL(ippGetBoolean) CALL(ippGetCount) CALL(ippGetString) CALL(ippDelete)          \
+    CALL(cupsUser)
 
 struct Cups {
 #define TRAVCARD_DECLARE_CALL(name) decltype(&::name) name = nullptr;
@@ -106,20 +120,101 @@ struct HttpClose {
 };
 using Http = std::unique_ptr<http_t, HttpClose>;
 
+struct IppDelete {
+    void operator()(ipp_t* ipp) const { cups().ippDelete(ipp); }
+};
+using Ipp = std::unique_ptr<ipp_t, IppDelete>;
+
+// A connection to the scheduler whose every request gives up after timeout.
+Http connectToScheduler(const DestinationLimits& limits, std::chrono::milliseconds timeout)
+{
+    const Cups& api = cups();
+    Http http(api.httpConnect2(api.cupsServer(), api.ippPort(), nullptr, AF_UNSPEC, api.cupsEncryption(), 1,
+                               static_cast<int>(limits.connectTimeout.count()), nullptr));
+    if (!http)
+        throw PrinterError(std::string("cannot reach the CUPS server ") + api.cupsServer(),
+                           std::string("The CUPS server ") + api.cupsServer() + " cannot be reached.");
+    api.httpSetTimeout(http.get(), std::chrono::duration<double>(timeout).count(), giveUp, nullptr);
+    return http;
+}
+
+void requireQueueName(const std::string& queue)
+{
+    if (queue.empty())
+        throw PrinterError("no CUPS queue named", "No CUPS queue is named.");
+}
+
+// The last segment of a printer's URI: its queue's name.
+std::string queueOfUri(std::string_view uri)
+{
+    const std::size_t slash = uri.rfind('/');
+    return std::string(slash == std::string_view::npos ? uri : uri.substr(slash + 1));
+}
+
+// Get-Job-Attributes of job; none when the scheduler knows no such job or
+// will not tell its state. Throws PrinterError when it does not answer.
+std::optional<CupsJobState> askJobState(http_t* http, int job)
+{
+    const Cups& api = cups();
+    char uri[HTTP_MAX_URI];
+    api.httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", api.ippPort(),
+                         "/jobs/%d", job);
+    ipp_t* request = api.ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    api.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    api.ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, api.cupsUser());
+    static const char* const wanted[] = {"job-state", "job-printer-uri", "job-printer-state-message"};
+    api.ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      static_cast<int>(std::size(wanted)), nullptr, wanted);
+    const Ipp response(api.cupsDoRequest(http, request, "/"));  // takes request
+    if (!response)
+        throw PrinterError(cupsError("ask the state of CUPS job " + std::to_string(job)),
+                           std::string("The CUPS server ") + api.cupsServer() + " did not answer.");
+    if (api.cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE)
+        return std::nullopt;
+    CupsJobState state;
+    if (ipp_attribute_t* found = api.ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM))
+        state.state = api.ippGetInteger(found, 0);
+    if (ipp_attribute_t* found = api.ippFindAttribute(response.get(), "job-printer-uri", IPP_TAG_URI))
+        if (const char* printer = api.ippGetString(found, 0, nullptr))
+            state.queue = queueOfUri(printer);
+    if (ipp_attribute_t* found = api.ippFindAttribute(response.get(), "job-printer-state-message", IPP_TAG_TEXT))
+        if (const char* message = api.ippGetString(found, 0, nullptr))
+            state.message = message;
+    return state;
+}
+
+// The operator's text for a job that CUPS cancelled or aborted.
+std::string endedIncompleteText(int job, const CupsJobState& state)
+{
+    std::string text = std::string(state.state == IPP_JSTATE_ABORTED ? "CUPS aborted" : "CUPS cancelled") +
+                       " the job (job " + std::to_string(job) + "); its tickets are in doubt: any of them may have printed.";
+    if (!state.message.empty())
+        text += "\nCUPS says: " + sentence(state.message);
+    return text;
+}
+
+std::string notCompletedText(int job)
+{
+    return "The job was sent to CUPS (job " + std::to_string(job) +
+           ") and has not completed yet; its tickets are in doubt until it does.";
+}
+
 class CupsDestination : public PrinterDestination {
 public:
-    CupsDestination(Http http, std::string queue, int job)
-        : http_(std::move(http)), queue_(std::move(queue)), job_(job)
+    CupsDestination(Http http, std::string queue, int job, const DestinationLimits& limits, std::stop_token stop)
+        : http_(std::move(http)), queue_(std::move(queue)), job_(job), limits_(limits), stop_(std::move(stop))
     {
     }
     ~CupsDestination() override
     {
-        if (!finished_)
+        if (!submitted_)
             cups().cupsCancelJob2(http_.get(), queue_.c_str(), job_, 0);
     }
 
-    // The spooler prints nothing of a job until its document is complete.
-    std::uint64_t acknowledgedBytes() const override { return finished_ ? written_ : 0; }
+    // Nothing until the scheduler has completed the job.
+    std::uint64_t acknowledgedBytes() const override { return completed_ ? written_ : 0; }
+
+    int spoolJob() const override { return job_; }
 
     std::size_t write(std::string_view bytes, const PrinterWait&) override
     {
@@ -137,42 +232,75 @@ public:
         return bytes.size();
     }
 
-    void finish(const PrinterWait&) override
+    // The operator's Stop does not shorten the wait for completion: the
+    // job holds whole tickets, as a network printer's last ones are waited
+    // for; giving the run up does.
+    void finish(const PrinterWait& wait) override
     {
         write({}, {});
         if (cups().cupsFinishDocument(http_.get(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
             throw refused("finish the job on", queue_);
-        finished_ = true;
+        submitted_ = true;
+        awaitCompletion();
+        if (wait.acknowledged)
+            wait.acknowledged();
     }
 
 private:
+    static constexpr std::chrono::milliseconds firstLook{50};
+    static constexpr std::chrono::milliseconds lookEvery{500};
+
+    void awaitCompletion()
+    {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + cupsCompletionWait(limits_, written_);
+        std::chrono::milliseconds pause = firstLook;
+        for (;;) {
+            std::optional<CupsJobState> state;
+            try {
+                state = askJobState(http_.get(), job_);
+            } catch (const PrinterError&) {
+                // Its state cannot be told: in doubt, as one not completed.
+            }
+            if (state && state->completed()) {
+                completed_ = true;
+                return;
+            }
+            if (state && state->endedIncomplete())
+                throw PrinterError::replacingMessage("CUPS job " + std::to_string(job_) + " on " + queue_ +
+                                                         " ended in state " + std::to_string(state->state),
+                                                     endedIncompleteText(job_, *state));
+            if (!state || !pauseUntil(std::min(Clock::now() + pause, deadline)))
+                throw PrinterError::replacingMessage(
+                    "CUPS job " + std::to_string(job_) + " on " + queue_ + " has not completed", notCompletedText(job_));
+            pause = std::min(pause * 2, lookEvery);
+        }
+    }
+
+    // Sleeps until then; false when then is past already, or once the run is given up.
+    bool pauseUntil(std::chrono::steady_clock::time_point then) const
+    {
+        if (std::chrono::steady_clock::now() >= then)
+            return false;
+        while (std::chrono::steady_clock::now() < then) {
+            if (stop_.stop_requested())
+                return false;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                then - std::chrono::steady_clock::now(), stopPoll));
+        }
+        return !stop_.stop_requested();
+    }
+
     Http http_;
     std::string queue_;
     int job_;
+    DestinationLimits limits_;
+    std::stop_token stop_;
     bool documentStarted_ = false;
-    bool finished_ = false;
+    bool submitted_ = false;  // the scheduler has the whole document: never cancelled from here
+    bool completed_ = false;
     std::uint64_t written_ = 0;
 };
-
-// A connection to the scheduler whose every request gives up after timeout.
-Http connectToScheduler(const std::string& queue, const DestinationLimits& limits, std::chrono::milliseconds timeout)
-{
-    if (queue.empty())
-        throw PrinterError("no CUPS queue named", "No CUPS queue is named.");
-    const Cups& api = cups();
-    Http http(api.httpConnect2(api.cupsServer(), api.ippPort(), nullptr, AF_UNSPEC, api.cupsEncryption(), 1,
-                               static_cast<int>(limits.connectTimeout.count()), nullptr));
-    if (!http)
-        throw PrinterError(std::string("cannot reach the CUPS server ") + api.cupsServer(),
-                           std::string("The CUPS server ") + api.cupsServer() + " cannot be reached.");
-    api.httpSetTimeout(http.get(), std::chrono::duration<double>(timeout).count(), giveUp, nullptr);
-    return http;
-}
-
-struct IppDelete {
-    void operator()(ipp_t* ipp) const { cups().ippDelete(ipp); }
-};
-using Ipp = std::unique_ptr<ipp_t, IppDelete>;
 
 // Get-Printer-Attributes of the queue, as lpstat -p asks them; none when
 // the scheduler has no such queue.
@@ -227,21 +355,42 @@ std::string createRefusalReason(http_t* http, const std::string& queue)
 
 }  // namespace
 
-std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue, const DestinationLimits& limits)
+std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue, const DestinationLimits& limits,
+                                                  std::stop_token stop)
 {
-    Http http = connectToScheduler(queue, limits, limits.stallTimeout);
+    requireQueueName(queue);
+    Http http = connectToScheduler(limits, limits.stallTimeout);
     const int job = cups().cupsCreateJob(http.get(), queue.c_str(), jobTitle, 0, nullptr);
     if (job == 0) {
         const std::string detail = cupsError("create a job on " + queue);
         throw PrinterError(detail, createRefusalReason(http.get(), queue));
     }
-    return std::make_unique<CupsDestination>(std::move(http), queue, job);
+    return std::make_unique<CupsDestination>(std::move(http), queue, job, limits, std::move(stop));
 }
 
 }  // namespace destinations
 
 std::optional<CupsQueueState> cupsQueueState(const std::string& queue, const DestinationLimits& limits)
 {
-    const destinations::Http http = destinations::connectToScheduler(queue, limits, limits.connectTimeout);
+    destinations::requireQueueName(queue);
+    const destinations::Http http = destinations::connectToScheduler(limits, limits.connectTimeout);
     return destinations::askQueueState(http.get(), queue);
+}
+
+std::chrono::milliseconds cupsCompletionWait(const DestinationLimits& limits, std::uint64_t bytes)
+{
+    constexpr std::uint64_t slowestPrinter = 8 * 1024;  // bytes a second
+    const std::chrono::milliseconds printing(static_cast<std::chrono::milliseconds::rep>(bytes * 1000 / slowestPrinter));
+    return std::min<std::chrono::milliseconds>(limits.stallTimeout + printing, completionWaitCap);
+}
+
+std::vector<std::optional<CupsJobState>> cupsJobStates(const std::vector<int>& jobs, const DestinationLimits& limits)
+{
+    std::vector<std::optional<CupsJobState>> states;
+    if (jobs.empty())
+        return states;
+    const destinations::Http http = destinations::connectToScheduler(limits, limits.connectTimeout);
+    for (const int job : jobs)
+        states.push_back(destinations::askJobState(http.get(), job));
+    return states;
 }

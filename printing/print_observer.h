@@ -51,6 +51,11 @@ public:
     // Why tickets cannot be recorded, in the operator's words.
     virtual std::string failure() const { return {}; }
 
+    // The run's tickets go to the spooler's job (a CUPS job id), which
+    // confirms them once the spooler completes it, perhaps after the run:
+    // told before the first batch.
+    virtual void spooled(int /*job*/) {}
+
     // The printer has acknowledged the run's first count tickets.
     virtual void confirmed(int count) = 0;
 

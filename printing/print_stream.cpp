@@ -31,7 +31,20 @@ bool PrintStream::open(MessageBox& messages)
     if (!checkZebraStatus(messages))
         return false;
     detectResolution();
+    // A network printer's tickets are recorded as sending only as they can
+    // leave, half the flight bound at a time: were this program killed, or
+    // the station's power cut, what is in doubt is what was in flight.
+    acknowledgementsKept_ = destination_->keepsWhatItAcknowledges();
+    batchLimit_ = acknowledgementsKept_ ? batchBytes : PrinterDestination::inFlight / 2;
+    tellSpoolJob();
     return true;
+}
+
+void PrintStream::tellSpoolJob()
+{
+    if (observer_ && destination_)
+        if (const int job = destination_->spoolJob())
+            observer_->spooled(job);
 }
 
 void PrintStream::detectResolution()
@@ -110,8 +123,20 @@ void PrintStream::countAcknowledged()
 
 std::string PrintStream::countLine() const
 {
-    return std::to_string(sent_) + " of " + std::to_string(total_) +
-           (unit_ == TicketUnit::Pages ? " pages were sent." : " tickets were sent.");
+    std::string line = std::to_string(sent_) + " of " + std::to_string(total_) +
+                       (unit_ == TicketUnit::Pages ? " pages were sent." : " tickets were sent.");
+    if (connectionDropped_ && sent_ > 0) {
+        line.append("\n").append(std::to_string(sent_));
+        line.append(unit_ == TicketUnit::Pages ? " pages" : " tickets");
+        line.append(" reached the printer; the printer dropped the connection, so any of them may be lost.");
+    }
+    return line;
+}
+
+void PrintStream::noteDropped()
+{
+    if (destination_ && wroteAny_ && !acknowledgementsKept_)
+        connectionDropped_ = true;
 }
 
 bool PrintStream::send(std::string_view ticket, MessageBox& messages)
@@ -124,7 +149,7 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
         batch_ = freeBatch();
     batch_->bytes.append(ticket);
     batch_->ends.push_back(batch_->bytes.size());
-    return (batch_->bytes.size() < batchBytes && !printerIsSlow_) || passOn(messages, false);
+    return (batch_->bytes.size() < batchLimit_ && !printerIsSlow_) || passOn(messages, false);
 }
 
 void PrintStream::endCancelled(MessageBox& messages)
@@ -157,7 +182,10 @@ void PrintStream::completeJob()
             destination_->finish(wait_);
         } catch (const PrinterError&) {
             // It failed while taking the last tickets: they are counted as far as it acknowledged them.
+            noteDropped();
         }
+    } else if (stop_.stop_requested()) {
+        noteDropped();  // the connection is reset, not ended
     }
     countAcknowledged();
     destination_.reset();
@@ -177,6 +205,18 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
         return false;
     }
     if (batch_ && !batch_->bytes.empty()) {
+        if (!acknowledgementsKept_) {
+            try {
+                destination_->awaitRoom(batch_->bytes.size(), wait_);
+            } catch (const PrinterError& error) {
+                fail(error, messages);
+                return false;
+            }
+            if (stopped()) {
+                endCancelled(messages);
+                return false;
+            }
+        }
         batch_->first = told_;
         told_ += static_cast<int>(batch_->tickets());
         waitingBytes_ += batch_->bytes.size();
@@ -187,7 +227,8 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
     while (!waiting_.empty()) {
         const TicketBatch& next = *waiting_.front();
         const int end = next.first + static_cast<int>(next.tickets());
-        const bool ahead = !writeAll && !printerIsSlow_ && told_ - end <= ticketsAhead && waitingBytes_ <= bytesAhead;
+        const bool ahead = acknowledgementsKept_ && !writeAll && !printerIsSlow_ && told_ - end <= ticketsAhead &&
+                           waitingBytes_ <= bytesAhead;
         const Recorded recorded = observer_ ? observer_->recorded(end, !ahead) : Recorded::Yes;
         if (recorded == Recorded::NotYet)
             break;
@@ -202,31 +243,38 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
 }
 
 // Writes the rest of the batch at the front or, once the printer is slow,
-// its next ticket, so that Cancel takes effect at the next ticket.
+// its next ticket: a ticket at a time, looking at Cancel before each, so
+// that Cancel takes effect at the next ticket also while the printer keeps up.
 bool PrintStream::writeNext(MessageBox& messages)
 {
-    if (stopped()) {
-        endCancelled(messages);
-        return false;
-    }
     TicketBatch& batch = *waiting_.front();
-    const std::size_t from = frontWritten_;
-    const std::size_t to = printerIsSlow_ ? from + 1 : batch.tickets();
-    const std::size_t start = from == 0 ? 0 : batch.ends[from - 1];
-    const std::string_view bytes = std::string_view(batch.bytes).substr(start, batch.ends[to - 1] - start);
-    std::vector<std::size_t> ends;  // of the tickets written, in bytes
-    for (std::size_t i = from; i < to; ++i)
-        ends.push_back(batch.ends[i] - start);
-    for (const std::size_t end : ends)
-        unacknowledgedEnds_.push_back(bytesWritten_ + end);
+    const std::size_t to = printerIsSlow_ ? frontWritten_ + 1 : batch.tickets();
+    while (frontWritten_ < to) {
+        if (stopped()) {
+            endCancelled(messages);
+            return false;
+        }
+        if (!writeTicket(batch.ticket(frontWritten_), messages))
+            return false;
+        ++frontWritten_;
+    }
+    if (frontWritten_ == batch.tickets())
+        retireFront();
+    countAcknowledged();
+    return true;
+}
+
+bool PrintStream::writeTicket(std::string_view bytes, MessageBox& messages)
+{
+    unacknowledgedEnds_.push_back(bytesWritten_ + bytes.size());
     std::size_t accepted = 0;
     try {
         wroteAny_ = true;
-        written_ += static_cast<int>(ends.size());
+        ++written_;
         const auto began = std::chrono::steady_clock::now();
         accepted = destination_->write(bytes, wait_);
         if (accepted < bytes.size())
-            accepted = completeTicket(bytes, ends, accepted);
+            accepted = completeTicket(bytes, {bytes.size()}, accepted);
         printerIsSlow_ = printerIsSlow_ || std::chrono::steady_clock::now() - began > slowWrite;
     } catch (const PrinterError& error) {
         fail(error, messages);
@@ -234,20 +282,14 @@ bool PrintStream::writeNext(MessageBox& messages)
     }
     bytesWritten_ += accepted;
     if (accepted < bytes.size()) {
-        // Cancelled while the printer made the write wait: the tickets after
-        // the one it fell in never left.
-        const auto unwritten = static_cast<int>(std::count_if(
-            ends.begin(), ends.end(), [accepted](std::size_t end) { return end > accepted; }));
-        unacknowledgedEnds_.resize(unacknowledgedEnds_.size() - static_cast<std::size_t>(unwritten));
-        written_ -= unwritten;
+        // Cancelled while the printer made the write wait, before the
+        // ticket's first byte: it never left.
+        unacknowledgedEnds_.pop_back();
+        --written_;
         endCancelled(messages);
         return false;
     }
     waitingBytes_ -= bytes.size();
-    frontWritten_ = to;
-    if (to == batch.tickets())
-        retireFront();
-    countAcknowledged();
     return true;
 }
 
@@ -280,7 +322,7 @@ std::shared_ptr<TicketBatch> PrintStream::freeBatch()
         return batch;
     }
     auto batch = std::make_shared<TicketBatch>();
-    batch->bytes.reserve(batchBytes + batchBytes / 4);
+    batch->bytes.reserve(batchLimit_ + batchLimit_ / 4);
     return batch;
 }
 
@@ -330,6 +372,7 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
     batch_.reset();
     dropWaiting();
     countAcknowledged();
+    noteDropped();
     messages.show(text + "\n" + countLine(), MessageIcon::None);
     tellEnd(PrintOutcome::Failed, text + "\n" + countLine());
     destination_.reset();
@@ -337,8 +380,10 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 
 void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
 {
+    // Of a connection that did not end in order, nothing the printer
+    // acknowledged is known to be kept: all of it is in doubt.
     if (observer_)
-        observer_->ended(outcome, sent_, written_, message);
+        observer_->ended(outcome, connectionDropped_ ? 0 : sent_, written_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

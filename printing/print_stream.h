@@ -4,27 +4,34 @@
 // tickets on, counts what was sent, stops at a ticket boundary when the
 // operator cancels, and words every stop with that count.
 //
-// While the printer takes bytes as fast as they come, tickets are handed on
-// in batches: a write per ticket costs more in system calls than building the
-// ticket does. Once a write has had to wait, tickets go one at a time for the
-// rest of the run, so that Cancel still takes effect at the next ticket on a
-// slow printer. An observer that records batches in the background (the
-// journal) records them while the next ones are built; a batch is written
-// once its record is done, waiting for it only when ticketsAhead more tickets
-// (or bytesAhead more bytes) wait.
+// Tickets are gathered in batches, each recorded by the observer (the
+// journal) as sending before its first byte is written, and written a
+// ticket at a time, Cancel looked at before each. Once a write has had to
+// wait, batches are one ticket each for the rest of the run. To a file or
+// device, whose write confirms, the journal records batches in the
+// background while the next ones are built; a batch is written once its
+// record is done, waiting for it only when ticketsAhead more tickets (or
+// bytesAhead more bytes) wait. To a network printer, a batch is half the
+// flight bound and is recorded only once the printer's TCP has room for
+// it: were this program killed, or the power cut, what is in doubt is what
+// was in flight and the ticket being written.
 //
 // The count follows the printer, not this station: a ticket is sent once
 // the printer has acknowledged its last byte (PrinterDestination::
 // acknowledgedBytes), and the observer and the progress hear of it then.
+// A network printer whose connection does not end in order (it resets or
+// drops it, stalls, or the run is given up) may drop what it acknowledged:
+// the run then ends with none of it confirmed, and says so.
 //
 // A run the operator stops writes no ticket after the one it is writing
 // (one the printer made wait is completed, so that only whole tickets
 // reach it), then waits until the printer has acknowledged what it was
 // given and closes the job normally. A run that was given up (its stop
-// token set) sends nothing more: the stream looks at the token before it
-// opens, writes and finishes, and the destination while it waits for the
-// printer, and a network printer's connection is reset. A run whose
-// tickets the observer cannot record stops before them in the same way.
+// token set, or its progress told to stop at once) sends nothing more: the
+// stream looks at the token before it opens, writes and finishes, and the
+// destination while it waits for the printer, and a network printer's
+// connection is reset. A run whose tickets the observer cannot record
+// stops before them in the same way.
 
 #include "printing/print_observer.h"
 #include "printing/print_progress.h"
@@ -50,7 +57,11 @@ public:
     ~PrintStream();  // a stream not finished is abandoned
 
     // Told of every batch and of the end of the run; may be null. Not owned.
-    void setObserver(PrintObserver* observer) { observer_ = observer; }
+    void setObserver(PrintObserver* observer)
+    {
+        observer_ = observer;
+        tellSpoolJob();
+    }
 
     // Opens the destination. False, with the message shown, when it cannot
     // be reached, or when a Zebra printer reports a fault or does not answer.
@@ -82,11 +93,12 @@ public:
     static constexpr std::size_t batchBytes = 64 * 1024;
     // ...until a write of the run takes longer than this.
     static constexpr std::chrono::milliseconds slowWrite{20};
-    // How far the stream builds ahead of the batch being written: besides
-    // the batch just built, up to ticketsAhead tickets past its end (about
-    // three batches of labels) while at most bytesAhead bytes wait. Each is
-    // recorded as sending before it is written: were the program to die,
-    // those recorded would be in doubt though they had not left.
+    // How far the stream builds ahead of the batch being written to a file
+    // or device: besides the batch just built, up to ticketsAhead tickets
+    // past its end (about three batches of labels) while at most bytesAhead
+    // bytes wait. Each is recorded as sending before it is written: were the
+    // program to die, those recorded would be in doubt though they had not
+    // left. A network printer's batches are never recorded ahead.
     static constexpr int ticketsAhead = 150;
     static constexpr std::size_t bytesAhead = 1024 * 1024;
 
@@ -106,6 +118,8 @@ public:
 
 private:
     bool checkZebraStatus(MessageBox& messages);
+    // Tells the observer of the spooler's job, once both are there.
+    void tellSpoolJob();
     void detectResolution();
     // The batch built goes to the observer, and the batches it recorded to
     // the printer; with writeAll, all of them.
@@ -128,10 +142,17 @@ private:
     // Counts the tickets the printer has acknowledged by now.
     void countAcknowledged();
     std::string countLine() const;
+    // The job's connection ended otherwise than in order: what the printer
+    // acknowledged is in doubt.
+    void noteDropped();
+    bool writeTicket(std::string_view bytes, MessageBox& messages);
     void fail(const PrinterError& error, MessageBox& messages);
     void tellEnd(PrintOutcome outcome, const std::string& message);
 
     PrinterSettings printer_;
+    std::size_t batchLimit_ = batchBytes;
+    bool acknowledgementsKept_ = true;  // the destination's keepsWhatItAcknowledges()
+    bool connectionDropped_ = false;    // the printer's connection did not end in order
     int dpi_ = 0;
     std::shared_ptr<PrintProgress> progress_;
     // Set when the run's job is given up, or when its progress is told to

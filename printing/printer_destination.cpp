@@ -102,7 +102,7 @@ std::unique_ptr<PrinterDestination> openDestination(const std::string& name, con
     if (view.starts_with("socket://"))
         return destinations::openSocket(view.substr(9), limits, stop);
     if (view.starts_with("cups:"))
-        return destinations::openCupsQueue(name.substr(5), limits);
+        return destinations::openCupsQueue(name.substr(5), limits, stop);
     if (view == "preview:")
         return destinations::openPreview(limits);
     return destinations::openPath(name, limits, stop);

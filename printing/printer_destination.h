@@ -89,11 +89,30 @@ public:
     // How many bytes of the job, counted from its first write, the printer
     // is known to have taken, at any time, also after a failure: those a
     // network printer's TCP acknowledged, those a device or file accepted,
-    // and of a spooled job nothing until the spooler has accepted the whole
-    // document (abandoning it cancels it). A network printer may still lose
+    // and of a spooled job nothing until the spooler has completed it
+    // (abandoning it before its document is whole cancels it). A network printer may still lose
     // acknowledged bytes it had not printed when it resets; how many cannot
     // be told from this side.
     virtual std::uint64_t acknowledgedBytes() const = 0;
+
+    // The spooler's id of the job (a CUPS job id), 0 for a printer without
+    // a spooler: the job confirms its tickets once the spooler completes it,
+    // which may be after the run ended.
+    virtual int spoolJob() const { return 0; }
+
+    // Whether what the printer acknowledged is kept whatever comes after.
+    // Not so for a network printer: one that resets or drops the connection
+    // drops what it had taken and not printed, so what it acknowledged
+    // counts as taken only once the connection has ended in order (this
+    // side shut its sending, the printer read everything and closed).
+    virtual bool keepsWhatItAcknowledges() const { return true; }
+
+    // Waits until bytes more can be handed on without waiting for the
+    // printer (a network printer holds no more than inFlight unacknowledged
+    // bytes): so that tickets are recorded as sending only once they can
+    // leave at once. Returns early when wait.cancelled(); throws
+    // PrinterError as write does.
+    virtual void awaitRoom(std::size_t /*bytes*/, const PrinterWait& /*wait*/) {}
 
     // A two-way connection can carry a status request: sends request and
     // returns what arrived until complete(received) or timeout.
@@ -129,8 +148,8 @@ std::unique_ptr<PrinterDestination> openPath(const std::string& path, const Dest
                                              std::stop_token stop);
 std::unique_ptr<PrinterDestination> openSocket(std::string_view hostAndPort, const DestinationLimits& limits,
                                                std::stop_token stop);
-std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue,
-                                                  const DestinationLimits& limits);
+std::unique_ptr<PrinterDestination> openCupsQueue(const std::string& queue, const DestinationLimits& limits,
+                                                  std::stop_token stop);
 std::unique_ptr<PrinterDestination> openPreview(const DestinationLimits& limits);
 
 // "what: " and the system's words for error (errno unless given).

@@ -143,6 +143,31 @@ public:
     }
 
     bool answersRequests() const override { return true; }
+    bool keepsWhatItAcknowledges() const override { return false; }
+
+    void awaitRoom(std::size_t bytes, const PrinterWait& wait) override
+    {
+        const std::uint64_t wanted = std::min<std::uint64_t>(bytes, inFlight);
+        auto deadline = Clock::now() + limits_.stallTimeout;
+        std::uint64_t waiting = queued();
+        while (waiting != std::numeric_limits<std::uint64_t>::max() && inFlight - std::min<std::uint64_t>(waiting, inFlight) < wanted) {
+            if (stop_.stop_requested())
+                failWrite(stopped());
+            if (wait.cancelled && wait.cancelled())
+                return;
+            failOnPendingError();
+            const auto now = Clock::now();
+            if (now >= deadline)
+                failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms",
+                          tookNothingFor(limits_.stallTimeout));
+            std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(1)));
+            if (const std::uint64_t left = queued(); left < waiting) {
+                deadline = Clock::now() + limits_.stallTimeout;
+                tell(wait);
+                waiting = left;
+            }
+        }
+    }
 
     std::string request(std::string_view request, const std::function<bool(std::string_view)>& complete,
                         std::chrono::milliseconds timeout) override
@@ -195,8 +220,11 @@ private:
                 failWrite("no byte acknowledged for " + std::to_string(limits_.stallTimeout.count()) + " ms",
                           tookNothingFor(limits_.stallTimeout));
             const auto nextLook = std::min(deadline, now + acknowledgementPoll);
-            if (printerClosed)
+            if (printerClosed) {
+                // A reset after the printer's FIN reads nothing: it shows as the socket's error.
+                failOnPendingError();
                 std::this_thread::sleep_until(nextLook);
+            }
             else if (waitFor(fd_, POLLIN, nextLook) && !discardIncoming())
                 printerClosed = true;
             const std::uint64_t stillLeft = queued();

@@ -130,7 +130,8 @@ void PrintService::print(const Reply& exchange, bool nested)
         [journal, ask] {
             try {
                 DoorAnswer answer(Door::Service, noRunFields());
-                const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask.order), answer);
+                const std::variant<std::int64_t, int> claim =
+                    claimRequest(*journal, claimedStart(ask.order, ask.nested), answer);
                 if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
                     return Claim{*run, 0, {}};
                 // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.

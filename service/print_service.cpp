@@ -110,7 +110,10 @@ int httpStatusOf(const Answer& answer)
 
 QByteArray askedIn(const HttpCall& call)
 {
-    return call.path.toUtf8() + ' ' + QJsonDocument::fromJson(call.body).toJson(QJsonDocument::Compact);
+    QJsonObject body = QJsonDocument::fromJson(call.body).object();
+    if (const QJsonValue id = body.value("request_id"); id.isString())
+        body.insert("request_id", id.toString().trimmed());  // ids are trimmed as they are claimed
+    return call.path.toUtf8() + ' ' + QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
 PrintService::PrintService(asio::io_context& io, ServiceSettings settings, std::shared_ptr<JournalAccess> journal,

@@ -142,6 +142,7 @@ private:
         QJsonObject json;
         bool ended = false;
         std::chrono::steady_clock::time_point read;
+        bool settled = false;  // ended, and nothing about it can change: kept, never read again
     };
     std::map<std::int64_t, SeenRun> seenRuns_;
     // The database session of the health check, one check at a time, and

@@ -120,7 +120,8 @@ private:
     std::optional<Refusal> refusal_;
 };
 
-// request_id, a caller's key: nothing when the request has none (or null).
+// request_id, a caller's key, trimmed as the other fields are: nothing when
+// the request has none (or null).
 std::variant<std::optional<std::string>, Refusal> requestIdField(const QJsonObject& object)
 {
     if (object.value("request_id").isUndefined() || object.value("request_id").isNull())
@@ -130,12 +131,13 @@ std::variant<std::optional<std::string>, Refusal> requestIdField(const QJsonObje
         return *refused;
     // JSON can escape half of a surrogate pair, which UTF-8 cannot hold: each
     // such id would reach the journal as '?', and two of them would be one.
-    if (!object.value("request_id").toString().isValidUtf16())
+    const QString given = object.value("request_id").toString();
+    if (!given.isValidUtf16())
         return badField("The request ID is not valid Unicode text, so it cannot be told apart from others.",
                         reason::badRequestId);
-    if (const std::optional<std::string> fault = requestIdFault(QString::fromStdString(std::get<std::string>(id))))
+    if (const std::optional<std::string> fault = requestIdFault(given))
         return badField(*fault, reason::badRequestId);
-    return std::optional<std::string>(std::get<std::string>(std::move(id)));
+    return std::optional<std::string>(trimmedRequestId(given));
 }
 
 const char* const previewWithRequestId = "A request ID cannot be used with the printer preview:, which prints nothing.";

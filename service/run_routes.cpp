@@ -3,6 +3,7 @@
 
 #include "service/print_service.h"
 
+#include "commands/cups_runs.h"
 #include "commands/journal_recorder.h"
 #include "commands/run_json.h"
 
@@ -37,7 +38,7 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
     // runPoll, and a poll that comes sooner is answered with that next read,
     // so that polling in a loop does not take the cores the run prints with.
     if (const auto seen = seenRuns_.find(run); seen != seenRuns_.end()) {
-        if (seen->second.ended)
+        if (seen->second.settled)
             return answer(seen->second);
         const auto age = Clock::now() - seen->second.read;
         if (age < runPoll)
@@ -56,10 +57,13 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
             const std::unique_ptr<Journal> connection = journal->open(unseen);
             if (!connection)
                 throw JournalError("The print journal cannot be opened.");
+            settleCupsRuns(*connection, run);
             const std::optional<RunRecord> record = connection->run(run);
             if (!record)
                 return Read{};
-            return Read{true, {runJson(*record, connection->tickets(run)), record->ended != 0, Clock::now()}};
+            // A cups: run in doubt may yet be settled by its job: it is read again.
+            const bool settled = record->ended != 0 && !(record->inDoubt > 0 && record->printer.starts_with("cups:"));
+            return Read{true, {runJson(*record, connection->tickets(run)), record->ended != 0, Clock::now(), settled}};
         },
         [this, run, exchange, answer](Read read) {
             if (!read.found)
@@ -76,7 +80,7 @@ void PrintService::runList(const Reply& exchange)
 {
     const QUrlQuery& query = exchange->call.query;
     const std::string order = query.queryItemValue("order", QUrl::FullyDecoded).trimmed().toStdString();
-    const QString requestId = query.queryItemValue("request_id", QUrl::FullyDecoded);
+    const QString requestId = query.queryItemValue("request_id", QUrl::FullyDecoded).trimmed();
     std::int64_t since = 0;
     if (query.hasQueryItem("since")) {
         const QString text = query.queryItemValue("since", QUrl::FullyDecoded);

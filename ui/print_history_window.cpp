@@ -1,5 +1,6 @@
 #include "ui/print_history_window.h"
 
+#include "commands/cups_runs.h"
 #include "commands/order_values.h"
 
 #include <QDateTime>
@@ -105,6 +106,7 @@ void PrintHistoryWindow::refresh()
     std::vector<RunRecord> runs;
     if (connection_) {
         try {
+            settleCupsRuns(*connection_);
             runs = connection_->runs(runsShown, order_);
         } catch (const JournalError& error) {
             messages_->show(error.what(), MessageIcon::Critical);

@@ -4,7 +4,9 @@
 # its own configuration there, no file: devices, listening only on the unix
 # socket CUPS_DIR/cups.sock, and exports CUPS_SERVER naming that socket, so
 # libcups, lpadmin and lp all talk to it. The tests add the raw queues they
-# need with lpadmin. cups_stop stops it and removes the folder; pass it to
+# need with lpadmin. Besides the system's backends it has failing:, a
+# device that takes a job and fails it (CUPS_BACKEND_FAILED), for queues
+# whose printer fails. cups_stop stops it and removes the folder; pass it to
 # the script's exit trap.
 
 cups_os_user=travcard-cups
@@ -23,6 +25,7 @@ cups_start() {
   fi
   CUPS_DIR="$(mktemp -d /tmp/travcard-cups.XXXXXX)"
   mkdir -p "$CUPS_DIR"/{spool,tmp,cache,state,log}
+  cups_server_bin "$CUPS_DIR/bin"
   if ((EUID == 0)); then
     group="$(id -gn "$cups_os_user")"
   else
@@ -38,6 +41,7 @@ StateDir $CUPS_DIR/state
 ErrorLog $CUPS_DIR/log/error_log
 AccessLog $CUPS_DIR/log/access_log
 PageLog $CUPS_DIR/log/page_log
+ServerBin $CUPS_DIR/bin
 FileDevice No
 Sandboxing Relaxed
 SystemGroup $group
@@ -86,6 +90,31 @@ CONF
   echo "cupsd did not start:" >&2
   cat "$CUPS_DIR/log/error_log" >&2 2>/dev/null || true
   return 1
+}
+
+# The system's filters, backends and helpers, linked into folder, and the
+# failing: backend.
+cups_server_bin() {
+  local folder="$1" system entry
+  system="$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)"
+  mkdir -p "$folder/backend"
+  for entry in "$system"/*; do
+    [[ "$(basename "$entry")" == backend ]] || ln -s "$entry" "$folder/"
+  done
+  for entry in "$system"/backend/*; do
+    ln -s "$entry" "$folder/backend/"
+  done
+  cat >"$folder/backend/failing" <<'BACKEND'
+#!/bin/sh
+if [ $# -eq 0 ]; then
+  echo 'direct failing "Unknown" "A printer that fails every job"'
+  exit 0
+fi
+cat >/dev/null
+echo "ERROR: The printer failed." >&2
+exit 1
+BACKEND
+  chmod 755 "$folder/backend/failing"
 }
 
 cups_stop() {

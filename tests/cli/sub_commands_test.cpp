@@ -48,7 +48,7 @@ TEST_F(SubCommands, EachWayOfEndingHasItsExitStatusAndMessage)
          "The printer " + missing.toStdString() + " is not available. No such file or directory.\n"},
         {QStringList{"print"} + order12345 + QStringList{"--type", "epson", "--quantity", "50", "--printer",
                                                          QString::fromStdString(resets.address())},
-         5, "of 200 pages were sent.\n"},
+         5, "pages reached the printer; the printer dropped the connection, so any of them may be lost.\n"},
     };
     for (const Case& run : cases) {
         const Ended result = travcard(run.arguments);
@@ -64,26 +64,29 @@ TEST_F(SubCommands, EachWayOfEndingHasItsExitStatusAndMessage)
 }
 
 // A caller that retries, or two that send one request at the same moment,
-// get it printed once; the JSON answer is the journal's record.
+// get it printed once (the printer, a FIFO, keeps every byte of every run);
+// the JSON answer is the journal's record.
 TEST_F(SubCommands, ARequestIdPrintsOnceHoweverOftenItIsSent)
 {
-    const auto printTo = [&](const std::string& file) {
-        return QStringList{"print"} + order12345 +
-               QStringList{"--printer", QString::fromStdString(dir.file(file)), "--request-id", "ERP 4711", "--json"};
-    };
+    const std::string once = windowPrints("ZEBRA", "All", "1");
+    const std::string fifo = dir.file("lp");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    FifoReader printer(fifo, 1 << 20, 1ms);
+    const QStringList request =
+        QStringList{"print"} + order12345 +
+        QStringList{"--printer", QString::fromStdString(fifo), "--request-id", "ERP 4711", "--json"};
     QProcess first;
     QProcess second;
-    startProgram(first, printTo("lp1"));
-    startProgram(second, printTo("lp2"));
+    startProgram(first, request);
+    startProgram(second, request);
     const std::vector<Ended> results{ended(first), ended(second)};
-    const Ended retry = travcard(printTo("lp3"));
+    const Ended retry = travcard(request);
 
     const std::vector<RunRecord> runs = journal().runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].requestId, "ERP 4711");
     EXPECT_EQ(runs[0].source, "command line");
-    EXPECT_EQ(int(std::filesystem::exists(dir.file("lp1"))) + int(std::filesystem::exists(dir.file("lp2"))), 1);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("lp3")));
+    EXPECT_EQ(printer.finish(), once);
     EXPECT_EQ(retry.status, 0);
     EXPECT_EQ(retry.err, "Request ID was already printed as run " + std::to_string(runs[0].id) + ".\n");
     for (const Ended& result : {results[0], results[1], retry}) {
@@ -111,18 +114,22 @@ TEST_F(SubCommands, ARequestIdThatPrintedNothingMayBeUsedAgain)
     EXPECT_EQ(runs[1].requestId + "|" + runs[1].outcome + "|" + std::to_string(runs[1].confirmed), "|failed|0");
 }
 
-// An id is one request: the same id for another order, operation, quantity
-// or printer type prints nothing, nor does one the journal could not tell
-// apart from another, nor one sent to a preview, which would use it up.
-TEST_F(SubCommands, ARequestIdIsRefusedForAnotherRequestForBytesThatAreNotUtf8AndForAPreview)
+// An id is one request: the same id for anything that changes the bytes or
+// where they go prints nothing, nor does one the journal could not tell
+// apart from another, one with characters that cannot be seen, or one sent
+// to a preview, which would use it up. Padded, it is the same id; an emoji
+// is a character like any other.
+TEST_F(SubCommands, ARequestIdIsBoundToItsWholeRequestTrimmedAndMadeOfPrintableCharacters)
 {
-    const QStringList toLp{"--printer", QString::fromStdString(dir.file("lp"))};
-    const QStringList toLp2{"--printer", QString::fromStdString(dir.file("lp2"))};
+    const QString lp = QString::fromStdString(dir.file("lp"));
+    const QStringList toLp{"--printer", lp};
     const QStringList id{"--request-id", "ERP 4713"};
     ASSERT_EQ(travcard(QStringList{"print"} + order12345 + toLp + id).status, 0);
+    std::filesystem::remove(dir.file("lp"));  // a request printed again would make it anew
     const std::string run = std::to_string(journal().runs().front().id);
     const std::string usedFor = "Request ID ERP 4713 was used for order 12345/0.\n";
     const std::string notUtf8 = "The request ID is not valid UTF-8 text, so it cannot be told apart from others.\n";
+    const std::string unseen = "The request ID holds a character that cannot be printed";
     struct Case {
         const char* what;
         QStringList arguments;
@@ -130,15 +137,23 @@ TEST_F(SubCommands, ARequestIdIsRefusedForAnotherRequestForBytesThatAreNotUtf8An
         std::string message;
     };
     const Case cases[] = {
-        {"another operation", order12345 + QStringList{"--operation", "20"} + toLp2 + id, {},
-         usedFor + "Run " + run + " asked for location ST, order 12345/0, operation All, quantity 1, ZEBRA printer;"
-                   " this request asks for location ST, order 12345/0, operation 20, quantity 1, ZEBRA printer.\n"},
-        {"another order", QStringList{"--location", "ST", "--order", "1234567"} + toLp2 + id, {}, usedFor},
-        {"another suffix", order12345 + QStringList{"--suffix", "1"} + toLp2 + id, {}, usedFor},
-        {"another quantity", order12345 + QStringList{"--quantity", "2"} + toLp2 + id, {}, usedFor},
-        {"another printer type", order12345 + QStringList{"--type", "epson"} + toLp2 + id, {}, usedFor},
-        {"a byte that is not UTF-8", order12345 + toLp2 + QStringList{"--request-id"}, "\\377", notUtf8},
-        {"another such byte", order12345 + toLp2 + QStringList{"--request-id"}, "\\376", notUtf8},
+        {"another operation", order12345 + QStringList{"--operation", "20"} + toLp + id, {},
+         usedFor + "Run " + run + " asked for operation All; this request asks for operation 20.\n"},
+        {"another order", QStringList{"--location", "ST", "--order", "1234567"} + toLp + id, {}, usedFor},
+        {"another suffix", order12345 + QStringList{"--suffix", "1"} + toLp + id, {}, usedFor},
+        {"another quantity", order12345 + QStringList{"--quantity", "2"} + toLp + id, {}, usedFor},
+        {"another printer type", order12345 + QStringList{"--type", "epson"} + toLp + id, {}, usedFor},
+        {"another printer", order12345 + QStringList{"--printer", QString::fromStdString(dir.file("lp2"))} + id, {},
+         usedFor + "Run " + run + " asked for printer " + lp.toStdString() + "; this request asks for printer " +
+             dir.file("lp2") + ".\n"},
+        {"another resolution", order12345 + QStringList{"--dpi", "300"} + toLp + id, {},
+         usedFor + "Run " + run + " asked for resolution 203 dpi; this request asks for resolution 300 dpi.\n"},
+        {"a byte that is not UTF-8", order12345 + toLp + QStringList{"--request-id"}, "\\377", notUtf8},
+        {"another such byte", order12345 + toLp + QStringList{"--request-id"}, "\\376", notUtf8},
+        {"a zero-width space", order12345 + toLp + QStringList{"--request-id", QString::fromUtf8("ERP\u200B4713")}, {},
+         unseen},
+        {"a right-to-left override", order12345 + toLp + QStringList{"--request-id", QString::fromUtf8("ERP \u202E3174")},
+         {}, unseen},
         {"a preview", order12345 + QStringList{"--printer", "preview:", "--request-id", "ERP 4714"}, {},
          "A request ID cannot be used with the printer preview:, which prints nothing.\n"},
     };
@@ -148,9 +163,47 @@ TEST_F(SubCommands, ARequestIdIsRefusedForAnotherRequestForBytesThatAreNotUtf8An
             request.printfBytes.empty() ? travcard(arguments) : travcardWithBytes(arguments, request.printfBytes);
         EXPECT_EQ(result.status, 1) << request.what;
         EXPECT_THAT(result.err, ::testing::StartsWith(request.message)) << request.what;
-        EXPECT_FALSE(std::filesystem::exists(dir.file("lp2"))) << request.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("lp")) || std::filesystem::exists(dir.file("lp2")))
+            << request.what;
         EXPECT_EQ(journal().runs().size(), 1u) << request.what;
     }
+
+    const Ended padded = travcard(QStringList{"print"} + order12345 + toLp + QStringList{"--request-id", "  ERP 4713 "});
+    EXPECT_EQ(padded.status, 0);
+    EXPECT_EQ(padded.err, "Request ID was already printed as run " + run + ".\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp")));
+    const QStringList emoji{"--request-id", QString::fromUtf8("ERP \U0001F5A8 4716")};
+    const QStringList toLp3{"--printer", QString::fromStdString(dir.file("lp3"))};
+    const Ended printable = travcard(QStringList{"print"} + order12345 + toLp3 + emoji);
+    EXPECT_EQ(printable.status, 0) << printable.err;
+    EXPECT_EQ(journal().runs().front().requestId, "ERP \U0001F5A8 4716");
+}
+
+// A nested-part card's id binds the card's own fields as well, and a card is
+// not the order's travel cards.
+TEST_F(SubCommands, ANestedCardsRequestIdBindsItsFields)
+{
+    const QStringList card = QStringList{"nested"} + order12345 +
+                             QStringList{"--operation", "20", "--part", "P-7", "--nested-quantity", "3", "--customer",
+                                         "ACME", "--dept", "D4", "--comment", "rush", "--request-id", "ERP 4718"};
+    ASSERT_EQ(travcard(card).status, 0);
+    const std::pair<QString, QString> changes[] = {{"--part", "P-8"},        {"--nested-quantity", "4"},
+                                                   {"--customer", "ACME Ltd"}, {"--dept", "D5"},
+                                                   {"--comment", "rush, by noon"}};
+    for (const auto& [option, value] : changes) {
+        QStringList other = card;
+        other[other.indexOf(option) + 1] = value;
+        const Ended result = travcard(other);
+        EXPECT_EQ(result.status, 1) << option.toStdString();
+        EXPECT_THAT(result.err, ::testing::EndsWith(value.toStdString() + "\".\n")) << option.toStdString();
+    }
+    const Ended travelCards = travcard(QStringList{"print"} + order12345 +
+                                       QStringList{"--operation", "20", "--request-id", "ERP 4718"});
+    EXPECT_EQ(travelCards.status, 1);
+    EXPECT_THAT(travelCards.err, ::testing::EndsWith("; this request does not.\n"));
+    const Ended again = travcard(card);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(journal().runs().size(), 1u);
 }
 
 // Killed after it claimed its id and before it marked a ticket (a FIFO that
@@ -187,9 +240,10 @@ TEST_F(SubCommands, ARequestIdClaimedByAKilledProgramIsPrintedByTheRetry)
     EXPECT_EQ(runs[0].requestId + " " + runs[0].outcome + " " + std::to_string(runs[0].confirmed), "ERP 4715 printed 4");
     EXPECT_EQ(runs[1].id, claim->id);
     EXPECT_EQ(runs[1].requestId + "|" + runs[1].outcome, "|interrupted");
-    const Ended again = travcard(request + QStringList{"--printer", QString::fromStdString(dir.file("lp2"))});
+    std::filesystem::remove(dir.file("lp"));
+    const Ended again = travcard(request + QStringList{"--printer", QString::fromStdString(dir.file("lp"))});
     EXPECT_EQ(again.status, 0);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("lp2")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("lp")));
 }
 
 TEST_F(SubCommands, HistoryListsTheJournalsRunsNewestFirst)
@@ -228,6 +282,33 @@ TEST_F(SubCommands, SigtermStopsTheRunAfterTheCurrentPage)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(result.err, "Printing cancelled: " + std::to_string(runs[0].confirmed) + " of 800 pages were sent.\n");
     EXPECT_EQ(runs[0].outcome, "cancelled");
+}
+
+// A closed terminal (SIGHUP) stops a print as SIGTERM does; a command that
+// prints nothing ends at once, as the signal says.
+TEST_F(SubCommands, HangupStopsAPrintAndASignalEndsACommandThatPrintsNothing)
+{
+    LoopbackPrinter slow({.statusReply = {}, .bytesPerSecond = 8192});
+    LoopbackPrinter silent({.statusReply = {}});  // never answers the status query
+    QProcess printing;
+    QProcess checking;
+    startProgram(printing, QStringList{"print"} + order12345 +
+                               QStringList{"--quantity", "50", "--type", "epson", "--printer",
+                                           QString::fromStdString(slow.address())});
+    startProgram(checking, {"check-printer", "--type", "zebra", "--printer", QString::fromStdString(silent.address())});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while ((slow.taken() == 0 || silent.taken() == 0) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_GT(slow.taken() * silent.taken(), 0u) << "the commands did not reach their printers";
+    ::kill(static_cast<pid_t>(printing.processId()), SIGHUP);
+    ::kill(static_cast<pid_t>(checking.processId()), SIGINT);
+
+    EXPECT_TRUE(checking.waitForFinished(2'000));
+    EXPECT_EQ(checking.exitStatus(), QProcess::CrashExit);
+    const Ended stopped = ended(printing);
+    EXPECT_EQ(stopped.status, 5);
+    EXPECT_THAT(stopped.err, ::testing::MatchesRegex("Printing cancelled: [0-9]+ of 200 pages were sent\\.\n"));
+    EXPECT_EQ(journal().runs(1).at(0).outcome, "cancelled");
 }
 
 TEST_F(SubCommands, SetupPrinterSendsThePageLengthCommand)

@@ -1,6 +1,6 @@
-// journal_print_child JOURNAL PRINTER TICKETS: prints TICKETS tickets of 1,000
-// bytes to PRINTER (a path or socket://HOST:PORT), recorded in JOURNAL, then
-// exits. A test kills it half-way.
+// journal_print_child JOURNAL PRINTER TICKETS [REQUEST_ID]: prints TICKETS
+// tickets of 1,000 bytes to PRINTER (a path or socket://HOST:PORT), recorded
+// in JOURNAL (under REQUEST_ID, when given), then exits. A test kills it half-way.
 
 #include "commands/journal_recorder.h"
 #include "printing/print_stream.h"
@@ -12,7 +12,7 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 4)
+    if (argc != 4 && argc != 5)
         return 2;
     MessageList messages;
     const int count = std::stoi(argv[3]);
@@ -20,6 +20,8 @@ int main(int argc, char** argv)
     RunRecorder recorder(access, messages);
     RunStart run;
     run.source = "command line";
+    if (argc == 5)
+        run.requestId = argv[4];
     recorder.start(run, {{"10", count, "data"}});
     PrinterSettings printer{argv[2], PrinterKind::Zebra, {}};
     PrintStream output(printer, nullptr);

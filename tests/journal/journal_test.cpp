@@ -9,6 +9,7 @@
 #include "commands/ticket_record.h"
 #include "commands/unattended.h"
 #include "journal/journal.h"
+#include "journal/run_lock.h"
 #include "printing/print_stream.h"
 #include "tickets/zebra_job.h"
 
@@ -16,6 +17,7 @@
 #include "tests/fixtures/fifo_reader.h"
 #include "tests/fixtures/sample_ticket.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -85,11 +87,17 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
     const Case cases[] = {
         {"version 1",
          {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "ALTER TABLE runs DROP COLUMN dpi",
-          "PRAGMA user_version = 1"},
+          "ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 1"},
          true},
-        {"version 2", {"ALTER TABLE runs DROP COLUMN dpi", "PRAGMA user_version = 2"}, true},
-        {"version 3 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
-        {"version 4", {"PRAGMA user_version = 4"}, false},
+        {"version 2",
+         {"ALTER TABLE runs DROP COLUMN dpi", "ALTER TABLE runs DROP COLUMN asked",
+          "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 2"},
+         true},
+        {"version 3",
+         {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 3"},
+         true},
+        {"version 4 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
+        {"version 5", {"PRAGMA user_version = 5"}, false},
     };
     for (const Case& file : cases) {
         SCOPED_TRACE(file.what);
@@ -103,20 +111,24 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         byHand(path, file.change);
         if (!file.opens) {
             EXPECT_THROW(Journal{path}, JournalError);
-            EXPECT_EQ(userVersion(path), 4) << "left as it was";
+            EXPECT_EQ(userVersion(path), 5) << "left as it was";
             continue;
         }
         Journal journal(path);
-        EXPECT_EQ(userVersion(path), 3);
+        EXPECT_EQ(userVersion(path), 4);
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_EQ(journal.runs().front().id, kept);
         EXPECT_EQ(journal.tickets(kept).size(), 2u);
+        EXPECT_EQ(journal.runs().front().asked, std::nullopt);
         RunStart rest;
         rest.restOf = kept;
         rest.dpi = 300;
+        rest.asked = "resolution 300";
         const std::int64_t first = journal.startRun(rest, {});
         EXPECT_EQ(journal.runPrintingTheRestOf(kept), first);
         EXPECT_EQ(journal.run(first)->dpi, 300);
+        EXPECT_EQ(journal.run(first)->asked, "resolution 300");
+        EXPECT_NO_THROW(journal.spooled(first, 7));
         EXPECT_THROW(journal.startRun(rest, {}), RestTaken);
     }
 }
@@ -442,30 +454,65 @@ TEST(Journal, PruneRemovesEndedRunsOlderThanTheLimitWithTheirTicketsOnly)
     EXPECT_EQ(journal.tickets(recent).size(), 3u);
 }
 
-// The child prints 1,000-byte tickets to a FIFO that is read at 2 KB per
-// 20 ms; it is killed once 30 tickets have been read.
-TEST(Journal, AKilledRunIsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
+// Whether this machine lets a test start a program in a PID namespace of its own.
+bool pidNamespacesAvailable()
 {
+    return QProcess::execute("unshare", {"--pid", "--fork", "--mount-proc", "true"}) == 0;
+}
+
+// The child prints 1,000-byte tickets to a FIFO that is read at 2 KB per
+// 20 ms; it is killed once 30 tickets have been read. In a PID namespace of
+// its own, as a container that shares the journal, its process id names
+// another process here: its run's lock tells that it runs.
+class KilledRun : public testing::TestWithParam<bool> {};
+
+TEST_P(KilledRun, IsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
+{
+    const bool ownPidNamespace = GetParam();
+    if (ownPidNamespace && !pidNamespacesAvailable())
+        GTEST_SKIP() << "unshare --pid is not allowed here";
     ScratchDir dir;
     const std::string fifo = dir.file("printer.fifo");
     const QString path = QString::fromStdString(dir.file("journal.sqlite"));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     FifoReader printer(fifo, 2000);
     QProcess child;
-    child.start(JOURNAL_PRINT_CHILD, {path, QString::fromStdString(fifo), "500"});
+    const QStringList arguments{path, QString::fromStdString(fifo), "500", "ERP 7"};
+    if (ownPidNamespace)
+        child.start("unshare", QStringList{"--pid", "--fork", "--mount-proc", "--kill-child", JOURNAL_PRINT_CHILD} + arguments);
+    else
+        child.start(JOURNAL_PRINT_CHILD, arguments);
     ASSERT_TRUE(child.waitForStarted());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (printer.bytesRead() < 30'000 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
 
+    std::int64_t id = 0;
     {
         Journal journal(path);
         EXPECT_EQ(journal.closeInterruptedRuns(), 0) << "the child still runs";
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_TRUE(journal.runs().front().outcome.empty());
+        id = journal.runs().front().id;
+        // Nor is it taken for gone when its lock cannot be read.
+        const QString locks = runLockFile(path);
+        ASSERT_TRUE(QFile::rename(locks, locks + ".away"));
+        EXPECT_EQ(journal.closeInterruptedRuns(), 0) << "the lock file cannot be opened";
+        ASSERT_TRUE(QFile::rename(locks + ".away", locks));
     }
-    child.kill();  // SIGKILL
+    {
+        JournalAccess access(path);
+        RunStart retry;
+        retry.source = "command line";
+        retry.requestId = "ERP 7";
+        Answer answer;
+        const std::variant<std::int64_t, int> claim = claimRequest(access, retry, answer);
+        EXPECT_EQ(claim, (std::variant<std::int64_t, int>(inProgressElsewhere))) << "a retry prints nothing";
+    }
+    child.kill();  // SIGKILL; unshare's child is killed as unshare dies
     ASSERT_TRUE(child.waitForFinished());
+    while (runLockState(path, id) == RunLockState::Held && std::chrono::steady_clock::now() < deadline + 10s)
+        std::this_thread::sleep_for(10ms);
     const std::string received = printer.finish();
 
     Journal journal(path);
@@ -495,6 +542,11 @@ TEST(Journal, AKilledRunIsInterruptedWithItsTicketInDoubtButALiveOneIsLeftAlone)
     }
     QSqlDatabase::removeDatabase("by-hand");
 }
+
+INSTANTIATE_TEST_SUITE_P(Journal, KilledRun, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "InAPidNamespaceOfItsOwn" : "InThisPidNamespace";
+                         });
 
 // Prints 1,000-byte tickets to printerFile, recorded through journal; the
 // operator cancels after cancelAfter tickets when it is given.

@@ -123,12 +123,19 @@ TEST_P(PrinterNotAvailable, GivesTheReasonOnTheLineAfterTheFixedOneAndBeforeTheC
     EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
     ASSERT_EQ(messages.shown.size(), 1u);
     const std::vector<std::string> lines = linesOf(messages.shown[0].text);
-    ASSERT_EQ(lines.size(), situation.partWay ? 3u : 2u) << messages.shown[0].text;
+    // A network printer whose connection broke may have dropped what it acknowledged: the last line says so.
+    const bool dropped = situation.partWay && printer.name.starts_with("socket://") && output.ticketsSent() > 0;
+    ASSERT_EQ(lines.size(), (situation.partWay ? 3u : 2u) + dropped) << messages.shown[0].text;
     EXPECT_EQ(lines[0], "The printer " + printer.name + " is not available.");
     EXPECT_EQ(lines[1], situation.reason(printer));
     if (situation.partWay) {
         EXPECT_THAT(lines[2], ::testing::MatchesRegex("[0-9]+ of 300 tickets were sent\\."));
         EXPECT_LT(output.ticketsSent(), total);
+    }
+    if (dropped) {
+        EXPECT_EQ(lines[3], std::to_string(output.ticketsSent()) +
+                                " tickets reached the printer; the printer dropped the connection, so any of them "
+                                "may be lost.");
     }
 }
 

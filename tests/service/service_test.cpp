@@ -59,11 +59,22 @@ TEST_F(Service, PrintPollAndRestAfterAReset)
 }
 
 // What the service answers to calls it does not take, and that nothing is
-// printed for any of them.
+// printed for any of them. A request id binds every field of its request; a
+// padded id is the same id.
 TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
 {
     startService(dir.file("printer.out"), "ZEBRA");
-    ASSERT_EQ(post("/v1/print", order("ERP 5201")).status, 202);
+    const Response first = post("/v1/print", order("ERP 5201"));
+    ASSERT_EQ(first.status, 202);
+    const QJsonObject card{{"location", "ST"}, {"order", 12345},       {"operation", 20},  {"part", "P"},
+                           {"nested_quantity", 1}, {"customer", "C"}, {"dept", "D"},      {"comment", "x"},
+                           {"request_id", "N-5201"}};
+    ASSERT_EQ(post("/v1/nested", card).status, 202);
+    const auto cardWith = [&card](const char* field, const QJsonValue& value) {
+        QJsonObject changed = card;
+        changed[field] = value;
+        return QJsonDocument(changed).toJson();
+    };
     const QByteArray big(70'000, 'x');
     const struct {
         const char* name;
@@ -78,6 +89,24 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
         {"wrong token", "GET", "/v1/runs", {}, "0123456789abcdef-xyz", 401, "unauthorized"},
         {"id of another order", "POST", "/v1/print", R"({"location":"ST","order":"12346","request_id":"ERP 5201"})",
          token, 422, "request_conflict"},
+        {"id of another printer type", "POST", "/v1/print",
+         R"({"location":"ST","order":"12345","type":"epson","request_id":"ERP 5201"})", token, 422, "request_conflict"},
+        {"card's id, another part", "POST", "/v1/nested", cardWith("part", "Q"), token, 422, "request_conflict"},
+        {"card's id, another nested quantity", "POST", "/v1/nested", cardWith("nested_quantity", 2), token, 422,
+         "request_conflict"},
+        {"card's id, another customer", "POST", "/v1/nested", cardWith("customer", "C2"), token, 422,
+         "request_conflict"},
+        {"card's id, another dept", "POST", "/v1/nested", cardWith("dept", "D2"), token, 422, "request_conflict"},
+        {"card's id, another comment", "POST", "/v1/nested", cardWith("comment", "y"), token, 422,
+         "request_conflict"},
+        {"card's id for travel cards", "POST", "/v1/print",
+         R"({"location":"ST","order":"12345","operation":20,"request_id":"N-5201"})", token, 422, "request_conflict"},
+        {"a blank request id", "POST", "/v1/print", R"({"location":"ST","order":"12345","request_id":" "})", token,
+         400, "bad_request_id"},
+        {"a zero-width space in the request id", "POST", "/v1/print", QJsonDocument(order("a\u200Bb")).toJson(), token,
+         400, "bad_request_id"},
+        {"a right-to-left override in the request id", "POST", "/v1/print", QJsonDocument(order("a\u202Eb")).toJson(),
+         token, 400, "bad_request_id"},
         {"not JSON", "POST", "/v1/print", R"({"location":)", token, 400, "bad_option"},
         {"quantity not whole", "POST", "/v1/print", R"({"location":"ST","order":"12345","quantity":2.5,"request_id":"a"})",
          token, 400, "bad_quantity"},
@@ -112,7 +141,11 @@ TEST_F(Service, RefusesWhatItDoesNotTakeAndPrintsNothing)
         EXPECT_EQ(answer.json["reason"].toString().toStdString(), refused.reason) << refused.name;
         EXPECT_FALSE(answer.json["message"].toString().isEmpty()) << refused.name;
     }
-    EXPECT_EQ(serviceJournal().runs().size(), 1u);
+    const Response padded = post("/v1/print", order(" ERP 5201\t"));
+    EXPECT_TRUE(padded.status == 200 || padded.status == 202) << padded.status;
+    EXPECT_EQ(padded.json["run"].toInteger(), first.json["run"].toInteger());
+    EXPECT_EQ(post("/v1/print", order("ERP \U0001F5A8 5202")).status, 202) << "an emoji is printable";
+    EXPECT_EQ(serviceJournal().runs().size(), 3u);
     EXPECT_EQ(terminate(), 0);
     EXPECT_EQ(log.find("\nrun 1 printed"), std::string::npos) << "a caller's text forged a line of the log";
 }
