@@ -1,34 +1,57 @@
 #include "app/command_line.h"
+#include "app/stop_signals.h"
 #include "cli/sub_commands.h"
 #include "commands/job_runner.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <malloc.h>
 #include <optional>
+#include <thread>
+
+#include <poll.h>
 
 namespace {
 
-// A sub-command that prints stops after the current ticket on SIGINT or
-// SIGTERM, and ends with its count, as Cancel does; any other ends as the
-// signal says.
+// A sub-command that prints stops after the current ticket on SIGTERM,
+// SIGINT or SIGHUP, and ends with its count, as Cancel does; any other ends
+// as the signal says. A thread of its own reads the signals: the handler
+// only writes to a pipe.
 void stopPrintingOnSignals()
 {
-    struct sigaction action {};
-    action.sa_handler = [](int signal) {
-        if (cli::stopPrinting())
-            return;
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-    };
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    const int caught = stop_signals::catchThem();
+    if (caught < 0)
+        return;
+    std::thread([caught] {
+        for (;;) {
+            pollfd waiting{caught, POLLIN, 0};
+            if (::poll(&waiting, 1, -1) < 0)
+                continue;  // EINTR
+            while (const int signal = stop_signals::next())
+                if (!cli::stopPrinting())
+                    stop_signals::endAsSignalled(signal);
+        }
+    }).detach();
+}
+
+// The window closes on SIGTERM, SIGINT or SIGHUP as on its close button,
+// without asking: a run stops after the current ticket.
+void closeOnSignals(frmMain& window)
+{
+    const int caught = stop_signals::catchThem();
+    if (caught < 0)
+        return;
+    auto* signalled = new QSocketNotifier(caught, QSocketNotifier::Read, &window);
+    QObject::connect(signalled, &QSocketNotifier::activated, &window, [&window] {
+        while (stop_signals::next() != 0) {
+        }
+        window.endOnSignal();
+    });
 }
 
 // A command given up (at closing, or for a database that did not answer)
@@ -70,7 +93,11 @@ int main(int argc, char* argv[])
         if (const std::optional<int> exitStatus = window.Form_Load(programDir))
             return endWith(*exitStatus);
         window.show();
+        closeOnSignals(window);
         status = app.exec();
+        // A signal ended the event loops: the window closes now.
+        if (window.isVisible())
+            window.close();
     }
     return endWith(status);
 }

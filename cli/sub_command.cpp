@@ -10,13 +10,28 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 namespace cli {
 namespace {
 
 std::atomic<bool> printing{false};  // a sub-command that prints runs
-std::atomic<bool> stopAsked{false};
-std::atomic<PrintProgress*> runningPrint{nullptr};
+
+// The print that a stop cancels, and whether a stop came before it started.
+// A stop comes on the thread that reads the signals, while the print may be
+// ending on the main thread: it holds the progress, never frees it.
+struct RunningPrint {
+    std::mutex mutex;
+    std::shared_ptr<PrintProgress> progress;  // guarded by mutex
+    bool stopAsked = false;                   // guarded by mutex
+};
+
+// Never destroyed: a stop may still come while the program exits.
+RunningPrint& runningPrint()
+{
+    static auto* const running = new RunningPrint;
+    return *running;
+}
 
 }  // namespace
 
@@ -116,12 +131,19 @@ std::optional<std::int64_t> runOption(const SubCommand& command, const QCommandL
 
 WatchedPrint::WatchedPrint() : progress_(std::make_shared<PrintProgress>())
 {
-    runningPrint = progress_.get();
-    if (stopAsked)
+    RunningPrint& running = runningPrint();
+    const std::lock_guard lock(running.mutex);
+    running.progress = progress_;
+    if (running.stopAsked)
         progress_->cancel();
 }
 
-WatchedPrint::~WatchedPrint() { runningPrint = nullptr; }
+WatchedPrint::~WatchedPrint()
+{
+    RunningPrint& running = runningPrint();
+    const std::lock_guard lock(running.mutex);
+    running.progress.reset();
+}
 
 OrderSelection orderSelection(const SubCommand& command, const OrderOptions& options)
 {
@@ -141,9 +163,11 @@ bool stopPrinting()
 {
     if (!printing)
         return false;
-    stopAsked = true;
-    if (PrintProgress* progress = runningPrint.load())
-        progress->cancel();
+    RunningPrint& running = runningPrint();
+    const std::lock_guard lock(running.mutex);
+    running.stopAsked = true;
+    if (running.progress)
+        running.progress->cancel();
     return true;
 }
 

@@ -34,7 +34,7 @@ int runSubCommand(const QStringList& arguments, const Environment& environment);
 
 // Asks a running print to stop after the ticket it is sending, or the one
 // about to start to print nothing; false when no print sub-command runs.
-// Safe to call from a signal handler.
+// Safe from any thread, not from a signal handler.
 bool stopPrinting();
 
 }  // namespace cli

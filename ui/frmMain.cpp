@@ -9,13 +9,16 @@
 #include "ui/twips.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -38,6 +41,17 @@ QLabel* captionLabel(QWidget* parent, const QString& caption, QWidget* buddy)
     label->setBuddy(buddy);
     return label;
 }
+
+// Where messages go once nobody may be there to read a box: one line each.
+class StandardErrorMessages : public MessageBox {
+public:
+    void show(const std::string& text, MessageIcon) override
+    {
+        std::string line = text;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        std::fprintf(stderr, "travcard: %s\n", line.c_str());
+    }
+};
 
 }  // namespace
 
@@ -394,14 +408,30 @@ void frmMain::cmdNestedParts_Click()
     nested_->activateWindow();
 }
 
+void frmMain::endOnSignal()
+{
+    if (!unattendedMessages_)
+        unattendedMessages_ = std::make_unique<StandardErrorMessages>();
+    messages_ = unattendedMessages_.get();
+    QCoreApplication::exit(0);
+}
+
+// A print run stops after the ticket it is sending, if the operator agrees.
+// A signal that comes while the question is open answers it.
+bool frmMain::mayClose()
+{
+    if (!printProgress_ || unattendedMessages_)
+        return true;
+    const bool stop =
+        messages_->ask("A print run is in progress. Stop after the current ticket and close?", MessageIcon::Warning);
+    return stop || unattendedMessages_;
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    // A print run stops after the ticket it is sending, if the operator
-    // agrees; any other command gets a moment to finish. One stuck in a
-    // database call is given up, so that closing always ends the program.
-    if (printProgress_ &&
-        !messages_->ask("A print run is in progress. Stop after the current ticket and close?",
-                        MessageIcon::Warning)) {
+    // Any command other than a print run gets a moment to finish. One stuck
+    // in a database call is given up, so that closing always ends the program.
+    if (!mayClose()) {
         event->ignore();
         return;
     }

@@ -78,6 +78,12 @@ public:
 
     bool commandRunning() const { return commands_.running(); }
 
+    // For a signal, when no one may be there to answer (a desktop logging
+    // out): from now on messages go to standard error and closing asks
+    // nothing. Ends every event loop, a message box's too, so that the
+    // program closes the window and ends.
+    void endOnSignal();
+
 public slots:
     void cmdLocate_Click();
     void cmdPrint_Click();
@@ -103,9 +109,11 @@ private:
     std::shared_ptr<PrintProgress> watchPrinting();
     void showPreview(std::optional<std::string>& preview);
     void showInPreviewWindow(std::string bytes, bool zebra);
+    bool mayClose();
 
     std::unique_ptr<MessageBox> ownMessages_;
     MessageBox* messages_;
+    std::unique_ptr<MessageBox> unattendedMessages_;  // once a signal came
     Commands commands_;
     QPointer<frmNested> nested_;
     QPointer<PreviewWindow> preview_;

@@ -18,7 +18,10 @@ void PrintProgressDialog::show()
 {
     dialog_ = new QProgressDialog(&window_);
     dialog_->setWindowTitle("travcard");
-    dialog_->setWindowModality(Qt::WindowModal);
+    // Not modal: the window system drops a close to a window that a modal
+    // dialog blocks, and the main window's close must still stop the run.
+    // Its commands are refused meanwhile, as one command runs at a time.
+    dialog_->setWindowModality(Qt::NonModal);
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setMinimumDuration(0);
