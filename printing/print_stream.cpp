@@ -35,7 +35,7 @@ bool PrintStream::open(MessageBox& messages)
     // leave, half the flight bound at a time: were this program killed, or
     // the station's power cut, what is in doubt is what was in flight.
     acknowledgementsKept_ = destination_->keepsWhatItAcknowledges();
-    batchLimit_ = acknowledgementsKept_ ? batchBytes : PrinterDestination::inFlight / 2;
+    batchLimit_ = acknowledgementsKept_ ? fileBatchBytes : PrinterDestination::inFlight / 2;
     tellSpoolJob();
     return true;
 }

@@ -72,16 +72,16 @@ HostAndPort splitAddress(std::string_view text)
 
 // The send queue is held to PrinterDestination::inFlight bytes, counted
 // by SIOCOUTQ (unsent and unacknowledged alike) before each send, which is
-// capped to the room left. The socket's send buffer is set to half of it
-// (the kernel doubles it, and stops growing it), so that the kernel's own
-// limit makes the wait for room an event rather than a poll; the cap keeps
-// the count exact, as the kernel counts buffer memory, not bytes.
+// capped to the room left. The socket's send buffer is set to inFlight (the
+// kernel doubles it): it counts buffer memory, not bytes, and at half that
+// it held only about 55 KB of data, so a ticket the count had room for could
+// stop part-way in the kernel's buffer, marked as sending and half sent.
 class SocketDestination : public PrinterDestination {
 public:
     SocketDestination(int fd, const DestinationLimits& limits, std::stop_token stop)
         : fd_(fd), limits_(limits), stop_(std::move(stop)), ackedAtConnect_(connectionAcknowledged())
     {
-        const int sendBuffer = static_cast<int>(inFlight / 2);
+        const int sendBuffer = static_cast<int>(inFlight);
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
         // Sends of 8 KB, without Nagle's delay, keep several segments in
         // flight rather than one of loopback's 64 KB: a receiver

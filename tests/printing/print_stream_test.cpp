@@ -6,17 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <numeric>
 #include <poll.h>
 #include <regex>
 #include <span>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -162,10 +168,10 @@ std::size_t bytesOfFirst(const std::vector<std::string>& tickets, int count)
 }
 
 // Prints tickets to printer as a run does; the number counted as sent.
-int printOnSocket(PrinterSettings printer, std::span<const std::string> tickets)
+int printOnSocket(const PrinterSettings& printer, std::span<const std::string> tickets,
+                  std::shared_ptr<PrintProgress> progress, MessageBox& messages)
 {
-    MessageList messages;
-    PrintStream output(printer, nullptr);
+    PrintStream output(printer, std::move(progress));
     if (!output.open(messages))
         return 0;
     output.begin(static_cast<int>(tickets.size()), TicketUnit::Tickets);
@@ -174,6 +180,12 @@ int printOnSocket(PrinterSettings printer, std::span<const std::string> tickets)
             return output.ticketsSent();
     output.finish(messages);
     return output.ticketsSent();
+}
+
+int printOnSocket(const PrinterSettings& printer, std::span<const std::string> tickets)
+{
+    MessageList messages;
+    return printOnSocket(printer, tickets, nullptr, messages);
 }
 
 // Print the Rest skips every ticket counted and prints every other: after a
@@ -256,6 +268,74 @@ TEST(PrintStream, CancelAtASlowNetworkPrinterEndsSoonWithWholeTicketsAllCounted)
     EXPECT_GT(whole, 0);
 }
 
+// A second descriptor of this process's connection to port, which keeps
+// the socket for the test to look at once the stream has closed it; -1
+// while there is none.
+int connectionTo(int port)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+            ntohs(peer.sin_port) == port)
+            return ::dup(fd);
+    }
+    return -1;
+}
+
+// The bytes handed to the connection's TCP so far, acknowledged or still queued.
+std::uint64_t handedToTcp(int fd)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    int queued = 0;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0)
+        return 0;
+    return info.tcpi_bytes_acked + static_cast<std::uint64_t>(queued);
+}
+
+// A printer that keeps up never makes a write wait, so Cancel is looked at
+// before each ticket: past what the stream had handed to TCP when Cancel
+// was pressed comes the ticket being written, not the rest of a batch (a
+// 64 KB batch holds fifty).
+TEST(PrintStream, CancelAtAPrinterThatKeepsUpStopsAtTheNextTicket)
+{
+    const std::vector<std::string> tickets = mixedTickets(20'000);
+    std::vector<std::uint64_t> ends;  // of each ticket, counted from the run's first byte
+    for (std::uint64_t end = 0; const std::string& ticket : tickets)
+        ends.push_back(end += ticket.size());
+    const auto wholeWithin = [&](std::uint64_t bytes) {
+        return static_cast<int>(std::upper_bound(ends.begin(), ends.end(), bytes) - ends.begin());
+    };
+    for (int run = 0; run < 15; ++run) {
+        LoopbackPrinter printer;
+        const int port = std::stoi(printer.address().substr(printer.address().rfind(':') + 1));
+        auto progress = std::make_shared<PrintProgress>();
+        MessageList messages;
+        std::jthread printing(
+            [&] { printOnSocket({printer.address(), PrinterKind::Epson, {}}, tickets, progress, messages); });
+        int connection = -1;
+        while ((connection = connectionTo(port)) < 0)
+            std::this_thread::yield();
+        const std::uint64_t cancelAt = 100'000 + static_cast<std::uint64_t>(run) * 30'000;
+        while (handedToTcp(connection) < cancelAt)
+            std::this_thread::yield();
+        progress->cancel();
+        const std::uint64_t handed = handedToTcp(connection);
+        printing.join();
+        ::close(connection);
+
+        const std::string received = printer.received();
+        const int whole = wholeWithin(received.size());
+        ASSERT_EQ(received.size(), bytesOfFirst(tickets, whole)) << "the printer holds part of a ticket";
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text,
+                  "Printing cancelled: " + std::to_string(whole) + " of 20000 tickets were sent.");
+        EXPECT_LE(whole - wholeWithin(handed), 1) << "tickets written after Cancel, " << handed << " bytes in";
+    }
+}
+
 // Records a batch only when the stream must wait for it, as a journal far
 // behind would, and notes how many tickets were told and not yet written.
 class LaggingRecorder : public PrintObserver {
@@ -294,7 +374,7 @@ TEST(PrintStream, TheTicketsRecordedAheadOfThePrinterAreBounded)
         for (int i = 0; i < 400; ++i)
             ASSERT_TRUE(output.send(ticket, messages));
         ASSERT_TRUE(output.finish(messages));
-        const auto perBatch = static_cast<int>(PrintStream::batchBytes / ticketSize + 1);
+        const auto perBatch = static_cast<int>(PrintStream::fileBatchBytes / ticketSize + 1);
         const auto byBytes = static_cast<int>(PrintStream::bytesAhead / ticketSize);
         EXPECT_LE(recorder.mostAhead, std::min(PrintStream::ticketsAhead, byBytes) + 2 * perBatch)
             << "tickets of " << ticketSize << " bytes";
