@@ -1,9 +1,9 @@
 #include "cli/sub_command.h"
 
-#include "commands/cups_runs.h"
-#include "commands/request_id.h"
 #include "commands/run_json.h"
 #include "commands/startup.h"
+#include "exactly_once/cups_runs.h"
+#include "exactly_once/request_id.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "cli/sub_command.h"
 
 #include "commands/nested_print_run.h"
-#include "commands/request_id.h"
 #include "commands/startup.h"
+#include "exactly_once/request_id.h"
 
 #include <variant>
 
@@ -67,17 +67,14 @@ int nested(const QStringList& arguments, const Environment& environment)
     ask.source = commandLineSource;
     const NestedTexts typed{command.value(part), command.value(nestedQuantity), command.value(customer),
                             command.value(dept), command.value(comment)};
-    std::int64_t claimed = 0;
-    if (keyed) {
+    if (keyed)
         ask.requestId = trimmedRequestId(command.parser().value(requestId));
-        const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask, typed), answer);
-        if (const int* status = std::get_if<int>(&claim))
-            return *status;
-        claimed = std::get<std::int64_t>(claim);
-    }
+    const std::variant<std::int64_t, int> claimed = claimFor(*journal, claimedStart(ask, typed), answer);
+    if (const int* status = std::get_if<int>(&claimed))
+        return *status;
     OrderRun run(environment.databaseTimeout);
     const WatchedPrint watched;
-    return printNestedCard(run, ask, typed, journal, watched.progress(), claimed, answer);
+    return printNestedCard(run, ask, typed, journal, watched.progress(), std::get<std::int64_t>(claimed), answer);
 }
 
 }  // namespace cli

@@ -1,6 +1,6 @@
 #include "cli/sub_command.h"
 
-#include "commands/request_id.h"
+#include "exactly_once/request_id.h"
 
 #include "commands/startup.h"
 
@@ -49,16 +49,12 @@ int print(const QStringList& arguments, const Environment& environment)
     ask.source = commandLineSource;
     if (keyed)
         ask.requestId = trimmedRequestId(command.parser().value(requestId));
-    std::int64_t claimed = 0;
-    if (keyed) {
-        const std::variant<std::int64_t, int> claim = claimRequest(*journal, claimedStart(ask), answer);
-        if (const int* status = std::get_if<int>(&claim))
-            return *status;
-        claimed = std::get<std::int64_t>(claim);
-    }
+    const std::variant<std::int64_t, int> claimed = claimFor(*journal, claimedStart(ask), answer);
+    if (const int* status = std::get_if<int>(&claimed))
+        return *status;
     OrderRun run(environment.databaseTimeout);
     const WatchedPrint watched;
-    return printOrder(run, ask, journal, watched.progress(), claimed, answer);
+    return printOrder(run, ask, journal, watched.progress(), std::get<std::int64_t>(claimed), answer);
 }
 
 }  // namespace cli

@@ -2,9 +2,9 @@
 
 #include "commands/order_values.h"
 #include "commands/reprint.h"
-#include "commands/request_id.h"
-#include "commands/unattended.h"
 #include "commands/startup.h"
+#include "commands/unattended.h"
+#include "exactly_once/request_id.h"
 
 #include <variant>
 

@@ -1,8 +1,8 @@
 #include "cli/sub_command.h"
 
 #include "commands/reprint.h"
-#include "commands/request_id.h"
 #include "commands/startup.h"
+#include "exactly_once/request_id.h"
 
 #include <variant>
 

@@ -4,11 +4,11 @@
 // status and --json of a print run, and the run of a print command.
 
 #include "cli/sub_commands.h"
-#include "commands/answer.h"
 #include "commands/commands.h"
 #include "commands/order_run.h"
 #include "commands/print_run.h"
 #include "commands/unattended.h"
+#include "exactly_once/answer.h"
 
 #include <QCommandLineParser>
 #include <QJsonObject>

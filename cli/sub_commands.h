@@ -4,7 +4,7 @@
 // do, with the same queries, bytes and message texts. Each message goes to
 // standard error as one line; the exit status says how it ended.
 
-#include "commands/answer.h"
+#include "exactly_once/answer.h"
 
 #include <QStringList>
 
@@ -13,7 +13,7 @@
 
 namespace cli {
 
-// The exit statuses (commands/answer.h): 0 all sent, 1 nothing printed, 2 a
+// The exit statuses (exactly_once/answer.h): 0 all sent, 1 nothing printed, 2 a
 // wrong command line, 3 a database fault, 4 a printer fault, 5 stopped
 // part-way, 6 in progress elsewhere.
 using ::ExitStatus;

@@ -5,7 +5,7 @@
 // there, not stopped and accepting jobs; a path must open for writing
 // within its time limit; preview: is always ready.
 
-#include "commands/answer.h"
+#include "exactly_once/answer.h"
 #include "printing/printer_readiness.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"

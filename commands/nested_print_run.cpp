@@ -1,7 +1,7 @@
 #include "commands/nested_print_run.h"
 
 #include "commands/order_values.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
 #include "tickets/nested_job.h"

@@ -3,13 +3,14 @@
 // operation of the located order and writes one nested-part label job per
 // matching row to the printer (Zebra printers only), each sent as it is built.
 
-#include "commands/journal_recorder.h"
 #include "commands/order_values.h"
-#include "commands/print_ending.h"
 #include "db/database_session.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/print_ending.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
+#include "tickets/nested_job.h"
 #include "tickets/order_header.h"
 
 #include <cstdint>
@@ -26,15 +27,6 @@ struct MainWindowTexts {
     std::string location;   // cmbLocation
     std::string operation;  // cmbOper's text
     std::string labelQty;   // txtQty ("Qty to Print:"): the number of labels
-};
-
-// What the operator typed into the nested-part window.
-struct NestedTexts {
-    std::string partNo;
-    std::string quantity;
-    std::string customer;
-    std::string dept;
-    std::string comment;
 };
 
 struct NestedPrintRequest {

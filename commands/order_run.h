@@ -4,8 +4,8 @@
 // Each OrderRun owns its database session, so a thread that owns one never
 // shares an ODBC connection with another.
 
-#include "commands/answer.h"
 #include "commands/commands.h"
+#include "exactly_once/answer.h"
 
 #include <QEventLoop>
 #include <QObject>

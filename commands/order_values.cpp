@@ -64,17 +64,7 @@ std::string zeroFilled(std::string_view typed, std::size_t width)
     return std::string(zeros, '0') + std::string(text::trimSpaces(typed));
 }
 
-std::optional<std::int64_t> wholeNumber(std::string_view typed)
-{
-    const std::string_view digits = withoutPlus(text::trimSpaces(typed));
-    if (digits.empty() || digits.front() == '+')
-        return std::nullopt;
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size())
-        return std::nullopt;
-    return value;
-}
+std::optional<std::int64_t> wholeNumber(std::string_view typed) { return text::wholeNumber(typed); }
 
 std::optional<Quantity> parseQuantity(std::string_view typed)
 {

@@ -3,7 +3,7 @@
 #include "barcode/rv_barcode.h"
 #include "commands/order_values.h"
 #include "commands/successor.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
 #include "tickets/epson_page.h"

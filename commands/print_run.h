@@ -9,10 +9,10 @@
 // memory stays flat however many copies the run prints; the run stops at a
 // ticket boundary when cancelled, and says how many were sent.
 
-#include "commands/journal_recorder.h"
 #include "commands/order_values.h"
-#include "commands/print_ending.h"
 #include "db/database_session.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/print_ending.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"

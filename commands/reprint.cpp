@@ -1,7 +1,7 @@
 #include "commands/reprint.h"
 
 #include "barcode/rv_barcode.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "tickets/epson_page.h"
 #include "tickets/nested_job.h"
@@ -229,52 +229,6 @@ std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets)
     return positions;
 }
 
-std::string printTheRestSource(std::int64_t run) { return "Print the Rest of run " + std::to_string(run); }
-std::string reprintSource(std::int64_t run) { return std::string(reprintSourceStart) + std::to_string(run); }
-
-std::string reprintSource(std::int64_t run, const std::vector<int>& positions, int copies)
-{
-    std::string source = reprintSource(run);
-    source += ", tickets ";
-    for (std::size_t first = 0; first < positions.size();) {
-        std::size_t last = first;
-        while (last + 1 < positions.size() && positions[last + 1] == positions[last] + 1)
-            ++last;
-        if (first > 0)
-            source += ',';
-        source += std::to_string(positions[first]);
-        if (last > first) {
-            source += '-';
-            source += std::to_string(positions[last]);
-        }
-        first = last + 1;
-    }
-    source += ", ";
-    source += std::to_string(copies);
-    source += copies == 1 ? " copy" : " copies";
-    return source;
-}
-
-std::string restTakenMessage(std::int64_t run, std::int64_t by)
-{
-    return "Run " + std::to_string(run) + " was finished by run " + std::to_string(by) +
-           "; select that run to print what it did not.";
-}
-
-std::string stillPrintingMessage(std::int64_t run) { return "Run " + std::to_string(run) + " is still printing."; }
-
-bool ticketsKept(const RunRecord& run, const std::vector<TicketRecord>& tickets)
-{
-    if (tickets.empty())
-        return run.outcome == outcomeName(RunOutcome::Printed);
-    return std::all_of(tickets.begin(), tickets.end(), [](const TicketRecord& ticket) { return !ticket.data.empty(); });
-}
-
-std::string notBuiltMessage(std::int64_t run)
-{
-    return "Run " + std::to_string(run) +
-           " failed before its tickets were built, so the journal cannot print them again; print the order again.";
-}
 
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop)
 {

@@ -9,8 +9,9 @@
 // is opened; the rest of a run is printed by one run only (a preview's
 // excepted, which prints nothing), and only once the run has ended.
 
-#include "commands/journal_recorder.h"
 #include "commands/print_run.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/rest_plan.h"
 #include "printing/print_progress.h"
 #include "printing/printer_settings.h"
 
@@ -38,23 +39,5 @@ struct ReprintRequest {
 // doubt ones included.
 std::vector<int> unconfirmedTickets(const std::vector<TicketRecord>& tickets);
 
-// "Print the Rest of run N": the request for the run's unconfirmed tickets.
-std::string printTheRestSource(std::int64_t run);
-inline constexpr std::string_view reprintSourceStart = "Reprint of run ";
-std::string reprintSource(std::int64_t run);
-// "Reprint of run N, tickets 2-4,7, 2 copies": a reprint with a request id
-// records what it asked for, to which the id is bound.
-std::string reprintSource(std::int64_t run, const std::vector<int>& positions, int copies);
-
-// Why the rest of run is not printed: run by printed it, or prints it now.
-std::string restTakenMessage(std::int64_t run, std::int64_t by);
-std::string stillPrintingMessage(std::int64_t run);
-
-// Whether the journal kept what the run's tickets are built from. A run
-// that failed before they were built kept nothing (a request id claimed
-// for an order that was not found), or their operations only (its printer
-// could not be opened), and the journal cannot print them again.
-bool ticketsKept(const RunRecord& run, const std::vector<TicketRecord>& tickets);
-std::string notBuiltMessage(std::int64_t run);
 
 PrintResult reprintTickets(const ReprintRequest& request, std::stop_token stop = {});

@@ -3,8 +3,8 @@
 // database connection with its start-up query. Each step reports its own
 // fault; a fault ends the program.
 
-#include "commands/journal_recorder.h"
 #include "db/database_session.h"
+#include "exactly_once/journal_recorder.h"
 #include "printing/printer_settings.h"
 #include "text/message_box.h"
 

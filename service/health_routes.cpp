@@ -4,7 +4,7 @@
 
 #include "service/print_service.h"
 
-#include "commands/journal_recorder.h"
+#include "exactly_once/journal_recorder.h"
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -4,8 +4,8 @@
 
 #include "service/print_service.h"
 
-#include "commands/journal_recorder.h"
-#include "commands/request_id.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/request_id.h"
 
 #include <QJsonArray>
 
@@ -131,7 +131,7 @@ void PrintService::print(const Reply& exchange, bool nested)
             try {
                 DoorAnswer answer(Door::Service, noRunFields());
                 const std::variant<std::int64_t, int> claim =
-                    claimRequest(*journal, claimedStart(ask.order, ask.nested), answer);
+                    claimFor(*journal, claimedStart(ask.order, ask.nested), answer);
                 if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
                     return Claim{*run, 0, {}};
                 // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.

@@ -1,7 +1,7 @@
 #include "service/print_service.h"
 
-#include "commands/journal_recorder.h"
-#include "commands/request_id.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/request_id.h"
 
 #include <QFile>
 #include <QJsonDocument>

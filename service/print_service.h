@@ -17,9 +17,9 @@
 #include "service/request_decoding.h"
 #include "service/service_settings.h"
 
-#include "commands/answer.h"
 #include "commands/startup.h"
 #include "db/database_session.h"
+#include "exactly_once/answer.h"
 
 #include <QStringList>
 #include <QThreadPool>

@@ -1,6 +1,6 @@
 #include "service/request_decoding.h"
 
-#include "commands/request_id.h"
+#include "exactly_once/request_id.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,9 +3,9 @@
 
 #include "service/print_service.h"
 
-#include "commands/cups_runs.h"
-#include "commands/journal_recorder.h"
 #include "commands/run_json.h"
+#include "exactly_once/cups_runs.h"
+#include "exactly_once/journal_recorder.h"
 
 #include <QDate>
 #include <QDateTime>

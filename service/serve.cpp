@@ -1,7 +1,7 @@
 #include "service/print_service.h"
 
-#include "commands/journal_recorder.h"
 #include "config/config_file.h"
+#include "exactly_once/journal_recorder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "text/text.h"
 
+#include <charconv>
+
 namespace text {
 
 std::string_view trimSpaces(std::string_view value)
@@ -27,6 +29,20 @@ std::size_t characterCount(std::string_view utf8)
         if ((c & 0xC0) != 0x80)
             ++count;
     return count;
+}
+
+std::optional<std::int64_t> wholeNumber(std::string_view typed)
+{
+    std::string_view digits = trimSpaces(typed);
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    if (digits.empty() || digits.front() == '+')
+        return std::nullopt;
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return value;
 }
 
 }  // namespace text

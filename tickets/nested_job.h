@@ -5,6 +5,15 @@
 
 #include <string>
 
+// What the operator typed into the nested-part window.
+struct NestedTexts {
+    std::string partNo;
+    std::string quantity;
+    std::string customer;
+    std::string dept;
+    std::string comment;
+};
+
 // Everything one nested-part label prints, as UTF-8 text, each value already
 // in the form in which it is printed.
 struct NestedTicketData {

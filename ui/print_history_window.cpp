@@ -1,7 +1,7 @@
 #include "ui/print_history_window.h"
 
-#include "commands/cups_runs.h"
 #include "commands/order_values.h"
+#include "exactly_once/cups_runs.h"
 
 #include <QDateTime>
 #include <QDialog>

@@ -4,7 +4,7 @@
 // synced to the disk, and the end. Each step on its own too, to see where
 // the time goes.
 
-#include "commands/journal_recorder.h"
+#include "exactly_once/journal_recorder.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // sent none: from the command to the first byte at the printer (a FIFO).
 
 #include "commands/reprint.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/ticket_record.h"
 #include "ui/print_history_window.h"
 
 #include <QApplication>

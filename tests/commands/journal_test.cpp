@@ -1,8 +1,8 @@
 // What a Print from the main window leaves in the print journal.
 
-#include "commands/journal_recorder.h"
 #include "commands/nested_print_run.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/ticket_record.h"
 #include "tickets/nested_job.h"
 #include "tickets/zebra_job.h"
 

@@ -4,9 +4,9 @@
 // the journal takes writes again, and Print the Rest then prints exactly
 // the tickets that never left.
 
-#include "commands/journal_recorder.h"
 #include "commands/reprint.h"
-#include "commands/ticket_record.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "printing/zebra_status.h"
 #include "tickets/zebra_job.h"

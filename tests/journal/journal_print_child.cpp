@@ -2,7 +2,7 @@
 // tickets of 1,000 bytes to PRINTER (a path or socket://HOST:PORT), recorded
 // in JOURNAL (under REQUEST_ID, when given), then exits. A test kills it half-way.
 
-#include "commands/journal_recorder.h"
+#include "exactly_once/journal_recorder.h"
 #include "printing/print_stream.h"
 
 #include <QCoreApplication>

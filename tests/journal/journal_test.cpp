@@ -3,11 +3,11 @@
 // earlier version, and the claims a run holds (a request id, the rest of a
 // run). The journal of a print from the window is tested with the commands.
 
-#include "commands/journal_recorder.h"
 #include "commands/reprint.h"
-#include "commands/request_id.h"
-#include "commands/ticket_record.h"
 #include "commands/unattended.h"
+#include "exactly_once/journal_recorder.h"
+#include "exactly_once/request_id.h"
+#include "exactly_once/ticket_record.h"
 #include "journal/journal.h"
 #include "journal/run_lock.h"
 #include "printing/print_stream.h"

@@ -1,8 +1,8 @@
 // A request id binds the whole request it was first sent with, and which
 // ids are taken at all.
 
-#include "commands/request_id.h"
 #include "commands/unattended.h"
+#include "exactly_once/request_id.h"
 #include "journal/journal.h"
 
 #include "tests/fixtures/data_source.h"

@@ -3,8 +3,8 @@
 // confirms its tickets; one whose printer fails, or one still waiting when
 // the run ends, leaves them in doubt, until a later look finds it completed.
 
-#include "commands/cups_runs.h"
-#include "commands/journal_recorder.h"
+#include "exactly_once/cups_runs.h"
+#include "exactly_once/journal_recorder.h"
 #include "journal/journal.h"
 #include "printing/print_stream.h"
 

@@ -1,6 +1,6 @@
-#include "commands/answer.h"
+#include "exactly_once/answer.h"
 
-#include "commands/journal_recorder.h"
+#include "exactly_once/journal_recorder.h"
 
 #include <QJsonArray>
 

@@ -1,4 +1,4 @@
-#include "commands/ticket_record.h"
+#include "exactly_once/ticket_record.h"
 
 #include "journal/field_codec.h"
 

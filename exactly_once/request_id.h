@@ -3,8 +3,8 @@
 // id for the run that prints it; a retry with the id learns how that run,
 // or the Print the Rest that finished it, ended.
 
-#include "commands/answer.h"
-#include "commands/journal_recorder.h"
+#include "exactly_once/answer.h"
+#include "exactly_once/journal_recorder.h"
 #include "journal/journal.h"
 #include "printing/printer_settings.h"
 
@@ -94,3 +94,12 @@ int answerHeldRequest(Journal& journal, const RunStart& asked, const RunRecord& 
 // message shown and gives its request id back, so that the caller may try
 // again. A run that began and marked no ticket gave it back when it ended.
 void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Message>& shown);
+
+// The choreography every door follows, written once: claim, (queue,) print
+// into the claimed run, and give the claim back when nothing was sent.
+// claimFor: the run a request prints into, claimed for its request id, or
+// 0 when start has none; the status answered when the id is held or bound
+// to another request. endClaim: a claimed run that sent nothing gives its
+// id back, so that the caller may try again.
+std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer);
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown);

@@ -5,7 +5,7 @@
 // standard error and ends with the status; the print service answers with
 // the same reason and fields.
 
-#include "commands/print_ending.h"
+#include "exactly_once/print_ending.h"
 #include "journal/journal.h"
 #include "text/message_box.h"
 

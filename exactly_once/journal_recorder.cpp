@@ -1,4 +1,4 @@
-#include "commands/journal_recorder.h"
+#include "exactly_once/journal_recorder.h"
 
 #include "printing/print_stream.h"
 

@@ -1,4 +1,4 @@
-#include "commands/cups_runs.h"
+#include "exactly_once/cups_runs.h"
 
 #include "printing/cups_jobs.h"
 

@@ -1,8 +1,8 @@
-#include "commands/request_id.h"
+#include "exactly_once/request_id.h"
 
-#include "commands/nested_print_run.h"
-#include "commands/reprint.h"
+#include "exactly_once/rest_plan.h"
 #include "journal/field_codec.h"
+#include "tickets/nested_job.h"
 
 #include <algorithm>
 
@@ -279,4 +279,17 @@ void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Me
         } catch (const JournalError&) {
         }
     }
+}
+
+std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer)
+{
+    if (!start.requestId)
+        return std::int64_t{0};
+    return claimRequest(journal, start, answer);
+}
+
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown)
+{
+    if (claimed && sent == 0)
+        releaseClaim(journal, claimed, shown);
 }
