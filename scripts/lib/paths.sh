@@ -7,3 +7,13 @@ travcard_build="${TRAVCARD_BUILD_DIR:-$travcard_root/build}"
 mkdir -p "$travcard_build"
 travcard_build="$(cd "$travcard_build" && pwd)"
 travcard_odbc_dir="$travcard_build/odbc"
+
+# ccache, when it is installed, compiles for both builds: its files live in
+# the user's cache, so that later runs on the machine reuse them, and paths
+# are taken relative to the checkout, so that another clone (CI's) hits too.
+travcard_compiler_launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/travcard-ccache}"
+  export CCACHE_BASEDIR="$travcard_root" CCACHE_NOHASHDIR=true CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+  travcard_compiler_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi

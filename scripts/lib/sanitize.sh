@@ -15,7 +15,7 @@ sanitize_build() {
   if [[ ! -f "$travcard_sanitize_build/CMakeCache.txt" ]]; then
     generator=(-G Ninja)
   fi
-  cmake -S "$travcard_root" -B "$travcard_sanitize_build" "${generator[@]}" \
+  cmake -S "$travcard_root" -B "$travcard_sanitize_build" "${generator[@]}" "${travcard_compiler_launcher[@]}" \
     -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -gline-tables-only" \
     -DTRAVCARD_FUZZ=ON -DTRAVCARD_BENCH=OFF -DTRAVCARD_WERROR=ON
