@@ -73,6 +73,22 @@ JournalAccess::~JournalAccess()
     endsChanged_.notify_all();
     if (endsRetrier_.joinable())
         endsRetrier_.join();
+    // The last try of ends the journal refused: one lost would leave its
+    // run to be closed as interrupted by the next start, with what it
+    // confirmed as it went, also tickets of a connection that did not end
+    // in order.
+    if (!ends_.empty()) {
+        try {
+            Journal journal(path_);
+            for (std::function<void(Journal&)>& end : ends_) {
+                try {
+                    end(journal);
+                } catch (const std::exception&) {
+                }
+            }
+        } catch (const std::exception&) {
+        }
+    }
     if (keeper_ && QThread::currentThread() != keeperThread_)
         static_cast<void>(keeper_.release());
 }

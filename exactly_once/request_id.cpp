@@ -272,13 +272,19 @@ std::variant<std::int64_t, int> claimRequest(JournalAccess& journal, const RunSt
 
 void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Message>& shown)
 {
+    const std::string message = shown.empty() ? std::string() : shown.back().text;
+    const auto release = [run, message](Journal& connection) { connection.releaseRun(run, message); };
     MessageList unseen;
     if (const std::unique_ptr<Journal> connection = journal.open(unseen)) {
         try {
-            connection->releaseRun(run, shown.empty() ? std::string() : shown.back().text);
+            release(*connection);
+            return;
         } catch (const JournalError&) {
         }
     }
+    // Refused now (the journal busy, say): tried again until it takes it, so
+    // that the id is not held, printing nothing, for as long as this program runs.
+    journal.keepEnd(release);
 }
 
 std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer)

@@ -232,16 +232,18 @@ public:
         return bytes.size();
     }
 
-    // The operator's Stop does not shorten the wait for completion: the
-    // job holds whole tickets, as a network printer's last ones are waited
-    // for; giving the run up does.
+    // Stop shortens the wait for completion to stopWait (the job holds whole
+    // tickets, as a network printer's last ones are waited for): a job not
+    // completed by then ends the run "sent to CUPS", its tickets in doubt
+    // until a later look finds it completed, rather than hold a stopping
+    // service past its service manager's time-out. Giving the run up ends it.
     void finish(const PrinterWait& wait) override
     {
         write({}, {});
         if (cups().cupsFinishDocument(http_.get(), queue_.c_str()) > IPP_STATUS_OK_EVENTS_COMPLETE)
             throw refused("finish the job on", queue_);
         submitted_ = true;
-        awaitCompletion();
+        awaitCompletion(wait);
         if (wait.acknowledged)
             wait.acknowledged();
     }
@@ -249,11 +251,12 @@ public:
 private:
     static constexpr std::chrono::milliseconds firstLook{50};
     static constexpr std::chrono::milliseconds lookEvery{500};
+    static constexpr std::chrono::seconds stopWait{20};
 
-    void awaitCompletion()
+    void awaitCompletion(const PrinterWait& wait)
     {
         using Clock = std::chrono::steady_clock;
-        const Clock::time_point deadline = Clock::now() + cupsCompletionWait(limits_, written_);
+        Clock::time_point deadline = Clock::now() + cupsCompletionWait(limits_, written_);
         std::chrono::milliseconds pause = firstLook;
         for (;;) {
             std::optional<CupsJobState> state;
@@ -270,6 +273,8 @@ private:
                 throw PrinterError::replacingMessage("CUPS job " + std::to_string(job_) + " on " + queue_ +
                                                          " ended in state " + std::to_string(state->state),
                                                      endedIncompleteText(job_, *state));
+            if (wait.cancelled && wait.cancelled())
+                deadline = std::min(deadline, Clock::now() + stopWait);
             if (!state || !pauseUntil(std::min(Clock::now() + pause, deadline)))
                 throw PrinterError::replacingMessage(
                     "CUPS job " + std::to_string(job_) + " on " + queue_ + " has not completed", notCompletedText(job_));

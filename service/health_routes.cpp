@@ -67,6 +67,11 @@ void PrintService::health(const Reply& exchange)
     runOn<QJsonObject>(
         healthCheckers_,
         [journal, check] {
+            // Whatever happens, the check has ended: a later one may start.
+            struct Ended {
+                HealthCheck& check;
+                ~Ended() { check.running = false; }
+            } ended{*check};
             MessageList messages;
             bool database = false;
             // One session, kept: a connection for every check would cost
@@ -97,7 +102,6 @@ void PrintService::health(const Reply& exchange)
             check->lastKnown = database ? 1 : 0;
             check->lastJournal = writable ? 1 : 0;
             check->lastEnded = QDateTime::currentMSecsSinceEpoch();
-            check->running = false;
             QJsonArray texts;
             for (const Message& message : messages.shown)
                 texts.append(QString::fromStdString(message.text));

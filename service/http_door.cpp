@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <variant>
 
 #include <sys/resource.h>
@@ -17,6 +18,22 @@ namespace service {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
+
+namespace {
+
+// The caller an address stands for: an IPv6 host usually holds a whole /64,
+// so its limits and its guesses count per /64.
+std::string callerAddress(const asio::ip::address& address)
+{
+    if (!address.is_v6() || address.to_v6().is_v4_mapped())
+        return address.is_v6() ? asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string()
+                               : address.to_string();
+    asio::ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
+}  // namespace
 
 // One caller's connection: reads a request, hands it on, writes its answer,
 // and only then reads the next. Every phase has its deadline.
@@ -57,17 +74,23 @@ public:
     }
 
     // Turned away before any request is read: the answer, then the close.
+    // Its descriptor is given back as soon as the answer is written, or
+    // after a second: a flood of callers turned away must not use up the
+    // descriptors the journal and the printers need.
     void turnAway(HttpAnswer answer)
     {
+        turnedAway_ = true;
         phase_ = Phase::Owed;
         answer.close = true;
         this->answer(std::move(answer));
+        arm(std::chrono::seconds(1));
     }
 
     void answer(HttpAnswer answer)
     {
         if (phase_ != Phase::Owed || closed_)
             return;
+        const std::shared_ptr<Connection> self = std::move(owed_);
         phase_ = Phase::Writing;
         closeAfter_ = answer.close || !reader_.keepAlive();
         outgoing_ = wireBytes(answer, !closeAfter_);
@@ -76,7 +99,7 @@ public:
             asio::async_write(stream, asio::buffer(outgoing_),
                               [self = shared_from_this()](const error_code& error, std::size_t) {
                                   self->outgoing_.clear();
-                                  if (error)
+                                  if (error || self->turnedAway_)
                                       return self->close();
                                   if (self->closeAfter_)
                                       return self->closeGracefully();
@@ -93,6 +116,7 @@ public:
         if (closed_)
             return;
         closed_ = true;
+        owed_.reset();
         deadline_.cancel();
         error_code ignored;
         lowest().shutdown(tcp::socket::shutdown_both, ignored);
@@ -155,9 +179,10 @@ private:
         }
         phase_ = Phase::Idle;
         arm(limits_.idleLimit);
-        // An idle connection holds no read buffer.
+        // An idle connection holds no buffer.
+        buffer_.shrink_to_fit();
         if (!reading_)
-            buffer_.shrink_to_fit();
+            std::string().swap(incoming_);
         read();
     }
 
@@ -178,16 +203,20 @@ private:
         });
     }
 
+    // The bytes are read into a buffer of their own and added to buffer_
+    // once they have come: buffer_ is consumed while a read is under way.
     void readNow()
     {
         if (reading_ || closed_ || buffer_.size() >= buffer_.max_size())
             return;
         reading_ = true;
-        const std::size_t room = std::min(readChunk, buffer_.max_size() - buffer_.size());
-        withStream([this, room](auto& stream) {
-            stream.async_read_some(buffer_.prepare(room),
+        incoming_.resize(std::min(readChunk, buffer_.max_size() - buffer_.size()));
+        withStream([this](auto& stream) {
+            stream.async_read_some(asio::buffer(incoming_),
                                    [self = shared_from_this()](const error_code& error, std::size_t count) {
                                        self->reading_ = false;
+                                       const auto room = self->buffer_.prepare(count);
+                                       std::memcpy(room.data(), self->incoming_.data(), count);
                                        self->buffer_.commit(count);
                                        self->received(error);
                                    });
@@ -198,6 +227,8 @@ private:
     {
         if (closed_)
             return;
+        if (error == asio::error::operation_aborted && phase_ == Phase::Closing)
+            return;  // cancelled for the TLS shutdown
         if (error) {
             // The caller has closed its side or gone: an answer still owed
             // is written if it can be, and dropped if not.
@@ -243,6 +274,7 @@ private:
             break;
         }
         phase_ = Phase::Owed;
+        owed_ = shared_from_this();
         deadline_.cancel();
         HttpCall call = reader_.take();
         call.peer = peer_;
@@ -260,6 +292,10 @@ private:
         phase_ = Phase::Closing;
         arm(std::chrono::seconds(5));
         if (Secure* secure = std::get_if<Secure>(&stream_)) {
+            // One read at a time on a TLS stream: the shutdown reads too.
+            error_code ignored;
+            if (reading_)
+                lowest().cancel(ignored);
             secure->async_shutdown([self = shared_from_this()](const error_code&) { self->close(); });
             return;
         }
@@ -276,12 +312,17 @@ private:
     RequestReader reader_;
     std::shared_ptr<asio::ssl::context> tls_;  // kept while the stream uses it
     std::variant<std::monostate, tcp::socket, Secure> stream_;
-    boost::beast::flat_buffer buffer_;
+    boost::beast::flat_buffer buffer_;  // read, not yet taken by the reader
+    std::string incoming_;              // being read
     std::string outgoing_;
+    // The connection itself while an answer is owed: neither a read nor a
+    // write may be under way then.
+    std::shared_ptr<Connection> owed_;
     Phase phase_ = Phase::Idle;
     bool waiting_ = false;  // for the caller to send
     bool reading_ = false;  // into the buffer
     bool closeAfter_ = false;
+    bool turnedAway_ = false;
     bool hungUp_ = false;
     bool closed_ = false;
 
@@ -386,7 +427,7 @@ void HttpDoor::admit(tcp::socket socket)
     if (error)
         return;
     socket.set_option(tcp::no_delay(true), error);
-    const std::string peer = remote.address().to_string();
+    const std::string peer = callerAddress(remote.address());
     int& fromPeer = counts_->byAddress[peer];
     ++fromPeer;
     ++counts_->open;

@@ -70,6 +70,8 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
             work(session, progress, answer);
         } catch (const std::exception& error) {
             answer.refuse(std::string("The run failed: ") + error.what(), stoppedPartWay, reason::stopped);
+        } catch (...) {
+            answer.refuse("The run failed: an unknown exception.", stoppedPartWay, reason::stopped);
         }
         if (!answer.ended())
             answer.end(stoppedPartWay, reason::stopped);

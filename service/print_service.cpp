@@ -197,8 +197,11 @@ void PrintService::stop(bool atOnce, std::function<void()> stopped)
 
 void PrintService::waitForQueues(std::function<void()> stopped)
 {
+    // The desk too: a claim it makes now is then queued (and, the queues
+    // stopped, given back) on this thread rather than left held.
+    const bool deskBusy = desk_.activeThreadCount() > 0;
     for (const auto& [name, queue] : queues_)
-        if (!queue->ended())
+        if (deskBusy || !queue->ended())
             return after(std::chrono::milliseconds(50),
                          [this, stopped = std::move(stopped)]() mutable { waitForQueues(std::move(stopped)); });
     stopped();

@@ -200,17 +200,17 @@ TEST_F(PrintDestinations, ACancelledCupsJobIsSubmittedWithItsWholeTicketsAndCoun
     auto progress = std::make_shared<PrintProgress>();
     PrintStream output({"cups:" + queue.name(), PrinterKind::Epson, {}}, progress);
     ASSERT_TRUE(output.open(messages));
-    output.begin(100, TicketUnit::Pages);
+    output.begin(300, TicketUnit::Pages);
     const std::string page(1000, 'p');
     // The page that fills the first batch writes it.
-    const int written = static_cast<int>(PrintStream::batchBytes / page.size()) + 1;
+    const int written = static_cast<int>(PrintStream::fileBatchBytes / page.size()) + 1;
     for (int i = 0; i < written; ++i)
         ASSERT_TRUE(output.send(page, messages));
     EXPECT_EQ(progress->sent(), 0) << "counted before the scheduler took the job";
     progress->cancel();
     EXPECT_FALSE(output.send(page, messages));
     EXPECT_EQ(output.ticketsSent(), written);
-    EXPECT_THAT(messages.texts(), ElementsAre("Printing cancelled: " + std::to_string(written) + " of 100 pages were sent."));
+    EXPECT_THAT(messages.texts(), ElementsAre("Printing cancelled: " + std::to_string(written) + " of 300 pages were sent."));
     std::string whole;
     for (int i = 0; i < written; ++i)
         whole += page;
