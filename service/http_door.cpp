@@ -364,7 +364,7 @@ bool HttpReply::connected() const
 }
 
 HttpDoor::HttpDoor(asio::io_context& io, HttpLimits limits, Handler handler)
-    : io_(io), limits_(limits), handler_(std::move(handler)), acceptor_(io), pause_(io)
+    : limits_(limits), handler_(std::move(handler)), acceptor_(io), pause_(io)
 {
 }
 

@@ -79,7 +79,6 @@ private:
     void acceptFailed(const boost::system::error_code& error);
     void admit(boost::asio::ip::tcp::socket socket);
 
-    boost::asio::io_context& io_;
     HttpLimits limits_;
     Handler handler_;
     boost::asio::ip::tcp::acceptor acceptor_;
