@@ -215,9 +215,11 @@ private:
             stream.async_read_some(asio::buffer(incoming_),
                                    [self = shared_from_this()](const error_code& error, std::size_t count) {
                                        self->reading_ = false;
-                                       const auto room = self->buffer_.prepare(count);
-                                       std::memcpy(room.data(), self->incoming_.data(), count);
-                                       self->buffer_.commit(count);
+                                       if (count > 0) {
+                                           const auto room = self->buffer_.prepare(count);
+                                           std::memcpy(room.data(), self->incoming_.data(), count);
+                                           self->buffer_.commit(count);
+                                       }
                                        self->received(error);
                                    });
         });
