@@ -68,7 +68,7 @@ public:
         Kind kind = Kind::Batch;
         std::function<void(Journal&, std::int64_t run)> call;  // all but a batch
         std::shared_ptr<const TicketBatch> batch;
-        int confirmed = 0;                  // tickets confirmed when the batch was told
+        TicketCounts counts;                // the run's counts when the batch was told
         std::vector<TicketDigest> digests;  // the batch's, when worked out before it was told
     };
 
@@ -327,7 +327,7 @@ private:
             else
                 digests_.insert(digests_.end(), work.digests.begin(), work.digests.end());
         }
-        journal.sending(run, batches.back().confirmed, batches.front().batch->first + 1, digests_);
+        journal.sending(run, batches.back().counts, batches.front().batch->first + 1, digests_);
     }
 
     void countRecorded(const std::vector<Work>& batches)
@@ -485,7 +485,7 @@ void RunRecorder::writing(std::shared_ptr<const TicketBatch> batch)
     toldBytes_ += batch->bytes.size();
     // The confirmation of the batches before rides in this batch's transaction.
     work.batch = std::move(batch);
-    work.confirmed = confirmed_;
+    work.counts = {confirmed_, printed_};
     worker_->post(std::move(work));
     lastCount_ = Clock::now();
 }
@@ -521,6 +521,15 @@ void RunRecorder::spooled(int job)
 void RunRecorder::confirmed(int count)
 {
     confirmed_ = count;
+    postCounts();
+}
+
+
+// Rides with the confirmation told next, the next batch or the end.
+void RunRecorder::printed(int count) { printed_ = count; }
+
+void RunRecorder::postCounts()
+{
     if (!started_)
         return;
     const auto now = Clock::now();
@@ -529,7 +538,9 @@ void RunRecorder::confirmed(int count)
     lastCount_ = now;
     Worker::Work work;
     work.kind = Worker::Kind::Count;
-    work.call = [count](Journal& journal, std::int64_t run) { journal.confirm(run, count); };
+    work.call = [counts = TicketCounts{confirmed_, printed_}](Journal& journal, std::int64_t run) {
+        journal.confirm(run, counts);
+    };
     worker_->post(std::move(work));
 }
 
@@ -545,10 +556,11 @@ void RunRecorder::ended(PrintOutcome outcome, int confirmed, int written, const 
     const bool withdrawn = written < told_;
     Worker::Work work;
     work.kind = Worker::Kind::End;
-    work.call = [recorded, confirmed, written, withdrawn, message](Journal& journal, std::int64_t run) {
+    work.call = [recorded, counts = TicketCounts{confirmed, printed_}, written, withdrawn,
+                 message](Journal& journal, std::int64_t run) {
         if (withdrawn)
             journal.unsent(run, written);
-        journal.endRun(run, recorded, confirmed, message);
+        journal.endRun(run, recorded, counts, message);
     };
     worker_->post(std::move(work));
     std::optional<std::string> unrecorded;

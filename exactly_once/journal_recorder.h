@@ -148,6 +148,7 @@ public:
     std::string failure() const override;
     void spooled(int job) override;
     void confirmed(int count) override;
+    void printed(int count) override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
     static constexpr std::chrono::seconds retryFor{3};
@@ -160,7 +161,10 @@ private:
 
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
+    void postCounts();
+
     int confirmed_ = 0;          // tickets the stream reported confirmed
+    int printed_ = 0;            // tickets the printer proved it printed
     int told_ = 0;               // tickets told to the journal as sending
     std::size_t toldBytes_ = 0;  // their bytes
     int released_ = 0;           // tickets the stream was allowed to write

@@ -53,6 +53,14 @@ std::string restTakenMessage(std::int64_t run, std::int64_t by)
            "; select that run to print what it did not.";
 }
 
+std::string inDoubtLine(const RunRecord& run, int inDoubt)
+{
+    if (run.printed == 0)
+        return std::to_string(inDoubt) + " tickets of run " + std::to_string(run.id) + " may already have printed.";
+    return std::to_string(run.confirmed + inDoubt) + " tickets reached the printer, " + std::to_string(run.printed) +
+           " of them printed; " + std::to_string(inDoubt) + " may have printed.";
+}
+
 std::string stillPrintingMessage(std::int64_t run) { return "Run " + std::to_string(run) + " is still printing."; }
 
 namespace {
@@ -120,8 +128,7 @@ std::variant<std::vector<int>, int> restOf(Journal& journal, const RunRecord& ru
     }
     const std::string number = std::to_string(run.id);
     if (doubtful > 0 && inDoubt == InDoubt::Unsaid) {
-        answer.messages.show(std::to_string(doubtful) + " tickets of run " + number + " may already have printed.",
-                             MessageIcon::Warning);
+        answer.messages.show(inDoubtLine(run, doubtful), MessageIcon::Warning);
         return answer.refuse("Nothing was printed: give " + choices.print + " to print them again, or " +
                                  choices.skip + " to leave them out.",
                              nothingPrinted, reason::inDoubtUnresolved, MessageIcon::None);

@@ -71,6 +71,12 @@ std::string reprintSource(std::int64_t run);
 // records what it asked for, to which the id is bound.
 std::string reprintSource(std::int64_t run, const std::vector<int>& positions, int copies);
 
+// What the operator is told of a run's tickets in doubt: "7 tickets of run
+// 12 may already have printed.", or, of a run whose printer proved some
+// printed, "212 tickets reached the printer, 205 of them printed; 7 may
+// have printed."
+std::string inDoubtLine(const RunRecord& run, int inDoubt);
+
 // Why the rest of run is not printed: run by printed it, or prints it now.
 std::string restTakenMessage(std::int64_t run, std::int64_t by);
 std::string stillPrintingMessage(std::int64_t run);

@@ -28,8 +28,9 @@ namespace {
 // 1: runs, plans and tickets. 2: runs.rest_of, the run whose rest a run prints.
 // 3: runs.dpi, the resolution a Zebra run was laid out for. 4: runs.asked,
 // what else a request asked for that its request id binds, and
-// runs.spool_job, the CUPS job a run's tickets went to.
-constexpr int schemaVersion = 4;
+// runs.spool_job, the CUPS job a run's tickets went to. 5: runs.printed, how
+// many of the run's first tickets the printer proved it printed.
+constexpr int schemaVersion = 5;
 
 // Several statements of the schema; each is run on its own.
 const char* const schema[] = {
@@ -48,7 +49,8 @@ const char* const schema[] = {
          rest_of INTEGER,
          dpi INTEGER,
          asked BLOB,
-         spool_job INTEGER))",
+         spool_job INTEGER,
+         printed INTEGER NOT NULL DEFAULT 0))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -263,7 +265,8 @@ void Journal::createSchema()
     Transaction transaction(*this);
     for (const char* statement : schema)
         transaction.exec(QString::fromLatin1(statement));
-    for (const char* const column : {"rest_of INTEGER", "dpi INTEGER", "asked BLOB", "spool_job INTEGER"}) {
+    for (const char* const column : {"rest_of INTEGER", "dpi INTEGER", "asked BLOB", "spool_job INTEGER",
+                                      "printed INTEGER NOT NULL DEFAULT 0"}) {
         const QString definition = QString::fromLatin1(column);
         QSqlQuery found = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'")
                                                .arg(definition.section(' ', 0, 0)));
@@ -352,10 +355,11 @@ public:
         rollback_ = prepare("ROLLBACK");
         insert_ = prepare("INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before)"
                           " VALUES (?, ?, ?, ?, ?, ?)");
+        printed_ = prepare("UPDATE runs SET printed = ? WHERE id = ? AND printed < ?");
     }
     ~Statements()
     {
-        for (sqlite3_stmt* statement : {durable_, usual_, begin_, commit_, rollback_, insert_})
+        for (sqlite3_stmt* statement : {durable_, usual_, begin_, commit_, rollback_, insert_, printed_})
             sqlite3_finalize(statement);
     }
     Statements(const Statements&) = delete;
@@ -365,7 +369,7 @@ public:
     // power cut after they left cannot take it back (with NORMAL, WAL may
     // lose the last commits). Confirmations and ends stay NORMAL: losing
     // one only widens what is in doubt.
-    void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
+    void sending(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests)
     {
         step(durable_);
         struct Usual {
@@ -383,8 +387,14 @@ public:
                 sqlite3_bind_int64(insert_, 4, digest.length);
                 sqlite3_bind_blob(insert_, 5, digest.sha256.data(), static_cast<int>(digest.sha256.size()),
                                   SQLITE_STATIC);
-                sqlite3_bind_int(insert_, 6, confirmed);
+                sqlite3_bind_int(insert_, 6, counts.confirmed);
                 step(insert_);
+            }
+            if (counts.printed > 0) {
+                sqlite3_bind_int(printed_, 1, counts.printed);
+                sqlite3_bind_int64(printed_, 2, run);
+                sqlite3_bind_int(printed_, 3, counts.printed);
+                step(printed_);
             }
             step(commit_);
         } catch (const JournalError&) {
@@ -427,6 +437,7 @@ private:
     sqlite3_stmt* commit_ = nullptr;
     sqlite3_stmt* rollback_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* printed_ = nullptr;
 };
 
 std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTicket>& tickets)
@@ -554,7 +565,7 @@ void Journal::closeInterrupted(const Transaction& transaction, std::int64_t run)
 {
     const QVariant id = QVariant::fromValue<qint64>(run);
     QSqlQuery confirmed = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET confirmed = max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
+        "UPDATE runs SET confirmed = max(confirmed, printed, coalesce((SELECT max(confirmed_before) FROM tickets"
         " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));
     confirmed.bindValue(0, firstKey(run));
     confirmed.bindValue(1, lastKey(run));
@@ -659,11 +670,11 @@ std::optional<std::int64_t> Journal::runPrintingTheRestOf(std::int64_t run)
     return holder;
 }
 
-void Journal::sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests)
+void Journal::sending(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests)
 {
     if (!statements_)
         statements_ = std::make_unique<Statements>(*this);
-    statements_->sending(run, confirmed, first, digests);
+    statements_->sending(run, counts, first, digests);
 }
 
 void Journal::unsent(std::int64_t run, int written)
@@ -676,13 +687,17 @@ void Journal::unsent(std::int64_t run, int written)
     transaction.commit();
 }
 
-void Journal::confirm(std::int64_t run, int confirmed)
+void Journal::confirm(std::int64_t run, TicketCounts counts)
 {
     Transaction transaction(*this);
-    QSqlQuery update = transaction.prepare(QStringLiteral("UPDATE runs SET confirmed = ? WHERE id = ? AND confirmed < ?"));
-    update.bindValue(0, confirmed);
-    update.bindValue(1, QVariant::fromValue<qint64>(run));
-    update.bindValue(2, confirmed);
+    QSqlQuery update = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET confirmed = max(confirmed, ?), printed = max(printed, ?) WHERE id = ?"
+        " AND (confirmed < ? OR printed < ?)"));
+    update.bindValue(0, counts.confirmed);
+    update.bindValue(1, counts.printed);
+    update.bindValue(2, QVariant::fromValue<qint64>(run));
+    update.bindValue(3, counts.confirmed);
+    update.bindValue(4, counts.printed);
     transaction.exec(update);
     transaction.commit();
 }
@@ -737,27 +752,33 @@ bool Journal::confirmSpooled(std::int64_t run, int job, const std::string& note)
     return confirmed;
 }
 
-void Journal::endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message)
+void Journal::endRun(std::int64_t run, RunOutcome outcome, TicketCounts counts, const std::string& message)
 {
     Transaction transaction(*this);
-    recordEnd(transaction, run, outcome, confirmed, message);
+    recordEnd(transaction, run, outcome, counts, message);
     transaction.commit();
     releaseRunLock(path_, run);  // only once the end is recorded: until then the run is this process's
 }
 
-void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, int confirmed,
+void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                         const std::string& message)
 {
+    // What the printer proved it printed stays proven, whatever came after.
     QSqlQuery end = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET ended = ?, confirmed = ?, outcome = ?, message = ?, owner = NULL,"
-        " in_doubt = (SELECT count(*) FROM tickets WHERE id > ? AND id <= ?) WHERE id = ?"));
+        "UPDATE runs SET ended = ?, printed = max(printed, ?), confirmed = max(?, printed, ?), outcome = ?,"
+        " message = ?, owner = NULL,"
+        " in_doubt = (SELECT count(*) FROM tickets WHERE id > ? + max(?, printed, ?) AND id <= ?) WHERE id = ?"));
     end.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
-    end.bindValue(1, confirmed);
-    end.bindValue(2, qtext(outcomeName(outcome)));
-    end.bindValue(3, qtext(message));
-    end.bindValue(4, ticketKey(run, confirmed));
-    end.bindValue(5, lastKey(run));
-    end.bindValue(6, QVariant::fromValue<qint64>(run));
+    end.bindValue(1, counts.printed);
+    end.bindValue(2, counts.confirmed);
+    end.bindValue(3, counts.printed);
+    end.bindValue(4, qtext(outcomeName(outcome)));
+    end.bindValue(5, qtext(message));
+    end.bindValue(6, ticketKey(run, 0));
+    end.bindValue(7, counts.confirmed);
+    end.bindValue(8, counts.printed);
+    end.bindValue(9, lastKey(run));
+    end.bindValue(10, QVariant::fromValue<qint64>(run));
     transaction.exec(end);
     releaseClaimsIfUnmarked(transaction, run);
 }
@@ -842,7 +863,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         " CASE WHEN ended IS NULL THEN max(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
         "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
-        " message, shared, dpi, asked FROM runs LEFT JOIN plans ON plans.run = runs.id"
+        " message, shared, dpi, asked, printed FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));
     query.bindValue(1, qtext(order));
@@ -870,6 +891,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         r.dpi = query.value(c++).toInt();
         if (const QVariant asked = query.value(c++); !asked.isNull())
             r.asked = stdBytes(asked);
+        r.printed = query.value(c++).toInt();
         runs.push_back(std::move(r));
     }
     return runs;

@@ -81,6 +81,18 @@ struct PlannedTicket {
     std::string data;  // the caller's encoding of what the ticket is built from
 };
 
+// How far a run has got at the printer: its first confirmed tickets were
+// taken, and its first printed ones (never more) proven printed by the
+// printer itself. A count alone is confirmed, with nothing proven.
+struct TicketCounts {
+    TicketCounts(int confirmedTickets = 0, int printedTickets = 0)  // NOLINT: a count converts
+        : confirmed(confirmedTickets), printed(printedTickets)
+    {
+    }
+    int confirmed;
+    int printed;
+};
+
 // A ticket about to be written: which it is, its size and SHA-256.
 struct TicketDigest {
     std::string operation;
@@ -95,6 +107,7 @@ struct RunRecord {
     std::string station, user, version, source, requestId;  // user: the account the program ran as
     std::string location, order, suffix, operation, quantity, printer, printerType;
     int planned = 0, confirmed = 0, inDoubt = 0;
+    int printed = 0;  // of the confirmed, those the printer proved it printed
     std::string outcome;  // empty while it runs
     std::string message;
     std::string shared;
@@ -163,17 +176,17 @@ public:
     // The run that prints, or printed, the rest of run.
     std::optional<std::int64_t> runPrintingTheRestOf(std::int64_t run);
 
-    // Before a batch is written: the run's first confirmed tickets are
-    // confirmed, and tickets first, first + 1, ... (one per digest) are sending.
-    void sending(std::int64_t run, int confirmed, int first, const std::vector<TicketDigest>& digests);
+    // Before a batch is written: the run's tickets are counted, and tickets
+    // first, first + 1, ... (one per digest) are sending.
+    void sending(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests);
 
     // The tickets after the run's first written were recorded as sending but
     // never left: they are sent no more.
     void unsent(std::int64_t run, int written);
 
-    // The printer has taken the run's first confirmed tickets, while no
-    // batch is sent to carry the count.
-    void confirm(std::int64_t run, int confirmed);
+    // The printer has taken (or printed) more of the run's tickets, while no
+    // batch is sent to carry the counts.
+    void confirm(std::int64_t run, TicketCounts counts);
 
     // The run's tickets go to the spooler's job (a CUPS job id).
     void spooled(std::int64_t run, int job);
@@ -190,12 +203,13 @@ public:
     // is no longer in doubt about that job.
     bool confirmSpooled(std::int64_t run, int job, const std::string& note);
 
-    // The run ended: tickets up to confirmed are confirmed, those after it
-    // that were sent stay in doubt. A run that marked no ticket gives back
+    // The run ended: tickets up to the confirmed count (or the printed one,
+    // which a run never takes back) are confirmed, those after it that were
+    // sent stay in doubt. A run that marked no ticket gives back
     // its request id and the rest it claimed, and stays as history; one
     // that ended printed keeps them (a rest whose tickets in doubt were
     // taken as printed, with nothing left to send).
-    void endRun(std::int64_t run, RunOutcome outcome, int confirmed, const std::string& message);
+    void endRun(std::int64_t run, RunOutcome outcome, TicketCounts counts, const std::string& message);
 
     // Runs whose process is gone without ending them become interrupted
     // (giving their claims back when they marked no ticket). Returns how many.
@@ -227,7 +241,7 @@ private:
     void closeIfGone(const Transaction& transaction, std::int64_t run);
     void closeInterrupted(const Transaction& transaction, std::int64_t run);
     void releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run);
-    void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, int confirmed,
+    void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                    const std::string& message);
     void createSchema();
     [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"

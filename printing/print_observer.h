@@ -59,8 +59,14 @@ public:
     // The printer has acknowledged the run's first count tickets.
     virtual void confirmed(int count) = 0;
 
+    // The printer itself proved that it printed the run's first count
+    // tickets, never more than are confirmed: told just before confirmed()
+    // or ended(), whose record carries it.
+    virtual void printed(int /*count*/) {}
+
     // The run ended: the printer acknowledged its first confirmed tickets
-    // whole, and its first written tickets were handed to it, whole or in
+    // whole (or, of a connection that did not end in order, proved it
+    // printed them), and its first written tickets were handed to it, whole or in
     // part (those told after them never left); message is what the
     // operator was told (empty when all went well).
     virtual void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) = 0;

@@ -31,6 +31,8 @@ bool PrintStream::open(MessageBox& messages)
     if (!checkZebraStatus(messages))
         return false;
     detectResolution();
+    if (printer_.kind == PrinterKind::Zebra && destination_->answersRequests() && requestsAnswered_)
+        proof_.emplace();
     // A network printer's tickets are recorded as sending only as they can
     // leave, half the flight bound at a time: were this program killed, or
     // the station's power cut, what is in doubt is what was in flight.
@@ -58,10 +60,13 @@ void PrintStream::detectResolution()
     try {
         const std::string reply = destination_->request(hostIdentificationRequest, hostIdentificationComplete,
                                                         printer_.limits.statusTimeout);
+        // Its answer may still come, where the run's proof would misread it.
+        requestsAnswered_ = hostIdentificationComplete(reply);
         if (const std::optional<int> dotsPerMm = dotsPerMillimetre(reply))
             dpi_ = dpiOfDotsPerMillimetre(*dotsPerMm).value_or(standardDpi);
     } catch (const PrinterError&) {
         // The job itself will tell whether the printer is there.
+        requestsAnswered_ = false;
     }
 }
 
@@ -112,20 +117,130 @@ void PrintStream::countAcknowledged()
     int newly = 0;
     for (; !unacknowledgedEnds_.empty() && unacknowledgedEnds_.front() <= acknowledged; ++newly)
         unacknowledgedEnds_.pop_front();
-    if (newly == 0)
-        return;
     sent_ += newly;
-    if (observer_)
-        observer_->confirmed(sent_);
-    if (progress_)
+    if (progress_ && newly > 0)
         progress_->ticketsSent(newly);
+    const bool proved = readProof();
+    if (!observer_ || (newly == 0 && !proved))
+        return;
+    if (proved)
+        observer_->printed(printed_);
+    observer_->confirmed(sent_);
+}
+
+bool PrintStream::readProof()
+{
+    if (!proving())
+        return false;
+    proof_->received(destination_->takeReceived());
+    // The printer read what it printed, so its TCP acknowledged it; the
+    // count of acknowledgements may lag a moment behind.
+    const int proven = std::min(proof_->printed(), sent_);
+    if (proven <= printed_)
+        return false;
+    printed_ = proven;
+    return true;
+}
+
+void PrintStream::askForProof()
+{
+    if (!proving() || !proof_->worthAsking())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastAsk_ < proofEvery)
+        return;
+    try {
+        if (destination_->sendAside(hostStatusRequest)) {
+            proof_->asked(now);
+            lastAsk_ = now;
+        }
+    } catch (const PrinterError&) {
+        // The next write, or the job's end, meets the same failure and reports it.
+    }
+}
+
+void PrintStream::awaitProof(std::chrono::steady_clock::time_point until)
+{
+    while (proving() && proof_->awaiting() && std::chrono::steady_clock::now() < until && !stop_.stop_requested()) {
+        destination_->awaitIncoming(std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)));
+        countAcknowledged();
+    }
+}
+
+void PrintStream::proveToTheEnd()
+{
+    using Clock = std::chrono::steady_clock;
+    if (!proving() || proof_->ticketsWritten() == 0)
+        return;
+    const int unproven = proof_->ticketsWritten() - proof_->printed();
+    const auto bound = Clock::now() + proofWaitBase + proofWaitPerTicket * unproven;
+    bool boundPassed = false;
+    int asksAtEnd = 0;  // the first is sent at once, the others endProofEvery apart
+    while (proving() && !proof_->allPrinted() && !stopped()) {
+        const auto now = Clock::now();
+        if (proof_->awaiting()) {
+            const auto silentFrom = proof_->askedAt() + printer_.limits.statusTimeout;
+            if (now >= silentFrom)
+                break;  // it fell silent: nothing more is proven
+            awaitProof(silentFrom);
+            continue;
+        }
+        if (now >= bound) {
+            boundPassed = true;
+            break;
+        }
+        if (const auto next = lastAsk_ + endProofEvery; asksAtEnd > 0 && now < next) {
+            destination_->awaitIncoming(std::min(next, bound));
+            countAcknowledged();
+            continue;
+        }
+        try {
+            if (destination_->sendAside(hostStatusRequest)) {
+                proof_->asked(now);
+                lastAsk_ = now;
+                ++asksAtEnd;
+            } else {
+                destination_->awaitIncoming(now + std::chrono::milliseconds(20));
+            }
+        } catch (const PrinterError&) {
+            break;  // finishing the job reports it
+        }
+    }
+    countAcknowledged();
+    if (boundPassed)
+        endNote_ = "The printer still had " + std::to_string(proof_->ticketsWritten() - proof_->printed()) +
+                   " tickets to print when the wait for them ended: they were sent, not proven printed.";
+}
+
+void PrintStream::proveOnce()
+{
+    if (!proving())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!proof_->awaiting()) {
+        try {
+            if (!destination_->sendAside(hostStatusRequest))
+                return;
+        } catch (const PrinterError&) {
+            return;
+        }
+        proof_->asked(now);
+        lastAsk_ = now;
+    }
+    awaitProof(now + stopProofWait);
 }
 
 std::string PrintStream::countLine() const
 {
     std::string line = std::to_string(sent_) + " of " + std::to_string(total_) +
                        (unit_ == TicketUnit::Pages ? " pages were sent." : " tickets were sent.");
-    if (connectionDropped_ && sent_ > 0) {
+    if (connectionDropped_ && sent_ > 0 && printed_ > 0) {
+        line.append("\n").append(std::to_string(sent_)).append(" tickets reached the printer, ");
+        line.append(printed_ >= sent_ ? "and it printed all of them before it dropped the connection."
+                                      : std::to_string(printed_) + " of them printed; the printer dropped the "
+                                            "connection, so the other " + std::to_string(sent_ - printed_) +
+                                            " may be lost.");
+    } else if (connectionDropped_ && sent_ > 0) {
         line.append("\n").append(std::to_string(sent_));
         line.append(unit_ == TicketUnit::Pages ? " pages" : " tickets");
         line.append(" reached the printer; the printer dropped the connection, so any of them may be lost.");
@@ -178,6 +293,7 @@ void PrintStream::completeJob()
     if (!destination_)
         return;
     if (wroteAny_ && !stop_.stop_requested()) {
+        proveOnce();
         try {
             destination_->finish(wait_);
         } catch (const PrinterError&) {
@@ -256,7 +372,10 @@ bool PrintStream::writeNext(MessageBox& messages)
         }
         if (!writeTicket(batch.ticket(frontWritten_), messages))
             return false;
+        if (proof_)
+            proof_->written(batch.ticket(frontWritten_));
         ++frontWritten_;
+        askForProof();
     }
     if (frontWritten_ == batch.tickets())
         retireFront();
@@ -350,6 +469,7 @@ bool PrintStream::finish(MessageBox& messages)
 {
     if (!passOn(messages, true))
         return false;
+    proveToTheEnd();
     if (stop_.stop_requested()) {
         endCancelled(messages);
         return false;
@@ -361,7 +481,7 @@ bool PrintStream::finish(MessageBox& messages)
         return false;
     }
     countAcknowledged();
-    tellEnd(PrintOutcome::Printed, {});
+    tellEnd(PrintOutcome::Printed, endNote_);
     return true;
 }
 
@@ -381,9 +501,11 @@ void PrintStream::fail(const PrinterError& error, MessageBox& messages)
 void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
 {
     // Of a connection that did not end in order, nothing the printer
-    // acknowledged is known to be kept: all of it is in doubt.
-    if (observer_)
-        observer_->ended(outcome, connectionDropped_ ? 0 : sent_, written_, message);
+    // acknowledged is known to be kept but what it proved it printed.
+    if (!observer_)
+        return;
+    observer_->printed(printed_);
+    observer_->ended(outcome, connectionDropped_ ? printed_ : sent_, written_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

@@ -23,6 +23,15 @@
 // drops it, stalls, or the run is given up) may drop what it acknowledged:
 // the run then ends with none of it confirmed, and says so.
 //
+// A network Zebra printer that answered before the run proves which
+// tickets it printed (PrintedProof): asked between two tickets about once a
+// second, and after the last until its buffer is empty, for at most
+// proofWaitBase plus proofWaitPerTicket for each ticket not yet proven.
+// What it proved is told to the observer; of a connection that does not end
+// in order, what it proved stays confirmed and only the tickets after it
+// are in doubt. A run the operator stops asks once more, for at most
+// stopProofWait.
+//
 // A run the operator stops writes no ticket after the one it is writing
 // (one the printer made wait is completed, so that only whole tickets
 // reach it), then waits until the printer has acknowledged what it was
@@ -37,6 +46,7 @@
 #include "printing/print_progress.h"
 #include "printing/printer_destination.h"
 #include "printing/printer_settings.h"
+#include "printing/zebra_proof.h"
 #include "text/message_box.h"
 
 #include <chrono>
@@ -106,9 +116,17 @@ public:
     static constexpr int ticketsAhead = 150;
     static constexpr std::size_t bytesAhead = 1024 * 1024;
 
+    static constexpr std::chrono::milliseconds proofEvery{1000};
+    static constexpr std::chrono::milliseconds endProofEvery{500};
+    static constexpr std::chrono::seconds proofWaitBase{10};
+    static constexpr std::chrono::seconds proofWaitPerTicket{2};
+    static constexpr std::chrono::seconds stopProofWait{2};
+
     // How many tickets the printer acknowledged whole, of those the run
     // was to send.
     int ticketsSent() const { return sent_; }
+    // How many of them the printer proved it printed.
+    int ticketsPrinted() const { return printed_; }
     int ticketsPlanned() const { return total_; }
     // Whether any byte of a ticket was handed to the destination.
     bool wroteAny() const { return wroteAny_; }
@@ -143,8 +161,21 @@ private:
     // Completes the job with the whole tickets written, waiting for the
     // printer to acknowledge them, unless the run was given up.
     void completeJob();
-    // Counts the tickets the printer has acknowledged by now.
+    // Counts the tickets the printer has acknowledged by now, and those it
+    // proved it printed.
     void countAcknowledged();
+    // Reads what the printer answered; true when it proved more printed.
+    bool readProof();
+    // Asks the printer how far it has printed, when it is time to.
+    void askForProof();
+    // Waits for the answer to the request outstanding, at most until.
+    void awaitProof(std::chrono::steady_clock::time_point until);
+    // After the last ticket: asks until every ticket is proven printed, or
+    // the wait's bound passes, or the printer falls silent.
+    void proveToTheEnd();
+    // A stopped run: one more answer, within stopProofWait.
+    void proveOnce();
+    bool proving() const { return proof_ && !proof_->givenUp() && destination_; }
     std::string countLine() const;
     // The job's connection ended otherwise than in order: what the printer
     // acknowledged is in doubt.
@@ -178,6 +209,11 @@ private:
     std::vector<std::shared_ptr<TicketBatch>> spares_;  // written, their buffers kept
     static constexpr std::size_t maxSpares = 8;
     bool printerIsSlow_ = false;
+    std::optional<PrintedProof> proof_;  // a network Zebra printer's
+    bool requestsAnswered_ = true;       // every request before the run was answered whole
+    std::chrono::steady_clock::time_point lastAsk_;
+    int printed_ = 0;
+    std::string endNote_;  // said of a run whose last tickets were not proven printed
     std::uint64_t bytesWritten_ = 0;
     // Where the tickets written whole end in the job, until the printer has
     // acknowledged them.

@@ -121,6 +121,17 @@ public:
                                 const std::function<bool(std::string_view)>& complete,
                                 std::chrono::milliseconds timeout);
 
+    // A short request (~HS) sent between two tickets of the job, without
+    // waiting: false when the connection cannot take it now (ask later).
+    // Its bytes are not the job's. Throws PrinterError when the connection
+    // failed.
+    virtual bool sendAside(std::string_view /*request*/) { return false; }
+    // What the printer sent since the last call, read without waiting.
+    virtual std::string takeReceived() { return {}; }
+    // Waits until the printer sends something, or until; returns early
+    // when the run is given up.
+    virtual void awaitIncoming(std::chrono::steady_clock::time_point /*until*/) {}
+
     // The bytes a preview destination kept, once finished.
     virtual std::optional<std::string> takeCapture() { return std::nullopt; }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -174,7 +175,6 @@ public:
     {
         const auto deadline = Clock::now() + timeout;
         std::string received;
-        requestBytes_ += request.size();
         sendBounded(request, false, nullptr);
         char buffer[512];
         while (!complete(received) && waitFor(fd_, POLLIN, deadline, stop_)) {
@@ -192,6 +192,54 @@ public:
                 break;  // no status is that long
         }
         return received;
+    }
+
+    bool sendAside(std::string_view request) override
+    {
+        if (failed_)
+            return false;
+        const std::uint64_t start = streamSent_;
+        const ssize_t sent = ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
+                return false;
+            failWrite(systemError("send", error), connectionReason(error));
+        }
+        asides_.push_back({start, request.size()});
+        streamSent_ += static_cast<std::uint64_t>(sent);
+        // Rarely the kernel takes part of it: the rest follows at once, so
+        // that no ticket's byte falls inside the request.
+        if (static_cast<std::size_t>(sent) < request.size())
+            sendBounded(request.substr(static_cast<std::size_t>(sent)), false, nullptr, false);
+        return true;
+    }
+
+    std::string takeReceived() override
+    {
+        std::string received;
+        char buffer[512];
+        while (fd_ >= 0 && !printerClosed_) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (count > 0) {
+                received.append(buffer, static_cast<std::size_t>(count));
+                continue;
+            }
+            if (count < 0 && errno == EINTR)
+                continue;
+            // A reset shows in the next write; a closed side reads nothing more.
+            printerClosed_ = count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            break;
+        }
+        return received;
+    }
+
+    void awaitIncoming(Clock::time_point until) override
+    {
+        if (fd_ < 0 || printerClosed_ || failed_)
+            std::this_thread::sleep_until(std::min(until, Clock::now() + stopPoll));
+        else
+            waitFor(fd_, POLLIN, until, stop_);
     }
 
 private:
@@ -270,8 +318,10 @@ private:
     // Hands bytes to the connection while fewer than inFlight wait in its
     // send queue; returns how many, all unless wait says the operator
     // cancelled while the printer made it wait. Throws PrinterError.
-    std::size_t sendBounded(std::string_view bytes, bool partOfJob, const PrinterWait* wait)
+    std::size_t sendBounded(std::string_view bytes, bool partOfJob, const PrinterWait* wait, bool newRequest = true)
     {
+        if (!partOfJob && newRequest)
+            asides_.push_back({streamSent_, bytes.size()});
         std::size_t accepted = 0;
         auto deadline = Clock::now() + limits_.stallTimeout;
         std::uint64_t acknowledged = partOfJob ? acknowledgedBytes() : 0;
@@ -320,16 +370,23 @@ private:
         return accepted;
     }
 
-    // How many bytes of the job, from its first, the printer acknowledged.
-    // Request bytes count as coming first, so one sent after job bytes can
-    // only make this lower.
+    // How many bytes of the job, from its first, the printer acknowledged:
+    // those of the stream less the requests among them.
     std::uint64_t jobBytesAcknowledged() const
     {
         std::uint64_t stream = reckonedAcknowledged_;
         if (const auto acknowledged = connectionAcknowledged(); acknowledged && ackedAtConnect_)
             stream = *acknowledged - std::min(*acknowledged, *ackedAtConnect_);
+        std::uint64_t requests = acknowledgedAsides_;
+        for (const Aside& aside : asides_)
+            if (aside.start < stream)
+                requests += std::min<std::uint64_t>(aside.length, stream - aside.start);
+        while (!asides_.empty() && asides_.front().start + asides_.front().length <= stream) {
+            acknowledgedAsides_ += asides_.front().length;
+            asides_.pop_front();
+        }
         // The FIN that finish() sends is acknowledged too: clamp to job bytes.
-        return std::min(stream - std::min(stream, requestBytes_), jobSent_);
+        return std::min(stream - std::min(stream, requests), jobSent_);
     }
 
     // The bytes the printer acknowledged since the connection opened (its
@@ -377,7 +434,15 @@ private:
     std::optional<std::uint64_t> ackedAtConnect_;
     std::uint64_t streamSent_ = 0;    // all bytes the connection took
     std::uint64_t jobSent_ = 0;       // the job's bytes among them
-    std::uint64_t requestBytes_ = 0;  // requests handed on, whole or in part
+    // Requests in the stream (where each starts, and its length) that the
+    // printer has not acknowledged whole, and the bytes of those it has.
+    struct Aside {
+        std::uint64_t start;
+        std::size_t length;
+    };
+    mutable std::deque<Aside> asides_;
+    mutable std::uint64_t acknowledgedAsides_ = 0;
+    bool printerClosed_ = false;
     std::uint64_t reckonedAcknowledged_ = 0;
     mutable std::uint64_t acknowledged_ = 0;  // of the job, as last read
     bool failed_ = false;

@@ -38,6 +38,18 @@ std::vector<std::string_view> fields(std::string_view body)
     }
 }
 
+// A count of digits only; none otherwise.
+std::optional<int> count(std::string_view field)
+{
+    if (field.empty() || field.size() > 9 ||
+        !std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    int value = 0;
+    for (const char c : field)
+        value = value * 10 + (c - '0');
+    return value;
+}
+
 // A one-character flag: 0 or 1, anything else is not a status.
 std::optional<bool> flag(std::string_view field)
 {
@@ -67,6 +79,34 @@ std::optional<ZebraStatus> parseHostStatus(std::string_view reply)
         if (!f)
             return std::nullopt;
     return ZebraStatus{*flags[0], *flags[1], *flags[2], *flags[3]};
+}
+
+std::optional<ZebraBuffer> parseHostBuffer(std::string_view reply)
+{
+    if (!parseHostStatus(reply))
+        return std::nullopt;
+    const std::vector<std::string_view> bodies = frames(reply);
+    const std::vector<std::string_view> first = fields(bodies[0]);
+    const std::vector<std::string_view> second = fields(bodies[1]);
+    const std::optional<int> formats = count(first[4]);
+    const std::optional<bool> partial = flag(first[7]);
+    const std::optional<int> labels = count(second[8]);
+    if (!formats || !partial || !labels)
+        return std::nullopt;
+    return ZebraBuffer{*formats, *partial, *labels};
+}
+
+std::size_t hostStatusLength(std::string_view received)
+{
+    std::size_t taken = 0;
+    for (int string = 0; string < 3; ++string) {
+        const auto start = received.find(STX, taken);
+        const auto end = start == std::string_view::npos ? start : received.find(frameEnd, start + 1);
+        if (end == std::string_view::npos)
+            return 0;
+        taken = end + frameEnd.size();
+    }
+    return taken;
 }
 
 std::string faultsInWords(const ZebraStatus& status)

@@ -87,17 +87,21 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
     const Case cases[] = {
         {"version 1",
          {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "ALTER TABLE runs DROP COLUMN dpi",
-          "ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 1"},
+          "ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
+          "PRAGMA user_version = 1"},
          true},
         {"version 2",
          {"ALTER TABLE runs DROP COLUMN dpi", "ALTER TABLE runs DROP COLUMN asked",
-          "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 2"},
+          "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
+          "PRAGMA user_version = 2"},
          true},
         {"version 3",
-         {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "PRAGMA user_version = 3"},
+         {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job",
+          "ALTER TABLE runs DROP COLUMN printed", "PRAGMA user_version = 3"},
          true},
-        {"version 4 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
-        {"version 5", {"PRAGMA user_version = 5"}, false},
+        {"version 4", {"ALTER TABLE runs DROP COLUMN printed", "PRAGMA user_version = 4"}, true},
+        {"version 5 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
+        {"version 6", {"PRAGMA user_version = 6"}, false},
     };
     for (const Case& file : cases) {
         SCOPED_TRACE(file.what);
@@ -111,11 +115,11 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         byHand(path, file.change);
         if (!file.opens) {
             EXPECT_THROW(Journal{path}, JournalError);
-            EXPECT_EQ(userVersion(path), 5) << "left as it was";
+            EXPECT_EQ(userVersion(path), 6) << "left as it was";
             continue;
         }
         Journal journal(path);
-        EXPECT_EQ(userVersion(path), 4);
+        EXPECT_EQ(userVersion(path), 5);
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_EQ(journal.runs().front().id, kept);
         EXPECT_EQ(journal.tickets(kept).size(), 2u);
