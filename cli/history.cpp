@@ -17,13 +17,6 @@
 namespace cli {
 namespace {
 
-// "K of M" as the Print History window shows it.
-std::string sentOfPlanned(const RunRecord& run)
-{
-    return std::to_string(run.confirmed) + " of " + std::to_string(run.planned);
-}
-
-
 std::string localTime(std::int64_t ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss").toStdString();

@@ -38,6 +38,12 @@ std::string sentence(std::string text)
     return text;
 }
 
+std::string bufferInWords(const ZebraBuffer& buffer)
+{
+    return "Formats waiting in the printer: " + std::to_string(buffer.formats) +
+           "; labels remaining: " + std::to_string(buffer.labelsRemaining) + ".";
+}
+
 // A network printer: a Zebra one answers its status request; an EPSON one
 // has nothing to ask beyond taking the connection.
 PrinterCheck checkNetworkPrinter(const PrinterSettings& printer, std::stop_token stop)
@@ -56,6 +62,9 @@ PrinterCheck checkNetworkPrinter(const PrinterSettings& printer, std::stop_token
         else if (const std::string faults = faultsInWords(*answer.status); !faults.empty())
             check = judged(printer.name, Verdict::NotReady, {"The printer reports: " + faults + "."});
         check.zebra = answer.status;
+        check.buffer = parseHostBuffer(answer.reply);
+        if (check.buffer)
+            check.messages.push_back({bufferInWords(*check.buffer), MessageIcon::None});
     }
     // Closed without waiting for the printer to close its side; one that
     // did not answer is reset, so that a late answer is not left behind.
@@ -125,6 +134,10 @@ int answerCheck(const PrinterSettings& printer, const PrinterCheck& check, Answe
         fields.insert("head_open", check.zebra->headOpen);
         fields.insert("ribbon_out", check.zebra->ribbonOut);
         fields.insert("paused", check.zebra->paused);
+    }
+    if (check.buffer) {
+        fields.insert("formats_in_buffer", check.buffer->formats);
+        fields.insert("labels_remaining", check.buffer->labelsRemaining);
     }
     if (check.queue) {
         QJsonArray reasons;

@@ -22,9 +22,10 @@ struct PrinterCheck {
     };
     Verdict verdict = Verdict::Unavailable;
     // One line each: "The printer NAME is ready." ("is not ready.", "is not
-    // available."), then the reasons.
+    // available."), then the reasons, then what a Zebra still holds to print.
     std::vector<Message> messages;
     std::optional<ZebraStatus> zebra;     // a network Zebra printer's flags, when its answer could be read
+    std::optional<ZebraBuffer> buffer;    // what it still holds to print, when its counts could be read
     std::optional<CupsQueueState> queue;  // a cups: queue's state, when the scheduler told it
 
     bool ready() const { return verdict == Verdict::Ready; }
@@ -35,5 +36,5 @@ struct PrinterCheck {
 PrinterCheck checkPrinter(const PrinterSettings& printer, std::stop_token stop = {});
 
 // The check as its answer: ready (0), not ready or not available (4), with
-// the printer's flags, or its queue's state, as fields.
+// the printer's flags and buffer, or its queue's state, as fields.
 int answerCheck(const PrinterSettings& printer, const PrinterCheck& check, Answer& answer);

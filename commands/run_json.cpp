@@ -5,6 +5,16 @@
 
 std::string outcomeOf(const RunRecord& run) { return run.outcome.empty() ? "running" : run.outcome; }
 
+std::string sentOfPlanned(const RunRecord& run)
+{
+    std::string sent = std::to_string(run.confirmed) + " of " + std::to_string(run.planned);
+    if (run.printed > 0 && run.printed >= run.confirmed)
+        sent += " (printed)";
+    else if (run.printed > 0)
+        sent += " (" + std::to_string(run.printed) + " printed)";
+    return sent;
+}
+
 QString isoTime(std::int64_t ms)
 {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
@@ -24,6 +34,15 @@ const char* stateName(const TicketRecord& ticket, const RunRecord& run)
     case TicketState::Sending: return run.ended ? "in doubt" : "sending";
     }
     return "planned";
+}
+
+// "printed" says the printer took every ticket; "printed_proven" that it
+// also proved it printed every one.
+std::string outcomeInJson(const RunRecord& run)
+{
+    if (run.outcome == outcomeName(RunOutcome::Printed) && run.planned > 0 && run.printed >= run.planned)
+        return "printed_proven";
+    return outcomeOf(run);
 }
 
 }  // namespace
@@ -55,7 +74,8 @@ QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& ticke
                        {"planned", run.planned},
                        {"sent", run.confirmed},
                        {"in_doubt", run.inDoubt},
-                       {"outcome", text(outcomeOf(run))},
+                       {"printed", run.printed},
+                       {"outcome", text(outcomeInJson(run))},
                        {"message", text(run.message)},
                        {"tickets", ticketStates}};
 }

@@ -1,6 +1,7 @@
 #include "ui/print_history_window.h"
 
 #include "commands/order_values.h"
+#include "commands/run_json.h"
 #include "exactly_once/cups_runs.h"
 
 #include <QDateTime>
@@ -35,7 +36,7 @@ QStringList cells(const RunRecord& run)
             text(run.operation),
             text(run.quantity),
             text(run.printer),
-            QString("%1 of %2").arg(run.confirmed).arg(run.planned),
+            text(sentOfPlanned(run)),
             run.outcome.empty() ? QString("running") : text(run.outcome)};
 }
 
@@ -235,7 +236,9 @@ void PrintHistoryWindow::printTheRest()
         return ticket.state == TicketState::Sending && run->ended;
     });
     QString question = QString("%1 tickets of run %2 will be printed.").arg(positions.size()).arg(run->id);
-    if (inDoubt > 0)
+    if (inDoubt > 0 && run->printed > 0)
+        question += "\n" + text(inDoubtLine(*run, static_cast<int>(inDoubt)));
+    else if (inDoubt > 0)
         question += QString("\n%1 of them may already have printed.").arg(inDoubt);
     if (messages_->ask((question + "\nPrint them?").toStdString(), MessageIcon::Warning))
         print_(run->id, positions, 0, printTheRestSource(run->id));

@@ -90,14 +90,31 @@ struct ZebraCase {
     const char* reason;
     std::vector<std::string> reasonLines;  // after "The printer NAME is ..."
     std::optional<bool> paperOut;          // none: no flags in the answer
+    std::optional<std::pair<int, int>> buffer;  // formats and labels; none: no counts in the answer
 };
+
+// A ready printer's answer with formats in its buffer and labels to print,
+// as the printer writes the counts (3 and 8 digits).
+std::string hostStatusHolding(const std::string& formats, const std::string& labels)
+{
+    return "\x02" "030,0,0,1245," + formats + ",0,0,0,000,0,0,0\x03\r\n"
+           "\x02" "001,0,0,0,1,2,6,0," + labels + ",1,000\x03\r\n"
+           "\x02" "1234,0\x03\r\n";
+}
+
+std::string bufferLine(int formats, int labels)
+{
+    return "Formats waiting in the printer: " + std::to_string(formats) +
+           "; labels remaining: " + std::to_string(labels) + ".";
+}
 
 void PrintTo(const ZebraCase& c, std::ostream* out) { *out << c.name; }
 
 class CheckNetworkZebra : public CheckPrinter, public ::testing::WithParamInterface<ZebraCase> {};
 
 // The printer gets the status request and nothing else; the answer names
-// the faults, and the JSON object carries the flags the printer sent.
+// the faults and what the printer still holds, and the JSON object carries
+// the flags and counts the printer sent.
 TEST_P(CheckNetworkZebra, AsksForTheStatusAndSendsNoJob)
 {
     const ZebraCase& expected = GetParam();
@@ -123,16 +140,28 @@ TEST_P(CheckNetworkZebra, AsksForTheStatusAndSendsNoJob)
         for (const char* flag : {"paper_out", "head_open", "ribbon_out", "paused"})
             EXPECT_FALSE(answered.json.contains(flag)) << flag;
     }
+    if (expected.buffer) {
+        EXPECT_EQ(answered.json["formats_in_buffer"].toInt(-1), expected.buffer->first);
+        EXPECT_EQ(answered.json["labels_remaining"].toInt(-1), expected.buffer->second);
+    } else {
+        for (const char* count : {"formats_in_buffer", "labels_remaining"})
+            EXPECT_FALSE(answered.json.contains(count)) << count;
+    }
     EXPECT_EQ(printer.received(10s), "~HS");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Printers, CheckNetworkZebra,
-    ::testing::Values(ZebraCase{"Healthy", LoopbackPrinter::hostStatus('0', '0', '0', '0'), 0, "ready", {}, false},
+    ::testing::Values(ZebraCase{"Healthy", LoopbackPrinter::hostStatus('0', '0', '0', '0'), 0, "ready",
+                                {bufferLine(0, 0)}, false, std::pair{0, 0}},
                       ZebraCase{"PaperOut", LoopbackPrinter::hostStatus('1', '0', '0', '0'), 4, "printer_not_ready",
-                                {"The printer reports: paper out."}, true},
+                                {"The printer reports: paper out.", bufferLine(0, 0)}, true, std::pair{0, 0}},
+                      ZebraCase{"Holding", hostStatusHolding("003", "00000012"), 0, "ready", {bufferLine(3, 12)},
+                                false, std::pair{3, 12}},
+                      ZebraCase{"UnreadableCounts", hostStatusHolding("0x3", "00000012"), 0, "ready", {}, false,
+                                std::nullopt},
                       ZebraCase{"Silent", std::nullopt, 4, "printer_not_ready",
-                                {"The printer did not answer its status request."}, std::nullopt}),
+                                {"The printer did not answer its status request."}, std::nullopt, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckPrinter, ANetworkEpsonPrinterIsReadyWhenItTakesTheConnection)

@@ -13,6 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -97,6 +100,55 @@ TEST_F(History, FindsARunByNumberOrRequestIdWithItsTimesAndAccount)
                 ::testing::StartsWith("The printer " + missing.toStdString() + " is not available."));
     EXPECT_EQ(unopenedJson["tickets"].toArray().size(), 4);
     EXPECT_FALSE(unopenedJson["ended"].isNull());
+}
+
+// What the printer proved it printed: beside the count in the table, and
+// as its own count in JSON, where a run whose every ticket was proven
+// printed ends printed_proven.
+TEST_F(History, ShowsTheTicketsThePrinterProvedPrinted)
+{
+    struct Case {
+        const char* order;
+        RunOutcome outcome;
+        TicketCounts counts;  // of 4 planned
+        std::string sent;
+        std::string outcomeInJson;
+    };
+    const Case cases[] = {
+        {"9001", RunOutcome::Printed, {4, 4}, "4 of 4 (printed)", "printed_proven"},
+        {"9002", RunOutcome::Printed, {4, 3}, "4 of 4 (3 printed)", "printed"},
+        {"9003", RunOutcome::Failed, {2, 2}, "2 of 4 (printed)", "failed"},
+        {"9004", RunOutcome::Printed, {4, 0}, "4 of 4", "printed"},
+    };
+    {
+        Journal journal(QString::fromStdString(dir.file("travcard/journal.sqlite")));
+        for (const Case& recorded : cases) {
+            RunStart start;
+            start.order = recorded.order;
+            const std::int64_t run = journal.startRun(start, {{"10", 4, "data"}});
+            journal.sending(run, 0, 1, std::vector<TicketDigest>(4, {"10", 1, 9, "#"}));
+            journal.endRun(run, recorded.outcome, recorded.counts, {});
+        }
+    }
+    const Ended table = travcard({"history"});
+    const Ended lines = travcard({"history", "--json"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    std::map<std::string, QJsonObject> byOrder;
+    for (const QByteArray& line : QByteArray::fromStdString(lines.out).split('\n'))
+        if (const QJsonObject run = QJsonDocument::fromJson(line).object(); !run.isEmpty())
+            byOrder[run["order"].toString().toStdString()] = run;
+    for (const Case& shown : cases) {
+        SCOPED_TRACE(shown.order);
+        const std::size_t order = table.out.find(std::string("  ") + shown.order + " ");
+        ASSERT_NE(order, std::string::npos) << table.out;
+        const std::string row = table.out.substr(order, table.out.find('\n', order) - order);
+        char tail[64];
+        std::snprintf(tail, sizeof tail, "%-13s  %s", shown.sent.c_str(), outcomeName(shown.outcome).c_str());
+        EXPECT_THAT(row, ::testing::EndsWith(tail));
+        const QJsonObject& run = byOrder[shown.order];
+        EXPECT_EQ(run["printed"].toInt(-1), shown.counts.printed);
+        EXPECT_EQ(run["outcome"].toString().toStdString(), shown.outcomeInJson);
+    }
 }
 
 TEST_F(History, RefusesARunItDoesNotHoldAndARunNumberThatIsNotOne)

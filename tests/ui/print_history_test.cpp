@@ -114,6 +114,39 @@ TEST_F(PrintHistory, ScannedBarcodesLeadToATicketThatReprintsAsManyCardsAsAsked)
     EXPECT_EQ(history.grdRuns->item(0, 7)->text(), "1 of 1");
 }
 
+// A run whose printer proved what it printed shows it beside what it
+// took, and Print the Rest's question says which of the rest printed.
+TEST_F(PrintHistory, ShowsTheTicketsThePrinterProvedPrinted)
+{
+    start();
+    std::int64_t partly = 0;
+    {
+        Journal journal(QString::fromStdString(journalFile()));
+        const auto run = [&journal](int tickets, RunOutcome outcome, TicketCounts counts) {
+            const std::int64_t id = journal.startRun(RunStart{}, {{"10", tickets, "data"}});
+            journal.sending(id, 0, 1,
+                            std::vector<TicketDigest>(static_cast<std::size_t>(tickets), {"10", 1, 9, "#"}));
+            journal.endRun(id, outcome, counts, {});
+            return id;
+        };
+        partly = run(4, RunOutcome::Failed, {2, 1});
+        run(2, RunOutcome::Printed, {2, 2});
+    }
+    PrintHistoryWindow& history = openHistory(*window);
+    ASSERT_EQ(history.grdRuns->rowCount(), 2);
+    EXPECT_EQ(history.grdRuns->item(0, 7)->text(), "2 of 2 (printed)");
+    EXPECT_EQ(history.grdRuns->item(1, 7)->text(), "2 of 4 (1 printed)");
+
+    history.grdRuns->selectRow(1);
+    messages.reply = false;
+    press(history.cmdPrintRest);
+    EXPECT_THAT(messages.texts(),
+                ::testing::ElementsAre("2 tickets of run " + std::to_string(partly) +
+                                       " will be printed.\n4 tickets reached the printer, 1 of them printed; 2 may "
+                                       "have printed.\nPrint them?"));
+    EXPECT_FALSE(printerFileExists());
+}
+
 // A printer that cannot be opened ends a run before its first ticket: the
 // history shows it failed, 0 of M, with its message. A card of the nested
 // window is planned whole, and Print the Rest prints it once the printer
