@@ -35,11 +35,11 @@ struct Received {
 };
 
 // What the printer holds, matched against the run's tickets in order. A
-// Zebra run opens with the status request.
-Received ticketsIn(std::string_view bytes, const std::vector<TicketRecord>& tickets)
+// Zebra run sends status requests before and between its tickets.
+Received ticketsIn(std::string_view held, const std::vector<TicketRecord>& tickets)
 {
-    if (bytes.starts_with(hostStatusRequest))
-        bytes.remove_prefix(hostStatusRequest.size());
+    const std::string job = withoutStatusRequests(std::string(held));
+    std::string_view bytes = job;
     Received received;
     for (const TicketRecord& ticket : tickets) {
         const auto length = static_cast<std::size_t>(ticket.length);
@@ -176,8 +176,12 @@ TEST_P(ResetByThePrinter, ConfirmsNoTicketItDidNotReadAndTheRestCompletesTheOrde
     const Ended cut = travcard(QStringList{"print"} + reset.order +
                                QStringList{"--printer", QString::fromStdString(resets.address())});
     EXPECT_EQ(cut.status, 5) << cut.err;
-    EXPECT_THAT(cut.err, ::testing::HasSubstr(" reached the printer; the printer dropped the connection, so any of "
-                                              "them may be lost."));
+    // This printer answers every ~HS with an empty buffer: what it read
+    // before the last answer is proven printed, and said so.
+    EXPECT_THAT(cut.err, ::testing::AnyOf(::testing::HasSubstr(" reached the printer; the printer dropped the "
+                                                               "connection, so any of them may be lost."),
+                                          ::testing::ContainsRegex(" reached the printer, [0-9]+ of them printed; "
+                                                                   "the printer dropped the connection")));
     const std::string received = resets.received();
     const RunRecord first = commandLineJournal().runs(1).at(0);
     const std::vector<TicketRecord> tickets = commandLineJournal().tickets(first.id);
