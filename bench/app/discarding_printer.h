@@ -1,6 +1,8 @@
 #pragma once
-// A Zebra printer on 127.0.0.1 for the benchmarks: it answers ~HS healthy
-// and reads every job as fast as it can, one connection after another; or,
+// A Zebra printer on 127.0.0.1 for the benchmarks: it answers every ~HS
+// healthy, its buffer empty (or, as a printer whose status has no counts,
+// with none that can be read), and reads every job as fast as it can, one
+// connection after another; or,
 // given a rate, no faster than that, with a small receive window and
 // Ethernet's segment size, as a label printer on the plant's network takes
 // a job. It notes when each job's first and last bytes came.
@@ -12,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -33,7 +36,10 @@ public:
         std::size_t bytes = 0;
     };
 
-    explicit DiscardingPrinter(std::size_t bytesPerSecond = 0) : bytesPerSecond_(bytesPerSecond)
+    enum class Status { WithCounts, WithoutCounts };
+
+    explicit DiscardingPrinter(std::size_t bytesPerSecond = 0, Status status = Status::WithCounts)
+        : bytesPerSecond_(bytesPerSecond), status_(status)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (bytesPerSecond_ > 0) {
@@ -64,6 +70,7 @@ public:
 
     std::string address() const { return "socket://127.0.0.1:" + std::to_string(port_); }
     double lastJobBytes() const { return static_cast<double>(lastJob_); }
+    double lastJobStatusRequests() const { return static_cast<double>(lastJobRequests_); }
 
     std::size_t jobsEnded() const
     {
@@ -84,10 +91,13 @@ public:
 private:
     void serve()
     {
-        static const std::string healthy =
-            "\x02" "030,0,0,1245,000,0,0,0,000,0,0,0\x03\r\n"
-            "\x02" "001,0,0,0,1,2,6,0,00000000,1,000\x03\r\n"
-            "\x02" "1234,0\x03\r\n";
+        const std::string healthy = status_ == Status::WithCounts
+                                        ? "\x02" "030,0,0,1245,000,0,0,0,000,0,0,0\x03\r\n"
+                                          "\x02" "001,0,0,0,1,2,6,0,00000000,1,000\x03\r\n"
+                                          "\x02" "1234,0\x03\r\n"
+                                        : "\x02" "030,0,0,1245,---,0,0,0,000,0,0,0\x03\r\n"
+                                          "\x02" "001,0,0,0,1,2,6,0,--------,1,000\x03\r\n"
+                                          "\x02" "1234,0\x03\r\n";
         while (!stop_) {
             pollfd entry{listener_, POLLIN, 0};
             if (::poll(&entry, 1, 50) <= 0)
@@ -96,14 +106,20 @@ private:
             if (connection < 0)
                 continue;
             Job job;
-            char buffer[65536];
+            std::size_t requests = 0;
+            char buffer[65536 + 2];
+            std::size_t carried = 0;  // the last two bytes of the read before, where a request may start
             const auto began = Clock::now();
-            for (ssize_t got; (got = ::recv(connection, buffer, bytesPerSecond_ ? 1024 : sizeof buffer, 0)) > 0;) {
-                if (job.bytes == 0) {
+            for (ssize_t got; (got = ::recv(connection, buffer + carried, bytesPerSecond_ ? 1024 : 65536, 0)) > 0;) {
+                if (job.bytes == 0)
                     job.firstByte = Clock::now();
-                    if (std::string_view(buffer, static_cast<std::size_t>(got)).starts_with("~HS"))
-                        ::send(connection, healthy.data(), healthy.size(), MSG_NOSIGNAL);
+                const std::string_view read(buffer, carried + static_cast<std::size_t>(got));
+                for (auto at = read.find("~HS"); at != std::string_view::npos; at = read.find("~HS", at + 3)) {
+                    ::send(connection, healthy.data(), healthy.size(), MSG_NOSIGNAL);
+                    ++requests;
                 }
+                carried = std::min<std::size_t>(2, read.size());
+                std::copy(read.end() - static_cast<std::ptrdiff_t>(carried), read.end(), buffer);
                 job.bytes += static_cast<std::size_t>(got);
                 job.lastByte = Clock::now();
                 if (bytesPerSecond_ && !stop_)
@@ -111,6 +127,7 @@ private:
                                                               static_cast<double>(job.bytes) / bytesPerSecond_));
             }
             lastJob_ = job.bytes;
+            lastJobRequests_ = requests;
             ::close(connection);
             {
                 const std::lock_guard lock(mutex_);
@@ -121,6 +138,8 @@ private:
     }
 
     std::size_t bytesPerSecond_;
+    Status status_;
+    std::atomic<std::size_t> lastJobRequests_{0};
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -58,8 +58,11 @@ private:
 
 enum class Journaled { No, Yes };
 
+// A network printer proves what it printed, or answers without the counts that would.
+enum class Proof { Yes, No };
+
 void printAll(benchmark::State& bench, const char* order, Printer printer, bool toSocket = false,
-              Journaled journaled = Journaled::No)
+              Journaled journaled = Journaled::No, Proof proof = Proof::Yes)
 {
     BenchSession& session = benchSession();
     if (!locateOrSkip(bench, session, {selectOrder(order, "ST", "0")}))
@@ -67,7 +70,8 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     const PrinterFile file;
     std::optional<DiscardingPrinter> network;
     if (toSocket)
-        network.emplace();
+        network.emplace(0, proof == Proof::Yes ? DiscardingPrinter::Status::WithCounts
+                                               : DiscardingPrinter::Status::WithoutCounts);
     PrinterSettings settings;
     settings.name = toSocket ? network->address() : file.path();
     settings.kind = printer == Printer::Epson ? PrinterKind::Epson : PrinterKind::Zebra;
@@ -86,6 +90,8 @@ void printAll(benchmark::State& bench, const char* order, Printer printer, bool 
     bench.counters["tickets"] = static_cast<double>(session.located.operations.size());
     const double bytes = toSocket ? network->lastJobBytes() : file.bytes();
     bench.counters["bytes"] = bytes;
+    if (toSocket)
+        bench.counters["status_request_bytes"] = 3 * network->lastJobStatusRequests();
     if (journaled == Journaled::Yes) {
         bench.counters["marks_synced_per_run"] =
             static_cast<double>(::Journal::durableCommits() - syncedBefore) / static_cast<double>(bench.iterations());
@@ -136,6 +142,10 @@ BENCHMARK_CAPTURE(printAll, zebra_200_operations, "200", Printer::Zebra)
 BENCHMARK_CAPTURE(printAll, zebra_2000_operations, "2000", Printer::Zebra)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, zebra_2000_operations_socket, "2000", Printer::Zebra, true)
+    ->Unit(benchmark::kMillisecond);
+// The same to a printer whose status answers prove nothing.
+BENCHMARK_CAPTURE(printAll, zebra_2000_operations_socket_unproven, "2000", Printer::Zebra, true, Journaled::No,
+                  Proof::No)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(printAll, epson_2000_operations, "2000", Printer::Epson)
     ->Unit(benchmark::kMillisecond);
