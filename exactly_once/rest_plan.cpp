@@ -3,6 +3,7 @@
 #include "exactly_once/cups_runs.h"
 #include "exactly_once/request_id.h"
 
+#include "printing/printer_readiness.h"
 #include "text/text.h"
 
 #include <algorithm>
@@ -107,6 +108,29 @@ void recordSkippedRest(Journal& journal, const RunRecord& run, const PrinterSett
                    "Its " + std::to_string(skipped) + " tickets in doubt were taken as printed.");
 }
 
+// A printer that proved what it printed is asked again before anything of
+// the rest is sent: one that holds nothing now lost what it held when the
+// connection broke (its power went), unless it printed it first. Nothing
+// when it cannot tell.
+std::optional<std::string> lostWithThePrinter(const RunRecord& run, int doubtful, const PrinterSettings& printer)
+{
+    if (run.printed == 0 || printer.kind != PrinterKind::Zebra || printer.name != run.printer)
+        return std::nullopt;
+    try {
+        const std::unique_ptr<PrinterDestination> destination = openDestination(printer.name, printer.limits);
+        if (!destination->answersRequests())
+            return std::nullopt;
+        const std::optional<ZebraBuffer> buffer =
+            parseHostBuffer(askHostStatus(*destination, printer.limits.statusTimeout).reply);
+        if (!buffer || !buffer->empty())
+            return std::nullopt;
+    } catch (const PrinterError&) {
+        return std::nullopt;
+    }
+    return "The printer holds nothing to print now: the " + std::to_string(doubtful) +
+           " tickets in doubt were lost with its memory, unless they printed before it went off.";
+}
+
 // The tickets to print of run: every one the printer did not confirm, those
 // in doubt as the caller said. Nothing, answered, when none is to be printed.
 std::variant<std::vector<int>, int> restOf(Journal& journal, const RunRecord& run, InDoubt inDoubt,
@@ -129,6 +153,8 @@ std::variant<std::vector<int>, int> restOf(Journal& journal, const RunRecord& ru
     const std::string number = std::to_string(run.id);
     if (doubtful > 0 && inDoubt == InDoubt::Unsaid) {
         answer.messages.show(inDoubtLine(run, doubtful), MessageIcon::Warning);
+        if (const std::optional<std::string> lost = lostWithThePrinter(run, doubtful, printer))
+            answer.messages.show(*lost, MessageIcon::None);
         return answer.refuse("Nothing was printed: give " + choices.print + " to print them again, or " +
                                  choices.skip + " to leave them out.",
                              nothingPrinted, reason::inDoubtUnresolved, MessageIcon::None);
