@@ -114,6 +114,10 @@ void PrintStream::countAcknowledged()
     if (!destination_)
         return;
     const std::uint64_t acknowledged = destination_->acknowledgedBytes();
+    if (acknowledged > acknowledgedBytes_) {
+        acknowledgedBytes_ = acknowledged;
+        lastTaken_ = std::chrono::steady_clock::now();
+    }
     int newly = 0;
     for (; !unacknowledgedEnds_.empty() && unacknowledgedEnds_.front() <= acknowledged; ++newly)
         unacknowledgedEnds_.pop_front();
@@ -179,9 +183,17 @@ void PrintStream::proveToTheEnd()
     while (proving() && !proof_->allPrinted() && !stopped()) {
         const auto now = Clock::now();
         if (proof_->awaiting()) {
-            const auto silentFrom = proof_->askedAt() + printer_.limits.statusTimeout;
-            if (now >= silentFrom)
-                break;  // it fell silent: nothing more is proven
+            // A printer that answered during the run reads the request only
+            // once it has room, as it prints: its answer may take until the
+            // bound. One that never did is silent once it has taken nothing
+            // for the status time-out.
+            const auto silentFrom =
+                proof_->answers() > 0 ? bound
+                                      : std::max(proof_->askedAt(), lastTaken_) + printer_.limits.statusTimeout;
+            if (now >= silentFrom) {
+                boundPassed = proof_->answers() > 0;
+                break;  // nothing more is proven
+            }
             awaitProof(silentFrom);
             continue;
         }

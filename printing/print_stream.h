@@ -212,6 +212,8 @@ private:
     std::optional<PrintedProof> proof_;  // a network Zebra printer's
     bool requestsAnswered_ = true;       // every request before the run was answered whole
     std::chrono::steady_clock::time_point lastAsk_;
+    std::uint64_t acknowledgedBytes_ = 0;            // of the job, as last counted
+    std::chrono::steady_clock::time_point lastTaken_;  // when that count last grew
     int printed_ = 0;
     std::string endNote_;  // said of a run whose last tickets were not proven printed
     std::uint64_t bytesWritten_ = 0;

@@ -1,5 +1,7 @@
 #include "printing/zebra_proof.h"
 
+#include <algorithm>
+
 namespace {
 
 // More than any status answer and the odd byte besides: a printer that
@@ -38,6 +40,8 @@ void PrintedProof::received(std::string_view bytes)
     if (givenUp_ || bytes.empty())
         return;
     incoming_.append(bytes);
+    // An answer starts with STX: what comes before one is no part of it.
+    incoming_.erase(0, std::min(incoming_.find('\x02'), incoming_.size()));
     while (const std::size_t length = hostStatusLength(incoming_)) {
         answered(std::string_view(incoming_).substr(0, length));
         incoming_.erase(0, length);
@@ -58,6 +62,7 @@ void PrintedProof::answered(std::string_view answer)
     }
     const Request request = *pending_;
     pending_.reset();
+    ++answers_;
     const std::optional<ZebraStatus> status = parseHostStatus(answer);
     const std::optional<ZebraBuffer> buffer = parseHostBuffer(answer);
     if (!status || !buffer) {

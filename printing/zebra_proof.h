@@ -45,6 +45,8 @@ public:
     // written since the last answer's request.
     bool worthAsking() const { return !givenUp_ && !pending_ && tickets_ > askedAfter_; }
 
+    // Answers read, with a fault or without.
+    int answers() const { return answers_; }
     int ticketsWritten() const { return tickets_; }
     // The run's first tickets the printer proved it printed.
     int printed() const { return printed_; }
@@ -71,6 +73,7 @@ private:
     int tickets_ = 0;
     int askedAfter_ = -1;  // tickets written when the last request was sent
     int printed_ = 0;
+    int answers_ = 0;
     std::string incoming_;
     std::optional<ZebraBuffer> lastBuffer_;
     std::uint64_t requestBytes_ = 0;
