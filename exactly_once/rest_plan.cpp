@@ -128,7 +128,7 @@ std::optional<std::string> lostWithThePrinter(const RunRecord& run, int doubtful
         return std::nullopt;
     }
     return "The printer holds nothing to print now: the " + std::to_string(doubtful) +
-           " tickets in doubt were lost with its memory, unless they printed before it went off.";
+           " tickets in doubt were lost with its memory, or printed before it went off; check the labels.";
 }
 
 // The tickets to print of run: every one the printer did not confirm, those

@@ -148,7 +148,7 @@ bool PrintStream::readProof()
 
 void PrintStream::askForProof()
 {
-    if (!proving() || !proof_->worthAsking())
+    if (!canAsk() || !proof_->worthAsking())
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastAsk_ < proofEvery)
@@ -163,9 +163,10 @@ void PrintStream::askForProof()
     }
 }
 
-void PrintStream::awaitProof(std::chrono::steady_clock::time_point until)
+void PrintStream::awaitProof(std::chrono::steady_clock::time_point until, bool whileCancelled)
 {
-    while (proving() && proof_->awaiting() && std::chrono::steady_clock::now() < until && !stop_.stop_requested()) {
+    while (canAsk() && proof_->awaiting() && std::chrono::steady_clock::now() < until && !stop_.stop_requested() &&
+           (whileCancelled || !stopped())) {
         destination_->awaitIncoming(std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)));
         countAcknowledged();
     }
@@ -174,13 +175,13 @@ void PrintStream::awaitProof(std::chrono::steady_clock::time_point until)
 void PrintStream::proveToTheEnd()
 {
     using Clock = std::chrono::steady_clock;
-    if (!proving() || proof_->ticketsWritten() == 0)
+    if (!canAsk() || proof_->ticketsWritten() == 0)
         return;
     const int unproven = proof_->ticketsWritten() - proof_->printed();
     const auto bound = Clock::now() + proofWaitBase + proofWaitPerTicket * unproven;
     bool boundPassed = false;
     int asksAtEnd = 0;  // the first is sent at once, the others endProofEvery apart
-    while (proving() && !proof_->allPrinted() && !stopped()) {
+    while (canAsk() && !proof_->allPrinted() && !stopped()) {
         const auto now = Clock::now();
         if (proof_->awaiting()) {
             // A printer that answered during the run reads the request only
@@ -189,7 +190,7 @@ void PrintStream::proveToTheEnd()
             // for the status time-out.
             const auto silentFrom =
                 proof_->answers() > 0 ? bound
-                                      : std::max(proof_->askedAt(), lastTaken_) + printer_.limits.statusTimeout;
+                                      : std::max(proof_->lastAskedAt(), lastTaken_) + printer_.limits.statusTimeout;
             if (now >= silentFrom) {
                 boundPassed = proof_->answers() > 0;
                 break;  // nothing more is proven
@@ -213,20 +214,22 @@ void PrintStream::proveToTheEnd()
                 ++asksAtEnd;
             } else {
                 destination_->awaitIncoming(now + std::chrono::milliseconds(20));
+                countAcknowledged();
             }
         } catch (const PrinterError&) {
             break;  // finishing the job reports it
         }
     }
     countAcknowledged();
-    if (boundPassed)
-        endNote_ = "The printer still had " + std::to_string(proof_->ticketsWritten() - proof_->printed()) +
-                   " tickets to print when the wait for them ended: they were sent, not proven printed.";
+    const int unprinted = proof_->ticketsWritten() - proof_->printed();
+    if (boundPassed && unprinted > 0)
+        endNote_ = "The printer still had " + std::to_string(unprinted) + (unprinted == 1 ? " ticket" : " tickets") +
+                   " to print when the wait for them ended: they were sent, not proven printed.";
 }
 
 void PrintStream::proveOnce()
 {
-    if (!proving())
+    if (!canAsk())
         return;
     const auto now = std::chrono::steady_clock::now();
     if (!proof_->awaiting()) {
@@ -239,7 +242,13 @@ void PrintStream::proveOnce()
         proof_->asked(now);
         lastAsk_ = now;
     }
-    awaitProof(now + stopProofWait);
+    awaitProof(now + stopProofWait, true);
+}
+
+void PrintStream::noteUnanswered()
+{
+    if (proving())
+        unansweredAtClose_ = proof_->beforeFirstUnanswered();
 }
 
 std::string PrintStream::countLine() const
@@ -306,6 +315,7 @@ void PrintStream::completeJob()
         return;
     if (wroteAny_ && !stop_.stop_requested()) {
         proveOnce();
+        noteUnanswered();
         try {
             destination_->finish(wait_);
         } catch (const PrinterError&) {
@@ -486,6 +496,7 @@ bool PrintStream::finish(MessageBox& messages)
         endCancelled(messages);
         return false;
     }
+    noteUnanswered();
     try {
         destination_->finish(wait_);
     } catch (const PrinterError& error) {
@@ -517,7 +528,12 @@ void PrintStream::tellEnd(PrintOutcome outcome, const std::string& message)
     if (!observer_)
         return;
     observer_->printed(printed_);
-    observer_->ended(outcome, connectionDropped_ ? printed_ : sent_, written_, message);
+    int confirmed = connectionDropped_ ? printed_ : sent_;
+    // Its answer resets the connection after the close, and the printer
+    // may drop what it had taken and not read: the tickets after the request.
+    if (unansweredAtClose_)
+        confirmed = std::min(confirmed, std::max(printed_, *unansweredAtClose_));
+    observer_->ended(outcome, confirmed, written_, message);
 }
 
 std::optional<std::string> PrintStream::takePreview()

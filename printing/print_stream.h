@@ -169,13 +169,18 @@ private:
     // Asks the printer how far it has printed, when it is time to.
     void askForProof();
     // Waits for the answer to the request outstanding, at most until.
-    void awaitProof(std::chrono::steady_clock::time_point until);
+    // A cancelled run waits too when whileCancelled.
+    void awaitProof(std::chrono::steady_clock::time_point until, bool whileCancelled = false);
     // After the last ticket: asks until every ticket is proven printed, or
     // the wait's bound passes, or the printer falls silent.
     void proveToTheEnd();
     // A stopped run: one more answer, within stopProofWait.
     void proveOnce();
     bool proving() const { return proof_ && !proof_->givenUp() && destination_; }
+    bool canAsk() const { return proving() && !destination_->broken(); }
+    // The job is closed now: a request left unanswered will be answered to
+    // a closed socket, which resets the connection.
+    void noteUnanswered();
     std::string countLine() const;
     // The job's connection ended otherwise than in order: what the printer
     // acknowledged is in doubt.
@@ -215,6 +220,7 @@ private:
     std::uint64_t acknowledgedBytes_ = 0;            // of the job, as last counted
     std::chrono::steady_clock::time_point lastTaken_;  // when that count last grew
     int printed_ = 0;
+    std::optional<int> unansweredAtClose_;  // the tickets before the first request then unanswered
     std::string endNote_;  // said of a run whose last tickets were not proven printed
     std::uint64_t bytesWritten_ = 0;
     // Where the tickets written whole end in the job, until the printer has

@@ -131,6 +131,9 @@ public:
     // Waits until the printer sends something, or until; returns early
     // when the run is given up.
     virtual void awaitIncoming(std::chrono::steady_clock::time_point /*until*/) {}
+    // Whether the printer closed or reset the connection: nothing more is
+    // asked or answered on it.
+    virtual bool broken() const { return false; }
 
     // The bytes a preview destination kept, once finished.
     virtual std::optional<std::string> takeCapture() { return std::nullopt; }

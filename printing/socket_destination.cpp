@@ -227,12 +227,17 @@ public:
             }
             if (count < 0 && errno == EINTR)
                 continue;
-            // A reset shows in the next write; a closed side reads nothing more.
-            printerClosed_ = count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            // A closed side reads nothing more; a reset read here is no longer
+            // the socket's error, so it is kept for the next write to report.
+            if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                receiveError_ = errno;
+            printerClosed_ = count == 0 || receiveError_ != 0;
             break;
         }
         return received;
     }
+
+    bool broken() const override { return fd_ < 0 || printerClosed_ || failed_; }
 
     void awaitIncoming(Clock::time_point until) override
     {
@@ -299,6 +304,8 @@ private:
     // tried that would read the error: it is read here while the queue is full.
     void failOnPendingError()
     {
+        if (receiveError_ != 0)
+            failWrite(systemError("recv", receiveError_), connectionReason(receiveError_));
         int error = 0;
         socklen_t size = sizeof error;
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0)
@@ -443,6 +450,7 @@ private:
     mutable std::deque<Aside> asides_;
     mutable std::uint64_t acknowledgedAsides_ = 0;
     bool printerClosed_ = false;
+    int receiveError_ = 0;  // a reset takeReceived read
     std::uint64_t reckonedAcknowledged_ = 0;
     mutable std::uint64_t acknowledged_ = 0;  // of the job, as last read
     bool failed_ = false;

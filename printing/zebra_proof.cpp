@@ -30,7 +30,7 @@ void PrintedProof::written(std::string_view ticket)
 
 void PrintedProof::asked(Clock::time_point at)
 {
-    pending_ = Request{formats_, tickets_, at};
+    pending_.push_back(Request{formats_, tickets_, at});
     askedAfter_ = tickets_;
     requestBytes_ += hostStatusRequest.size();
 }
@@ -56,12 +56,12 @@ void PrintedProof::answered(std::string_view answer)
 {
     // An answer nobody asked for (one a request before the run gave up on)
     // cannot be placed in the stream.
-    if (!pending_) {
+    if (pending_.empty()) {
         givenUp_ = true;
         return;
     }
-    const Request request = *pending_;
-    pending_.reset();
+    const Request request = pending_.front();
+    pending_.pop_front();
     ++answers_;
     const std::optional<ZebraStatus> status = parseHostStatus(answer);
     const std::optional<ZebraBuffer> buffer = parseHostBuffer(answer);

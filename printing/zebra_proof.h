@@ -7,9 +7,12 @@
 // format it is printing (while labels remain or a format is partial). Every
 // ticket whose formats lie before those was printed.
 //
-// One request is outstanding at a time, so that an answer is always the
-// answer to the last request; a printer that falls silent is asked nothing
-// more. An answer with a fault (paper out, pause, head up, ribbon out)
+// Answers come in the order of the requests, as TCP and the printer read
+// them, and are matched to the requests in that order. Were the printer to
+// drop a request, an answer would be matched to an earlier request than its
+// own, which has fewer formats before it: the proof falls short, never
+// beyond. At most maxOutstanding requests wait at a time, so that a printer
+// that falls silent is asked little more. An answer with a fault (paper out, pause, head up, ribbon out)
 // proves nothing; an answer that is not a status, or a ticket without a
 // label format, ends the proof for the run.
 
@@ -36,14 +39,20 @@ public:
     // Bytes the printer sent, read as answers once whole.
     void received(std::string_view bytes);
 
-    // A request not answered yet, and when it was sent.
-    bool awaiting() const { return pending_.has_value(); }
-    Clock::time_point askedAt() const { return pending_ ? pending_->at : Clock::time_point{}; }
+    // A request not answered yet, and when the last was sent.
+    bool awaiting() const { return !pending_.empty(); }
+    Clock::time_point lastAskedAt() const { return pending_.empty() ? Clock::time_point{} : pending_.back().at; }
+    // The tickets written before the first request not answered yet.
+    std::optional<int> beforeFirstUnanswered() const
+    {
+        return pending_.empty() ? std::nullopt : std::optional<int>(pending_.front().ticketsBefore);
+    }
     // Whether the proof ended: nothing more is proven.
     bool givenUp() const { return givenUp_; }
-    // Whether it is worth asking: readable, nothing outstanding, and tickets
-    // written since the last answer's request.
-    bool worthAsking() const { return !givenUp_ && !pending_ && tickets_ > askedAfter_; }
+    // Whether it is worth asking: the proof goes on, fewer than
+    // maxOutstanding requests wait, and tickets were written since the last.
+    bool worthAsking() const { return !givenUp_ && pending_.size() < maxOutstanding && tickets_ > askedAfter_; }
+    static constexpr std::size_t maxOutstanding = 16;
 
     // Answers read, with a fault or without.
     int answers() const { return answers_; }
@@ -65,7 +74,7 @@ private:
         int ticketsBefore = 0;
         Clock::time_point at;
     };
-    std::optional<Request> pending_;
+    std::deque<Request> pending_;  // in the order they were sent
     // Where each ticket not yet proven ends, counted in formats from the
     // run's first; the first is ticket printed_ + 1.
     std::deque<std::int64_t> unprovenEnds_;

@@ -110,10 +110,22 @@ TEST(PrintedProof, AnAnswerNobodyAskedForEndsTheProofAndTheLastEmptyBufferProves
     EXPECT_FALSE(proof.allPrinted());
     EXPECT_TRUE(proof.worthAsking());
     proof.asked(PrintedProof::Clock::now());
-    EXPECT_FALSE(proof.worthAsking()) << "one request at a time";
+    EXPECT_FALSE(proof.worthAsking()) << "nothing written since the last request";
     proof.received(statusWith(0, '0', 0));
     EXPECT_TRUE(proof.allPrinted());
     EXPECT_EQ(proof.requestBytes(), 6u);
+
+    // Two requests waiting: each answer to its own, in order.
+    PrintedProof queued;
+    queued.written(ticket);
+    queued.asked(PrintedProof::Clock::now());
+    queued.written(ticket);
+    queued.asked(PrintedProof::Clock::now());
+    queued.received(statusWith(0, '0', 0));
+    EXPECT_EQ(queued.printed(), 1);
+    EXPECT_TRUE(queued.awaiting());
+    queued.received(statusWith(0, '0', 0));
+    EXPECT_EQ(queued.printed(), 2);
 }
 
 }  // namespace
