@@ -417,6 +417,14 @@ TEST_F(Proof, APowerCutLeavesInDoubtOnlyWhatWasNotProvenAndTheRestPrintsNoProven
     EXPECT_EQ(difference(printedBeforeCut, sentFirst), "");
 
     printer.powerOn(400);
+    // Asked again before anything is sent, the printer holds nothing: the
+    // operator is told so, and decides.
+    const Ended undecided =
+        travcard(QStringList{"rest", "--run", QString::number(first.id), "--type", "zebra"}, printer);
+    EXPECT_NE(undecided.status, 0);
+    EXPECT_THAT(undecided.err, ::testing::HasSubstr(" of them printed; "));
+    EXPECT_THAT(undecided.err, ::testing::HasSubstr("tickets in doubt were lost with its memory, or printed before "
+                                                    "it went off; check the labels."));
     const Ended rest = travcard(
         QStringList{"rest", "--run", QString::number(first.id), "--in-doubt", "print", "--type", "zebra"}, printer);
     EXPECT_EQ(rest.status, 0) << rest.err;
@@ -424,7 +432,7 @@ TEST_F(Proof, APowerCutLeavesInDoubtOnlyWhatWasNotProvenAndTheRestPrintsNoProven
     ASSERT_NE(restRun.id, first.id);
     EXPECT_EQ(restRun.printed, restRun.planned);
     const std::vector<Ticket> restTickets = tickets(restRun.id);
-    const std::vector<std::string> restJob = wholeTickets(printer.jobs().at(1), restTickets);
+    const std::vector<std::string> restJob = wholeTickets(printer.jobs().back(), restTickets);
 
     std::map<std::string, std::string> operationOf;  // by label format
     for (std::size_t i = 0; i < firstJob.size(); ++i)
