@@ -154,13 +154,19 @@ void PrintStream::askForProof()
     if (now - lastAsk_ < proofEvery)
         return;
     try {
-        if (destination_->sendAside(hostStatusRequest)) {
-            proof_->asked(now);
-            lastAsk_ = now;
-        }
+        askNow(now);
     } catch (const PrinterError&) {
         // The next write, or the job's end, meets the same failure and reports it.
     }
+}
+
+bool PrintStream::askNow(std::chrono::steady_clock::time_point now)
+{
+    if (!destination_->sendAside(hostStatusRequest))
+        return false;
+    proof_->asked(now);
+    lastAsk_ = now;
+    return true;
 }
 
 void PrintStream::awaitProof(std::chrono::steady_clock::time_point until, bool whileCancelled)
@@ -208,9 +214,7 @@ void PrintStream::proveToTheEnd()
             continue;
         }
         try {
-            if (destination_->sendAside(hostStatusRequest)) {
-                proof_->asked(now);
-                lastAsk_ = now;
+            if (askNow(now)) {
                 ++asksAtEnd;
             } else {
                 destination_->awaitIncoming(now + std::chrono::milliseconds(20));
@@ -232,15 +236,11 @@ void PrintStream::proveOnce()
     if (!canAsk())
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (!proof_->awaiting()) {
-        try {
-            if (!destination_->sendAside(hostStatusRequest))
-                return;
-        } catch (const PrinterError&) {
+    try {
+        if (!proof_->awaiting() && !askNow(now))
             return;
-        }
-        proof_->asked(now);
-        lastAsk_ = now;
+    } catch (const PrinterError&) {
+        return;
     }
     awaitProof(now + stopProofWait, true);
 }

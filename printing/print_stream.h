@@ -168,6 +168,8 @@ private:
     bool readProof();
     // Asks the printer how far it has printed, when it is time to.
     void askForProof();
+    // Sends the request now; false when the connection cannot take it yet.
+    bool askNow(std::chrono::steady_clock::time_point now);
     // Waits for the answer to the request outstanding, at most until.
     // A cancelled run waits too when whileCancelled.
     void awaitProof(std::chrono::steady_clock::time_point until, bool whileCancelled = false);

@@ -9,10 +9,12 @@ namespace {
 constexpr char STX = '\x02';
 constexpr std::string_view frameEnd = "\x03\r\n";
 
-// The bodies of the first three frames, or fewer when the reply stops early.
-std::vector<std::string_view> frames(std::string_view reply)
+// The bodies of the first three frames, or fewer when the reply stops
+// early; taken, when given, is where the last of them ends in reply.
+std::vector<std::string_view> frames(std::string_view reply, std::size_t* taken = nullptr)
 {
     std::vector<std::string_view> bodies;
+    const std::size_t size = reply.size();
     while (bodies.size() < 3) {
         const auto start = reply.find(STX);
         if (start == std::string_view::npos)
@@ -23,6 +25,8 @@ std::vector<std::string_view> frames(std::string_view reply)
         bodies.push_back(reply.substr(start + 1, end - start - 1));
         reply.remove_prefix(end + frameEnd.size());
     }
+    if (taken)
+        *taken = size - reply.size();
     return bodies;
 }
 
@@ -99,14 +103,7 @@ std::optional<ZebraBuffer> parseHostBuffer(std::string_view reply)
 std::size_t hostStatusLength(std::string_view received)
 {
     std::size_t taken = 0;
-    for (int string = 0; string < 3; ++string) {
-        const auto start = received.find(STX, taken);
-        const auto end = start == std::string_view::npos ? start : received.find(frameEnd, start + 1);
-        if (end == std::string_view::npos)
-            return 0;
-        taken = end + frameEnd.size();
-    }
-    return taken;
+    return frames(received, &taken).size() == 3 ? taken : 0;
 }
 
 std::string faultsInWords(const ZebraStatus& status)

@@ -246,6 +246,17 @@ protected:
         });
     }
 
+    // The run the program just ended: printed, with each of its tickets proven.
+    RunRow endedProven(const Ended& ended, int tickets) const
+    {
+        EXPECT_EQ(ended.status, 0) << ended.err;
+        const RunRow run = lastRun();
+        EXPECT_EQ(run.outcome, "printed");
+        EXPECT_EQ(run.planned, tickets);
+        EXPECT_EQ(run.printed, tickets);
+        return run;
+    }
+
     std::vector<Ticket> tickets(qint64 run) const
     {
         return readJournal<std::vector<Ticket>>([run](QSqlQuery& query) {
@@ -350,11 +361,7 @@ TEST_F(Proof, AWholeRunEndsProvenPrintedSoonAfterItsLastLabel)
     const int labelsAtEnd = printer.labelsPrinted();
     const Ended ended = finish(printing);
 
-    EXPECT_EQ(ended.status, 0) << ended.err;
-    const RunRow run = lastRun();
-    EXPECT_EQ(run.outcome, "printed");
-    EXPECT_EQ(run.planned, shortOrder.tickets);
-    EXPECT_EQ(run.printed, shortOrder.tickets);
+    const RunRow run = endedProven(ended, shortOrder.tickets);
     EXPECT_EQ(run.inDoubt, 0);
     ASSERT_EQ(labelsAtEnd, shortOrder.tickets) << "the run ended before the printer had printed it";
     EXPECT_LT(finished - lastLabel.value_or(finished), 2s) << "waited on after the last label";
@@ -472,11 +479,7 @@ TEST_F(Proof, PaperOutProvesNothingMoreAndTheRunEndsProvenOnceItIsBack)
     printer.paperOut(false);
     const Ended ended = finish(printing);
 
-    EXPECT_EQ(ended.status, 0) << ended.err;
-    const RunRow run = lastRun();
-    EXPECT_EQ(run.outcome, "printed");
-    EXPECT_EQ(run.planned, shorterOrder.tickets);
-    EXPECT_EQ(run.printed, shorterOrder.tickets);
+    const RunRow run = endedProven(ended, shorterOrder.tickets);
     EXPECT_EQ(printer.labelsPrinted(), shorterOrder.tickets);
     EXPECT_EQ(difference(printer.printedFormats(), labelFormatsSent(printer, 0, run.id)), "");
 }
