@@ -28,6 +28,7 @@ public:
 
     const HttpCall call;
     std::string caller;  // once the token is known
+    std::string route;   // the path with its parameters named ("/v1/runs/{run}"), or "other"
 
     bool connected() const { return reply_->connected(); }
     bool answered() const { return reply_->sent(); }

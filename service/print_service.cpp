@@ -49,25 +49,35 @@ std::shared_ptr<asio::ssl::context> tlsContext(const ServiceSettings& settings, 
 }
 
 struct Route {
-    enum class Kind { OpenApi, Health, Print, Nested, Runs, Run, Rest, Reprint, PrinterStatus, Unknown };
+    enum class Kind {
+        Page, Metrics, OpenApi, Health, Print, Nested, Runs, Run, Cancel, Rest, Reprint,
+        Printers, PrinterQueue, PrinterStatus, Unknown
+    };
     Kind kind = Kind::Unknown;
     QByteArray method;  // the one it takes
+    std::string label;  // the path with its parameters named, as metrics count it
     std::int64_t run = 0;
     std::string name;
 };
 
-Route routeOf(const QString& path)
+Route routeOf(const QString& path, const QByteArray& method)
 {
-    const QStringList parts = path.split('/', Qt::SkipEmptyParts);
     using Kind = Route::Kind;
+    if (path == "/")
+        return {Kind::Page, "GET", "/", 0, {}};
+    if (path == "/metrics")
+        return {Kind::Metrics, "GET", "/metrics", 0, {}};
+    const QStringList parts = path.split('/', Qt::SkipEmptyParts);
     if (parts.size() < 2 || parts[0] != "v1" || path.endsWith('/') || path.contains("//"))
         return {};
     if (parts.size() == 2) {
-        static const std::map<QString, Route> fixed{{"openapi.json", {Kind::OpenApi, "GET", 0, {}}},
-                                                    {"health", {Kind::Health, "GET", 0, {}}},
-                                                    {"print", {Kind::Print, "POST", 0, {}}},
-                                                    {"nested", {Kind::Nested, "POST", 0, {}}},
-                                                    {"runs", {Kind::Runs, "GET", 0, {}}}};
+        static const std::map<QString, Route> fixed{
+            {"openapi.json", {Kind::OpenApi, "GET", "/v1/openapi.json", 0, {}}},
+            {"health", {Kind::Health, "GET", "/v1/health", 0, {}}},
+            {"print", {Kind::Print, "POST", "/v1/print", 0, {}}},
+            {"nested", {Kind::Nested, "POST", "/v1/nested", 0, {}}},
+            {"runs", {Kind::Runs, "GET", "/v1/runs", 0, {}}},
+            {"printers", {Kind::Printers, "GET", "/v1/printers", 0, {}}}};
         const auto found = fixed.find(parts[1]);
         return found != fixed.end() ? found->second : Route{};
     }
@@ -76,15 +86,18 @@ Route routeOf(const QString& path)
         if (!run)
             return {};
         if (parts.size() == 3)
-            return {Kind::Run, "GET", *run, {}};
+            return method == "DELETE" ? Route{Kind::Cancel, "DELETE", "/v1/runs/{run}", *run, {}}
+                                      : Route{Kind::Run, "GET", "/v1/runs/{run}", *run, {}};
         if (parts[3] == "rest")
-            return {Kind::Rest, "POST", *run, {}};
+            return {Kind::Rest, "POST", "/v1/runs/{run}/rest", *run, {}};
         if (parts[3] == "reprint")
-            return {Kind::Reprint, "POST", *run, {}};
+            return {Kind::Reprint, "POST", "/v1/runs/{run}/reprint", *run, {}};
         return {};
     }
     if (parts[1] == "printers" && parts.size() == 4 && parts[3] == "status")
-        return {Kind::PrinterStatus, "GET", 0, parts[2].toStdString()};
+        return {Kind::PrinterStatus, "GET", "/v1/printers/{name}/status", 0, parts[2].toStdString()};
+    if (parts[1] == "printers" && parts.size() == 4 && parts[3] == "queue")
+        return {Kind::PrinterQueue, "GET", "/v1/printers/{name}/queue", 0, parts[2].toStdString()};
     return {};
 }
 
@@ -218,20 +231,26 @@ void PrintService::after(std::chrono::milliseconds delay, std::function<void()> 
 
 void PrintService::route(const Reply& exchange)
 {
-    const Route route = routeOf(exchange->call.path);
+    const Route route = routeOf(exchange->call.path, exchange->call.method);
     using Kind = Route::Kind;
+    exchange->route = route.kind == Kind::Unknown ? "other" : route.label;
     if (route.kind == Kind::Unknown)
         return exchange->refuse({404, "not_found", "No such resource: " + exchange->call.path.toStdString()});
-    if (exchange->call.method != route.method)
+    if (exchange->call.method != route.method) {
+        const QByteArray allowed = route.kind == Kind::Run ? QByteArray("GET, DELETE") : route.method;
         return exchange->refuse({405, "method_not_allowed", exchange->call.path.toStdString() + " takes " +
-                                                                route.method.toStdString() + " only."},
-                                {{"Allow", route.method}});
+                                                                allowed.toStdString() + " only."},
+                                {{"Allow", allowed}});
+    }
     if (route.kind == Kind::OpenApi)
         return openApi(exchange);
+    if (route.kind == Kind::Page)
+        return page(exchange);
     if (stopping_)
         return refuseStopping(exchange);
     authorised(exchange, [this, route, exchange] {
         switch (route.kind) {
+        case Kind::Metrics: return metrics(exchange);
         case Kind::Health: return health(exchange);
         case Kind::Print: return print(exchange, false);
         case Kind::Nested: return print(exchange, true);
@@ -240,9 +259,13 @@ void PrintService::route(const Reply& exchange)
             const int wait = std::clamp(exchange->call.query.queryItemValue("wait").toInt(), 0, longestWait);
             return runStatus(route.run, exchange, Clock::now() + std::chrono::seconds(wait));
         }
+        case Kind::Cancel: return cancel(route.run, exchange);
         case Kind::Rest: return rest(route.run, exchange);
         case Kind::Reprint: return reprint(route.run, exchange);
+        case Kind::Printers: return printerList(exchange);
+        case Kind::PrinterQueue: return printerQueue(route.name, exchange);
         case Kind::PrinterStatus: return printerStatus(route.name, exchange);
+        case Kind::Page:
         case Kind::OpenApi:
         case Kind::Unknown: break;
         }

@@ -75,11 +75,21 @@ private:
     // The routes.
     void health(const Reply& exchange);
     void openApi(const Reply& exchange);
+    // The status page: its HTML, which asks for a token and calls the API.
+    void page(const Reply& exchange);
+    // The service's counters in Prometheus' text format.
+    void metrics(const Reply& exchange);
     void print(const Reply& exchange, bool nested);
     void rest(std::int64_t run, const Reply& exchange);
     void reprint(std::int64_t run, const Reply& exchange);
     void runStatus(std::int64_t run, const Reply& exchange, std::chrono::steady_clock::time_point until);
     void runList(const Reply& exchange);
+    // A queued run is removed and ended cancelled; a printing one stops after
+    // the ticket the printer takes, here or, through the journal, in the
+    // process that prints it.
+    void cancel(std::int64_t run, const Reply& exchange);
+    void printerList(const Reply& exchange);
+    void printerQueue(const std::string& name, const Reply& exchange);
     void printerStatus(const std::string& name, const Reply& exchange);
     // Answers every health request that waits for the running check.
     void tellHealth(const QJsonObject& health);

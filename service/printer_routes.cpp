@@ -27,3 +27,17 @@ void PrintService::printerStatus(const std::string& name, const Reply& exchange)
 }
 
 }  // namespace service
+
+namespace service {
+
+void PrintService::printerList(const Reply& exchange)
+{
+    exchange->send(200, QJsonObject{});
+}
+
+void PrintService::printerQueue(const std::string& name, const Reply& exchange)
+{
+    exchange->refuse({404, "unknown_printer", "The service has no printer named " + name + "."});
+}
+
+}  // namespace service

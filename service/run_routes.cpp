@@ -118,3 +118,12 @@ void PrintService::runList(const Reply& exchange)
 }
 
 }  // namespace service
+
+namespace service {
+
+void PrintService::cancel(std::int64_t run, const Reply& exchange)
+{
+    exchange->refuse({404, reason::notFound, "No run " + std::to_string(run) + " is in the print journal."});
+}
+
+}  // namespace service
