@@ -76,6 +76,8 @@ public:
 
     // Set before the first batch is told; read on both threads after that.
     std::atomic<std::int64_t> run{0};
+    // Another program asked the run to stop: set on the journal's thread.
+    std::atomic<bool> stopAsked{false};
     std::vector<int> planStarts;  // each planned entry's first position
     std::vector<std::string> planOperations;
 
@@ -180,7 +182,7 @@ public:
             if (opened)
                 recordKeptEnds(*journal);
             // The run's start comes after its database queries.
-            for (std::vector<Work> work = take(false); !work.empty(); work = take(true))
+            for (std::vector<Work> work = take(false, journal.get()); !work.empty(); work = take(true, journal.get()))
                 perform(work, journal.get());
         } catch (...) {
             // Out of memory outside the journal's calls: the work left is
@@ -231,10 +233,16 @@ private:
     }
 
     // The next call, or the batches that follow one another at the front;
-    // nothing once closed.
-    std::vector<Work> take(bool spin)
+    // nothing once closed. Meanwhile, every stopCheckEvery, whether the
+    // run was asked to stop.
+    std::vector<Work> take(bool spin, Journal* journal)
     {
-        await([this] { return workOrClosing(); }, Clock::time_point::max(), spin);
+        for (;;) {
+            checkStopAsked(journal);
+            const bool watching = journal && run.load(std::memory_order_relaxed) != 0 && !stopAsked;
+            if (await([this] { return workOrClosing(); }, watching ? lastStopCheck_ + stopCheckEvery : Clock::time_point::max(), spin))
+                break;
+        }
         const std::lock_guard lock(mutex_);
         std::vector<Work> taken;
         while (!queue_.empty() &&
@@ -244,6 +252,20 @@ private:
         }
         waiting_.store(queue_.size(), std::memory_order_release);
         return taken;
+    }
+
+    void checkStopAsked(Journal* journal)
+    {
+        const std::int64_t id = run.load(std::memory_order_relaxed);
+        if (!journal || id == 0 || stopAsked || Clock::now() - lastStopCheck_ < stopCheckEvery)
+            return;
+        lastStopCheck_ = Clock::now();
+        try {
+            if (journal->stopAsked(id))
+                stopAsked = true;
+        } catch (const JournalError&) {
+            // Asked again at the next check.
+        }
     }
 
     // Does task, trying again while the journal refuses it for patience;
@@ -386,6 +408,7 @@ private:
     std::string failure_;                     // guarded by mutex_
     std::optional<std::string> endFailure_;  // guarded by mutex_
     QString lastError_;                       // used on the journal's thread
+    Clock::time_point lastStopCheck_;         // used on the journal's thread
     std::vector<TicketDigest> digests_;       // used on the journal's thread
     TicketHasher hasher_;                     // used on the journal's thread
 };
@@ -527,6 +550,8 @@ void RunRecorder::confirmed(int count)
 
 // Rides with the confirmation told next, the next batch or the end.
 void RunRecorder::printed(int count) { printed_ = count; }
+
+bool RunRecorder::stopAsked() const { return worker_ && worker_->stopAsked.load(std::memory_order_relaxed); }
 
 void RunRecorder::postCounts()
 {

@@ -149,11 +149,14 @@ public:
     void spooled(int job) override;
     void confirmed(int count) override;
     void printed(int count) override;
+    bool stopAsked() const override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
     static constexpr std::chrono::seconds retryFor{3};
     static constexpr std::chrono::seconds endRetryFor{5};
     static constexpr std::chrono::seconds answerWithin{15};
+    // How often a run reads whether another program asked it to stop.
+    static constexpr std::chrono::milliseconds stopCheckEvery{500};
 
 private:
     class Worker;

@@ -210,6 +210,13 @@ int answerHeld(Journal& journal, const RunRecord& run, Answer& answer)
         answer.messages.show("Try again once it has ended.", MessageIcon::None);
         return answer.end(inProgressElsewhere, reason::requestInProgress, runFields("in progress", count, run));
     }
+    const RunRecord& ended = progress.last;
+    if (ended.outcome == outcomeName(RunOutcome::Cancelled) && ended.confirmed == 0 && ended.inDoubt == 0 &&
+        !finishedLater) {
+        answer.messages.show("Request ID belongs to run " + last + ", which was cancelled before it printed anything.",
+                             MessageIcon::Warning);
+        return answer.end(stoppedPartWay, reason::cancelled, runFields("cancelled", count, run));
+    }
     answer.messages.show("Request ID belongs to run " + last +
                              ", which did not print all its tickets; Print the Rest finishes it.",
                          MessageIcon::Warning);
@@ -251,6 +258,7 @@ int answerHeldRequest(Journal& journal, const RunStart& asked, const RunRecord& 
 namespace {
 
 const std::string journalUnusableForId = "A request ID needs the print journal, which cannot be used.";
+const std::string cancelledBeforeBegunText = "The run was cancelled before it began.";
 
 }  // namespace
 
@@ -298,4 +306,40 @@ void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std:
 {
     if (claimed && sent == 0)
         releaseClaim(journal, claimed, shown);
+}
+
+bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answer)
+{
+    MessageList unseen;
+    const std::unique_ptr<Journal> connection = run ? journal.open(unseen) : nullptr;
+    if (!connection)
+        return false;
+    try {
+        if (!connection->stopAsked(run))
+            return false;
+    } catch (const JournalError&) {
+        return false;  // the run's own record stops it if it cannot go on
+    }
+    cancelUnbegun(journal, run, answer);
+    return true;
+}
+
+void cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer)
+{
+    const auto cancel = [run](Journal& connection) { connection.cancelUnbegun(run, cancelledBeforeBegunText); };
+    std::optional<RunRecord> record;
+    MessageList unseen;
+    try {
+        const std::unique_ptr<Journal> connection = journal.open(unseen);
+        if (!connection)
+            throw JournalError("The print journal cannot be opened.");
+        cancel(*connection);
+        record = connection->run(run);
+    } catch (const JournalError&) {
+        // Refused now: tried again until it takes it, so that the run does
+        // not stay open, holding its request id, for as long as this runs.
+        journal.keepEnd(cancel);
+    }
+    answer.messages.show(cancelledBeforeBegunText, MessageIcon::None);
+    answer.end(stoppedPartWay, reason::cancelled, runFields("cancelled", TicketCount{0, 0}, record));
 }

@@ -103,3 +103,11 @@ void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Me
 // id back, so that the caller may try again.
 std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer);
 void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown);
+
+// A claimed run that was asked to stop (cancelled from another program)
+// before it began ends cancelled, keeping its request id: true, and answer
+// says so. False when it was not asked, or the journal cannot tell.
+bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answer);
+// Ends a claimed run that has not begun as cancelled, keeping its request
+// id; answer says so.
+void cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer);

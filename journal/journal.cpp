@@ -29,8 +29,9 @@ namespace {
 // 3: runs.dpi, the resolution a Zebra run was laid out for. 4: runs.asked,
 // what else a request asked for that its request id binds, and
 // runs.spool_job, the CUPS job a run's tickets went to. 5: runs.printed, how
-// many of the run's first tickets the printer proved it printed.
-constexpr int schemaVersion = 5;
+// many of the run's first tickets the printer proved it printed. 6:
+// runs.stop_asked, when another program asked the run to stop.
+constexpr int schemaVersion = 6;
 
 // Several statements of the schema; each is run on its own.
 const char* const schema[] = {
@@ -50,7 +51,8 @@ const char* const schema[] = {
          dpi INTEGER,
          asked BLOB,
          spool_job INTEGER,
-         printed INTEGER NOT NULL DEFAULT 0))",
+         printed INTEGER NOT NULL DEFAULT 0,
+         stop_asked INTEGER))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -266,7 +268,7 @@ void Journal::createSchema()
     for (const char* statement : schema)
         transaction.exec(QString::fromLatin1(statement));
     for (const char* const column : {"rest_of INTEGER", "dpi INTEGER", "asked BLOB", "spool_job INTEGER",
-                                      "printed INTEGER NOT NULL DEFAULT 0"}) {
+                                      "printed INTEGER NOT NULL DEFAULT 0", "stop_asked INTEGER"}) {
         const QString definition = QString::fromLatin1(column);
         QSqlQuery found = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'")
                                                .arg(definition.section(' ', 0, 0)));
@@ -638,6 +640,72 @@ bool Journal::releaseRun(std::int64_t run, const std::string& message)
     return true;
 }
 
+bool Journal::cancelUnbegun(std::int64_t run, const std::string& message)
+{
+    Transaction transaction(*this);
+    QSqlQuery cancel = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET ended = ?, outcome = ?, message = ?, owner = NULL, rest_of = NULL"
+        " WHERE id = ? AND ended IS NULL AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+    cancel.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
+    cancel.bindValue(1, qtext(outcomeName(RunOutcome::Cancelled)));
+    cancel.bindValue(2, qtext(message));
+    cancel.bindValue(3, QVariant::fromValue<qint64>(run));
+    cancel.bindValue(4, firstKey(run));
+    cancel.bindValue(5, lastKey(run));
+    transaction.exec(cancel);
+    const bool cancelled = cancel.numRowsAffected() > 0;
+    transaction.commit();
+    if (cancelled)
+        releaseRunLock(path_, run);
+    return cancelled;
+}
+
+Journal::StopAsk Journal::askStop(std::int64_t run)
+{
+    Transaction transaction(*this);
+    QSqlQuery ask = transaction.prepare(
+        QStringLiteral("UPDATE runs SET stop_asked = coalesce(stop_asked, ?) WHERE id = ? AND ended IS NULL"));
+    ask.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
+    ask.bindValue(1, QVariant::fromValue<qint64>(run));
+    transaction.exec(ask);
+    StopAsk answer = StopAsk::Asked;
+    if (ask.numRowsAffected() == 0) {
+        QSqlQuery found = transaction.prepare(QStringLiteral("SELECT 1 FROM runs WHERE id = ?"));
+        found.bindValue(0, QVariant::fromValue<qint64>(run));
+        transaction.exec(found);
+        answer = found.next() ? StopAsk::Ended : StopAsk::Unknown;
+        found.finish();
+    }
+    transaction.commit();
+    return answer;
+}
+
+bool Journal::stopAsked(std::int64_t run)
+{
+    Transaction transaction(*this, Transaction::Read);
+    QSqlQuery asked = transaction.prepare(
+        QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND stop_asked IS NOT NULL AND ended IS NULL"));
+    asked.bindValue(0, QVariant::fromValue<qint64>(run));
+    transaction.exec(asked);
+    const bool found = asked.next();
+    asked.finish();
+    transaction.commit();
+    return found;
+}
+
+std::vector<std::int64_t> Journal::runsAskedToStop()
+{
+    Transaction transaction(*this, Transaction::Read);
+    QSqlQuery asked = transaction.exec(
+        QStringLiteral("SELECT id FROM runs WHERE stop_asked IS NOT NULL AND ended IS NULL ORDER BY id"));
+    std::vector<std::int64_t> runs;
+    while (asked.next())
+        runs.push_back(asked.value(0).toLongLong());
+    asked.finish();
+    transaction.commit();
+    return runs;
+}
+
 std::optional<RunRecord> Journal::runWithRequest(const std::string& requestId)
 {
     Transaction transaction(*this, Transaction::Read);
@@ -844,16 +912,16 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
     return removed;
 }
 
-std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since)
+std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since, std::int64_t before)
 {
     Transaction transaction(*this, Transaction::Read);
-    std::vector<RunRecord> found = readRuns(transaction, limit, order, since, 0);
+    std::vector<RunRecord> found = readRuns(transaction, limit, order, since, 0, before);
     transaction.commit();
     return found;
 }
 
 std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int limit, const std::string& order,
-                                         std::int64_t since, std::int64_t only)
+                                         std::int64_t since, std::int64_t only, std::int64_t before)
 {
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, user, version, source, request_id, location, shop_order,"
@@ -864,13 +932,16 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
         " message, shared, dpi, asked, printed FROM runs LEFT JOIN plans ON plans.run = runs.id"
-        " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
+        " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (? = 0 OR id = ?) AND (? = 0 OR id < ?)"
+        " ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));
     query.bindValue(1, qtext(order));
     query.bindValue(2, QVariant::fromValue<qint64>(since));
     query.bindValue(3, QVariant::fromValue<qint64>(only));
     query.bindValue(4, QVariant::fromValue<qint64>(only));
-    query.bindValue(5, limit);
+    query.bindValue(5, QVariant::fromValue<qint64>(before));
+    query.bindValue(6, QVariant::fromValue<qint64>(before));
+    query.bindValue(7, limit);
     transaction.exec(query);
     std::vector<RunRecord> runs;
     while (query.next()) {

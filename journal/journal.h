@@ -170,6 +170,20 @@ public:
     // when it has ended or marked one.
     bool releaseRun(std::int64_t run, const std::string& message = {});
 
+    // Ends a run that is still open and marked no ticket (it waits to
+    // begin) as cancelled, with message. Unlike releaseRun it keeps its
+    // request id, so that a retry is told it was cancelled, and gives back
+    // the rest it claimed. False when it has ended or marked one.
+    bool cancelUnbegun(std::int64_t run, const std::string& message);
+
+    // Asks a run, perhaps of another program, to stop: its owner reads it
+    // between tickets (and a run waiting to begin ends cancelled).
+    enum class StopAsk { Asked, Ended, Unknown };
+    StopAsk askStop(std::int64_t run);
+    bool stopAsked(std::int64_t run);
+    // The open runs asked to stop, in order.
+    std::vector<std::int64_t> runsAskedToStop();
+
     // The run that holds the request id.
     std::optional<RunRecord> runWithRequest(const std::string& requestId);
     std::optional<RunRecord> run(std::int64_t id);
@@ -220,8 +234,10 @@ public:
     int prune(int days, std::chrono::milliseconds budget);
 
     // Newest first; of one order (as recorded: trimmed) when order is not
-    // empty, started at or after since (ms since the epoch).
-    std::vector<RunRecord> runs(int limit = 100, const std::string& order = {}, std::int64_t since = 0);
+    // empty, started at or after since (ms since the epoch), numbered
+    // below before when it is not 0.
+    std::vector<RunRecord> runs(int limit = 100, const std::string& order = {}, std::int64_t since = 0,
+                                std::int64_t before = 0);
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
@@ -233,7 +249,7 @@ private:
     class Transaction;
     class Statements;
     std::vector<RunRecord> readRuns(const Transaction& transaction, int limit, const std::string& order,
-                                    std::int64_t since, std::int64_t only);
+                                    std::int64_t since, std::int64_t only, std::int64_t before = 0);
     std::int64_t insertRun(const Transaction& transaction, const RunStart& run,
                            const std::vector<PlannedTicket>& tickets);
     std::optional<std::int64_t> runHolding(const Transaction& transaction, const char* column, const QVariant& value);

@@ -56,6 +56,10 @@ public:
     // told before the first batch.
     virtual void spooled(int /*job*/) {}
 
+    // Whether someone elsewhere (another program sharing the record) asked
+    // the run to stop: the stream then stops as when the operator cancels.
+    virtual bool stopAsked() const { return false; }
+
     // The printer has acknowledged the run's first count tickets.
     virtual void confirmed(int count) = 0;
 

@@ -12,7 +12,7 @@ PrintStream::PrintStream(const PrinterSettings& printer, std::shared_ptr<PrintPr
     jobGivenUp_.emplace(std::move(stop), RequestStop{&givenUp_});
     if (progress_)
         stoppedAtOnce_.emplace(progress_->stopAtOnceToken(), RequestStop{&givenUp_});
-    wait_.cancelled = [this] { return progress_ && progress_->cancelled(); };
+    wait_.cancelled = [this] { return cancelled(); };
     wait_.acknowledged = [this] { countAcknowledged(); };
 }
 

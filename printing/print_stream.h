@@ -132,8 +132,14 @@ public:
     bool wroteAny() const { return wroteAny_; }
     // Whether it stopped because the observer could not record a batch.
     bool unrecorded() const { return unrecorded_; }
-    // Whether the operator cancelled the run or it was given up.
-    bool stopped() const { return (progress_ && progress_->cancelled()) || stop_.stop_requested(); }
+    // Whether the operator cancelled the run (here or, through the
+    // observer, from elsewhere).
+    bool cancelled() const
+    {
+        return (progress_ && progress_->cancelled()) || (observer_ && observer_->stopAsked());
+    }
+    // Whether it was cancelled or given up.
+    bool stopped() const { return cancelled() || stop_.stop_requested(); }
 
     // The output a preview: destination kept, after finish.
     std::optional<std::string> takePreview();
