@@ -35,6 +35,7 @@ constexpr Command kCommands[] = {
     {"history", "List the print journal's runs, or one run with its tickets."},
     {"setup-printer", "Send the printer its page-length command."},
     {"check-printer", "Ask the printer whether it can take a job now; prints nothing."},
+    {"cancel", "Stop a run of the journal, here or in another program."},
     {"serve", "Run the print service: these commands over HTTP, for the ERP."},
 };
 

@@ -167,5 +167,6 @@ int checkPrinter(const QStringList& arguments, const Environment& environment);
 int rest(const QStringList& arguments, const Environment& environment);
 int reprint(const QStringList& arguments, const Environment& environment);
 int history(const QStringList& arguments, const Environment& environment);
+int cancel(const QStringList& arguments, const Environment& environment);
 
 }  // namespace cli
