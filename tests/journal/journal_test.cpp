@@ -88,20 +88,23 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         {"version 1",
          {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "ALTER TABLE runs DROP COLUMN dpi",
           "ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
-          "PRAGMA user_version = 1"},
+          "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 1"},
          true},
         {"version 2",
          {"ALTER TABLE runs DROP COLUMN dpi", "ALTER TABLE runs DROP COLUMN asked",
           "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
-          "PRAGMA user_version = 2"},
+          "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 2"},
          true},
         {"version 3",
          {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job",
-          "ALTER TABLE runs DROP COLUMN printed", "PRAGMA user_version = 3"},
+          "ALTER TABLE runs DROP COLUMN printed", "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 3"},
          true},
-        {"version 4", {"ALTER TABLE runs DROP COLUMN printed", "PRAGMA user_version = 4"}, true},
-        {"version 5 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
-        {"version 6", {"PRAGMA user_version = 6"}, false},
+        {"version 4",
+         {"ALTER TABLE runs DROP COLUMN printed", "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 4"},
+         true},
+        {"version 5", {"ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 5"}, true},
+        {"version 6 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
+        {"version 7", {"PRAGMA user_version = 7"}, false},
     };
     for (const Case& file : cases) {
         SCOPED_TRACE(file.what);
@@ -115,11 +118,11 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         byHand(path, file.change);
         if (!file.opens) {
             EXPECT_THROW(Journal{path}, JournalError);
-            EXPECT_EQ(userVersion(path), 6) << "left as it was";
+            EXPECT_EQ(userVersion(path), 7) << "left as it was";
             continue;
         }
         Journal journal(path);
-        EXPECT_EQ(userVersion(path), 5);
+        EXPECT_EQ(userVersion(path), 6);
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_EQ(journal.runs().front().id, kept);
         EXPECT_EQ(journal.tickets(kept).size(), 2u);
@@ -133,6 +136,7 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         EXPECT_EQ(journal.run(first)->dpi, 300);
         EXPECT_EQ(journal.run(first)->asked, "resolution 300");
         EXPECT_NO_THROW(journal.spooled(first, 7));
+        EXPECT_EQ(journal.askStop(first), Journal::StopAsk::Asked);
         EXPECT_THROW(journal.startRun(rest, {}), RestTaken);
     }
 }
