@@ -18,7 +18,7 @@ Commands::Commands(QObject& receiver) : receiver_(receiver), runner_(receiver)
 
 std::shared_ptr<DatabaseSession> Commands::newSession()
 {
-    return std::make_shared<DatabaseSession>(connectionString, driverTimeouts);
+    return std::make_shared<DatabaseSession>(databaseConnectionString(), driverTimeouts);
 }
 
 void Commands::beginCommand(std::function<void()> giveUp)

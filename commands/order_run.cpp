@@ -17,7 +17,9 @@ std::variant<OrderHeader, int> OrderRun::locate(const OrderSelection& order, Ans
             [](DatabaseSession& db, std::stop_token) { return openDatabaseCommand(db); });
         answer.messages.showAll(opened->messages);
         if (!opened->opened)
-            return answer.end(databaseFault, reason::databaseUnreachable, {{"outcome", "database fault"}});
+            return answer.end(databaseFault,
+                              opened->loginUnusable ? reason::credentialsUnusable : reason::databaseUnreachable,
+                              {{"outcome", "database fault"}});
     }
     const LocateRequest request{order};
     const auto located = commands_.runAndWait<LocateResult>(

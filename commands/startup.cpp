@@ -1,11 +1,72 @@
 #include "commands/startup.h"
 
 #include "config/config_file.h"
+#include "config/database_login.h"
 #include "config/printer_config.h"
+
+#include <cerrno>
+#include <mutex>
+#include <variant>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The database login chosen for the process.
+struct ChosenLogin {
+    std::string connectionString = builtInConnectionString;
+    std::string file;  // empty: the built-in login
+    std::optional<std::string> fault;
+};
+
+// Chosen at start, read by every thread that opens a session.
+struct ChosenStore {
+    std::mutex guard;
+    ChosenLogin login;      // guarded
+    std::string preferred;  // guarded; read in place of DATABASE= while it exists
+};
+
+ChosenStore& chosenStore()
+{
+    static ChosenStore store;
+    return store;
+}
+
+ChosenLogin chosenLogin()
+{
+    ChosenStore& store = chosenStore();
+    const std::lock_guard lock(store.guard);
+    return store.login;
+}
+
+void keep(ChosenLogin login)
+{
+    ChosenStore& store = chosenStore();
+    const std::lock_guard lock(store.guard);
+    store.login = std::move(login);
+}
+
+ChosenLogin refusedLogin(const std::string& file, std::string fault)
+{
+    return {std::string(), file, std::move(fault)};
+}
+
+ChosenLogin loginIn(const std::string& file)
+{
+    if (file.empty())
+        return {};
+    std::variant<DatabaseLogin, std::string> read = readDatabaseLogin(file);
+    if (std::string* refused = std::get_if<std::string>(&read))
+        return refusedLogin(file, std::move(*refused));
+    return {connectionStringOf(std::get<DatabaseLogin>(read)), file, std::nullopt};
+}
+
+}  // namespace
 
 std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
                                                    MessageBox& messages)
 {
+    chooseDatabaseLogin(programDir);
     const std::optional<PrinterConfig> config = loadPrinterConfig(programDir, messages);
     if (!config)
         return std::nullopt;
@@ -24,8 +85,51 @@ std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir,
     return openJournal(journalPath(values.journal), journalDays(values.journalDays), messages);
 }
 
+void chooseDatabaseLogin(const std::string& programDir)
+{
+    std::string preferred;
+    {
+        ChosenStore& store = chosenStore();
+        const std::lock_guard lock(store.guard);
+        preferred = store.preferred;
+    }
+    struct stat status {};
+    if (!preferred.empty() && !(::lstat(preferred.c_str(), &status) != 0 && errno == ENOENT))
+        return keep(loginIn(preferred));
+    const std::string file = parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content).database;
+    // Taken from the current folder, a relative path would name another file in each.
+    if (!file.empty() && !file.starts_with('/'))
+        return keep(refusedLogin(file, "DATABASE=" + file + " in travcard.cfg is not an absolute path: name the "
+                                                            "database login file from /."));
+    keep(loginIn(file));
+}
+
+void preferDatabaseLoginFile(const std::string& path)
+{
+    ChosenStore& store = chosenStore();
+    const std::lock_guard lock(store.guard);
+    store.preferred = path;
+}
+
+std::optional<std::string> databaseLoginFault() { return chosenLogin().fault; }
+
+std::string databaseConnectionString() { return chosenLogin().connectionString; }
+
+std::string databaseLoginSource()
+{
+    const ChosenLogin login = chosenLogin();
+    return login.file.empty() ? "the built-in login" : "the login in " + login.file;
+}
+
 bool openDatabase(DatabaseSession& db, MessageBox& messages)
 {
+    const ChosenLogin login = chosenLogin();
+    if (login.fault) {
+        messages.show(*login.fault, MessageIcon::Critical);
+        return false;
+    }
+    if (!login.file.empty())
+        db.connectionString = login.connectionString;
     try {
         db.open();
         // Nothing reads the rows, so one row is all it fetches, from the
@@ -42,5 +146,5 @@ OpenDatabaseResult openDatabaseCommand(DatabaseSession& db)
 {
     MessageList messages;
     const bool opened = openDatabase(db, messages);
-    return {std::move(messages.shown), opened};
+    return {std::move(messages.shown), opened, !opened && databaseLoginFault().has_value()};
 }

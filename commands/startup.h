@@ -1,7 +1,7 @@
 #pragma once
-// The start of a session: the printer that travcard.cfg names, and the
-// database connection with its start-up query. Each step reports its own
-// fault; a fault ends the program.
+// The start of a session: the printer that travcard.cfg names, the database
+// login, and the database connection with its start-up query. Each step
+// reports its own fault; a fault ends the program.
 
 #include "db/database_session.h"
 #include "exactly_once/journal_recorder.h"
@@ -14,7 +14,8 @@
 #include <vector>
 
 // Reads and checks the configuration in programDir. On a fault shows its
-// message(s) and returns nothing.
+// message(s) and returns nothing. Chooses the database login too
+// (chooseDatabaseLogin), whose fault openDatabase shows.
 std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
                                                    MessageBox& messages);
 
@@ -23,8 +24,27 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 // the program goes on.
 std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir, MessageBox& messages);
 
-// Connects and runs the start-up query. On a database error shows its
-// number and text and returns false.
+// The login of a station without DATABASE=.
+inline constexpr const char* builtInConnectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";
+
+// Chooses the database login of the sessions opened from now on, for the
+// whole process: the file that DATABASE= in programDir's travcard.cfg
+// names, read now, or without DATABASE= the built-in login.
+void chooseDatabaseLogin(const std::string& programDir);
+// From now on chooseDatabaseLogin reads the file at path in place of
+// DATABASE= whenever something is there (travcard serve --database-if-present).
+void preferDatabaseLoginFile(const std::string& path);
+// Why the login chosen cannot be used (its file named), or nothing.
+std::optional<std::string> databaseLoginFault();
+// The connection string of the login chosen: every session's but a test's.
+std::string databaseConnectionString();
+// Where the login chosen comes from, in words.
+std::string databaseLoginSource();
+
+// Connects with the login chosen and runs the start-up query. A login that
+// cannot be used, or a database error, is shown (the error's number and
+// text) and false returned. A login from a file replaces the session's
+// connection string: a session made before the choice has the built-in one.
 bool openDatabase(DatabaseSession& db, MessageBox& messages);
 
 // The same as a command, for the job runner and its watchdog: a database
@@ -32,10 +52,13 @@ bool openDatabase(DatabaseSession& db, MessageBox& messages);
 struct OpenDatabaseResult {
     std::vector<Message> messages;
     bool opened = false;
+    bool loginUnusable = false;  // the login's file was refused: nothing was tried
 };
 OpenDatabaseResult openDatabaseCommand(DatabaseSession& db);
 
-inline constexpr const char* connectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";
+namespace reason {
+inline constexpr const char* credentialsUnusable = "credentials_unusable";
+}  // namespace reason
 
 // What the driver is told, where it takes it. A login gets 15 seconds: a
 // server on the plant's network answers a login within one or two, and a

@@ -50,6 +50,8 @@ ConfigValues parseConfig(std::string_view content)
             values.printerType = line.substr(key.size());
         if (key == "JOURNAL=")
             values.journal = line.substr(key.size());
+        if (constexpr std::string_view database = "DATABASE="; line.starts_with(database))
+            values.database = line.substr(database.size());
         if (constexpr std::string_view dpi = "DPI="; line.starts_with(dpi))
             values.dpi = line.substr(dpi.size());
         if (constexpr std::string_view days = "JOURNAL_DAYS="; line.starts_with(days))

@@ -1,7 +1,8 @@
 #pragma once
 // The configuration file travcard.cfg: lines of KEY=value. A line is known
-// by its first eight characters (DPI=, JOURNAL_DAYS= and the SERVICE_ keys by all of theirs), compared exactly; the value is the rest of
-// the line, verbatim. The last occurrence of a key wins; other lines are
+// by its first eight characters (DPI=, DATABASE=, JOURNAL_DAYS= and the
+// SERVICE_ keys by all of theirs), compared exactly; the value is the rest
+// of the line, verbatim. The last occurrence of a key wins; other lines are
 // ignored.
 
 #include <string>
@@ -16,6 +17,7 @@ struct ConfigValues {
     std::string journal;      // JOURNAL=, the print journal's file
     std::string journalDays;  // JOURNAL_DAYS=, how long the journal keeps a run
     std::string dpi;          // DPI=, a Zebra printer's resolution
+    std::string database;     // DATABASE=, the file of the database login
     // The print service (travcard serve):
     std::string serviceListen;    // SERVICE_LISTEN=, HOST:PORT
     std::string servicePrinters;  // SERVICE_PRINTERS=, NAME=DESTINATION pairs between spaces

@@ -298,10 +298,13 @@ void Connection::open(const std::string& connectionString, const Timeouts& timeo
     std::string in = connectionString;
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
-    dbc.check(SQLDriverConnect(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
-                               static_cast<SQLSMALLINT>(in.size()), out, sizeof out, &outLength,
-                               SQL_DRIVER_NOPROMPT),
-              "connecting");
+    const SQLRETURN connected =
+        SQLDriverConnect(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
+                         static_cast<SQLSMALLINT>(in.size()), out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
+    if (!succeeded(connected)) {
+        const Error error = diagnostics(SQL_HANDLE_DBC, dbc.get(), "connecting");
+        throw Error(error.sqlstate(), error.nativeError(), withoutPassword(error.text(), connectionString));
+    }
     handles->connected = true;
     handles_ = std::move(handles);
     handles_->psqlodbc = text::upperAscii(info(SQL_DRIVER_NAME)).starts_with("PSQLODBC");

@@ -54,6 +54,11 @@ std::string describe(const Error& error);
 // text longer than maxCharacters is cut, marked by "...".
 std::string cleanDriverText(std::string_view text, std::size_t maxCharacters = 600);
 
+// text without the passwords of connectionString (its PWD= and PASSWORD=
+// values, as written and as meant) or any PWD=... or PASSWORD=... in it,
+// each replaced by ***: what a driver says of a failed connect, fit to show.
+std::string withoutPassword(std::string_view text, std::string_view connectionString);
+
 // A parameter value: text is bound as character data, a whole number as an
 // integer, so the statement compares the column with the type it names.
 using Param = std::variant<std::string, std::int64_t>;
@@ -109,7 +114,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Connects without prompting. The connection is marked read-only: the
-    // program never writes to the ERP database.
+    // program never writes to the ERP database. A failure's text holds no
+    // password, whatever the driver echoed.
     void open(const std::string& connectionString, const Timeouts& timeouts = {});
     void close();
     bool isOpen() const;

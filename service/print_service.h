@@ -159,7 +159,7 @@ private:
     // how the last finished check ended and when.
     struct HealthCheck {
         std::mutex guard;
-        DatabaseSession session{connectionString, driverTimeouts};
+        DatabaseSession session{databaseConnectionString(), driverTimeouts};
         std::atomic<bool> running{false};
         std::chrono::steady_clock::time_point began;  // of the running check; the door's thread's
         std::atomic<int> lastKnown{-1};               // the database reached: 1, 0, or -1 before the first

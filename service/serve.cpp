@@ -51,6 +51,8 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
     std::variant<ServiceSettings, std::string> settings = loadServiceSettings(programDir, listen);
     if (const std::string* fault = std::get_if<std::string>(&settings))
         return refuse("the service does not start: " + *fault);
+    if (const std::optional<std::string> fault = databaseLoginFault())
+        return refuse("the service does not start: " + *fault);
     const ConfigValues values = parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content);
     MessageList messages;
     const QString path = journalFile.empty() ? journalPath(values.journal) : QString::fromStdString(journalFile);
@@ -71,6 +73,7 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
         return refuse("the service does not start: it cannot listen on " + listenedAt + ": " + *error);
     std::fprintf(stderr, "travcard serve: listening on port %u, journal %s\n", service.port(),
                  qPrintable(journal->path()));
+    logLine("the database is reached with " + databaseLoginSource());
     int stops = 0;
     answerSignals(caught, service, io, stops);
     io.run();
@@ -85,9 +88,13 @@ int serveCommand(const QStringList& arguments, const std::string& programDir)
     const QCommandLineOption journal("journal", "The print journal (default: JOURNAL= in travcard.cfg).", "path");
     const QCommandLineOption listen("listen", "Where to listen (default: SERVICE_LISTEN=, or 127.0.0.1:8631).",
                                     "host:port");
+    const QCommandLineOption database("database-if-present",
+                                      "The database login file, read in place of DATABASE= in travcard.cfg "
+                                      "when it exists.",
+                                      "path");
     parser.addHelpOption();
-    parser.addOptions({journal, listen});
-    const char* usage = "Usage: travcard serve [--journal PATH] [--listen HOST:PORT]\n";
+    parser.addOptions({journal, listen, database});
+    const char* usage = "Usage: travcard serve [--journal PATH] [--listen HOST:PORT] [--database-if-present PATH]\n";
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "travcard serve: %s\n%s",
                      qPrintable(parser.errorText().isEmpty() ? "unexpected argument" : parser.errorText()), usage);
@@ -97,6 +104,8 @@ int serveCommand(const QStringList& arguments, const std::string& programDir)
         std::fputs(usage, stdout);
         return allSent;
     }
+    if (parser.isSet(database))
+        preferDatabaseLoginFile(parser.value(database).toStdString());
     return serve(programDir, parser.value(journal).toStdString(), parser.value(listen).toStdString());
 }
 

@@ -21,7 +21,7 @@ public:
 };
 
 struct BenchSession {
-    DatabaseSession db{connectionString, driverTimeouts};
+    DatabaseSession db{databaseConnectionString(), driverTimeouts};
     RecordedMessages messages;
     LocateResult located;  // the last order located
 };

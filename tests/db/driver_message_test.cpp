@@ -46,4 +46,15 @@ TEST(DriverMessage, TheReportSaysWhatHappenedFirstThenNumberStateAndCleanedText)
               "Database error 101 (SQLSTATE 08001):\ncould not connect: Connection refused");
 }
 
+// Some drivers echo the connection string they were given when a login fails.
+TEST(DriverMessage, AFailedConnectShowsNoPassword)
+{
+    const std::string connection = "DSN=xfODBC;UID=plant7;PWD={s3c;r}}et}";
+    const std::string echoed = "[drv]login failed for plant7 (DSN=xfODBC;UID=plant7;PWD={s3c;r}}et})\n"
+                               "password s3c;r}et rejected; Password=hunter2;retry";
+    EXPECT_EQ(odbc::withoutPassword(echoed, connection),
+              "[drv]login failed for plant7 (DSN=xfODBC;UID=plant7;PWD=***)\n"
+              "password *** rejected; Password=***;retry");
+}
+
 }  // namespace

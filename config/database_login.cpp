@@ -1,0 +1,135 @@
+#include "config/database_login.h"
+
+#include "config/config_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t largestLoginFile = 64 * 1024;
+
+std::string systemError(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Closes the descriptor on every way out.
+struct Descriptor {
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+std::optional<std::string> modeFault(mode_t mode)
+{
+    const unsigned bits = mode & 07777;
+    if (bits == 0600 || bits == 0640)
+        return std::nullopt;
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", bits);
+    return std::string("has mode ") + octal +
+           ": it must be 0600 or 0640, readable by its owner (and its group) alone, as it holds a password";
+}
+
+}  // namespace
+
+std::variant<DatabaseLogin, std::string> parseDatabaseLogin(std::string_view content)
+{
+    DatabaseLogin login;
+    struct Key {
+        std::string_view name;
+        std::string* value;
+        int line = 0;
+    };
+    Key keys[] = {{"DSN=", &login.dsn}, {"UID=", &login.user}, {"PWD=", &login.password}};
+    int number = 0;
+    for (const std::string_view line : splitConfigLines(content)) {
+        ++number;
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string_view::npos || line[first] == '#')
+            continue;
+        Key* known = nullptr;
+        for (Key& key : keys)
+            if (line.starts_with(key.name))
+                known = &key;
+        const std::string at = "line " + std::to_string(number);
+        if (!known)
+            return at + " is not DSN=, UID= or PWD= (nor blank, nor a # comment)";
+        if (known->line != 0)
+            return "lines " + std::to_string(known->line) + " and " + std::to_string(number) + " both give " +
+                   std::string(known->name);
+        known->line = number;
+        *known->value = line.substr(known->name.size());
+    }
+    if (login.dsn.empty())
+        return std::string("it names no data source: a DSN= line is needed");
+    return login;
+}
+
+std::variant<DatabaseLogin, std::string> readDatabaseLogin(const std::string& path)
+{
+    const std::string named = "The database login file " + path;
+    // O_NONBLOCK: a FIFO opens without waiting for a writer, to be refused.
+    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+    if (file.fd < 0)
+        return named + " cannot be opened: " + systemError(errno) + ".";
+    struct stat status {};
+    if (::fstat(file.fd, &status) != 0)
+        return named + " cannot be examined: " + systemError(errno) + ".";
+    if (!S_ISREG(status.st_mode))
+        return named + " is not a regular file.";
+    if (const std::optional<std::string> fault = modeFault(status.st_mode))
+        return named + " " + *fault + ".";
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return named + " cannot be read: " + systemError(errno) + ".";
+        if (got == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(got));
+        if (content.size() > largestLoginFile)
+            return named + " is larger than 64 KiB, more than a login needs: is it the right file?";
+    }
+    std::variant<DatabaseLogin, std::string> login = parseDatabaseLogin(content);
+    if (const std::string* fault = std::get_if<std::string>(&login))
+        return named + " cannot be used: " + *fault + ".";
+    return login;
+}
+
+std::string odbcValue(std::string_view value)
+{
+    const bool plain = value.find_first_of(";{}") == std::string_view::npos &&
+                       (value.empty() || (!isBlank(value.front()) && !isBlank(value.back())));
+    if (plain)
+        return std::string(value);
+    std::string quoted = "{";
+    for (const char c : value) {
+        quoted += c;
+        if (c == '}')
+            quoted += '}';
+    }
+    return quoted + "}";
+}
+
+std::string connectionStringOf(const DatabaseLogin& login)
+{
+    std::string text = "DSN=" + odbcValue(login.dsn);
+    if (!login.user.empty())
+        text += ";UID=" + odbcValue(login.user);
+    if (!login.password.empty())
+        text += ";PWD=" + odbcValue(login.password);
+    return text;
+}
