@@ -382,10 +382,12 @@ TEST_F(OpenApiDocument, ListsEveryRoute)
         {"/v1/print", "post"},         {"/v1/nested", "post"},          {"/v1/runs", "get"},
         {"/v1/runs/{run}", "get"},     {"/v1/runs/{run}/rest", "post"}, {"/v1/runs/{run}/reprint", "post"},
         {"/v1/printers/{name}/status", "get"}, {"/v1/health", "get"},   {"/v1/openapi.json", "get"},
+        {"/v1/runs/{run}", "delete"},  {"/v1/printers", "get"},         {"/v1/printers/{name}/queue", "get"},
+        {"/metrics", "get"},           {"/", "get"},
     };
     for (const auto& [path, method] : routes)
         EXPECT_TRUE(paths.value(path).toObject().contains(method)) << path << " " << method;
-    EXPECT_EQ(paths.size(), std::size(routes));
+    EXPECT_EQ(paths.size(), std::size(routes) - 1);  // a path with two methods counts once
 }
 
 #elif defined(DOOR_TESTS_SLOW)
