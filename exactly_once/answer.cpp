@@ -68,6 +68,7 @@ QJsonObject runFields(const char* outcome, const TicketCount& tickets, const std
                        {"planned", tickets.planned == 0 && record ? record->planned : tickets.planned},
                        {"sent", tickets.sent},
                        {"in_doubt", record ? record->inDoubt : 0},
+                       {"printed", record ? record->printed : 0},
                        {"outcome", outcome}};
 }
 

@@ -109,7 +109,8 @@ const char* outcomeName(PrintEnding outcome);
 // The journal's record of a run, read afresh; nothing without a journal.
 std::optional<RunRecord> recordOf(const std::shared_ptr<JournalAccess>& journal, std::int64_t run);
 
-// A print run's fields: run, planned, sent, in_doubt, outcome.
+// A print run's fields: run, planned, sent, in_doubt, printed (of the
+// sent, those the printer proved it printed), outcome.
 QJsonObject runFields(const char* outcome, const TicketCount& tickets, const std::optional<RunRecord>& record);
 // The fields of an answer that printed nothing: no run, nothing planned.
 QJsonObject noRunFields(const char* outcome = "refused");

@@ -47,16 +47,23 @@ std::string jsonText(const QJsonValue& value)
     return value.toString().toStdString();
 }
 
-Exchange::Exchange(HttpCall call, std::shared_ptr<HttpReply> reply)
-    : call(std::move(call)), reply_(std::move(reply)), began_(std::chrono::steady_clock::now())
+Exchange::Exchange(HttpCall call, std::shared_ptr<HttpReply> reply, std::shared_ptr<ServiceMetrics> metrics)
+    : call(std::move(call)), reply_(std::move(reply)), metrics_(std::move(metrics)),
+      began_(std::chrono::steady_clock::now())
 {
+}
+
+Exchange::~Exchange()
+{
+    if (!reply_->sent() && reply_->connected())
+        metrics_->answered(route, call.method, 500, std::chrono::steady_clock::now() - began_);
 }
 
 void Exchange::send(int status, const QJsonObject& body, const HttpHeaders& headers)
 {
     if (reply_->sent())
         return;
-    reply_->send(jsonAnswer(status, body, headers));
+    handOver(jsonAnswer(status, body, headers));
     log(status, body);
 }
 
@@ -64,7 +71,14 @@ void Exchange::sendBytes(int status, const QByteArray& type, const QByteArray& b
 {
     if (reply_->sent())
         return;
-    reply_->send({status, type, body, headers, false});
+    handOver({status, type, body, headers, false});
+}
+
+void Exchange::handOver(HttpAnswer answer)
+{
+    const int status = answer.status;
+    reply_->send(std::move(answer));
+    metrics_->answered(route, call.method, status, std::chrono::steady_clock::now() - began_);
 }
 
 void Exchange::log(int status, const QJsonObject& body)

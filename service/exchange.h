@@ -1,10 +1,12 @@
 #pragma once
 // One request and the answer owed to it, as the routes see them: the
 // caller's call, and answers logged as they are sent with the caller, the
-// run and the request id they name.
+// run and the request id they name, and counted in the service's metrics.
+// On the door's thread only.
 
 #include "service/http_door.h"
 #include "service/request_decoding.h"
+#include "service/service_metrics.h"
 
 #include <QJsonObject>
 
@@ -24,7 +26,11 @@ std::string jsonText(const QJsonValue& value);
 
 class Exchange {
 public:
-    Exchange(HttpCall call, std::shared_ptr<HttpReply> reply);
+    Exchange(HttpCall call, std::shared_ptr<HttpReply> reply, std::shared_ptr<ServiceMetrics> metrics);
+    // One released unanswered is answered 500 by its reply, and counted so.
+    ~Exchange();
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
 
     const HttpCall call;
     std::string caller;  // once the token is known
@@ -41,8 +47,10 @@ public:
 
 private:
     void log(int status, const QJsonObject& body);
+    void handOver(HttpAnswer answer);
 
     std::shared_ptr<HttpReply> reply_;
+    std::shared_ptr<ServiceMetrics> metrics_;
     std::chrono::steady_clock::time_point began_;
 };
 

@@ -64,10 +64,12 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
     job.run = run;
     job.progress = progress;
     const std::string requestId = accepted.value("request_id").toString().toStdString();
-    job.work = [this, run, printer, requestId, work = std::move(work), progress](OrderRun& session) {
+    job.work = [this, run, printer, requestId, work = std::move(work), progress, journal = journal_](OrderRun& session) {
+        const auto began = std::chrono::steady_clock::now();
         DoorAnswer answer(Door::Service, noRunFields());
         try {
-            work(session, progress, answer);
+            if (!cancelledBeforeBegun(*journal, run, answer))
+                work(session, progress, answer);
         } catch (const std::exception& error) {
             answer.refuse(std::string("The run failed: ") + error.what(), stoppedPartWay, reason::stopped);
         } catch (...) {
@@ -75,7 +77,9 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
         }
         if (!answer.ended())
             answer.end(stoppedPartWay, reason::stopped);
-        boost::asio::post(io_, [this, run, printer, requestId, outcome = answer.json()] {
+        const auto took = std::chrono::steady_clock::now() - began;
+        boost::asio::post(io_, [this, run, printer, requestId, outcome = answer.json(), took] {
+            metrics_->runRan(took, outcome.value("printed").toInt());
             runEnded(run, printer, requestId, outcome);
         });
     };
@@ -99,6 +103,7 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
 void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                             const QJsonObject& outcome)
 {
+    metrics_->runEnded(outcome);
     seenRuns_.erase(run);
     if (const auto accepted = acceptedHere_.find(requestId); accepted != acceptedHere_.end() && accepted->second.run == run)
         acceptedHere_.erase(accepted);

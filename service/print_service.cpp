@@ -106,7 +106,8 @@ Route routeOf(const QString& path, const QByteArray& method)
 int httpStatusOf(const Answer& answer)
 {
     const std::string& why = answer.why();
-    if (why == reason::printed || why == reason::alreadyPrinted || why == reason::ready || why == reason::stopped)
+    if (why == reason::printed || why == reason::alreadyPrinted || why == reason::ready || why == reason::stopped ||
+        why == reason::cancelled)
         return 200;
     if (why == reason::requestInProgress)
         return 409;
@@ -133,7 +134,7 @@ PrintService::PrintService(asio::io_context& io, ServiceSettings settings, std::
                            std::chrono::milliseconds databaseTimeout, HttpLimits limits)
     : io_(io), settings_(std::move(settings)), journal_(std::move(journal)),
       door_(io, limits, [this](HttpCall call, std::shared_ptr<HttpReply> reply) {
-          route(std::make_shared<Exchange>(std::move(call), std::move(reply)));
+          route(std::make_shared<Exchange>(std::move(call), std::move(reply), metrics_));
       })
 {
     desk_.setMaxThreadCount(4);
@@ -168,7 +169,10 @@ std::optional<std::string> PrintService::start()
     const asio::ip::address host = asio::ip::make_address(settings_.listen.host.toString().toStdString(), error);
     if (error)
         return "the address " + settings_.listen.host.toString().toStdString() + " is not one: " + error.message();
-    return door_.listen({host, settings_.listen.port}, std::move(tls));
+    std::optional<std::string> fault = door_.listen({host, settings_.listen.port}, std::move(tls));
+    if (!fault)
+        watchStopRequests();
+    return fault;
 }
 
 std::optional<std::string> PrintService::reload()

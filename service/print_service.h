@@ -15,6 +15,7 @@
 #include "service/http_door.h"
 #include "service/printer_queue.h"
 #include "service/request_decoding.h"
+#include "service/service_metrics.h"
 #include "service/service_settings.h"
 
 #include "commands/startup.h"
@@ -88,6 +89,12 @@ private:
     // the ticket the printer takes, here or, through the journal, in the
     // process that prints it.
     void cancel(std::int64_t run, const Reply& exchange);
+    // A run taken out of its queue before it began: ended cancelled in the
+    // journal; exchange, when there is one, answered 200.
+    void cancelQueued(std::int64_t run, const std::string& printer, const Reply& exchange);
+    // Every second while runs wait: those another program asked to stop
+    // (travcard cancel) are taken out of their queues.
+    void watchStopRequests();
     void printerList(const Reply& exchange);
     void printerQueue(const std::string& name, const Reply& exchange);
     void printerStatus(const std::string& name, const Reply& exchange);
@@ -138,6 +145,12 @@ private:
     QThreadPool healthCheckers_;
     std::map<std::string, std::unique_ptr<PrinterQueue>> queues_;
     std::map<std::int64_t, QJsonObject> endings_;  // the last runs' answers, as they ended here
+    // Each printer's last status, as a caller asked for it, and when.
+    struct StatusRead {
+        QJsonObject status;
+        QString read;  // ISO 8601
+    };
+    std::map<std::string, StatusRead> lastStatus_;
     // The request ids of runs accepted here that have not ended, with what
     // each request asked: a repeat while the queue is full is told its run.
     struct AcceptedHere {
@@ -168,6 +181,7 @@ private:
     };
     std::shared_ptr<HealthCheck> health_ = std::make_shared<HealthCheck>();
     std::vector<std::function<void(QJsonObject)>> healthWaiting_;
+    std::shared_ptr<ServiceMetrics> metrics_ = std::make_shared<ServiceMetrics>();  // the door's thread's
 };
 
 template <class Result>

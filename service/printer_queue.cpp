@@ -67,6 +67,34 @@ bool PrinterQueue::holds(std::int64_t run) const
     return std::any_of(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
 }
 
+bool PrinterQueue::withdraw(std::int64_t run)
+{
+    const std::lock_guard lock(guard_);
+    const auto job = std::find_if(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
+    if (job == waiting_.end())
+        return false;
+    waiting_.erase(job);
+    return true;
+}
+
+bool PrinterQueue::cancelRunning(std::int64_t run)
+{
+    const std::lock_guard lock(guard_);
+    if (!running_ || runningRun_ != run)
+        return false;
+    running_->cancel();
+    return true;
+}
+
+PrinterQueue::Contents PrinterQueue::contents() const
+{
+    const std::lock_guard lock(guard_);
+    Contents contents{busy_ ? runningRun_ : 0, {}};
+    for (const Job& job : waiting_)
+        contents.waiting.push_back(job.run);
+    return contents;
+}
+
 void PrinterQueue::stop(bool atOnce)
 {
     std::deque<Job> dropped;
@@ -107,11 +135,13 @@ void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
             job = std::move(waiting_.front());
             waiting_.pop_front();
             running_ = job.progress;
+            runningRun_ = job.run;
             busy_ = true;
         }
         job.work(session);
         const std::lock_guard lock(guard_);
         running_.reset();
+        runningRun_ = 0;
         busy_ = false;
     }
 }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QThread;
 
@@ -52,6 +53,18 @@ public:
     bool busy() const;
     // Whether run waits in this queue (it has not begun).
     bool holds(std::int64_t run) const;
+    // Takes run out of the queue before it begins: false when it does not
+    // wait here (it began, or never was here).
+    bool withdraw(std::int64_t run);
+    // Cancels run when it is the one printing: it stops after the ticket
+    // the printer takes. False when it is not.
+    bool cancelRunning(std::int64_t run);
+    // The run printing (0 when none) and those waiting, in order.
+    struct Contents {
+        std::int64_t printing = 0;
+        std::vector<std::int64_t> waiting;
+    };
+    Contents contents() const;
 
     // Takes no more jobs, drops those waiting (each told, on a thread of
     // its own), and asks the running one to stop after its current ticket;
@@ -69,6 +82,7 @@ private:
     std::deque<Job> waiting_;                  // guarded
     int reserved_ = 0;                         // guarded: places taken, their jobs not yet added
     std::shared_ptr<PrintProgress> running_;   // guarded: the running job's
+    std::int64_t runningRun_ = 0;              // guarded: its run
     bool busy_ = false;                        // guarded
     bool stopping_ = false;                    // guarded
     QThread* thread_ = nullptr;

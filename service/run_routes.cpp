@@ -6,6 +6,7 @@
 #include "commands/run_json.h"
 #include "exactly_once/cups_runs.h"
 #include "exactly_once/journal_recorder.h"
+#include "exactly_once/request_id.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -18,6 +19,27 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int keptRecords = 2'000;
 constexpr auto runPoll = std::chrono::milliseconds(250);
+constexpr int longestPage = 500;
+constexpr auto stopRequestPoll = std::chrono::seconds(1);
+
+std::optional<int> pageLimit(const QUrlQuery& query)
+{
+    if (!query.hasQueryItem("limit"))
+        return 100;
+    bool number = false;
+    const int limit = query.queryItemValue("limit").toInt(&number);
+    return number && limit >= 1 && limit <= longestPage ? std::optional(limit) : std::nullopt;
+}
+
+// The same list from the run before last on.
+QString nextPage(QUrlQuery query, int limit, std::int64_t last)
+{
+    query.removeAllQueryItems("limit");
+    query.removeAllQueryItems("before");
+    query.addQueryItem("limit", QString::number(limit));
+    query.addQueryItem("before", QString::number(last));
+    return "/v1/runs?" + query.toString(QUrl::FullyEncoded);
+}
 
 }  // namespace
 
@@ -91,9 +113,15 @@ void PrintService::runList(const Reply& exchange)
                                                              "as 2026-12-31T08:00:00+01:00."});
         since = (day.isValid() ? day.startOfDay() : moment).toMSecsSinceEpoch();
     }
+    const std::optional<int> limit = pageLimit(query);
+    const std::optional<std::int64_t> before =
+        query.hasQueryItem("before") ? runNumber(query.queryItemValue("before")) : std::optional<std::int64_t>(0);
+    if (!limit || !before)
+        return exchange->refuse({400, reason::badOption, "limit is a number from 1 to " + std::to_string(longestPage) +
+                                                             ", and before a run's number."});
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<QJsonObject>(
-        [journal, order, requestId, since] {
+        [journal, order, requestId, since, limit = *limit, before = *before, query] {
             MessageList unseen;
             const std::unique_ptr<Journal> connection = journal->open(unseen);
             if (!connection)
@@ -103,7 +131,7 @@ void PrintService::runList(const Reply& exchange)
                 if (std::optional<RunRecord> held = connection->runWithRequest(requestId.toStdString()))
                     runs.push_back(std::move(*held));
             } else {
-                runs = connection->runs(100, order, since);
+                runs = connection->runs(limit, order, since, before);
             }
             QJsonArray listed;
             for (const RunRecord& run : runs) {
@@ -112,18 +140,100 @@ void PrintService::runList(const Reply& exchange)
                 line.insert("url", runUrl(run.id));
                 listed.append(line);
             }
-            return QJsonObject{{"runs", listed}};
+            QJsonObject page{{"runs", listed}};
+            if (static_cast<int>(runs.size()) == limit && requestId.isEmpty())
+                page.insert("next", nextPage(query, limit, runs.back().id));
+            return page;
         },
         [exchange](QJsonObject listed) { exchange->send(200, listed); });
 }
 
-}  // namespace service
-
-namespace service {
-
 void PrintService::cancel(std::int64_t run, const Reply& exchange)
 {
-    exchange->refuse({404, reason::notFound, "No run " + std::to_string(run) + " is in the print journal."});
+    for (const auto& [name, queue] : queues_) {
+        if (queue->withdraw(run))
+            return cancelQueued(run, name, exchange);
+        if (queue->cancelRunning(run)) {
+            logLine("run " + std::to_string(run) + " cancelled by " + exchange->caller +
+                    ": it stops after the ticket the printer takes");
+            return exchange->send(202, QJsonObject{{"run", static_cast<qint64>(run)},
+                                                   {"url", runUrl(run)},
+                                                   {"outcome", "stopping"}});
+        }
+    }
+    // Printing elsewhere (a station, another program): asked through the
+    // journal, which its owner reads between tickets.
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<Journal::StopAsk>(
+        [journal, run] {
+            MessageList unseen;
+            const std::unique_ptr<Journal> connection = journal->open(unseen);
+            if (!connection)
+                throw JournalError("The print journal cannot be opened.");
+            return connection->askStop(run);
+        },
+        [exchange, run](Journal::StopAsk asked) {
+            const std::string number = std::to_string(run);
+            switch (asked) {
+            case Journal::StopAsk::Asked:
+                return exchange->send(202, QJsonObject{{"run", static_cast<qint64>(run)},
+                                                       {"url", runUrl(run)},
+                                                       {"outcome", "stopping"}});
+            case Journal::StopAsk::Ended:
+                return exchange->refuse({409, reason::runEnded, "Run " + number + " has ended."});
+            case Journal::StopAsk::Unknown: break;
+            }
+            exchange->refuse({404, reason::notFound, "No run " + number + " is in the print journal."});
+        });
+}
+
+void PrintService::cancelQueued(std::int64_t run, const std::string& printer, const Reply& exchange)
+{
+    std::string requestId;
+    for (const auto& [id, accepted] : acceptedHere_)
+        if (accepted.run == run)
+            requestId = id;
+    logLine("run " + std::to_string(run) + " cancelled before it began");
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<QJsonObject>(
+        [journal, run] {
+            DoorAnswer answer(Door::Service, noRunFields());
+            cancelUnbegun(*journal, run, answer);
+            return answer.json();
+        },
+        [this, exchange, run, printer, requestId](QJsonObject outcome) {
+            runEnded(run, printer, requestId, outcome);
+            if (exchange)
+                exchange->send(200, QJsonObject{{"run", static_cast<qint64>(run)},
+                                                {"url", runUrl(run)},
+                                                {"outcome", "cancelled"}});
+        });
+}
+
+void PrintService::watchStopRequests()
+{
+    after(stopRequestPoll, [this] {
+        if (stopping_)
+            return;
+        const bool anyWaiting =
+            std::any_of(queues_.begin(), queues_.end(), [](const auto& queue) { return queue.second->waiting() > 0; });
+        if (!anyWaiting)
+            return watchStopRequests();
+        std::shared_ptr<JournalAccess> journal = journal_;
+        atDesk<std::vector<std::int64_t>>(
+            [journal] {
+                MessageList unseen;
+                const std::unique_ptr<Journal> connection = journal->open(unseen);
+                return connection ? connection->runsAskedToStop() : std::vector<std::int64_t>{};
+            },
+            [this](std::vector<std::int64_t> asked) {
+                for (const std::int64_t run : asked)
+                    for (const auto& [name, queue] : queues_)
+                        if (queue->withdraw(run))
+                            cancelQueued(run, name, nullptr);
+                watchStopRequests();
+            });
+    });
 }
 
 }  // namespace service

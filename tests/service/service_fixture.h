@@ -30,6 +30,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <thread>
 
@@ -206,7 +207,7 @@ public:
             }
         });
         startWithoutDisplay(service, folder->file("travcard"),
-                            {"serve", "--journal", QString::fromStdString(folder->file("journal.sqlite"))},
+                            {"serve", "--journal", QString::fromStdString(journalFile())},
                             folder->path());
         const std::regex listening("listening on port (\\d+)");
         std::smatch found;
@@ -304,7 +305,19 @@ public:
         }
     }
 
-    Journal serviceJournal() const { return Journal(QString::fromStdString(folder->file("journal.sqlite"))); }
+    // The service's journal, where a command of the same station finds it.
+    std::string journalFile() const { return folder->file("state/travcard/journal.sqlite"); }
+    Journal serviceJournal() const { return Journal(QString::fromStdString(journalFile())); }
+
+    // A command of the service's station, run from another shell: its exit
+    // status and standard output.
+    std::pair<int, std::string> station(const QStringList& arguments)
+    {
+        QProcess command;
+        startWithoutDisplay(command, folder->file("travcard"), arguments, folder->file("state"));
+        EXPECT_TRUE(command.waitForFinished(60'000));
+        return {command.exitCode(), command.readAllStandardOutput().toStdString()};
+    }
 
     // Stops the service as the service manager does, and waits for it to end.
     int terminate()
