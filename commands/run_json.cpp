@@ -1,5 +1,7 @@
 #include "commands/run_json.h"
 
+#include "exactly_once/ticket_record.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 
@@ -45,16 +47,36 @@ std::string outcomeInJson(const RunRecord& run)
     return outcomeOf(run);
 }
 
+// What the ticket was built from that a person recognises it by: the part
+// number and the operation's description, as the ERP gave them (padding
+// aside). A nested-part label's run shares nothing.
+void addPart(QJsonObject& line, const RunRecord& run, const TicketRecord& ticket)
+{
+    const auto add = [&line](const std::string& part, const std::string& description) {
+        line.insert("part", QString::fromStdString(part).trimmed());
+        line.insert("description", QString::fromStdString(description).trimmed());
+    };
+    if (run.shared.empty()) {
+        if (const std::optional<NestedTicketData> label = decodeNestedTicket(ticket.data))
+            add(label->partNo, label->operDescr);
+    } else if (const std::optional<TicketData> data = decodeTicket(run.shared, ticket.data)) {
+        add(data->partNo, data->operDescr);
+    }
+}
+
 }  // namespace
 
 QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& tickets)
 {
     QJsonArray ticketStates;
-    for (const TicketRecord& ticket : tickets)
-        ticketStates.append(QJsonObject{{"position", ticket.position},
-                                        {"operation", QString::fromStdString(ticket.operation)},
-                                        {"copy", ticket.copy},
-                                        {"state", stateName(ticket, run)}});
+    for (const TicketRecord& ticket : tickets) {
+        QJsonObject line{{"position", ticket.position},
+                         {"operation", QString::fromStdString(ticket.operation)},
+                         {"copy", ticket.copy},
+                         {"state", stateName(ticket, run)}};
+        addPart(line, run, ticket);
+        ticketStates.append(line);
+    }
     const auto text = [](const std::string& value) { return QString::fromStdString(value); };
     return QJsonObject{{"run", static_cast<qint64>(run.id)},
                        {"time", isoTime(run.started)},

@@ -145,7 +145,19 @@ void PrintService::runList(const Reply& exchange)
                 page.insert("next", nextPage(query, limit, runs.back().id));
             return page;
         },
-        [exchange](QJsonObject listed) { exchange->send(200, listed); });
+        [this, exchange](QJsonObject listed) {
+            // A run that waits in a queue here has not begun: as GET /v1/runs/{run} says.
+            QJsonArray runs = listed.value("runs").toArray();
+            for (QJsonValueRef run : runs) {
+                QJsonObject line = run.toObject();
+                if (line.value("outcome") == "running" && waitingHere(line.value("run").toInteger())) {
+                    line.insert("outcome", "queued");
+                    run = line;
+                }
+            }
+            listed.insert("runs", runs);
+            exchange->send(200, listed);
+        });
 }
 
 void PrintService::cancel(std::int64_t run, const Reply& exchange)

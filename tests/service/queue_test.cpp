@@ -61,6 +61,8 @@ TEST_F(ServiceQueue, QueuedAndPrintingRunsAreCancelledOverHttpAndFromAnotherShel
         waiting.push_back(run.toObject()["run"].toInteger());
     EXPECT_EQ(waiting, (std::vector<qint64>{cancelledHere, cancelledFromShell, last}));
     EXPECT_EQ(call("GET", "/v1/printers/nowhere/queue").status, 404);
+    const QJsonArray listed = call("GET", "/v1/runs?limit=2").json["runs"].toArray();
+    EXPECT_EQ(listed.at(0).toObject()["outcome"].toString(), "queued") << "the newest run waits";
 
     const Response cancelled = call("DELETE", QStringLiteral("/v1/runs/%1").arg(cancelledHere));
     EXPECT_EQ(cancelled.status, 200);
