@@ -23,7 +23,8 @@ std::string outcomeOf(const RunRecord& run);
 // 1714 (205 printed)" when some.
 std::string sentOfPlanned(const RunRecord& run);
 
-// The run's fields and each ticket's position, operation, copy and state.
+// The run's fields and each ticket's position, operation, copy and state,
+// with the part number and the operation's description it carries.
 // A run that ended printed, every planned ticket proven printed, has the
 // outcome "printed_proven".
 QJsonObject runJson(const RunRecord& run, const std::vector<TicketRecord>& tickets);
