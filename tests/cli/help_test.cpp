@@ -59,8 +59,8 @@ std::map<std::string, std::string> commandsListed(const std::string& text)
 // listed runs; a command typed wrong is refused with the same list.
 TEST(Help, ListsEveryCommandTheProgramRunsWithWhatItDoes)
 {
-    const std::set<std::string> runs{"print",   "nested",        "rest",          "reprint",
-                                     "history", "setup-printer", "check-printer", "serve"};
+    const std::set<std::string> runs{"print",   "nested",        "rest",          "reprint", "history",
+                                     "cancel",  "setup-printer", "check-printer", "serve"};
     const Ran help = travcard({"--help"});
     ASSERT_EQ(help.status, 0) << help.err;
     const std::map<std::string, std::string> listed = commandsListed(help.out);
