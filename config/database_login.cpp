@@ -1,6 +1,7 @@
 #include "config/database_login.h"
 
 #include "config/config_file.h"
+#include "config/secret_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,19 +16,7 @@ namespace {
 
 constexpr std::size_t largestLoginFile = 64 * 1024;
 
-std::string systemError(int error) { return std::error_code(error, std::generic_category()).message(); }
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Closes the descriptor on every way out.
-struct Descriptor {
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 std::optional<std::string> modeFault(mode_t mode)
 {
@@ -78,32 +67,20 @@ std::variant<DatabaseLogin, std::string> parseDatabaseLogin(std::string_view con
 std::variant<DatabaseLogin, std::string> readDatabaseLogin(const std::string& path)
 {
     const std::string named = "The database login file " + path;
-    // O_NONBLOCK: a FIFO opens without waiting for a writer, to be refused.
-    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
-    if (file.fd < 0)
-        return named + " cannot be opened: " + systemError(errno) + ".";
+    const OpenedFile file(path);
+    if (file.fd() < 0)
+        return named + " cannot be opened: " + systemError(file.openError()) + ".";
     struct stat status {};
-    if (::fstat(file.fd, &status) != 0)
+    if (::fstat(file.fd(), &status) != 0)
         return named + " cannot be examined: " + systemError(errno) + ".";
     if (!S_ISREG(status.st_mode))
         return named + " is not a regular file.";
     if (const std::optional<std::string> fault = modeFault(status.st_mode))
         return named + " " + *fault + ".";
-    std::string content;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return named + " cannot be read: " + systemError(errno) + ".";
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > largestLoginFile)
-            return named + " is larger than 64 KiB, more than a login needs: is it the right file?";
-    }
-    std::variant<DatabaseLogin, std::string> login = parseDatabaseLogin(content);
+    const OpenedFile::Content content = file.readAtMost(largestLoginFile, "64 KiB, more than a login needs: is it the right file?");
+    if (!content.bytes)
+        return named + content.fault;
+    std::variant<DatabaseLogin, std::string> login = parseDatabaseLogin(*content.bytes);
     if (const std::string* fault = std::get_if<std::string>(&login))
         return named + " cannot be used: " + *fault + ".";
     return login;

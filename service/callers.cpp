@@ -1,6 +1,7 @@
 #include "service/callers.h"
 
 #include "config/config_file.h"
+#include "config/secret_file.h"
 
 #include <QCryptographicHash>
 
@@ -19,32 +20,6 @@ namespace {
 
 constexpr std::size_t largestTokensFile = 1 << 20;
 constexpr auto minute = std::chrono::minutes(1);
-
-std::string systemError(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-// A file opened for reading only. O_NONBLOCK: opening a FIFO does not wait
-// for a writer; it is refused as no regular file.
-class OpenedFile {
-public:
-    explicit OpenedFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)), error_(fd_ < 0 ? errno : 0)
-    {
-    }
-    ~OpenedFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OpenedFile(const OpenedFile&) = delete;
-    OpenedFile& operator=(const OpenedFile&) = delete;
-
-    int fd() const { return fd_; }
-    int openError() const { return error_; }
-
-private:
-    int fd_;
-    int error_;
-};
 
 std::optional<std::string> secretFault(const OpenedFile& file, const std::string& named)
 {
@@ -135,21 +110,11 @@ std::variant<std::vector<Caller>, std::string> loadCallers(const std::string& pa
     const OpenedFile file(path);
     if (std::optional<std::string> fault = secretFault(file, named))
         return *std::move(fault);
-    std::string content;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(file.fd(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return named + " cannot be read: " + systemError(errno) + ".";
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > largestTokensFile)
-            return named + " is larger than 1 MiB, more than any list of callers needs: is it the right file?";
-    }
-    std::variant<std::vector<Caller>, std::string> callers = parseTokens(content);
+    const OpenedFile::Content content =
+        file.readAtMost(largestTokensFile, "1 MiB, more than any list of callers needs: is it the right file?");
+    if (!content.bytes)
+        return named + content.fault;
+    std::variant<std::vector<Caller>, std::string> callers = parseTokens(*content.bytes);
     if (const std::string* fault = std::get_if<std::string>(&callers))
         return named + ": " + *fault;
     return callers;
