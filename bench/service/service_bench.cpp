@@ -28,22 +28,21 @@
 // service and the command line each keep a journal there.
 
 #include "bench/app/discarding_printer.h"
+#include "bench/service/bench_service.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
+#include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,159 +53,13 @@
 #include <regex>
 #include <sstream>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <variant>
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr const char* token = "0123456789abcdef-bench";
-
-double seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
-
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// Starts the program with its arguments and no display, its standard error
-// into errorFile; it is killed if this process ends first.
-pid_t spawn(const std::vector<std::string>& arguments, const std::filesystem::path& errorFile)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> environment;
-    for (char** variable = environ; *variable; ++variable)
-        if (!std::string_view(*variable).starts_with("DISPLAY=") &&
-            !std::string_view(*variable).starts_with("WAYLAND_DISPLAY=") &&
-            !std::string_view(*variable).starts_with("QT_QPA_PLATFORM="))
-            environment.push_back(*variable);
-    environment.push_back(nullptr);
-    const std::string errorPath = errorFile.string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int error = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        ::dup2(nothing, 0);
-        ::dup2(nothing, 1);
-        ::dup2(error, 2);
-        ::execve(argv[0], argv.data(), environment.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-sockaddr_in loopback(std::uint32_t host, int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(host);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    return address;
-}
-
-// A request with the benchmark's token; an empty body is sent as Content-Length: 0.
-std::string request(const std::string& method, const std::string& path, const std::string& body = {})
-{
-    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
-           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-// The first whole answer at the start of what a connection has read: its
-// status, where its body begins and where it ends. Nothing while part of it
-// is still to come. The service's answers all carry Content-Length.
-struct Framed {
-    int status = 0;
-    std::size_t bodyStart = 0, end = 0;
-};
-
-std::optional<Framed> firstAnswer(std::string_view read)
-{
-    const std::size_t headersEnd = read.find("\r\n\r\n");
-    if (headersEnd == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view headers = read.substr(0, headersEnd);
-    constexpr std::string_view field = "\r\ncontent-length:";
-    const auto found =
-        std::search(headers.begin(), headers.end(), field.begin(), field.end(),
-                    [](char got, char lower) { return std::tolower(static_cast<unsigned char>(got)) == lower; });
-    std::size_t length = 0;
-    if (found != headers.end()) {
-        std::size_t digits = static_cast<std::size_t>(found - headers.begin()) + field.size();
-        while (digits < headers.size() && headers[digits] == ' ')
-            ++digits;
-        std::from_chars(headers.data() + digits, headers.data() + headers.size(), length);
-    }
-    const std::size_t end = headersEnd + 4 + length;
-    if (read.size() < end)
-        return std::nullopt;
-    Framed framed{0, headersEnd + 4, end};
-    constexpr std::string_view statusLine = "HTTP/1.1 ";
-    if (headers.starts_with(statusLine))
-        std::from_chars(headers.data() + statusLine.size(), headers.data() + headers.size(), framed.status);
-    return framed;
-}
-
-// One keep-alive HTTP/1.1 connection to the service, with the benchmark's token.
-class HttpClient {
-public:
-    struct Answer {
-        int status = 0;
-        std::string body;
-    };
-
-    explicit HttpClient(int port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        const sockaddr_in address = loopback(INADDR_LOOPBACK, port);
-        const int noDelay = 1;
-        ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-        if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the service");
-    }
-    ~HttpClient() { ::close(socket_); }
-    HttpClient(const HttpClient&) = delete;
-    HttpClient& operator=(const HttpClient&) = delete;
-
-    Answer send(const std::string& method, const std::string& path, const std::string& body = {})
-    {
-        const std::string bytes = request(method, path, body);
-        for (std::size_t sent = 0; sent < bytes.size();) {
-            const ssize_t wrote = ::send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (wrote <= 0)
-                throw std::runtime_error("the service closed the connection");
-            sent += static_cast<std::size_t>(wrote);
-        }
-        std::optional<Framed> framed;
-        while (!(framed = firstAnswer(buffer_)))
-            readMore();
-        Answer answer{framed->status, buffer_.substr(framed->bodyStart, framed->end - framed->bodyStart)};
-        buffer_.erase(0, framed->end);
-        return answer;
-    }
-
-private:
-    void readMore()
-    {
-        char chunk[65536];
-        const ssize_t got = ::recv(socket_, chunk, sizeof chunk, 0);
-        if (got <= 0)
-            throw std::runtime_error("the service closed the connection");
-        buffer_.append(chunk, static_cast<std::size_t>(got));
-    }
-
-    int socket_;
-    std::string buffer_;
-};
 
 // Many keep-alive connections to the service, driven by this thread alone
 // with epoll, so that the callers take little of the cores the service
@@ -500,73 +353,14 @@ std::size_t acceptedConnections(pid_t pid, int port)
     return accepted;
 }
 
-// travcard serve started from the program's folder, with the journal
-// NAME.sqlite there and its standard error in NAME.log; stopped with SIGTERM
-// when this ends.
-class Service {
-public:
-    Service(const std::filesystem::path& folder, const std::string& program, const std::string& name)
-    {
-        const std::filesystem::path log = folder / (name + ".log");
-        // Not the port of an earlier service that wrote there.
-        std::filesystem::remove(log);
-        pid_ = spawn({program, "serve", "--journal", (folder / (name + ".sqlite")).string()}, log);
-        static const std::regex listening("listening on port ([0-9]+)");
-        for (const auto until = Clock::now() + 30s; port_ == 0 && Clock::now() < until;) {
-            std::this_thread::sleep_for(20ms);
-            std::smatch found;
-            const std::string said = readFile(log);
-            if (std::regex_search(said, found, listening))
-                port_ = std::stoi(found[1]);
-            else if (int status = 0; ::waitpid(pid_, &status, WNOHANG) == pid_)
-                pid_ = -1;
-            if (pid_ < 0)
-                break;
-        }
-        if (port_ == 0)
-            fault_ = "the service did not start: " + readFile(log);
-    }
-    ~Service()
-    {
-        if (pid_ < 0)
-            return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    Service(const Service&) = delete;
-    Service& operator=(const Service&) = delete;
-
-    const std::string& fault() const { return fault_; }
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-    std::string fault_;
-};
-
 // The program in a scratch folder beside its travcard.cfg, the printer, and
 // the service started there; stopped when the benchmarks end.
 class Setup {
 public:
     Setup()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "travcard-service-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a scratch folder");
-        folder_ = pattern;
-        program_ = (folder_ / "travcard").string();
-        std::filesystem::copy_file(TRAVCARD_PROGRAM, program_);
-        std::ofstream(folder_ / "tokens") << "bench " << token << "\n";
-        // The service refuses a tokens file that others may read.
-        std::filesystem::permissions(folder_ / "tokens", std::filesystem::perms::owner_read |
-                                                             std::filesystem::perms::owner_write);
-        std::ofstream(folder_ / "travcard.cfg")
-            << "PRINTER=" << printer.address() << "\nPRTTYPE=ZEBRA\nSERVICE_TOKENS=" << (folder_ / "tokens").string()
-            << "\nSERVICE_LISTEN=127.0.0.1:0\nJOURNAL=" << (folder_ / "command-line.sqlite").string() << "\n";
-        service_.emplace(folder_, program_, "service");
+        folder_.writeConfig(printer.address(), "JOURNAL=" + folder_.file("command-line.sqlite").string() + "\n");
+        service_.emplace(folder_, "service");
         fault_ = service_->fault();
         if (!fault_.empty())
             return;
@@ -576,12 +370,6 @@ public:
             fault_ = *fault;
         else
             endedRun_ = std::get<std::int64_t>(run);
-    }
-    ~Setup()
-    {
-        service_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
     Setup(const Setup&) = delete;
     Setup& operator=(const Setup&) = delete;
@@ -594,9 +382,9 @@ public:
         return fault_.empty();
     }
     int port() const { return service_->port(); }
-    const std::string& program() const { return program_; }
-    const std::filesystem::path& folder() const { return folder_; }
-    std::filesystem::path file(const std::string& name) const { return folder_ / name; }
+    const std::string& program() const { return folder_.program(); }
+    const ServiceFolder& folder() const { return folder_; }
+    std::filesystem::path file(const std::string& name) const { return folder_.file(name); }
     // The run of the first print, ended: the service keeps its record in memory.
     std::int64_t endedRun() const { return endedRun_; }
 
@@ -634,8 +422,7 @@ public:
     DiscardingPrinter printer;
 
 private:
-    std::filesystem::path folder_;
-    std::string program_;
+    ServiceFolder folder_;
     std::optional<Service> service_;
     std::int64_t endedRun_ = 0;
     int requests_ = 0;
@@ -757,21 +544,9 @@ void run2000(benchmark::State& state, int pollers)
     state.counters["kB_per_get"] = answers ? bytes / answers / 1000 : 0;
 }
 
-
 constexpr std::size_t keptAlive = 50;
 constexpr auto warmUp = 500ms;
 constexpr auto measuredFor = 3s;
-
-double inMilliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
 
 // GET /v1/runs/{run} of the ended run on keptAlive connections at once,
 // each asking again as soon as it has its answer, for measuredFor after
@@ -839,7 +614,7 @@ struct Held {
 // service lets a connection idle.
 std::variant<Held, std::string> holdConnections(Setup& at)
 {
-    const Service service(at.folder(), at.program(), "held");
+    const Service service(at.folder(), "held");
     if (!service.fault().empty())
         return service.fault();
     const std::variant<std::int64_t, std::string> run = at.printEnded(service.port());
