@@ -60,12 +60,17 @@ int cancel(const QStringList& arguments, const Environment& environment)
         const TicketCount count{record ? record->confirmed : 0, record ? record->planned : 0};
         if (!record || !record->ended) {
             answer.messages.show("Run " + number + " was asked to stop; it has not ended yet.", MessageIcon::Warning);
-            return answer.end(inProgressElsewhere, reason::requestInProgress, runFields("running", count, record));
+            return answer.end(inProgressElsewhere, reason::stopPending, runFields("running", count, record));
         }
-        answer.messages.show("Run " + number + " stopped: " + std::to_string(record->confirmed) + " of " +
-                                 std::to_string(record->planned) + " tickets sent" +
-                                 (record->inDoubt ? ", " + std::to_string(record->inDoubt) + " in doubt." : "."),
-                             MessageIcon::None);
+        const std::string counts = std::to_string(record->confirmed) + " of " + std::to_string(record->planned) +
+                                   " tickets sent" +
+                                   (record->inDoubt ? ", " + std::to_string(record->inDoubt) + " in doubt." : ".");
+        if (record->outcome != outcomeName(RunOutcome::Cancelled)) {
+            answer.messages.show("Run " + number + " ended " + record->outcome + " before it could stop: " + counts,
+                                 MessageIcon::Warning);
+            return answer.end(nothingPrinted, reason::runEnded, runFields(record->outcome.c_str(), count, record));
+        }
+        answer.messages.show("Run " + number + " stopped: " + counts, MessageIcon::None);
         return answer.end(allSent, reason::cancelled, runFields(record->outcome.c_str(), count, record));
     } catch (const JournalError& error) {
         access->failed(error, answer.messages);

@@ -94,6 +94,9 @@ void chooseDatabaseLogin(const std::string& programDir)
         preferred = store.preferred;
     }
     struct stat status {};
+    if (!preferred.empty() && !preferred.starts_with('/'))
+        return keep(refusedLogin(preferred, "--database-if-present " + preferred +
+                                                " is not an absolute path: name the database login file from /."));
     if (!preferred.empty() && !(::lstat(preferred.c_str(), &status) != 0 && errno == ENOENT))
         return keep(loginIn(preferred));
     const std::string file = parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content).database;

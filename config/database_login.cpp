@@ -77,6 +77,9 @@ std::variant<DatabaseLogin, std::string> readDatabaseLogin(const std::string& pa
         return named + " is not a regular file.";
     if (const std::optional<std::string> fault = modeFault(status.st_mode))
         return named + " " + *fault + ".";
+    if (status.st_uid != 0 && status.st_uid != ::geteuid())
+        return named + " belongs to user " + std::to_string(status.st_uid) +
+               ": it must be root's or this program's user's, so that nobody else can change the login.";
     const OpenedFile::Content content = file.readAtMost(largestLoginFile, "64 KiB, more than a login needs: is it the right file?");
     if (!content.bytes)
         return named + content.fault;

@@ -48,6 +48,7 @@ inline constexpr const char* printerNotReady = "printer_not_ready";
 inline constexpr const char* stopped = "stopped";
 inline constexpr const char* cancelled = "cancelled";
 inline constexpr const char* runEnded = "run_ended";
+inline constexpr const char* stopPending = "stop_pending";
 inline constexpr const char* inDoubtUnresolved = "in_doubt_unresolved";
 inline constexpr const char* requestInProgress = "request_in_progress";
 inline constexpr const char* requestConflict = "request_conflict";

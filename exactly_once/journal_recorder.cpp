@@ -239,7 +239,7 @@ private:
     {
         for (;;) {
             checkStopAsked(journal);
-            const bool watching = journal && run.load(std::memory_order_relaxed) != 0 && !stopAsked;
+            const bool watching = journal && run.load(std::memory_order_relaxed) != 0 && !stopAsked && !endTaken_;
             if (await([this] { return workOrClosing(); }, watching ? lastStopCheck_ + stopCheckEvery : Clock::time_point::max(), spin))
                 break;
         }
@@ -257,15 +257,16 @@ private:
     void checkStopAsked(Journal* journal)
     {
         const std::int64_t id = run.load(std::memory_order_relaxed);
-        if (!journal || id == 0 || stopAsked || Clock::now() - lastStopCheck_ < stopCheckEvery)
+        if (!journal || id == 0 || stopAsked || endTaken_ || Clock::now() - lastStopCheck_ < stopCheckEvery)
             return;
-        lastStopCheck_ = Clock::now();
         try {
             if (journal->stopAsked(id))
                 stopAsked = true;
         } catch (const JournalError&) {
             // Asked again at the next check.
         }
+        // From the read's end: a journal slow to answer is not read back to back.
+        lastStopCheck_ = Clock::now();
     }
 
     // Does task, trying again while the journal refuses it for patience;
@@ -325,6 +326,7 @@ private:
                 retried(std::chrono::milliseconds(0), [&] { work.front().call(*journal, run); });
             break;
         case Kind::End:
+            endTaken_ = true;
             if (const std::int64_t id = run; id != 0 && !(journal && retried(endRetryFor, [&] { work.front().call(*journal, id); }))) {
                 access_->keepEnd([end = work.front().call, id](Journal& later) { end(later, id); });
                 const std::lock_guard lock(mutex_);
@@ -409,6 +411,7 @@ private:
     std::optional<std::string> endFailure_;  // guarded by mutex_
     QString lastError_;                       // used on the journal's thread
     Clock::time_point lastStopCheck_;         // used on the journal's thread
+    bool endTaken_ = false;                   // used on the journal's thread: nothing left to stop
     std::vector<TicketDigest> digests_;       // used on the journal's thread
     TicketHasher hasher_;                     // used on the journal's thread
 };

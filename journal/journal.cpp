@@ -587,11 +587,12 @@ void Journal::closeInterrupted(const Transaction& transaction, std::int64_t run)
 }
 
 // Nothing of such a run can have printed: another run may take its request
-// id, or finish the run it meant to finish.
+// id, or finish the run it meant to finish. A run someone asked to stop
+// keeps its request id: a retry is told it was cancelled, and prints nothing.
 void Journal::releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run)
 {
     QSqlQuery release = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET request_id = NULL, rest_of = NULL"
+        "UPDATE runs SET request_id = CASE WHEN stop_asked IS NULL THEN NULL ELSE request_id END, rest_of = NULL"
         " WHERE id = ? AND outcome IS NOT 'printed'"
         " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
     release.bindValue(0, QVariant::fromValue<qint64>(run));
@@ -624,7 +625,7 @@ bool Journal::releaseRun(std::int64_t run, const std::string& message)
 {
     Transaction transaction(*this);
     QSqlQuery claim = transaction.prepare(QStringLiteral(
-        "SELECT 1 FROM runs WHERE id = ? AND ended IS NULL"
+        "SELECT stop_asked IS NOT NULL FROM runs WHERE id = ? AND ended IS NULL"
         " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
     claim.bindValue(0, QVariant::fromValue<qint64>(run));
     claim.bindValue(1, firstKey(run));
@@ -632,9 +633,13 @@ bool Journal::releaseRun(std::int64_t run, const std::string& message)
     transaction.exec(claim);
     if (!claim.next())
         return false;
+    const bool stopAsked = claim.value(0).toBool();
     claim.finish();
-    recordEnd(transaction, run, RunOutcome::Failed, 0,
-              message.empty() ? std::string("The run ended before it sent anything.") : message);
+    if (stopAsked)
+        recordEnd(transaction, run, RunOutcome::Cancelled, 0, "The run was cancelled before it began.");
+    else
+        recordEnd(transaction, run, RunOutcome::Failed, 0,
+                  message.empty() ? std::string("The run ended before it sent anything.") : message);
     transaction.commit();
     releaseRunLock(path_, run);
     return true;
@@ -663,6 +668,8 @@ bool Journal::cancelUnbegun(std::int64_t run, const std::string& message)
 Journal::StopAsk Journal::askStop(std::int64_t run)
 {
     Transaction transaction(*this);
+    // Nothing would read the request of a run whose program is gone.
+    closeIfGone(transaction, run);
     QSqlQuery ask = transaction.prepare(
         QStringLiteral("UPDATE runs SET stop_asked = coalesce(stop_asked, ?) WHERE id = ? AND ended IS NULL"));
     ask.bindValue(0, QVariant::fromValue<qint64>(nowMs()));

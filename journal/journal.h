@@ -166,8 +166,9 @@ public:
 
     // Ends a run that is still open and marked no ticket (a claim whose
     // printing never began) as failed, with message, so that it stays as
-    // history and gives back its request id and the rest it claimed; false
-    // when it has ended or marked one.
+    // history and gives back its request id and the rest it claimed (one
+    // asked to stop ends cancelled and keeps its id); false when it has
+    // ended or marked one.
     bool releaseRun(std::int64_t run, const std::string& message = {});
 
     // Ends a run that is still open and marked no ticket (it waits to
@@ -177,7 +178,8 @@ public:
     bool cancelUnbegun(std::int64_t run, const std::string& message);
 
     // Asks a run, perhaps of another program, to stop: its owner reads it
-    // between tickets (and a run waiting to begin ends cancelled).
+    // between tickets (and a run waiting to begin ends cancelled). A run
+    // whose program is gone is closed as interrupted first, and has ended.
     enum class StopAsk { Asked, Ended, Unknown };
     StopAsk askStop(std::int64_t run);
     bool stopAsked(std::int64_t run);
@@ -222,7 +224,8 @@ public:
     // sent stay in doubt. A run that marked no ticket gives back
     // its request id and the rest it claimed, and stays as history; one
     // that ended printed keeps them (a rest whose tickets in doubt were
-    // taken as printed, with nothing left to send).
+    // taken as printed, with nothing left to send), and one asked to stop
+    // keeps its request id.
     void endRun(std::int64_t run, RunOutcome outcome, TicketCounts counts, const std::string& message);
 
     // Runs whose process is gone without ending them become interrupted

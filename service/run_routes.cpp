@@ -162,19 +162,12 @@ void PrintService::runList(const Reply& exchange)
 
 void PrintService::cancel(std::int64_t run, const Reply& exchange)
 {
-    for (const auto& [name, queue] : queues_) {
+    for (const auto& [name, queue] : queues_)
         if (queue->withdraw(run))
             return cancelQueued(run, name, exchange);
-        if (queue->cancelRunning(run)) {
-            logLine("run " + std::to_string(run) + " cancelled by " + exchange->caller +
-                    ": it stops after the ticket the printer takes");
-            return exchange->send(202, QJsonObject{{"run", static_cast<qint64>(run)},
-                                                   {"url", runUrl(run)},
-                                                   {"outcome", "stopping"}});
-        }
-    }
-    // Printing elsewhere (a station, another program): asked through the
-    // journal, which its owner reads between tickets.
+    // Printing, here or elsewhere (a station, another program): asked
+    // through the journal, which the run reads between tickets, so that one
+    // stopped before its first ticket keeps its request id.
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<Journal::StopAsk>(
         [journal, run] {
@@ -184,10 +177,15 @@ void PrintService::cancel(std::int64_t run, const Reply& exchange)
                 throw JournalError("The print journal cannot be opened.");
             return connection->askStop(run);
         },
-        [exchange, run](Journal::StopAsk asked) {
+        [this, exchange, run](Journal::StopAsk asked) {
             const std::string number = std::to_string(run);
             switch (asked) {
             case Journal::StopAsk::Asked:
+                // Here, without waiting for the run's next read of the journal.
+                for (const auto& [name, queue] : queues_)
+                    if (queue->cancelRunning(run))
+                        logLine("run " + number + " cancelled by " + exchange->caller +
+                                ": it stops after the ticket the printer takes");
                 return exchange->send(202, QJsonObject{{"run", static_cast<qint64>(run)},
                                                        {"url", runUrl(run)},
                                                        {"outcome", "stopping"}});
@@ -234,9 +232,14 @@ void PrintService::watchStopRequests()
         std::shared_ptr<JournalAccess> journal = journal_;
         atDesk<std::vector<std::int64_t>>(
             [journal] {
-                MessageList unseen;
-                const std::unique_ptr<Journal> connection = journal->open(unseen);
-                return connection ? connection->runsAskedToStop() : std::vector<std::int64_t>{};
+                // A journal that refuses now is read again at the next turn.
+                try {
+                    MessageList unseen;
+                    const std::unique_ptr<Journal> connection = journal->open(unseen);
+                    return connection ? connection->runsAskedToStop() : std::vector<std::int64_t>{};
+                } catch (const JournalError&) {
+                    return std::vector<std::int64_t>{};
+                }
             },
             [this](std::vector<std::int64_t> asked) {
                 for (const std::int64_t run : asked)

@@ -73,7 +73,7 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
         return refuse("the service does not start: it cannot listen on " + listenedAt + ": " + *error);
     std::fprintf(stderr, "travcard serve: listening on port %u, journal %s\n", service.port(),
                  qPrintable(journal->path()));
-    logLine("the database is reached with " + databaseLoginSource());
+    logLine("the database login: " + databaseLoginSource());
     int stops = 0;
     answerSignals(caught, service, io, stops);
     io.run();

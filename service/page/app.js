@@ -41,6 +41,7 @@
     timer: null,
     refreshTurn: 0,      // only the latest refresh sets the next
     following: 0,        // which run the wait loop follows
+    unansweredReprint: null,  // {key, id}: a reprint sent without an answer, and its request id
   };
 
   class SignedOut extends Error {}
@@ -466,10 +467,16 @@
       notify('Copies is a whole number from 1 to 999.', true);
       return;
     }
-    const body = { tickets, copies, request_id: requestId() };
+    const body = { tickets, copies };
     if ($('printer-choice').value) body.printer = $('printer-choice').value;
+    // The same reprint asked again before an answer came (the service could
+    // not be reached) keeps its request id: it prints once, whichever got through.
+    const key = JSON.stringify([run, body]);
+    if (!state.unansweredReprint || state.unansweredReprint.key !== key) state.unansweredReprint = { key, id: requestId() };
+    body.request_id = state.unansweredReprint.id;
     return act(async () => {
       const answer = await call('POST', '/v1/runs/' + run + '/reprint', body);
+      state.unansweredReprint = null;
       if (answer.status === 202 && answer.json.run) return accepted(answer, 'Reprint of run ' + run);
       notify(said(answer.json, 'Reprint answered ' + answer.status + '.'), answer.status !== 200);
     });

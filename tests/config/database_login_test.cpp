@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +63,12 @@ TEST(LoginFile, WhatIsNoRegularFileOrIsMissingIsRefusedByName)
     EXPECT_EQ(faultOf(readDatabaseLogin(dir.file("folder"))),
               "The database login file " + dir.file("folder") + " is not a regular file.");
     EXPECT_THAT(faultOf(readDatabaseLogin(dir.file("missing"))), HasSubstr("cannot be opened"));
+    // Another user could change the login: refused (only root may give a file away to test it).
+    dir.write("database", goodLogin);
+    ASSERT_EQ(chmod(dir.file("database").c_str(), 0600), 0);
+    if (geteuid() == 0 && chown(dir.file("database").c_str(), 65534, 65534) == 0) {
+        EXPECT_THAT(faultOf(readDatabaseLogin(dir.file("database"))), HasSubstr("belongs to user 65534"));
+    }
 }
 
 struct ContentCase {

@@ -624,3 +624,48 @@ TEST(Journal, ARunWhoseJournalCannotBeOpenedPrintsNothingAndSaysWhy)
 }
 
 }  // namespace
+
+namespace {
+
+// A claimed run asked to stop before its first ticket keeps its request id
+// however it ends (so that a retry prints nothing); one that was not asked
+// gives it back. A request to an ended run, or to none, asks nothing.
+TEST(Journal, ARunAskedToStopBeforeItsFirstTicketKeepsItsRequestId)
+{
+    ScratchDir dir;
+    Journal journal(QString::fromStdString(dir.file("journal.sqlite")));
+    struct Case {
+        const char* id;
+        bool asked;
+        std::function<void(std::int64_t)> end;
+        const char* outcome;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"released asked", true, [&](std::int64_t run) { journal.releaseRun(run, "gone"); }, "cancelled", true},
+        {"ended asked", true, [&](std::int64_t run) { journal.endRun(run, RunOutcome::Cancelled, 0, {}); }, "cancelled",
+         true},
+        {"cancelled unbegun", false, [&](std::int64_t run) { journal.cancelUnbegun(run, "cancelled"); }, "cancelled",
+         true},
+        {"released unasked", false, [&](std::int64_t run) { journal.releaseRun(run, "gone"); }, "failed", false},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.id);
+        RunStart start;
+        start.requestId = each.id;
+        const std::int64_t run = std::get<std::int64_t>(journal.claimRequest(start));
+        if (each.asked) {
+            EXPECT_EQ(journal.askStop(run), Journal::StopAsk::Asked);
+            EXPECT_TRUE(journal.stopAsked(run));
+            EXPECT_EQ(journal.runsAskedToStop(), std::vector<std::int64_t>{run});
+        }
+        each.end(run);
+        EXPECT_EQ(journal.run(run)->outcome, each.outcome);
+        EXPECT_EQ(journal.runWithRequest(each.id).has_value(), each.kept);
+        EXPECT_EQ(journal.askStop(run), Journal::StopAsk::Ended);
+        EXPECT_TRUE(journal.runsAskedToStop().empty());
+    }
+    EXPECT_EQ(journal.askStop(9999), Journal::StopAsk::Unknown);
+}
+
+}  // namespace
