@@ -24,15 +24,14 @@ void fillJournal(const std::filesystem::path& path, int ended)
 {
     Journal journal(QString::fromStdString(path.string()));
     const std::vector<PlannedTicket> plan(4, PlannedTicket{"10", 1, std::string(110, 'd')});
-    for (int i = 0; i < ended; ++i) {
-        RunStart start;
-        start.source = "metrics bench";
-        start.location = "ST";
-        start.order = "12345";
-        start.printer = "/dev/null";
-        start.printerType = "ZEBRA";
+    RunStart start;
+    start.source = std::string("metrics bench");
+    start.location = std::string("ST");
+    start.order = std::string("12345");
+    start.printer = std::string("/dev/null");
+    start.printerType = std::string("ZEBRA");
+    for (int i = 0; i < ended; ++i)
         journal.endRun(journal.startRun(start, plan), RunOutcome::Printed, 4, {});
-    }
     if (ended > 0 && journal.runs(1).at(0).id != ended)
         throw std::runtime_error("the journal does not hold the runs written");
 }
