@@ -196,7 +196,7 @@ private:
     QString cannotWrite(const QString& reason) const
     {
         return QStringLiteral("The print journal %1 cannot be written: %2")
-            .arg(QDir::toNativeSeparators(access_->path()), reason);
+            .arg(journalDisplayName(access_->path()), reason);
     }
 
     // A batch comes every few hundred microseconds, and a thread put to
@@ -595,7 +595,7 @@ void RunRecorder::ended(PrintOutcome outcome, int confirmed, int written, const 
     if (!thread_)
         return;
     if (!worker_->drain(Clock::now() + answerWithin))
-        unrecorded = "The print journal " + QDir::toNativeSeparators(access_->path()).toStdString() +
+        unrecorded = "The print journal " + journalDisplayName(access_->path()).toStdString() +
                      " did not answer within " + std::to_string(answerWithin.count()) + " seconds.";
     else
         unrecorded = worker_->takeEndFailure();

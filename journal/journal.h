@@ -1,6 +1,7 @@
 #pragma once
 // The print journal: one SQLite file per station (several travcard
-// processes may share it) with a row per print run and a row per ticket
+// processes may share it), or a database on a PostgreSQL server that the
+// plant's stations share, with a row per print run and a row per ticket
 // sent. A run's planned tickets are kept with the run when it starts; a
 // ticket gets its row, with its size and SHA-256, before its bytes are
 // written (it is sending), and it is confirmed once the printer has taken
@@ -9,11 +10,14 @@
 // process died, is in doubt.
 //
 // Every call is one transaction, bounded by the busy time-out; a file that
-// cannot be opened, read or written throws JournalError. A Journal belongs
-// to the thread that opened it (as Qt SQL's connections do).
+// cannot be opened, read or written, or a server that cannot be reached or
+// refuses, throws JournalError. A Journal belongs to the thread that opened
+// it (as Qt SQL's connections do), with a connection of its own.
 
 #include <QString>
 #include <QVariant>
+
+class QSqlDatabase;
 
 #include <atomic>
 #include <chrono>
@@ -25,7 +29,7 @@
 #include <variant>
 #include <vector>
 
-// The journal's file could not be used: the outside world refused (no
+// The journal could not be used: the outside world refused (no
 // permission, no space, locked for too long, not a journal).
 class JournalError : public std::runtime_error {
 public:
@@ -134,16 +138,28 @@ struct TicketRecord {
     TicketState state = TicketState::Planned;
 };
 
+// Whether location names a journal on a PostgreSQL server, a libpq URI
+// (postgresql://user@host/database, postgres://..., ?host=/run/postgresql
+// for a socket), rather than a SQLite file.
+bool isServerJournal(const QString& location);
+
+// The location as messages show it: a URI without its password.
+QString journalDisplayName(const QString& location);
+
+struct JournalDialect;
+
 class Journal {
 public:
     static constexpr std::chrono::milliseconds busyTimeout{2000};
 
-    // Opens (creating it and its folder when missing) the journal at path.
+    // Opens (creating it and its folder when missing) the journal at path;
+    // on a server (isServerJournal), connects and creates the tables missing.
     explicit Journal(const QString& path);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
+    // As given, a server's password included: journalDisplayName for messages.
     const QString& path() const { return path_; }
 
     // Records a run and its planned tickets (positions from 1), owned by
@@ -230,6 +246,8 @@ public:
 
     // Runs whose process is gone without ending them become interrupted
     // (giving their claims back when they marked no ticket). Returns how many.
+    // On a server only a run of this boot of this station can be told gone
+    // (serverRunOwnerAlive): any other stays open.
     int closeInterruptedRuns();
 
     // Removes ended runs that started before now - days, in chunks, until
@@ -262,10 +280,22 @@ private:
     void releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run);
     void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                    const std::string& message);
+    void sendingOnServer(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests);
+    // Whether the process that owns run still runs, by its lock or owner.
+    bool ownerAlive(const std::string& owner, std::int64_t run) const;
+    void releaseLock(std::int64_t run) const;
+    int openFile();      // returns the file's journal version
+    int openOnServer();  // likewise
+    void configureServer(QSqlDatabase& db) const;
+    void connectToServer(QSqlDatabase& db) const;
+    const JournalDialect& dialect() const;
     void createSchema();
+    void addLaterColumns(const Transaction& transaction);
     [[noreturn]] void fail(const QString& done, const QString& reason) const;  // "opened", "read", "written"
 
     QString path_;
+    QString shown_;  // path_ as messages show it
+    bool server_;
     QString connection_;
     std::unique_ptr<Statements> statements_;  // prepared once, used by every batch
 };

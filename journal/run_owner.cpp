@@ -166,3 +166,12 @@ bool runOwnerAlive(const std::string& owner, RunLockState lock)
     }
     return processAlive(pid, parts[3]);
 }
+
+bool serverRunOwnerAlive(const std::string& owner)
+{
+    const QStringList parts = QString::fromStdString(owner).split(u':');
+    const QString thisBoot = bootId();
+    if (parts.size() != 4 || thisBoot.isEmpty() || parts[1] != thisBoot)
+        return true;
+    return runOwnerAlive(owner, RunLockState::Unreadable);
+}

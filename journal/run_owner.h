@@ -27,3 +27,12 @@ std::string currentRunOwner(bool holdsRunLock);
 // What cannot be read of /proc, or a process that kill() may not signal,
 // counts as alive: only ESRCH or a changed start time tells that a process is gone.
 bool runOwnerAlive(const std::string& owner, RunLockState lock);
+
+// Whether the owner of a run in a journal on a database server still runs.
+// Runs of every station meet there, and no lock file tells of them: an owner
+// is checked as above (its lock unreadable) only when it is of this boot of
+// this machine. Any other, of another station or from before this one's
+// restart (the two cannot be told apart by anything a cloned station does not
+// share), and a malformed one, counts as alive: a run is never taken from an
+// owner that may still print it.
+bool serverRunOwnerAlive(const std::string& owner);

@@ -72,7 +72,7 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
     if (const std::optional<std::string> error = service.start())
         return refuse("the service does not start: it cannot listen on " + listenedAt + ": " + *error);
     std::fprintf(stderr, "travcard serve: listening on port %u, journal %s\n", service.port(),
-                 qPrintable(journal->path()));
+                 qPrintable(journalDisplayName(journal->path())));
     logLine("the database login: " + databaseLoginSource());
     int stops = 0;
     answerSignals(caught, service, io, stops);

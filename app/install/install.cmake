@@ -110,7 +110,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, adduser")
 # PRINTER=cups:QUEUE loads when it is used.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | libsqliteodbc, fonts-dejavu-core, fonts-texgyre, libcups2")
 # isql to try the data source; a CUPS server for PRINTER=cups:QUEUE.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "unixodbc, cups")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "unixodbc, cups, libqt6sql6-psql")
 # postinst and postrm: the print service's user and tokens file (app/install).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${travcard_made}/debian/conffiles
     ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)

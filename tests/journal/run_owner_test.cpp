@@ -75,6 +75,29 @@ TEST(RunOwner, IsAliveByItsRunLockOrElseInThisBootWithTheSameProcessAndStartTime
     }
 }
 
+// A journal on a server holds every station's runs: only one of this boot
+// can be told gone.
+TEST(RunOwner, OnAServerIsGoneOnlyWhenItIsOfThisBootAndItsProcessIsGone)
+{
+    const QStringList own = fieldsOf(currentRunOwner(true));
+    const QString &host = own[0], &boot = own[1], &pid = own[2], &start = own[3];
+    const struct {
+        const char* what;
+        QStringList owner;
+        bool alive;
+    } cases[] = {
+        {"this process", {host, boot, pid, start}, true},
+        {"this process id, another start time", {host, boot, pid, start + "1"}, false},
+        {"a process that is gone, before run locks", {"station", boot, "2147483647", start}, false},
+        {"another boot, another station's or this one's before a restart", {host, "00000000-0000", pid, start}, true},
+        {"malformed", {host, boot, pid}, true},
+    };
+    for (const auto& owner : cases) {
+        const std::string text = owner.owner.join(u':').toStdString();
+        EXPECT_EQ(serverRunOwnerAlive(text), owner.alive) << owner.what << ": " << text;
+    }
+}
+
 // No file descriptor left: /proc cannot be read, which tells nothing.
 TEST(RunOwner, IsAliveWhileProcCannotBeRead)
 {
