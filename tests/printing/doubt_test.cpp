@@ -226,7 +226,7 @@ TEST_F(Doubt, AnEndTheLockedJournalRefusedIsRecordedSoonAfterTheLockGoes)
     for (const auto until = Clock::now() + 20s; slow.taken() == 0 && Clock::now() < until;)
         std::this_thread::sleep_for(10ms);
 
-    const QString journalFile = QString::fromStdString(folder->file("journal.sqlite"));
+    const QString journalFile = QString::fromStdString(ServiceProcess::journalFile());
     const auto ended = [&](const QString& connection) {
         QSqlQuery query(QSqlDatabase::database(connection));
         query.prepare("SELECT outcome FROM runs WHERE id = ? AND ended IS NOT NULL");
