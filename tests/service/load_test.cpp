@@ -193,7 +193,7 @@ TEST_F(ServiceUnderLoad, EachRequestIdPrintsOnceAndMemoryStaysFlat)
     startWithoutDisplay(reference, folder->file("travcard"),
                         {"print", "--location", "ST", "--order", "12345", "--printer",
                          QString::fromStdString(folder->file("reference.zpl"))},
-                        folder->path());
+                        folder->file("reference-state"));
     ASSERT_TRUE(reference.waitForFinished(60'000));
     ASSERT_EQ(reference.exitCode(), 0) << reference.readAllStandardError().toStdString();
     const std::string wholeRun = folder->read("reference.zpl");
