@@ -33,8 +33,11 @@ namespace {
 // what else a request asked for that its request id binds, and
 // runs.spool_job, the CUPS job a run's tickets went to. 5: runs.printed, how
 // many of the run's first tickets the printer proved it printed. 6:
-// runs.stop_asked, when another program asked the run to stop.
-constexpr int schemaVersion = 6;
+// runs.stop_asked, when another program asked the run to stop. 7:
+// runs.lease_expires, until when a run's owner (on a server) is known to
+// live; runs.copied_from, the station and number a run had in the journal it
+// was copied from; printer_leases, who writes to a printer.
+constexpr int schemaVersion = 7;
 
 }  // namespace
 
@@ -101,7 +104,9 @@ const char* const schema[] = {
          asked {blob},
          spool_job INTEGER,
          printed INTEGER NOT NULL DEFAULT 0,
-         stop_asked {int64}))",
+         stop_asked {int64},
+         lease_expires {int64},
+         copied_from TEXT))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -111,6 +116,16 @@ const char* const schema[] = {
     "CREATE INDEX IF NOT EXISTS runs_started ON runs(started)",
     "CREATE INDEX IF NOT EXISTS runs_open ON runs(id) WHERE ended IS NULL",
     "CREATE INDEX IF NOT EXISTS runs_order ON runs(shop_order)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS runs_copied_from ON runs(copied_from) WHERE copied_from IS NOT NULL",
+    // One writer per printer, named as PRINTER= names it: the holder's
+    // lease, taken for one run at a time, until expires (the journal's
+    // clock, ms); fence grows with every new holder, and a ticket is marked
+    // only under the fence its run holds.
+    R"(CREATE TABLE IF NOT EXISTS printer_leases (
+         printer TEXT PRIMARY KEY,
+         holder TEXT, process TEXT, station TEXT,
+         expires {int64} NOT NULL,
+         fence {int64} NOT NULL))",
     // A row per ticket sent, kept small: what it was built from is in its
     // run's plan, what the whole run shares in the run's shared fields. Its
     // key is its run times 2^32 plus its position, so that a run's tickets
@@ -502,15 +517,18 @@ const JournalDialect& Journal::dialect() const { return server_ ? postgresqlDial
 // A new journal, or one of an earlier version, in one transaction. Each step
 // is safe to repeat: another program may have done it meanwhile, and an older
 // travcard may have set the version back (its runs have no rest_of, dpi or
-// asked). Journals on a server began at this version: the steps for earlier
-// ones are SQLite's.
+// asked). Journals on a server began at version 6.
 void Journal::createSchema()
 {
     Transaction transaction(*this);
+    // The columns before the indexes that name them.
     for (const char* statement : schema)
-        transaction.exec(QString::fromLatin1(statement));
-    if (!server_)
-        addLaterColumns(transaction);
+        if (QByteArray(statement).startsWith("CREATE TABLE"))
+            transaction.exec(QString::fromLatin1(statement));
+    addLaterColumns(transaction);
+    for (const char* statement : schema)
+        if (!QByteArray(statement).startsWith("CREATE TABLE"))
+            transaction.exec(QString::fromLatin1(statement));
     transaction.exec(QString::fromLatin1(restIndex));
     if (server_) {
         transaction.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS journal_version (version INTEGER NOT NULL)"));
@@ -524,19 +542,24 @@ void Journal::createSchema()
 
 void Journal::addLaterColumns(const Transaction& transaction)
 {
-    for (const char* const column : {"rest_of INTEGER", "dpi INTEGER", "asked BLOB", "spool_job INTEGER",
-                                      "printed INTEGER NOT NULL DEFAULT 0", "stop_asked INTEGER"}) {
-        const QString definition = QString::fromLatin1(column);
-        QSqlQuery found = transaction.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'")
-                                               .arg(definition.section(' ', 0, 0)));
+    const QString columnFound = server_ ? QStringLiteral("SELECT 1 FROM information_schema.columns"
+                                                         " WHERE table_schema = current_schema()"
+                                                         " AND table_name = 'runs' AND column_name = '%1'")
+                                        : QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'");
+    for (const char* const column : {"rest_of {int64}", "dpi INTEGER", "asked {blob}", "spool_job INTEGER",
+                                      "printed INTEGER NOT NULL DEFAULT 0", "stop_asked {int64}",
+                                      "lease_expires {int64}", "copied_from TEXT"}) {
+        const QString definition = spoken(dialect(), QString::fromLatin1(column));
+        QSqlQuery found = transaction.exec(columnFound.arg(definition.section(' ', 0, 0)));
         const bool present = found.next();
         found.finish();
         if (!present)
             transaction.exec(QStringLiteral("ALTER TABLE runs ADD COLUMN ") + definition);
     }
     // Runs an earlier travcard recorded as Print the Rest of run N hold that
-    // rest, the first of them each.
-    transaction.exec(QStringLiteral(
+    // rest, the first of them each. (A server's journal began with rest_of.)
+    if (!server_)
+        transaction.exec(QStringLiteral(
         "UPDATE runs SET rest_of = CAST(substr(source, 23) AS INTEGER)"
         " WHERE rest_of IS NULL AND source LIKE 'Print the Rest of run %'"
         " AND id = (SELECT min(same.id) FROM runs AS same WHERE same.source = runs.source)"

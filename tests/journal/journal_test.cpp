@@ -85,33 +85,33 @@ int userVersion(const QString& path)
 
 TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
 {
+    // What each version added (addedBy[v - 1]), undone by hand to make a journal of an earlier one.
+    const QStringList addedBy[] = {
+        {},
+        {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of"},
+        {"ALTER TABLE runs DROP COLUMN dpi"},
+        {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job"},
+        {"ALTER TABLE runs DROP COLUMN printed"},
+        {"ALTER TABLE runs DROP COLUMN stop_asked"},
+        {"DROP INDEX runs_copied_from", "ALTER TABLE runs DROP COLUMN copied_from",
+         "ALTER TABLE runs DROP COLUMN lease_expires", "DROP TABLE printer_leases"},
+    };
+    const int current = static_cast<int>(std::size(addedBy));
     struct Case {
-        const char* what;
+        std::string what;
         QStringList change;
         bool opens;
     };
-    const Case cases[] = {
-        {"version 1",
-         {"DROP INDEX runs_rest_of", "ALTER TABLE runs DROP COLUMN rest_of", "ALTER TABLE runs DROP COLUMN dpi",
-          "ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
-          "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 1"},
-         true},
-        {"version 2",
-         {"ALTER TABLE runs DROP COLUMN dpi", "ALTER TABLE runs DROP COLUMN asked",
-          "ALTER TABLE runs DROP COLUMN spool_job", "ALTER TABLE runs DROP COLUMN printed",
-          "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 2"},
-         true},
-        {"version 3",
-         {"ALTER TABLE runs DROP COLUMN asked", "ALTER TABLE runs DROP COLUMN spool_job",
-          "ALTER TABLE runs DROP COLUMN printed", "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 3"},
-         true},
-        {"version 4",
-         {"ALTER TABLE runs DROP COLUMN printed", "ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 4"},
-         true},
-        {"version 5", {"ALTER TABLE runs DROP COLUMN stop_asked", "PRAGMA user_version = 5"}, true},
-        {"version 6 set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true},
-        {"version 7", {"PRAGMA user_version = 7"}, false},
-    };
+    std::vector<Case> cases;
+    for (int version = 1; version < current; ++version) {
+        QStringList change;
+        for (int later = current; later > version; --later)
+            change += addedBy[later - 1];
+        cases.push_back({"version " + std::to_string(version),
+                         change << QStringLiteral("PRAGMA user_version = %1").arg(version), true});
+    }
+    cases.push_back({"the current version set back to 1 by an older travcard", {"PRAGMA user_version = 1"}, true});
+    cases.push_back({"a newer version", {QStringLiteral("PRAGMA user_version = %1").arg(current + 1)}, false});
     for (const Case& file : cases) {
         SCOPED_TRACE(file.what);
         ScratchDir dir;
@@ -124,11 +124,11 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         byHand(path, file.change);
         if (!file.opens) {
             EXPECT_THROW(Journal{path}, JournalError);
-            EXPECT_EQ(userVersion(path), 7) << "left as it was";
+            EXPECT_EQ(userVersion(path), current + 1) << "left as it was";
             continue;
         }
         Journal journal(path);
-        EXPECT_EQ(userVersion(path), 6);
+        EXPECT_EQ(userVersion(path), current);
         ASSERT_EQ(journal.runs().size(), 1u);
         EXPECT_EQ(journal.runs().front().id, kept);
         EXPECT_EQ(journal.tickets(kept).size(), 2u);
