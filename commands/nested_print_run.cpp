@@ -1,6 +1,7 @@
 #include "commands/nested_print_run.h"
 
 #include "commands/order_values.h"
+#include "exactly_once/printer_lease.h"
 #include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
@@ -125,6 +126,10 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         return AfterNestedPrint::DiscardWindow;
     }
     RunRecorder recorder(request.journal, messages);
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), request.printer, request.progress.get(), stop);
+    if (!turn.goesOn(messages, result.outcome))
+        return AfterNestedPrint::KeepWindow;
+    recorder.holdLease(turn.lease.get());
     PrintStream output(request.printer, request.progress, stop);
     MessageList opening;
     const bool opened = output.open(opening);

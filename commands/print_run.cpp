@@ -3,6 +3,7 @@
 #include "barcode/rv_barcode.h"
 #include "commands/order_values.h"
 #include "commands/successor.h"
+#include "exactly_once/printer_lease.h"
 #include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "text/text.h"
@@ -219,6 +220,9 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return;
     }
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop);
+    if (!turn.goesOn(messages, result.outcome))
+        return;
     PrintStream output(printer, request.progress, stop);
     MessageList opening;
     const bool opened = output.open(opening);
@@ -253,6 +257,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
     if (request.journalRun)
         recorder.adopt(request.journalRun);
     startRecord(recorder, request, tickets, output.dpi());
+    recorder.holdLease(turn.lease.get());
     output.setObserver(&recorder);
     const bool extraLine = request.printer.extraLine;
     const bool sentAll = sendTickets(tickets, printer, *quantity, output, extraLine, messages);

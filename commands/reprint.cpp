@@ -1,6 +1,7 @@
 #include "commands/reprint.h"
 
 #include "barcode/rv_barcode.h"
+#include "exactly_once/printer_lease.h"
 #include "exactly_once/ticket_record.h"
 #include "printing/print_stream.h"
 #include "tickets/epson_page.h"
@@ -177,6 +178,11 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         journal.endRun(run, RunOutcome::Failed, 0, lastMessage(messages));
         return;
     }
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop);
+    if (!turn.goesOn(messages, result.outcome)) {
+        journal.endRun(run, turn.givenUp ? RunOutcome::Cancelled : RunOutcome::Failed, 0, lastMessage(messages));
+        return;
+    }
     PrintStream output(printer, request.progress, stop);
     if (!output.open(messages)) {
         result.outcome = stop.stop_requested() ? PrintEnding::Stopped : PrintEnding::PrinterFault;
@@ -192,6 +198,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     if (const std::optional<std::string> change = resolutionChange(reprint->run, output.dpi()))
         messages.show(*change, MessageIcon::None);
     recorder.startPlanned(run, planned.tickets);
+    recorder.holdLease(turn.lease.get());
     output.setObserver(&recorder);
     const int copies = sendsOfEach(request);
     output.begin(static_cast<int>(reprint->kept.size()) * copies,

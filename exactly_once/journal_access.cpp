@@ -4,6 +4,8 @@
 
 #include "exactly_once/journal_recorder.h"
 
+#include "exactly_once/printer_lease.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QThread>
@@ -156,6 +158,14 @@ void JournalAccess::retryEnds()
     retrying_ = false;
     lock.unlock();
     journal.reset();  // closed on the thread that opened it
+}
+
+std::shared_ptr<LeaseKeeper> JournalAccess::leases()
+{
+    const std::lock_guard lock(leasesGuard_);
+    if (!leases_)
+        leases_ = std::make_shared<LeaseKeeper>(path_);
+    return leases_;
 }
 
 std::vector<std::function<void(Journal&)>> JournalAccess::takeEnds()

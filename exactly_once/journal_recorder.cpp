@@ -1,5 +1,6 @@
 #include "exactly_once/journal_recorder.h"
 
+#include "exactly_once/printer_lease.h"
 #include "printing/print_stream.h"
 
 #include <QDir>
@@ -526,6 +527,9 @@ Recorded RunRecorder::recorded(int tickets, bool wait)
 
 std::string RunRecorder::failure() const
 {
+    if (!mayWrite())
+        return "This station could not renew its hold on the printer " + lease_->printer() +
+               " in the print journal in time.\nPrinting stopped: another station may print to it now.";
     return (worker_ ? worker_->failure() : std::string()) +
            "\nPrinting stopped: no ticket goes to the printer without its record in the journal.";
 }
@@ -555,6 +559,21 @@ void RunRecorder::confirmed(int count)
 void RunRecorder::printed(int count) { printed_ = count; }
 
 bool RunRecorder::stopAsked() const { return worker_ && worker_->stopAsked.load(std::memory_order_relaxed); }
+
+void RunRecorder::holdLease(const PrinterLease* lease)
+{
+    lease_ = lease;
+    if (!lease || !worker_)
+        return;
+    Worker::Work work;
+    work.kind = Worker::Kind::Start;
+    work.call = [printer = lease->printer(), fence = lease->fence()](Journal& journal, std::int64_t) {
+        journal.markUnderLease(printer, fence);
+    };
+    worker_->post(std::move(work));
+}
+
+bool RunRecorder::mayWrite() const { return !lease_ || lease_->mayWrite(); }
 
 void RunRecorder::postCounts()
 {

@@ -25,6 +25,8 @@
 #include <vector>
 
 class QThread;
+class LeaseKeeper;
+class PrinterLease;
 
 // $XDG_STATE_HOME/travcard/journal.sqlite (~/.local/state/... without it).
 QString defaultJournalPath();
@@ -66,6 +68,10 @@ public:
 
     static constexpr std::chrono::seconds endRetryEvery{2};
 
+    // The keeper of this process's leases (a server's journal only),
+    // started with the first run that needs one.
+    std::shared_ptr<LeaseKeeper> leases();
+
 private:
     void retryEnds();
 
@@ -80,6 +86,8 @@ private:
     bool closing_ = false;          // guarded by endsGuard_
     bool retrying_ = false;         // guarded by endsGuard_
     std::thread endsRetrier_;       // runs while ends_ holds any
+    std::mutex leasesGuard_;
+    std::shared_ptr<LeaseKeeper> leases_;  // guarded by leasesGuard_
 };
 
 // At start-up: opens the journal, ends the runs of processes that are gone
@@ -150,6 +158,10 @@ public:
     void confirmed(int count) override;
     void printed(int count) override;
     bool stopAsked() const override;
+    // Tickets are marked and written only under the printer's lease, which
+    // outlives the run.
+    void holdLease(const PrinterLease* lease);
+    bool mayWrite() const override;
     void ended(PrintOutcome outcome, int confirmed, int written, const std::string& message) override;
 
     static constexpr std::chrono::seconds retryFor{3};
@@ -164,6 +176,7 @@ private:
 
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
+    const PrinterLease* lease_ = nullptr;
     void postCounts();
 
     int confirmed_ = 0;          // tickets the stream reported confirmed

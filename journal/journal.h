@@ -146,11 +146,29 @@ bool isServerJournal(const QString& location);
 // The location as messages show it: a URI without its password.
 QString journalDisplayName(const QString& location);
 
+// Who holds a printer's lease, as a refused taker is told: the station, and
+// how long the lease has left (ms; below 0 once it has expired).
+struct PrinterHolder {
+    std::string station;
+    std::int64_t left = 0;
+};
+
+// A printer's lease this process holds: the printer and its holder's name.
+struct HeldLease {
+    std::string printer, holder;
+};
+
 struct JournalDialect;
 
 class Journal {
 public:
     static constexpr std::chrono::milliseconds busyTimeout{2000};
+    // On a server, a run's lease and a printer's last leaseTerm from their
+    // last renewal (every leaseRenewEvery), by the server's clock; a holder
+    // writes to its printer only while leaseMargin of it is left.
+    static constexpr std::chrono::milliseconds leaseTerm{10000};
+    static constexpr std::chrono::milliseconds leaseRenewEvery{2000};
+    static constexpr std::chrono::milliseconds leaseMargin{5000};
 
     // Opens (creating it and its folder when missing) the journal at path;
     // on a server (isServerJournal), connects and creates the tables missing.
@@ -262,6 +280,27 @@ public:
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
+    // Whether runs and printers hold leases here: on a server.
+    bool keepsLeases() const { return server_; }
+
+    // Takes the printer's lease (printer as PRINTER= names it) for holder,
+    // a name unique to this taking: when nobody holds it, or its holder's
+    // lease expired stallLimit ago or more (what that holder had handed to
+    // the printer has been taken or dropped by then). Returns the lease's
+    // fence, which grows with every holder, or who holds it.
+    std::variant<std::int64_t, PrinterHolder> takePrinterLease(const std::string& printer,
+                                                               const std::string& holder,
+                                                               std::chrono::milliseconds stallLimit);
+    // The printer is free again at once: its holder's tickets were taken.
+    void releasePrinterLease(const std::string& printer, const std::string& holder);
+    // Renews the leases of this process's open runs and of the printers it
+    // holds; returns the printer leases still held.
+    std::vector<HeldLease> renewLeases();
+    // From now on this connection marks tickets as sending only while the
+    // printer's lease under fence has leaseMargin left (a JournalError
+    // otherwise): a holder that lost its lease cannot mark, so cannot write.
+    void markUnderLease(const std::string& printer, std::int64_t fence);
+
     // The marks synced to the disk by this process so far: one sync each.
     static std::int64_t durableCommits() { return durableCommits_; }
 
@@ -281,8 +320,11 @@ private:
     void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                    const std::string& message);
     void sendingOnServer(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests);
-    // Whether the process that owns run still runs, by its lock or owner.
-    bool ownerAlive(const std::string& owner, std::int64_t run) const;
+    // Whether the process that owns run still runs, by its lock or owner, or
+    // on a server by the run's lease (its ms left, NULL without one).
+    bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;
+    std::int64_t serverNow(const Transaction& transaction) const;
+    void checkPrinterLease(const Transaction& transaction);
     void releaseLock(std::int64_t run) const;
     int openFile();      // returns the file's journal version
     int openOnServer();  // likewise
@@ -298,4 +340,9 @@ private:
     bool server_;
     QString connection_;
     std::unique_ptr<Statements> statements_;  // prepared once, used by every batch
+    struct PrinterFence {
+        std::string printer;
+        std::int64_t fence = 0;
+    };
+    std::optional<PrinterFence> markedUnder_;
 };

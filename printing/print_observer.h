@@ -60,6 +60,11 @@ public:
     // the run to stop: the stream then stops as when the operator cancels.
     virtual bool stopAsked() const { return false; }
 
+    // Whether the run may still hand the printer tickets: false once this
+    // station can no longer be sure that the printer is its alone. The
+    // stream then stops before the next ticket, showing failure().
+    virtual bool mayWrite() const { return true; }
+
     // The printer has acknowledged the run's first count tickets.
     virtual void confirmed(int count) = 0;
 

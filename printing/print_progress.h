@@ -18,6 +18,9 @@ public:
     }
     void ticketsSent(int count) { sent_ += count; }
     void cancel() { cancelled_ = true; }
+    // The run waits for the printer, which prints for another station.
+    void waitingForPrinter(bool waiting) { waitingForPrinter_ = waiting; }
+    bool waitingForPrinter() const { return waitingForPrinter_; }
     // Stops at the ticket being sent, without waiting for the printer to
     // acknowledge it: what it has not acknowledged is in doubt.
     void stopAtOnce()
@@ -37,5 +40,6 @@ private:
     std::atomic<int> sent_{0};
     std::atomic<int> total_{0};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> waitingForPrinter_{false};
     std::stop_source atOnce_;
 };

@@ -392,6 +392,10 @@ bool PrintStream::writeNext(MessageBox& messages)
             endCancelled(messages);
             return false;
         }
+        if (observer_ && !observer_->mayWrite()) {
+            endUnrecorded(messages);
+            return false;
+        }
         if (!writeTicket(batch.ticket(frontWritten_), messages))
             return false;
         if (proof_)

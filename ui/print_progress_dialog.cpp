@@ -1,5 +1,7 @@
 #include "ui/print_progress_dialog.h"
 
+#include "exactly_once/printer_lease.h"
+
 #include <QProgressDialog>
 #include <QString>
 
@@ -36,6 +38,11 @@ void PrintProgressDialog::update()
     if (!dialog_ || progress_->cancelled())
         return;
     const int total = progress_->total();
+    if (progress_->waitingForPrinter()) {
+        dialog_->setLabelText(printerBusyElsewhere);
+        dialog_->setRange(0, 0);
+        return;
+    }
     if (total <= 0) {
         dialog_->setLabelText("Printing");
         dialog_->setRange(0, 0);
