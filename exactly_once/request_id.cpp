@@ -324,7 +324,7 @@ bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answ
     return true;
 }
 
-void cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer)
+bool cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer, bool waiting)
 {
     const auto cancel = [run](Journal& connection) { connection.cancelUnbegun(run, cancelledBeforeBegunText); };
     std::optional<RunRecord> record;
@@ -333,13 +333,21 @@ void cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer)
         const std::unique_ptr<Journal> connection = journal.open(unseen);
         if (!connection)
             throw JournalError("The print journal cannot be opened.");
-        cancel(*connection);
+        if (waiting) {
+            if (!connection->cancelShared(run, cancelledBeforeBegunText))
+                return false;
+        } else {
+            cancel(*connection);
+        }
         record = connection->run(run);
     } catch (const JournalError&) {
+        if (waiting)
+            return false;
         // Refused now: tried again until it takes it, so that the run does
         // not stay open, holding its request id, for as long as this runs.
         journal.keepEnd(cancel);
     }
     answer.messages.show(cancelledBeforeBegunText, MessageIcon::None);
     answer.end(stoppedPartWay, reason::cancelled, runFields("cancelled", TicketCount{0, 0}, record));
+    return true;
 }

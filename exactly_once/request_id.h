@@ -109,5 +109,6 @@ void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std:
 // says so. False when it was not asked, or the journal cannot tell.
 bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answer);
 // Ends a claimed run that has not begun as cancelled, keeping its request
-// id; answer says so.
-void cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer);
+// id; answer says so. Waiting, only one that waits in the services' shared
+// queue, taken by nobody: false, with nothing answered, for any other.
+bool cancelUnbegun(JournalAccess& journal, std::int64_t run, Answer& answer, bool waiting = false);

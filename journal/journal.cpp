@@ -36,7 +36,9 @@ namespace {
 // runs.stop_asked, when another program asked the run to stop. 7:
 // runs.lease_expires, until when a run's owner (on a server) is known to
 // live; runs.copied_from, the station and number a run had in the journal it
-// was copied from; printer_leases, who writes to a printer.
+// was copied from; runs.queued_for and runs.request, the printer a run waits
+// for in the services' shared queue and the request it prints;
+// printer_leases, who writes to a printer.
 constexpr int schemaVersion = 7;
 
 }  // namespace
@@ -109,7 +111,9 @@ const char* const schema[] = {
          printed INTEGER NOT NULL DEFAULT 0,
          stop_asked {int64},
          lease_expires {int64},
-         copied_from TEXT))",
+         copied_from TEXT,
+         queued_for TEXT,
+         request {blob}))",
     // Apart from the run's row, which every batch updates: SQLite writes a
     // row again whole, and a plan is some hundred bytes per ticket.
     R"(CREATE TABLE IF NOT EXISTS plans (
@@ -551,7 +555,8 @@ void Journal::addLaterColumns(const Transaction& transaction)
                                         : QStringLiteral("SELECT 1 FROM pragma_table_info('runs') WHERE name = '%1'");
     for (const char* const column : {"rest_of {int64}", "dpi INTEGER", "asked {blob}", "spool_job INTEGER",
                                       "printed INTEGER NOT NULL DEFAULT 0", "stop_asked {int64}",
-                                      "lease_expires {int64}", "copied_from TEXT"}) {
+                                      "lease_expires {int64}", "copied_from TEXT", "queued_for TEXT",
+                                      "request {blob}"}) {
         const QString definition = spoken(dialect(), QString::fromLatin1(column));
         QSqlQuery found = transaction.exec(columnFound.arg(definition.section(' ', 0, 0)));
         const bool present = found.next();
@@ -855,7 +860,8 @@ void Journal::closeIfGone(const Transaction& transaction, std::int64_t run)
 bool Journal::ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft) const
 {
     if (server_) {
-        if (owner == currentRunOwner(true))
+        // Nobody's: it waits in the services' shared queue.
+        if (owner.empty() || owner == currentRunOwner(true))
             return true;
         if (!leaseLeft.isNull() && leaseLeft.toLongLong() < 0)
             return false;
@@ -954,12 +960,13 @@ bool Journal::releaseRun(std::int64_t run, const std::string& message)
     return true;
 }
 
-bool Journal::cancelUnbegun(std::int64_t run, const std::string& message)
+bool Journal::cancelUnbegun(std::int64_t run, const std::string& message, bool onlyNobodys)
 {
     Transaction transaction(*this);
-    QSqlQuery cancel = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET ended = ?, outcome = ?, message = ?, owner = NULL, rest_of = NULL"
-        " WHERE id = ? AND ended IS NULL AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+    QSqlQuery cancel = transaction.prepare(
+        QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, message = ?, owner = NULL, rest_of = NULL"
+                       " WHERE id = ? AND ended IS NULL AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)") +
+        (onlyNobodys ? QStringLiteral(" AND owner IS NULL") : QString()));
     cancel.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
     cancel.bindValue(1, qtext(outcomeName(RunOutcome::Cancelled)));
     cancel.bindValue(2, qtext(message));
@@ -1284,7 +1291,9 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         " CASE WHEN ended IS NULL THEN {max}(confirmed, coalesce((SELECT max(confirmed_before) FROM tickets"
         "   WHERE tickets.id BETWEEN (runs.id << 32) + 1 AND (runs.id << 32) + 4294967295), 0))"
         " ELSE confirmed END, in_doubt, outcome,"
-        " message, shared, dpi, asked, printed FROM runs LEFT JOIN plans ON plans.run = runs.id"
+        " message, shared, dpi, asked, printed,"
+        " CASE WHEN ended IS NULL AND owner IS NULL AND queued_for IS NOT NULL THEN 1 ELSE 0 END"
+        " FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (CAST(? AS BIGINT) = 0 OR id = ?)"
         " AND (CAST(? AS BIGINT) = 0 OR id < ?)"
         " ORDER BY id DESC LIMIT ?"));
@@ -1317,6 +1326,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         if (const QVariant asked = query.value(c++); !asked.isNull())
             r.asked = stdBytes(asked);
         r.printed = query.value(c++).toInt();
+        r.queued = query.value(c++).toInt() != 0;
         runs.push_back(std::move(r));
     }
     return runs;
@@ -1468,4 +1478,56 @@ void Journal::checkPrinterLease(const Transaction& transaction)
                                                        "another station may print to it")
                                             .arg(qtext(markedUnder_->printer)));
     }
+}
+
+// The services' shared queue: a run accepted by any instance waits, nobody's,
+// until a worker for its printer takes it.
+
+void Journal::queueShared(std::int64_t run, const std::string& printer, const std::string& request)
+{
+    Transaction transaction(*this);
+    QSqlQuery queue = transaction.prepare(
+        QStringLiteral("UPDATE runs SET queued_for = ?, request = ?, owner = NULL WHERE id = ? AND ended IS NULL"));
+    queue.bindValue(0, qtext(printer));
+    queue.bindValue(1, bytes(request));
+    queue.bindValue(2, QVariant::fromValue<qint64>(run));
+    transaction.exec(queue);
+    transaction.commit();
+}
+
+std::optional<SharedRun> Journal::takeShared(const std::string& printer)
+{
+    Transaction transaction(*this);
+    QSqlQuery next = transaction.prepare(
+        QStringLiteral("SELECT id, request FROM runs WHERE queued_for = ? AND owner IS NULL AND ended IS NULL"
+                       " ORDER BY id LIMIT 1") +
+        (server_ ? QStringLiteral(" FOR UPDATE SKIP LOCKED") : QString()));
+    next.bindValue(0, qtext(printer));
+    transaction.exec(next);
+    if (!next.next())
+        return std::nullopt;
+    SharedRun taken{next.value(0).toLongLong(), stdBytes(next.value(1))};
+    next.finish();
+    QSqlQuery take = transaction.prepare(QStringLiteral("UPDATE runs SET owner = ?, lease_expires = {now} + ? WHERE id = ?"));
+    take.bindValue(0, qtext(currentRunOwner(true)));
+    take.bindValue(1, QVariant::fromValue<qint64>(leaseTerm.count()));
+    take.bindValue(2, QVariant::fromValue<qint64>(taken.run));
+    transaction.exec(take);
+    transaction.commit();
+    return taken;
+}
+
+bool Journal::cancelShared(std::int64_t run, const std::string& message)
+{
+    {
+        Transaction transaction(*this, Transaction::Read);
+        QSqlQuery waiting = transaction.prepare(
+            QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND owner IS NULL AND queued_for IS NOT NULL"));
+        waiting.bindValue(0, QVariant::fromValue<qint64>(run));
+        transaction.exec(waiting);
+        if (!waiting.next())
+            return false;
+    }
+    // Taken in between: its worker reads the stop request instead.
+    return cancelUnbegun(run, message, true);
 }

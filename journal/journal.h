@@ -117,6 +117,14 @@ struct RunRecord {
     std::string shared;
     int dpi = 0;  // as its start recorded it; 0 for an EPSON run, or a Zebra run recorded before resolutions were
     std::optional<std::string> asked;  // as its start recorded it; nothing for a run recorded before it was kept
+    bool queued = false;  // it waits, nobody's, in the services' shared queue
+};
+
+// A run taken from the services' shared queue, with the request it prints
+// as the instance that accepted it recorded it.
+struct SharedRun {
+    std::int64_t run = 0;
+    std::string request;
 };
 
 // A run whose tickets went to a spooler's job, ended with some of them in
@@ -209,7 +217,8 @@ public:
     // begin) as cancelled, with message. Unlike releaseRun it keeps its
     // request id, so that a retry is told it was cancelled, and gives back
     // the rest it claimed. False when it has ended or marked one.
-    bool cancelUnbegun(std::int64_t run, const std::string& message);
+    // onlyNobodys: only while it waits in the shared queue, taken by nobody.
+    bool cancelUnbegun(std::int64_t run, const std::string& message, bool onlyNobodys = false);
 
     // Asks a run, perhaps of another program, to stop: its owner reads it
     // between tickets (and a run waiting to begin ends cancelled). A run
@@ -300,6 +309,16 @@ public:
     // printer's lease under fence has leaseMargin left (a JournalError
     // otherwise): a holder that lost its lease cannot mark, so cannot write.
     void markUnderLease(const std::string& printer, std::int64_t fence);
+
+    // The services' shared queue. A run claimed by the instance that
+    // accepted its request waits there for printer (a name of the
+    // service's), nobody's (no lease is kept, and it is never taken for
+    // interrupted), with the request it prints, until a worker of any
+    // instance takes the oldest (takeShared), which then owns it.
+    void queueShared(std::int64_t run, const std::string& printer, const std::string& request);
+    std::optional<SharedRun> takeShared(const std::string& printer);
+    // Cancels run while it waits there, taken by nobody; false otherwise.
+    bool cancelShared(std::int64_t run, const std::string& message);
 
     // The marks synced to the disk by this process so far: one sync each.
     static std::int64_t durableCommits() { return durableCommits_; }

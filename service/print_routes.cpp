@@ -8,6 +8,7 @@
 #include "exactly_once/request_id.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace service {
 namespace {
@@ -54,16 +55,14 @@ bool PrintService::reservePlace(const std::string& printer, const std::optional<
     return false;
 }
 
-void PrintService::queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
-                            std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
-                            const Reply& exchange)
+PrinterQueue::Job PrintService::runJob(
+    const std::string& printer, std::int64_t run, const std::string& requestId,
+    std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work)
 {
-    PrinterQueue& queue = *queues_.at(printer);
     auto progress = std::make_shared<PrintProgress>();
     PrinterQueue::Job job;
     job.run = run;
     job.progress = progress;
-    const std::string requestId = accepted.value("request_id").toString().toStdString();
     job.work = [this, run, printer, requestId, work = std::move(work), progress, journal = journal_](OrderRun& session) {
         const auto began = std::chrono::steady_clock::now();
         DoorAnswer answer(Door::Service, noRunFields());
@@ -83,14 +82,31 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
             runEnded(run, printer, requestId, outcome);
         });
     };
-    std::shared_ptr<JournalAccess> journal = journal_;
-    job.dropped = [journal, run] { releaseClaim(*journal, run, {{stoppedBeforeBegun, MessageIcon::Critical}}); };
-    if (stopping_ || !queue.add(std::move(job))) {
-        queue.giveBack();
-        releaseRun(run, stoppedBeforeBegun);
-        return refuseStopping(exchange);
+    // A run of a shared queue that this instance drops waits on in the
+    // journal, for another instance (or this one, started again).
+    if (!sharedQueue_) {
+        std::shared_ptr<JournalAccess> journal = journal_;
+        job.dropped = [journal, run] { releaseClaim(*journal, run, {{stoppedBeforeBegun, MessageIcon::Critical}}); };
     }
-    if (!requestId.empty())
+    return job;
+}
+
+void PrintService::queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
+                            std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
+                            const Reply& exchange)
+{
+    PrinterQueue& queue = *queues_.at(printer);
+    const std::string requestId = accepted.value("request_id").toString().toStdString();
+    const bool added = !stopping_ && queue.add(runJob(printer, run, requestId, std::move(work)));
+    if (!added) {
+        queue.giveBack();
+        // Shared, it waits in the journal whatever this instance does.
+        if (!sharedQueue_) {
+            releaseRun(run, stoppedBeforeBegun);
+            return refuseStopping(exchange);
+        }
+    }
+    if (!requestId.empty() && added)
         acceptedHere_[requestId] = {run, printer, askedIn(exchange->call)};
     QJsonObject body = accepted;
     body.insert("run", static_cast<qint64>(run));
@@ -98,6 +114,93 @@ void PrintService::queueRun(const std::string& printer, std::int64_t run, const 
     body.insert("outcome", "queued");
     body.insert("printer", QString::fromStdString(printer));
     exchange->send(202, body, {{"Location", runUrl(run).toUtf8()}});
+}
+
+PrinterQueue::Shared PrintService::sharedQueue(const std::string& printer)
+{
+    PrinterQueue::Shared shared;
+    std::shared_ptr<JournalAccess> journal = journal_;
+    shared.take = [journal, printer](std::unique_ptr<Journal>& connection) -> std::optional<SharedRun> {
+        try {
+            if (!connection) {
+                MessageList unseen;
+                connection = journal->open(unseen);
+            }
+            return connection ? connection->takeShared(printer) : std::nullopt;
+        } catch (const JournalError& error) {
+            // Read again at the next turn, on a new connection.
+            logLine(std::string("the shared queue of ") + printer + " cannot be read: " + error.what());
+            connection.reset();
+            return std::nullopt;
+        }
+    };
+    shared.jobFor = [this, printer](const SharedRun& taken) { return sharedJob(printer, taken); };
+    shared.movedAway = [this](std::int64_t run) {
+        boost::asio::post(io_, [this, run] {
+            std::erase_if(acceptedHere_, [run](const auto& accepted) { return accepted.second.run == run; });
+        });
+    };
+    return shared;
+}
+
+namespace {
+
+// A print as the shared queue keeps it: what any instance needs to print it.
+std::string sharedRequest(bool nested, const std::string& caller, const QByteArray& body)
+{
+    return QJsonDocument(QJsonObject{{"kind", nested ? "nested" : "print"},
+                                     {"caller", QString::fromStdString(caller)},
+                                     {"body", QString::fromUtf8(body)}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
+}
+
+// The claimed run waits in the shared queue; one the journal refuses to
+// queue is given back, and the request fails.
+void queueShared(JournalAccess& journal, std::int64_t run, const std::string& printer, const std::string& request)
+{
+    try {
+        MessageList unseen;
+        const std::unique_ptr<Journal> connection = journal.open(unseen);
+        if (!connection)
+            throw JournalError("The print journal cannot be opened.");
+        connection->queueShared(run, printer, request);
+    } catch (const JournalError& error) {
+        releaseClaim(journal, run, {{error.what(), MessageIcon::Critical}});
+        throw;
+    }
+}
+
+}  // namespace
+
+PrinterQueue::Job PrintService::sharedJob(const std::string& printer, const SharedRun& taken)
+{
+    const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(taken.request)).object();
+    const bool nested = request.value("kind") == "nested";
+    std::variant<PrintAsk, Refusal> decoded =
+        decodePrint(request.value("body").toString().toUtf8(), settings_.printers, nested);
+    std::shared_ptr<JournalAccess> journal = journal_;
+    const std::int64_t run = taken.run;
+    if (const Refusal* refused = std::get_if<Refusal>(&decoded)) {
+        // Accepted by an instance whose printers differ from this one's.
+        const std::string why = "This service cannot print the request: " + refused->message;
+        return runJob(printer, run, {}, [journal, run, why](OrderRun&, const std::shared_ptr<PrintProgress>&, Answer& answer) {
+            releaseClaim(*journal, run, {{why, MessageIcon::Critical}});
+            answer.refuse(why, nothingPrinted, reason::badOption);
+        });
+    }
+    PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
+    ask.order.user = request.value("caller").toString().toStdString();
+    ask.order.source = nested ? std::string(serviceSource) + ", nested part" : serviceSource;
+    const std::string requestId = ask.order.requestId.value_or(std::string());
+    return runJob(printer, run, requestId,
+                  [ask, journal, nested, run](OrderRun& session, const std::shared_ptr<PrintProgress>& progress,
+                                              Answer& answer) {
+                      if (nested)
+                          printNestedCard(session, ask.order, *ask.nested, journal, progress, run, answer);
+                      else
+                          printOrder(session, ask.order, journal, progress, run, answer);
+                  });
 }
 
 void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
@@ -133,14 +236,19 @@ void PrintService::print(const Reply& exchange, bool nested)
         QJsonObject answer;
     };
     std::shared_ptr<JournalAccess> journal = journal_;
+    const std::optional<std::string> shared =
+        sharedQueue_ ? std::optional(sharedRequest(nested, exchange->caller, exchange->call.body)) : std::nullopt;
     atDesk<Claim>(
-        [journal, ask] {
+        [journal, ask, shared] {
             try {
                 DoorAnswer answer(Door::Service, noRunFields());
                 const std::variant<std::int64_t, int> claim =
                     claimFor(*journal, claimedStart(ask.order, ask.nested), answer);
-                if (const std::int64_t* run = std::get_if<std::int64_t>(&claim))
+                if (const std::int64_t* run = std::get_if<std::int64_t>(&claim)) {
+                    if (shared)
+                        queueShared(*journal, *run, ask.printerName, *shared);
                     return Claim{*run, 0, {}};
+                }
                 // Held by a run that still prints (here or elsewhere): 202, as when it was accepted.
                 const int status = answer.why() == reason::requestInProgress ? 202 : httpStatusOf(answer);
                 return Claim{0, status, answer.json()};

@@ -140,8 +140,13 @@ PrintService::PrintService(asio::io_context& io, ServiceSettings settings, std::
     desk_.setMaxThreadCount(4);
     statusCheckers_.setMaxThreadCount(2);
     healthCheckers_.setMaxThreadCount(2);
-    for (const auto& [name, printer] : settings_.printers)
-        queues_.emplace(name, std::make_unique<PrinterQueue>(name, databaseTimeout));
+    sharedQueue_ = journal_ && !journal_->off() && isServerJournal(journal_->path());
+    for (const auto& [name, printer] : settings_.printers) {
+        auto queue = std::make_unique<PrinterQueue>(name, databaseTimeout);
+        if (sharedQueue_)
+            queue->share(sharedQueue(name));
+        queues_.emplace(name, std::move(queue));
+    }
 }
 
 PrintService::~PrintService()

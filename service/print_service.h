@@ -113,6 +113,15 @@ private:
     void printAgainLater(const Reply& exchange, const std::string& printer, const char* againOf,
                          const std::optional<std::string>& requestId, std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
+    // A run's job in printer's queue: work, then its end told on the door's thread.
+    PrinterQueue::Job runJob(const std::string& printer, std::int64_t run, const std::string& requestId,
+                             std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work);
+    // With a shared journal: what printer's queue asks of it, and the job
+    // of a print another instance accepted.
+    PrinterQueue::Shared sharedQueue(const std::string& printer);
+    PrinterQueue::Job sharedJob(const std::string& printer, const SharedRun& taken);
+    // Asks run, printing here or elsewhere, to stop through the journal.
+    void askToStop(std::int64_t run, const Reply& exchange);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
     // A place in printer's queue, taken before anything is claimed; false,
@@ -160,6 +169,9 @@ private:
     };
     std::map<std::string, AcceptedHere> acceptedHere_;
     bool stopping_ = false;
+    // The runs wait in the journal the plant's services share (a server's),
+    // and any instance's worker for their printer prints them.
+    bool sharedQueue_ = false;
     // A run's record as last read, for callers that poll it.
     struct SeenRun {
         QJsonObject json;

@@ -70,6 +70,11 @@ bool PrinterQueue::holds(std::int64_t run) const
 bool PrinterQueue::withdraw(std::int64_t run)
 {
     const std::lock_guard lock(guard_);
+    return withdrawLocked(run);
+}
+
+bool PrinterQueue::withdrawLocked(std::int64_t run)
+{
     const auto job = std::find_if(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
     if (job == waiting_.end())
         return false;
@@ -122,18 +127,74 @@ void PrinterQueue::stop(bool atOnce)
 
 bool PrinterQueue::ended() const { return thread_->isFinished() && !thread_->isRunning(); }
 
+void PrinterQueue::share(Shared shared)
+{
+    {
+        const std::lock_guard lock(guard_);
+        shared_ = std::move(shared);
+    }
+    changed_.notify_all();
+}
+
+std::optional<PrinterQueue::Job> PrinterQueue::nextShared(std::unique_lock<std::mutex>& lock,
+                                                         std::unique_ptr<Journal>& connection)
+{
+    // Those known before the journal is read: each waited there by then.
+    std::vector<std::int64_t> known;
+    for (const Job& job : waiting_)
+        known.push_back(job.run);
+    const Shared shared = *shared_;
+    lock.unlock();
+    std::optional<SharedRun> taken = shared.take(connection);
+    lock.lock();
+    if (!taken) {
+        // Nothing waits for this printer: another instance took them.
+        for (const std::int64_t run : known)
+            if (withdrawLocked(run)) {
+                lock.unlock();
+                shared.movedAway(run);
+                lock.lock();
+            }
+        return std::nullopt;
+    }
+    const auto own = std::find_if(waiting_.begin(), waiting_.end(), [&](const Job& job) { return job.run == taken->run; });
+    if (own != waiting_.end()) {
+        Job job = std::move(*own);
+        waiting_.erase(own);
+        return job;
+    }
+    lock.unlock();
+    Job job = shared.jobFor(*taken);
+    lock.lock();
+    return job;
+}
+
 void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
 {
+    std::unique_ptr<Journal> journal;  // a shared queue's, closed on this thread
     OrderRun session(databaseTimeout);
     for (;;) {
         Job job;
         {
             std::unique_lock lock(guard_);
-            changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-            if (stopping_)
-                return;
-            job = std::move(waiting_.front());
-            waiting_.pop_front();
+            if (shared_) {
+                changed_.wait_for(lock, shared_->poll, [this] { return stopping_ || !waiting_.empty(); });
+                if (stopping_)
+                    return;
+                std::optional<Job> next = nextShared(lock, journal);
+                if (!next)
+                    continue;
+                job = std::move(*next);
+                // Taken as the service stopped: it ends at once, its claim given back.
+                if (stopping_ && job.progress)
+                    job.progress->stopAtOnce();
+            } else {
+                changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+                if (stopping_)
+                    return;
+                job = std::move(waiting_.front());
+                waiting_.pop_front();
+            }
             running_ = job.progress;
             runningRun_ = job.run;
             busy_ = true;

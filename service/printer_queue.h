@@ -4,8 +4,14 @@
 // printers go side by side, and no ODBC connection is ever used by two
 // threads. At most capacity runs wait: a request takes its place before
 // anything is claimed for it, and the place is its run's or given back.
+//
+// Shared (share()): the runs wait in the journal, which the services of the
+// plant share, and the queue's thread takes the oldest for its printer from
+// there, a run of its own or one another instance accepted; the jobs held
+// here are what this instance knows of its own.
 
 #include "commands/order_run.h"
+#include "journal/journal.h"
 #include "printing/print_progress.h"
 
 #include <chrono>
@@ -15,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +39,20 @@ public:
         std::function<void(OrderRun&)> work;        // on the queue's thread
         std::shared_ptr<PrintProgress> progress;    // cancelled when the service stops
         std::function<void()> dropped;              // when the queue stops before the job began
+    };
+
+    // What a shared queue asks of the journal, on the queue's thread.
+    struct Shared {
+        // The oldest run waiting for this printer, taken: nothing when none
+        // waits (or the journal refuses now).
+        // connection: the queue thread's own, opened when null, closed there.
+        std::function<std::optional<SharedRun>(std::unique_ptr<Journal>& connection)> take;
+        // The job of a run another instance accepted.
+        std::function<Job(const SharedRun&)> jobFor;
+        // A job of this instance's that no longer waits in the journal:
+        // another instance took it, or it was cancelled there.
+        std::function<void(std::int64_t run)> movedAway;
+        std::chrono::milliseconds poll{1000};  // how often the journal is read while idle
     };
 
     PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout);
@@ -72,9 +93,14 @@ public:
     void stop(bool atOnce);
     // Whether the queue's thread has ended.
     bool ended() const;
+    // From now on the queue takes its runs from the journal; before any job is added.
+    void share(Shared shared);
 
 private:
     void runJobs(std::chrono::milliseconds databaseTimeout);
+    bool withdrawLocked(std::int64_t run);
+    // The next job, from the journal; nothing while none waits.
+    std::optional<Job> nextShared(std::unique_lock<std::mutex>& lock, std::unique_ptr<Journal>& connection);
 
     std::string name_;
     mutable std::mutex guard_;
@@ -85,6 +111,7 @@ private:
     std::int64_t runningRun_ = 0;              // guarded: its run
     bool busy_ = false;                        // guarded
     bool stopping_ = false;                    // guarded
+    std::optional<Shared> shared_;             // guarded
     QThread* thread_ = nullptr;
     std::thread dropping_;                     // tells the dropped jobs
 };

@@ -85,7 +85,10 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
                 return Read{};
             // A cups: run in doubt may yet be settled by its job: it is read again.
             const bool settled = record->ended != 0 && !(record->inDoubt > 0 && record->printer.starts_with("cups:"));
-            return Read{true, {runJson(*record, connection->tickets(run)), record->ended != 0, Clock::now(), settled}};
+            QJsonObject json = runJson(*record, connection->tickets(run));
+            if (record->queued)
+                json.insert("outcome", "queued");
+            return Read{true, {json, record->ended != 0, Clock::now(), settled}};
         },
         [this, run, exchange, answer](Read read) {
             if (!read.found)
@@ -137,6 +140,8 @@ void PrintService::runList(const Reply& exchange)
             for (const RunRecord& run : runs) {
                 QJsonObject line = runJson(run, {});
                 line.remove("tickets");
+                if (run.queued)
+                    line.insert("outcome", "queued");
                 line.insert("url", runUrl(run.id));
                 listed.append(line);
             }
@@ -162,12 +167,36 @@ void PrintService::runList(const Reply& exchange)
 
 void PrintService::cancel(std::int64_t run, const Reply& exchange)
 {
-    for (const auto& [name, queue] : queues_)
-        if (queue->withdraw(run))
-            return cancelQueued(run, name, exchange);
-    // Printing, here or elsewhere (a station, another program): asked
-    // through the journal, which the run reads between tickets, so that one
-    // stopped before its first ticket keeps its request id.
+    if (!sharedQueue_) {
+        for (const auto& [name, queue] : queues_)
+            if (queue->withdraw(run))
+                return cancelQueued(run, name, exchange);
+        return askToStop(run, exchange);
+    }
+    // Waiting in the shared queue, for any instance: cancelled there.
+    std::shared_ptr<JournalAccess> journal = journal_;
+    atDesk<QJsonObject>(
+        [journal, run] {
+            DoorAnswer answer(Door::Service, noRunFields());
+            return cancelUnbegun(*journal, run, answer, true) ? answer.json() : QJsonObject();
+        },
+        [this, exchange, run](QJsonObject outcome) {
+            if (outcome.isEmpty())
+                return askToStop(run, exchange);
+            for (const auto& [name, queue] : queues_)
+                if (queue->withdraw(run))
+                    runEnded(run, name, {}, outcome);
+            logLine("run " + std::to_string(run) + " cancelled before it began");
+            exchange->send(200, QJsonObject{{"run", static_cast<qint64>(run)}, {"url", runUrl(run)},
+                                            {"outcome", "cancelled"}});
+        });
+}
+
+// Printing, here or elsewhere (a station, another program): asked through
+// the journal, which the run reads between tickets, so that one stopped
+// before its first ticket keeps its request id.
+void PrintService::askToStop(std::int64_t run, const Reply& exchange)
+{
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<Journal::StopAsk>(
         [journal, run] {
@@ -225,27 +254,41 @@ void PrintService::watchStopRequests()
     after(stopRequestPoll, [this] {
         if (stopping_)
             return;
-        const bool anyWaiting =
-            std::any_of(queues_.begin(), queues_.end(), [](const auto& queue) { return queue.second->waiting() > 0; });
+        // Shared, a run of the plant's queue may be asked at any time.
+        const bool anyWaiting = sharedQueue_ || std::any_of(queues_.begin(), queues_.end(), [](const auto& queue) {
+                                    return queue.second->waiting() > 0;
+                                });
         if (!anyWaiting)
             return watchStopRequests();
         std::shared_ptr<JournalAccess> journal = journal_;
-        atDesk<std::vector<std::int64_t>>(
-            [journal] {
+        using Cancelled = std::vector<std::pair<std::int64_t, QJsonObject>>;  // with its answer, when cancelled here
+        atDesk<Cancelled>(
+            [journal, shared = sharedQueue_] {
+                Cancelled asked;
                 // A journal that refuses now is read again at the next turn.
                 try {
                     MessageList unseen;
                     const std::unique_ptr<Journal> connection = journal->open(unseen);
-                    return connection ? connection->runsAskedToStop() : std::vector<std::int64_t>{};
+                    for (const std::int64_t run : connection ? connection->runsAskedToStop() : std::vector<std::int64_t>{}) {
+                        DoorAnswer answer(Door::Service, noRunFields());
+                        if (!shared)
+                            asked.emplace_back(run, QJsonObject());
+                        else if (cancelUnbegun(*journal, run, answer, true))
+                            asked.emplace_back(run, answer.json());
+                    }
                 } catch (const JournalError&) {
-                    return std::vector<std::int64_t>{};
                 }
+                return asked;
             },
-            [this](std::vector<std::int64_t> asked) {
-                for (const std::int64_t run : asked)
+            [this](Cancelled asked) {
+                for (const auto& [run, outcome] : asked)
                     for (const auto& [name, queue] : queues_)
-                        if (queue->withdraw(run))
-                            cancelQueued(run, name, nullptr);
+                        if (queue->withdraw(run)) {
+                            if (outcome.isEmpty())
+                                cancelQueued(run, name, nullptr);
+                            else
+                                runEnded(run, name, {}, outcome);
+                        }
                 watchStopRequests();
             });
     });

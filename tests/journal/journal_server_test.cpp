@@ -114,6 +114,7 @@ TEST(JournalOnServer, IsCreatedOnceByStationsOpeningItAtOnceAndANewerOneIsRefuse
     EXPECT_EQ(Journal(location.path()).runs().size(), 4u);
     location.byHand({"DROP TABLE printer_leases", "DROP INDEX runs_copied_from",
                      "ALTER TABLE runs DROP COLUMN copied_from", "ALTER TABLE runs DROP COLUMN lease_expires",
+                     "ALTER TABLE runs DROP COLUMN queued_for", "ALTER TABLE runs DROP COLUMN request",
                      "UPDATE journal_version SET version = 6"});
     EXPECT_EQ(Journal(location.path()).runs().size(), 4u);
     location.byHand({"UPDATE journal_version SET version = version + 1"});

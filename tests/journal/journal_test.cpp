@@ -94,6 +94,7 @@ TEST(Journal, OpensAnEarlierVersionKeepingItsRunsAndRefusesANewerOne)
         {"ALTER TABLE runs DROP COLUMN printed"},
         {"ALTER TABLE runs DROP COLUMN stop_asked"},
         {"DROP INDEX runs_copied_from", "ALTER TABLE runs DROP COLUMN copied_from",
+         "ALTER TABLE runs DROP COLUMN queued_for", "ALTER TABLE runs DROP COLUMN request",
          "ALTER TABLE runs DROP COLUMN lease_expires", "DROP TABLE printer_leases"},
     };
     const int current = static_cast<int>(std::size(addedBy));
