@@ -48,7 +48,10 @@ TEST_F(PrintHistory, PrintTheRestPrintsExactlyThePagesACancelledRunDidNotSend)
     {
         FifoReader slowPrinter(printerFile(), 4096);
         window->cmdPrint->click();
-        QCoreApplication::processEvents();
+        const QDeadlineTimer begun(10'000);
+        while (!window->printProgress() && !begun.hasExpired())  // once the journal was read
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        ASSERT_NE(window->printProgress(), nullptr);
         std::this_thread::sleep_for(300ms);
         window->printProgress()->cancelRun();
         waitForCommand();
