@@ -73,13 +73,13 @@ void writeTable(const std::vector<RunRecord>& runs, bool withStation)
             std::snprintf(column, sizeof column, "%-12s  ", name.c_str());
         return std::string(column);
     };
-    std::fprintf(stdout, "%-19s  %s%-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", "Time", station("Station").c_str(),
-                 "Location", "Order", "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome");
+    const char* const format = "%-19s  %s%-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n";
+    std::fprintf(stdout, format, "Time", station("Station").c_str(), "Location", "Order", "Suffix", "Operation",
+                 "Quantity", "Printer", "Sent", "Outcome");
     for (const RunRecord& run : runs)
-        std::fprintf(stdout, "%-19s  %s%-8s  %-9s  %-6s  %-9s  %-8s  %-20s  %-13s  %s\n", localTime(run.started).c_str(),
-                     station(run.station).c_str(), run.location.c_str(), run.order.c_str(), run.suffix.c_str(),
-                     run.operation.c_str(), run.quantity.c_str(), run.printer.c_str(), sentOfPlanned(run).c_str(),
-                     outcomeOf(run).c_str());
+        std::fprintf(stdout, format, localTime(run.started).c_str(), station(run.station).c_str(),
+                     run.location.c_str(), run.order.c_str(), run.suffix.c_str(), run.operation.c_str(),
+                     run.quantity.c_str(), run.printer.c_str(), sentOfPlanned(run).c_str(), outcomeOf(run).c_str());
 }
 
 }  // namespace
@@ -99,9 +99,10 @@ int history(const QStringList& arguments, const Environment& environment)
         return command.refuse("--run and --request-id each name one run: give one of them alone");
     if (given(options.allStations) && given(options.station))
         return command.refuse("--all-stations and --station each say whose runs to list: give one of them");
-    const std::string station = given(options.allStations) ? std::string()
-                                : given(options.station)   ? command.parser().value(options.station).trimmed().toStdString()
-                                                           : stationName().toStdString();
+    const QString stationAsked = given(options.station) ? command.parser().value(options.station).trimmed()
+                                 : given(options.allStations) ? QString()
+                                                              : stationName();
+    const std::string station = stationAsked.toStdString();
     if (given(options.station) && station.empty())
         return command.refuse("--station takes a station's name");
     const std::int64_t run = given(options.run) ? runOption(command, options.run).value_or(0) : 0;
@@ -124,7 +125,8 @@ int history(const QStringList& arguments, const Environment& environment)
         return nothingPrinted;
     try {
         settleCupsRuns(*journal);
-        const std::optional<std::vector<RunRecord>> runs = runsAsked(*journal, command, options, run, from, station, messages);
+        const std::optional<std::vector<RunRecord>> runs =
+            runsAsked(*journal, command, options, run, from, station, messages);
         if (!runs)
             return nothingPrinted;
         if (!command.parser().isSet(options.json)) {

@@ -20,8 +20,9 @@ bool sameSuffix(const std::string& recorded, const OrderSelection& order)
 std::optional<RunRecord> recentRunElsewhere(Journal& journal, const OrderSelection& order, std::int64_t since)
 {
     const std::string here = stationName().toStdString();
+    const std::string recordedOrder(text::trimSpaces(order.key));
     // An order's runs of one hour are few: all of them, not a page.
-    for (RunRecord& run : journal.runs(std::numeric_limits<int>::max(), std::string(text::trimSpaces(order.key)), since))
+    for (RunRecord& run : journal.runs(std::numeric_limits<int>::max(), recordedOrder, since))
         if (run.confirmed > 0 && !run.station.empty() && run.station != here && run.location == order.location &&
             sameSuffix(run.suffix, order))
             return std::move(run);

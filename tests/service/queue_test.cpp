@@ -119,7 +119,8 @@ TEST_F(ServiceQueue, RunsArePagedThroughWithNext)
         QSqlQuery insert(db);
         ASSERT_TRUE(insert.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1200)"
                                 " INSERT INTO runs (started, ended, planned, outcome, shop_order, station)"
-                                " SELECT 1700000000000 + i, 1700000000001 + i, 1, 'printed', '77777', 'line 3' FROM n"));
+                                " SELECT 1700000000000 + i, 1700000000001 + i, 1, 'printed', '77777', 'line 3'"
+                                " FROM n"));
         insert.finish();
         db.close();
     }

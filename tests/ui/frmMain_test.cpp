@@ -198,7 +198,8 @@ TEST_F(MainWindow, PrintAsksFirstWhenAnotherStationPrintedTheOrderWithinTheHour)
             EXPECT_TRUE(printerFileExists());
             continue;
         }
-        EXPECT_THAT(messages.shown, ::testing::ElementsAre(RecordedMessage{question(runs().front()), MessageIcon::Warning}));
+        EXPECT_THAT(messages.shown,
+                    ::testing::ElementsAre(RecordedMessage{question(runs().front()), MessageIcon::Warning}));
         EXPECT_FALSE(printerFileExists()) << "No prints nothing";
         EXPECT_EQ(runs().size(), recorded) << "and records nothing";
 
