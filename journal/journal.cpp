@@ -1272,16 +1272,18 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
     return removed;
 }
 
-std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since, std::int64_t before)
+std::vector<RunRecord> Journal::runs(int limit, const std::string& order, std::int64_t since, std::int64_t before,
+                                     const std::string& station)
 {
     Transaction transaction(*this, Transaction::Read);
-    std::vector<RunRecord> found = readRuns(transaction, limit, order, since, 0, before);
+    std::vector<RunRecord> found = readRuns(transaction, limit, order, since, 0, before, station);
     transaction.commit();
     return found;
 }
 
 std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int limit, const std::string& order,
-                                         std::int64_t since, std::int64_t only, std::int64_t before)
+                                         std::int64_t since, std::int64_t only, std::int64_t before,
+                                         const std::string& station)
 {
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, started, ended, station, \"user\", version, source, request_id, location, shop_order,"
@@ -1295,7 +1297,7 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
         " CASE WHEN ended IS NULL AND owner IS NULL AND queued_for IS NOT NULL THEN 1 ELSE 0 END"
         " FROM runs LEFT JOIN plans ON plans.run = runs.id"
         " WHERE (? = '' OR shop_order = ?) AND started >= ? AND (CAST(? AS BIGINT) = 0 OR id = ?)"
-        " AND (CAST(? AS BIGINT) = 0 OR id < ?)"
+        " AND (CAST(? AS BIGINT) = 0 OR id < ?) AND (? = '' OR station = ?)"
         " ORDER BY id DESC LIMIT ?"));
     query.bindValue(0, qtext(order));
     query.bindValue(1, qtext(order));
@@ -1304,7 +1306,9 @@ std::vector<RunRecord> Journal::readRuns(const Transaction& transaction, int lim
     query.bindValue(4, QVariant::fromValue<qint64>(only));
     query.bindValue(5, QVariant::fromValue<qint64>(before));
     query.bindValue(6, QVariant::fromValue<qint64>(before));
-    query.bindValue(7, limit);
+    query.bindValue(7, qtext(station));
+    query.bindValue(8, qtext(station));
+    query.bindValue(9, limit);
     transaction.exec(query);
     std::vector<RunRecord> runs;
     while (query.next()) {

@@ -283,9 +283,10 @@ public:
 
     // Newest first; of one order (as recorded: trimmed) when order is not
     // empty, started at or after since (ms since the epoch), numbered
-    // below before when it is not 0.
+    // below before when it is not 0, of one station (as recorded:
+    // stationName()) when station is not empty.
     std::vector<RunRecord> runs(int limit = 100, const std::string& order = {}, std::int64_t since = 0,
-                                std::int64_t before = 0);
+                                std::int64_t before = 0, const std::string& station = {});
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
 
@@ -328,7 +329,8 @@ private:
     class Transaction;
     class Statements;
     std::vector<RunRecord> readRuns(const Transaction& transaction, int limit, const std::string& order,
-                                    std::int64_t since, std::int64_t only, std::int64_t before = 0);
+                                    std::int64_t since, std::int64_t only, std::int64_t before = 0,
+                                    const std::string& station = {});
     std::int64_t insertRun(const Transaction& transaction, const RunStart& run,
                            const std::vector<PlannedTicket>& tickets);
     std::optional<std::int64_t> runHolding(const Transaction& transaction, const char* column, const QVariant& value);

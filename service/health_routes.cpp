@@ -1,10 +1,13 @@
 // GET /v1/health: whether the database answers and the journal takes
-// writes, with the queues' depth. The check has a deadline: a database that
-// hangs is unreachable after it, and a check never waits behind another.
+// writes, with the queues' depth and this station's name (as its runs
+// record it: the status page lists this station's runs by it). The check
+// has a deadline: a database that hangs is unreachable after it, and a
+// check never waits behind another.
 
 #include "service/print_service.h"
 
 #include "exactly_once/journal_recorder.h"
+#include "journal/station_name.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -38,6 +41,7 @@ void PrintService::health(const Reply& exchange)
     const auto respond = [exchange, queues, depth](QJsonObject health) {
         health.insert("queues", queues);
         health.insert("queue_depth", depth);
+        health.insert("station", stationName());
         const bool healthy = health.value("database").toBool() && health.value("journal").toBool();
         if (!healthy && !health.contains("reason"))
             health.insert("reason", health.value("database").toBool() ? reason::journalUnusable

@@ -106,6 +106,11 @@ void PrintService::runList(const Reply& exchange)
     const QUrlQuery& query = exchange->call.query;
     const std::string order = query.queryItemValue("order", QUrl::FullyDecoded).trimmed().toStdString();
     const QString requestId = query.queryItemValue("request_id", QUrl::FullyDecoded).trimmed();
+    // Without station, every station's runs, as before stations were asked.
+    const QString station = query.queryItemValue("station", QUrl::FullyDecoded).trimmed();
+    if (query.hasQueryItem("station") && station.isEmpty())
+        return exchange->refuse({400, reason::badOption, "station is a station's name, or all."});
+    const std::string stationAsked = station == "all" ? std::string() : station.toStdString();
     std::int64_t since = 0;
     if (query.hasQueryItem("since")) {
         const QString text = query.queryItemValue("since", QUrl::FullyDecoded);
@@ -124,7 +129,7 @@ void PrintService::runList(const Reply& exchange)
                                                              ", and before a run's number."});
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<QJsonObject>(
-        [journal, order, requestId, since, limit = *limit, before = *before, query] {
+        [journal, order, requestId, since, stationAsked, limit = *limit, before = *before, query] {
             MessageList unseen;
             const std::unique_ptr<Journal> connection = journal->open(unseen);
             if (!connection)
@@ -134,7 +139,7 @@ void PrintService::runList(const Reply& exchange)
                 if (std::optional<RunRecord> held = connection->runWithRequest(requestId.toStdString()))
                     runs.push_back(std::move(*held));
             } else {
-                runs = connection->runs(limit, order, since, before);
+                runs = connection->runs(limit, order, since, before, stationAsked);
             }
             QJsonArray listed;
             for (const RunRecord& run : runs) {

@@ -2,6 +2,7 @@
 
 #include "commands/order_lookup.h"
 #include "commands/print_run.h"
+#include "commands/printed_elsewhere.h"
 #include "commands/setup_printer.h"
 #include "commands/startup.h"
 #include "text/text.h"
@@ -325,6 +326,9 @@ std::string frmMain::selectedOperation() const
     return std::string(text::trimSpaces(cmbOper->currentText().toStdString()));
 }
 
+// The boxes are read at the click. When another station sharing the
+// journal printed the order within the hour, the operator is asked first
+// (the journal read on the job runner); No prints nothing.
 void frmMain::cmdPrint_Click()
 {
     // Print is enabled only once Locate has found a header.
@@ -335,8 +339,30 @@ void frmMain::cmdPrint_Click()
                          parseQuantity(txtQty->text().toStdString()),
                          *rsHDR,
                          commands_.printer(),
-                         watchPrinting(),
+                         nullptr,
                          journal_};
+    // A quantity refused prints nothing: there is nothing to ask.
+    if (!journal_ || journal_->off() || !request.quantity) {
+        printOrder(std::move(request));
+        return;
+    }
+    const OrderSelection order = request.order;
+    commands_.run<PrintedElsewhere>(
+        [journal = journal_, order](DatabaseSession&) { return findPrintedElsewhere(journal, order); },
+        [this, request = std::move(request)](PrintedElsewhere found) mutable {
+            if (closing_)
+                return;
+            // A signal that comes while the question is open answers No, and closes the window.
+            if (found.run && (!messages_->ask(printAgainQuestion(*found.run), MessageIcon::Warning) || closing_))
+                return;
+            printOrder(std::move(request));
+        });
+}
+
+void frmMain::printOrder(PrintRequest request)
+{
+    request.printer = commands_.printer();
+    request.progress = watchPrinting();
     const bool started = commands_.print(std::move(request), [this](PrintResult result) {
         printProgress_.reset();
         messages_->showAll(result.messages);
@@ -443,6 +469,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     // A run that ends now must not start reading its preview: that job
     // would keep the nested window from closing, and the program alive.
     previewHandler = nullptr;
+    closing_ = true;
     commands_.finishOrAbandon(closingGrace);
     if (nested_)
         nested_->close();

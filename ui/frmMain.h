@@ -2,6 +2,7 @@
 // The main window: location, shop order, suffix, operation and quantity, the
 // looked-up part number, and the four commands. The commands run off the
 // window's thread (Commands); the window keeps the order that Locate found.
+// Print asks first when another station printed the order within the hour.
 
 #include "commands/commands.h"
 #include "commands/order_lookup.h"
@@ -97,6 +98,7 @@ protected:
 private:
     void orderEntered();
     void printAgain(std::int64_t run, std::vector<int> positions, int cards, std::string source);
+    void printOrder(PrintRequest request);
     void createControls();
     void layOutControls();
     void setTabOrder();
@@ -121,4 +123,5 @@ private:
     std::unique_ptr<PrintProgressDialog> printProgress_;
     std::optional<BusyPointer> busyPointer_;
     std::shared_ptr<JournalAccess> journal_;  // the station's print journal
+    bool closing_ = false;  // a command's result that comes now starts nothing more
 };

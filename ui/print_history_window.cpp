@@ -3,7 +3,9 @@
 #include "commands/order_values.h"
 #include "commands/run_json.h"
 #include "exactly_once/cups_runs.h"
+#include "journal/station_name.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -24,20 +26,25 @@ namespace {
 constexpr int runsShown = 200;
 
 const QStringList columns{"Time", "Location", "Order", "Suffix", "Operation", "Quantity", "Printer", "Sent", "Outcome"};
+// Where the Station column goes when every station's runs are shown.
+constexpr int stationColumn = 1;
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
-QStringList cells(const RunRecord& run)
+QStringList cells(const RunRecord& run, bool withStation)
 {
-    return {QDateTime::fromMSecsSinceEpoch(run.started).toString("yyyy-MM-dd HH:mm:ss"),
-            text(run.location),
-            text(run.order),
-            text(run.suffix),
-            text(run.operation),
-            text(run.quantity),
-            text(run.printer),
-            text(sentOfPlanned(run)),
-            run.outcome.empty() ? QString("running") : text(run.outcome)};
+    QStringList values{QDateTime::fromMSecsSinceEpoch(run.started).toString("yyyy-MM-dd HH:mm:ss"),
+                       text(run.location),
+                       text(run.order),
+                       text(run.suffix),
+                       text(run.operation),
+                       text(run.quantity),
+                       text(run.printer),
+                       text(sentOfPlanned(run)),
+                       run.outcome.empty() ? QString("running") : text(run.outcome)};
+    if (withStation)
+        values.insert(stationColumn, text(run.station));
+    return values;
 }
 
 QString stateOf(const TicketRecord& ticket, const RunRecord& run)
@@ -69,6 +76,8 @@ PrintHistoryWindow::PrintHistoryWindow(std::shared_ptr<JournalAccess> journal, M
     txtFind = new QLineEdit(this);
     txtFind->setAccessibleName("Find");
     lblFind->setBuddy(txtFind);
+    chkAllStations = new QCheckBox("All stations", this);
+    chkAllStations->setAccessibleName("All stations");
     grdRuns = new QTableWidget(0, static_cast<int>(columns.size()), this);
     grdRuns->setAccessibleName("Runs");
     grdRuns->setHorizontalHeaderLabels(columns);
@@ -82,6 +91,7 @@ PrintHistoryWindow::PrintHistoryWindow(std::shared_ptr<JournalAccess> journal, M
     auto* find = new QHBoxLayout;
     find->addWidget(lblFind);
     find->addWidget(txtFind);
+    find->addWidget(chkAllStations);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cmdPrintRest);
@@ -93,6 +103,7 @@ PrintHistoryWindow::PrintHistoryWindow(std::shared_ptr<JournalAccess> journal, M
     resize(900, 420);
 
     connect(txtFind, &QLineEdit::returnPressed, this, [this] { findEntered(); });
+    connect(chkAllStations, &QCheckBox::toggled, this, [this] { refresh(); });
     connect(cmdPrintRest, &QPushButton::clicked, this, [this] { printTheRest(); });
     connect(cmdReprint, &QPushButton::clicked, this, [this] { openReprint(); });
     if (journal_)
@@ -108,7 +119,8 @@ void PrintHistoryWindow::refresh()
     if (connection_) {
         try {
             settleCupsRuns(*connection_);
-            runs = connection_->runs(runsShown, order_);
+            const bool all = chkAllStations->isChecked();
+            runs = connection_->runs(runsShown, order_, 0, 0, all ? std::string() : stationName().toStdString());
         } catch (const JournalError& error) {
             messages_->show(error.what(), MessageIcon::Critical);
         }
@@ -121,10 +133,16 @@ void PrintHistoryWindow::refresh()
 void PrintHistoryWindow::showRuns(const std::vector<RunRecord>& runs)
 {
     runs_ = runs;
+    const bool withStation = chkAllStations->isChecked();
+    QStringList headers = columns;
+    if (withStation)
+        headers.insert(stationColumn, "Station");
+    grdRuns->setColumnCount(static_cast<int>(headers.size()));
+    grdRuns->setHorizontalHeaderLabels(headers);
     grdRuns->setRowCount(static_cast<int>(runs_.size()));
     for (int row = 0; row < static_cast<int>(runs_.size()); ++row) {
         const RunRecord& run = runs_[static_cast<std::size_t>(row)];
-        const QStringList values = cells(run);
+        const QStringList values = cells(run, withStation);
         for (int column = 0; column < values.size(); ++column) {
             auto* item = new QTableWidgetItem(values[column]);
             // Why a run ended as it did, such as the printer that could not be opened.

@@ -1,5 +1,6 @@
 #pragma once
-// Print History: the journal's runs, newest first, and what can be done with
+// Print History: the journal's runs, newest first, this station's unless All
+// stations is checked (then with each run's station), and what can be done with
 // one of them. Print the Rest prints the tickets of the selected run that the
 // printer did not confirm; Reprint prints chosen tickets again. Both go out
 // as new runs through the callback the main window gives, to today's
@@ -25,6 +26,7 @@ class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
+class QCheckBox;
 class QDialog;
 
 class PrintHistoryWindow : public QWidget {
@@ -45,6 +47,7 @@ public:
 
     QLabel* lblFind;
     QLineEdit* txtFind;
+    QCheckBox* chkAllStations;
     QTableWidget* grdRuns;
     QPushButton* cmdPrintRest;
     QPushButton* cmdReprint;

@@ -4,6 +4,7 @@
 
 #include "commands/reprint.h"
 #include "exactly_once/ticket_record.h"
+#include "journal/station_name.h"
 #include "ui/print_history_window.h"
 
 #include <QApplication>
@@ -37,7 +38,8 @@ std::filesystem::path scratchFolder()
     return pattern;
 }
 
-// A journal of 100,000 ended runs, filled in one statement, and one run of
+// A journal of 100,000 ended runs of this station (History shows its own),
+// filled in one statement, and one run of
 // 1,714 planned Zebra tickets that sent none.
 struct FilledJournal {
     FilledJournal() : folder(scratchFolder()), path(QString::fromStdString((folder / "journal.sqlite").string()))
@@ -49,13 +51,15 @@ struct FilledJournal {
             bulk.setDatabaseName(path);
             bulk.open();
             QSqlQuery fill(bulk);
-            if (!fill.exec(QString(
+            fill.prepare(QString(
                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
                     " INSERT INTO runs (started, ended, station, user, version, source, location, shop_order,"
                     " suffix, operation, quantity, printer, printer_type, planned, confirmed, outcome, message)"
-                    " SELECT 1700000000000 + i * 60000, 1700000000000 + i * 60000 + 900, 'station', 'user',"
+                    " SELECT 1700000000000 + i * 60000, 1700000000000 + i * 60000 + 900, ?, 'user',"
                     " '1.0.0', 'main window', 'ST', CAST(10000 + i % 5000 AS TEXT), '0', 'All', '1', 'lp',"
-                    " 'ZEBRA', 4, 4, 'printed', '' FROM n").arg(runs)))
+                    " 'ZEBRA', 4, 4, 'printed', '' FROM n").arg(runs));
+            fill.addBindValue(stationName());
+            if (!fill.exec())
                 throw std::runtime_error(fill.lastError().text().toStdString());
         }
         QSqlDatabase::removeDatabase("bulk");

@@ -33,6 +33,8 @@
     token: sessionStorage.getItem(tokenKey),
     printers: [],
     pages: [null],       // the "before" of each page seen, from the newest
+    allStations: false,  // the runs of every station sharing the journal, not only the service's
+    station: null,       // a promise of the service's station, as its runs record it
     selectedRun: null,
     run: null,
     queueOf: null,       // the printer whose queue is shown
@@ -158,9 +160,26 @@
     showPrinters();
   }
 
+  // The service's own station, asked once: the runs list shows its runs
+  // unless All stations is on.
+  function serviceStation() {
+    if (!state.station) {
+      state.station = call('GET', '/v1/health').then((answer) => {
+        if (typeof answer.json.station !== 'string' || !answer.json.station) throw new Error('The service did not say its station.');
+        return answer.json.station;
+      });
+      state.station.catch(() => { state.station = null; });
+    }
+    return state.station;
+  }
+
   async function loadRuns() {
     const before = state.pages[state.pages.length - 1];
-    const answer = await call('GET', '/v1/runs?limit=' + pageSize + (before ? '&before=' + before : ''));
+    const all = state.allStations;
+    const station = all ? 'all' : await serviceStation();
+    const answer = await call('GET', '/v1/runs?limit=' + pageSize + '&station=' + encodeURIComponent(station) +
+      (before ? '&before=' + before : ''));
+    if (all !== state.allStations) return;  // switched meanwhile: the list asked since shows
     if (answer.status !== 200) throw new Error(said(answer.json, 'The runs could not be read.'));
     showRuns(answer.json);
   }
@@ -315,6 +334,7 @@
       const row = h('tr', { className: 'pick', onclick: () => select(run.run) },
         h('td', {}, String(run.run)),
         h('td', { className: 'nowrap' }, time(run.time)),
+        h('td', { className: 'station' }, run.station),
         h('td', { className: 'nowrap' }, [run.location, run.order, run.suffix].filter((part) => part !== undefined && part !== '').join(' ')),
         h('td', {}, run.operation),
         h('td', {}, run.printer),
@@ -327,7 +347,8 @@
       row.dataset.run = String(run.run);
       return row;
     });
-    setRows($('run-rows'), rows, 11, 'No runs.');
+    setRows($('run-rows'), rows, 12, 'No runs.');
+    $('run-table').classList.toggle('one-station', !state.allStations);
     state.next = list.next ? new URL(list.next, location.href).searchParams.get('before') : null;
     $('older').disabled = !state.next;
     $('newer').disabled = state.pages.length <= 1;
@@ -496,6 +517,11 @@
   });
   $('newer').addEventListener('click', () => {
     if (state.pages.length > 1) state.pages.pop();
+    refresh();
+  });
+  $('all-stations').addEventListener('change', (event) => {
+    state.allStations = event.target.checked;
+    state.pages = [null];
     refresh();
   });
   $('choose-all').addEventListener('change', (event) => {

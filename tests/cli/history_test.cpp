@@ -1,8 +1,11 @@
 // travcard history as an ERP reads it: the real program, with no display,
-// finding one run by its number or its request id.
+// finding one run by its number or its request id, listing one station's
+// runs or every station's.
 
 #include "journal/journal.h"
+#include "journal/station_name.h"
 #include "tests/fixtures/data_source.h"
+#include "tests/fixtures/journal_by_hand.h"
 #include "tests/fixtures/travcard_program.h"
 
 #include <QDateTime>
@@ -151,6 +154,45 @@ TEST_F(History, ShowsTheTicketsThePrinterProvedPrinted)
     }
 }
 
+// A journal the plant's stations share: this station's runs by default,
+// another's by --station, every station's by --all-stations, where the
+// table names each run's station.
+TEST_F(History, ListsThisStationsRunsOrAnothersOrAll)
+{
+    const std::string path = dir.file("travcard/journal.sqlite");
+    {
+        Journal journal(QString::fromStdString(path));
+        for (const char* order : {"7001", "7002", "7003"}) {
+            RunStart start;
+            start.order = order;
+            journal.endRun(journal.startRun(start, {{"10", 1, "data"}}), RunOutcome::Printed, 1, {});
+        }
+    }
+    journalByHand(path, {"UPDATE runs SET station = 'line 3' WHERE shop_order = '7002'"});
+    const QString here = stationName();
+    struct Case {
+        QStringList arguments;
+        QStringList listed;  // order@station, newest first
+    };
+    const Case cases[] = {
+        {{}, {"7003@" + here, "7001@" + here}},
+        {{"--station", " line 3 "}, {"7002@line 3"}},
+        {{"--all-stations"}, {"7003@" + here, "7002@line 3", "7001@" + here}},
+    };
+    for (const Case& asked : cases) {
+        SCOPED_TRACE(asked.arguments.join(' ').toStdString());
+        const Ended lines = travcard(QStringList{"history", "--json"} + asked.arguments);
+        ASSERT_EQ(lines.status, 0) << lines.err;
+        QStringList listed;
+        for (const QByteArray& line : QByteArray::fromStdString(lines.out).split('\n'))
+            if (const QJsonObject run = QJsonDocument::fromJson(line).object(); !run.isEmpty())
+                listed << run["order"].toString() + "@" + run["station"].toString();
+        EXPECT_EQ(listed, asked.listed);
+    }
+    const Ended table = travcard({"history", "--all-stations"});
+    EXPECT_THAT(table.out, ::testing::MatchesRegex("Time +Station +Location .*\n.* line 3 +7002 .*"));
+}
+
 TEST_F(History, RefusesARunItDoesNotHoldAndARunNumberThatIsNotOne)
 {
     struct Case {
@@ -167,6 +209,9 @@ TEST_F(History, RefusesARunItDoesNotHoldAndARunNumberThatIsNotOne)
         {{"--run=-3"}, 2, badRun},
         {{"--run", "2x"}, 2, badRun},
         {{"--run", "1", "--order", "12345"}, 2, "travcard history: --run and --request-id each name one run"},
+        {{"--run", "1", "--all-stations"}, 2, "travcard history: --run and --request-id each name one run"},
+        {{"--all-stations", "--station", "line 3"}, 2, "travcard history: --all-stations and --station each say"},
+        {{"--station", " "}, 2, "travcard history: --station takes a station's name"},
     };
     for (const Case& asked : cases) {
         SCOPED_TRACE(asked.arguments.join(' ').toStdString());

@@ -14,6 +14,7 @@
 #include "journal/journal.h"
 #include "journal/run_lock.h"
 #include "journal/run_owner.h"
+#include "journal/station_name.h"
 #include "printing/print_stream.h"
 #include "tickets/zebra_job.h"
 
@@ -470,6 +471,38 @@ TEST(Journal, PruneRemovesEndedRunsOlderThanTheLimitWithTheirTicketsOnly)
     EXPECT_EQ(left, (std::vector<std::int64_t>{oldButOpen, recent}));
     EXPECT_TRUE(journal.tickets(old.back()).empty());
     EXPECT_EQ(journal.tickets(recent).size(), 3u);
+}
+
+// A journal the plant's stations share: a view of one station's runs shows
+// those alone, by the name the journal records, with the other filters too.
+TEST(Journal, ListsTheRunsOfOneStationOrOfAll)
+{
+    const JournalLocation location;
+    Journal journal(location.path());
+    const std::int64_t here = startEndedRun(journal, 1);
+    const std::int64_t elsewhere = startEndedRun(journal, 1);
+    const std::int64_t hereAgain = startEndedRun(journal, 1);
+    location.byHand({QString("UPDATE runs SET station = 'line 3' WHERE id = %1").arg(elsewhere)});
+    const std::string thisStation = stationName().toStdString();
+    struct Case {
+        std::string station;
+        std::int64_t before;
+        std::vector<std::int64_t> listed;
+    };
+    const Case cases[] = {
+        {"", 0, {hereAgain, elsewhere, here}},
+        {thisStation, 0, {hereAgain, here}},
+        {thisStation, hereAgain, {here}},
+        {"line 3", 0, {elsewhere}},
+        {"line", 0, {}},
+    };
+    for (const Case& asked : cases) {
+        SCOPED_TRACE("station '" + asked.station + "' before " + std::to_string(asked.before));
+        std::vector<std::int64_t> listed;
+        for (const RunRecord& run : journal.runs(100, {}, 0, asked.before, asked.station))
+            listed.push_back(run.id);
+        EXPECT_EQ(listed, asked.listed);
+    }
 }
 
 #ifndef TRAVCARD_JOURNAL_ON_SERVER

@@ -3,7 +3,8 @@
 // expect in the environment:
 //   PAGE_URL, PAGE_TOKEN; PAGE_PRINTING_RUN on PAGE_PRINTING_PRINTER, with
 //   PAGE_QUEUED_RUN waiting behind it; PAGE_STOPPED_RUN, ended with tickets
-//   in doubt; PAGE_REST_PRINTER, where its rest goes; PAGE_MARKUP, texts the
+//   in doubt; PAGE_OTHER_STATION_RUN, a run of the station 'line 3';
+//   PAGE_REST_PRINTER, where its rest goes; PAGE_MARKUP, texts the
 //   ERP gave that must show as text (a line each); CHROMIUM, the browser;
 //   TRAVCARD_SCREENSHOT, where to save a screenshot (optional).
 // Prints {"rest_run": N, "reprint_run": M} and exits 0 when every check held; otherwise lists
@@ -24,6 +25,7 @@ const printingRun = need('PAGE_PRINTING_RUN');
 const printingPrinter = need('PAGE_PRINTING_PRINTER');
 const queuedRun = need('PAGE_QUEUED_RUN');
 const stoppedRun = need('PAGE_STOPPED_RUN');
+const otherStationRun = need('PAGE_OTHER_STATION_RUN');
 const restPrinter = need('PAGE_REST_PRINTER');
 const markup = need('PAGE_MARKUP').split('\n');
 
@@ -79,6 +81,13 @@ try {
   await printerRow.getByRole('button', { name: `Run ${printingRun}` }).waitFor();
   const runRow = (run) => page.locator(`#run-rows tr[data-run="${run}"]`);
   for (const run of [printingRun, queuedRun, stoppedRun]) await runRow(run).waitFor();
+
+  // The service's station's runs; every station's, with theirs, once switched.
+  check(await runRow(otherStationRun).count() === 0, 'another station\'s run shows with All stations off');
+  await page.check('#all-stations');
+  await runRow(otherStationRun).locator('td.station', { hasText: 'line 3' }).waitFor();
+  await page.uncheck('#all-stations');
+  await runRow(otherStationRun).waitFor({ state: 'detached' });
 
   // Cancel the run that waits.
   await runRow(queuedRun).click();

@@ -2,6 +2,7 @@
 // headless, driven by page.mjs through playwright-core, against the real
 // service with printers on loopback and an order whose ERP text is markup.
 
+#include "tests/fixtures/journal_by_hand.h"
 #include "tests/fixtures/loopback_printer.h"
 #include "tests/service/service_fixture.h"
 
@@ -88,7 +89,8 @@ protected:
 // that waits behind the printing one, prints the rest of a run a printer
 // reset cut, choosing to print its tickets in doubt, and reprints two of its
 // tickets; the ERP's markup shows as text and runs nothing, and the console
-// stays clean. The journal agrees.
+// stays clean. The journal agrees. A run of another station shows only
+// with All stations.
 TEST_F(StatusPage, SignInCancelPrintTheRestAndReprint)
 {
     const Browser browser = findBrowser();
@@ -112,6 +114,9 @@ TEST_F(StatusPage, SignInCancelPrintTheRestAndReprint)
     const Response waiting = post("/v1/print", order("PAGE 3", 1, "line"));
     ASSERT_EQ(waiting.status, 202);
     const qint64 queued = waiting.json["run"].toInteger();
+    journalByHand(journalFile(), {"INSERT INTO runs (started, ended, planned, confirmed, outcome, shop_order, station)"
+                                  " VALUES (1700000000000, 1700000000001, 1, 1, 'printed', '99999', 'line 3')"});
+    const qint64 elsewhere = serviceJournal().runs(1, {}, 0, 0, "line 3").at(0).id;
 
     QProcess node;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -126,6 +131,7 @@ TEST_F(StatusPage, SignInCancelPrintTheRestAndReprint)
     set("PAGE_PRINTING_PRINTER", QStringLiteral("line"));
     set("PAGE_QUEUED_RUN", queued);
     set("PAGE_STOPPED_RUN", stopped);
+    set("PAGE_OTHER_STATION_RUN", elsewhere);
     set("PAGE_REST_PRINTER", QStringLiteral("spare"));
     set("PAGE_MARKUP", QString(markupPart) + '\n' + markupDescription);
     node.setProcessEnvironment(environment);

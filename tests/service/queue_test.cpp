@@ -104,8 +104,9 @@ TEST_F(ServiceQueue, QueuedAndPrintingRunsAreCancelledOverHttpAndFromAnotherShel
     EXPECT_EQ(slow.jobs(2).size(), 2u) << "only the two runs that printed reached the printer";
 }
 
-// 1,200 runs of one order, listed 500 at a time: each page goes on where
-// the last ended, keeps the filter, and the last has no next.
+// 1,200 runs of one order at another station, listed 500 at a time: each
+// page goes on where the last ended, keeps the filters, and the last has no
+// next. Without station, a caller is given every station's runs.
 TEST_F(ServiceQueue, RunsArePagedThroughWithNext)
 {
     ScratchDir printerDir;
@@ -117,15 +118,16 @@ TEST_F(ServiceQueue, RunsArePagedThroughWithNext)
         ASSERT_TRUE(db.open());
         QSqlQuery insert(db);
         ASSERT_TRUE(insert.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1200)"
-                                " INSERT INTO runs (started, ended, planned, outcome, shop_order)"
-                                " SELECT 1700000000000 + i, 1700000000001 + i, 1, 'printed', '77777' FROM n"));
+                                " INSERT INTO runs (started, ended, planned, outcome, shop_order, station)"
+                                " SELECT 1700000000000 + i, 1700000000001 + i, 1, 'printed', '77777', 'line 3'"
+                                " FROM n"));
         insert.finish();
         db.close();
     }
     QSqlDatabase::removeDatabase("paging");
 
     std::vector<qint64> listed;
-    QString next = "/v1/runs?order=77777&limit=500";
+    QString next = "/v1/runs?order=77777&station=line%203&limit=500";
     for (int pages = 0; !next.isEmpty() && pages < 5; ++pages) {
         const Response page = call("GET", next);
         ASSERT_EQ(page.status, 200) << next.toStdString();
@@ -134,12 +136,17 @@ TEST_F(ServiceQueue, RunsArePagedThroughWithNext)
         next = page.json["next"].toString();
         if (!next.isEmpty()) {
             EXPECT_EQ(QUrlQuery(QUrl(next).query()).queryItemValue("order"), "77777");
+            EXPECT_EQ(QUrlQuery(QUrl(next).query()).queryItemValue("station", QUrl::FullyDecoded), "line 3");
         }
     }
     EXPECT_EQ(listed.size(), 1200u);
     EXPECT_TRUE(std::is_sorted(listed.rbegin(), listed.rend()));
     EXPECT_EQ(std::set<qint64>(listed.begin(), listed.end()).size(), listed.size());
-    for (const char* wrong : {"/v1/runs?limit=0", "/v1/runs?limit=501", "/v1/runs?before=x"})
+    for (const char* other : {"/v1/runs?station=elsewhere", "/v1/runs?order=77777&station=line"})
+        EXPECT_EQ(call("GET", other).json["runs"].toArray().size(), 0) << other;
+    EXPECT_EQ(call("GET", "/v1/runs?limit=1").json["runs"][0]["station"], "line 3");
+    EXPECT_EQ(call("GET", "/v1/runs?limit=1&station=all").json["runs"][0]["station"], "line 3");
+    for (const char* wrong : {"/v1/runs?limit=0", "/v1/runs?limit=501", "/v1/runs?before=x", "/v1/runs?station="})
         EXPECT_EQ(call("GET", wrong).json["reason"].toString(), "bad_option") << wrong;
 }
 

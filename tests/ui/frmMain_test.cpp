@@ -1,8 +1,10 @@
 #include "ui/frmMain.h"
 
+#include "tests/fixtures/journal_by_hand.h"
 #include "tests/fixtures/main_window_fixture.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -153,6 +155,65 @@ TEST_F(MainWindow, ClosingEndsTheConnection)
     window->show();
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(db().isOpen());
+}
+
+// A journal the plant's stations share: Print asks first when another
+// station's printer took tickets of the same order within the hour, naming
+// the newest such run; No prints and records nothing, Yes prints.
+TEST_F(MainWindow, PrintAsksFirstWhenAnotherStationPrintedTheOrderWithinTheHour)
+{
+    start();
+    locate("12345");
+    const auto runs = [this] { return Journal(QString::fromStdString(journalFile())).runs(); };
+    const auto question = [](const RunRecord& run) {
+        return "Order 12345 was printed at " + ("station " + run.station) + " at " +
+               QDateTime::fromMSecsSinceEpoch(run.started).toString("HH:mm").toStdString() + " (run " +
+               std::to_string(run.id) + "). Print it again?";
+    };
+    const QString newest = " WHERE id = (SELECT max(id) FROM runs)";
+    struct Case {
+        const char* what;
+        QString change;  // to the run printed just before, by hand
+        bool asked;
+    };
+    const Case cases[] = {
+        {"this station's own run", "station = station", false},
+        {"another station's, of another suffix", "station = '3', suffix = '1'", false},
+        {"another station's, an hour and a second ago", "station = '3', started = started - 3601000", false},
+        {"another station's, the printer took none", "station = '3', confirmed = 0", false},
+        {"another station's", "station = '3'", true},
+    };
+    for (const Case& earlier : cases) {
+        SCOPED_TRACE(earlier.what);
+        journalByHand(journalFile(), {"UPDATE runs SET shop_order = 'earlier'"});
+        print("All", "1");
+        journalByHand(journalFile(), {"UPDATE runs SET " + earlier.change + newest});
+        std::filesystem::remove(printerFile());
+        messages.shown.clear();
+        messages.reply = false;
+        const std::size_t recorded = runs().size();
+        print("All", "1");
+        if (!earlier.asked) {
+            EXPECT_TRUE(messages.shown.empty()) << messages.shown.front().text;
+            EXPECT_TRUE(printerFileExists());
+            continue;
+        }
+        EXPECT_THAT(messages.shown,
+                    ::testing::ElementsAre(RecordedMessage{question(runs().front()), MessageIcon::Warning}));
+        EXPECT_FALSE(printerFileExists()) << "No prints nothing";
+        EXPECT_EQ(runs().size(), recorded) << "and records nothing";
+
+        messages.reply = true;
+        print("All", "1");
+        EXPECT_EQ(messages.shown.size(), 2u);
+        EXPECT_TRUE(printerFileExists());
+        EXPECT_EQ(runs().size(), recorded + 1);
+    }
+    journalByHand(journalFile(), {"UPDATE runs SET station = '7'" + newest});
+    messages.shown.clear();
+    messages.reply = false;
+    print("All", "1");
+    EXPECT_THAT(messages.texts(), ::testing::ElementsAre(question(runs().front()))) << "the newest is named";
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Print History: a run that stopped part-way is finished with exactly the
 // tickets that are missing; a card is reprinted from the record; a ticket's
-// barcodes lead to it.
+// barcodes lead to it; this station's runs show, or every station's.
 
 #include "commands/nested_print_run.h"
+#include "journal/station_name.h"
 #include "tests/fixtures/fifo_reader.h"
+#include "tests/fixtures/journal_by_hand.h"
 #include "tests/fixtures/main_window_fixture.h"
 #include "tests/fixtures/whole_pages.h"
 
+#include <QCheckBox>
 #include <QListWidget>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -45,7 +48,10 @@ TEST_F(PrintHistory, PrintTheRestPrintsExactlyThePagesACancelledRunDidNotSend)
     {
         FifoReader slowPrinter(printerFile(), 4096);
         window->cmdPrint->click();
-        QCoreApplication::processEvents();
+        const QDeadlineTimer begun(10'000);
+        while (!window->printProgress() && !begun.hasExpired())  // once the journal was read
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        ASSERT_NE(window->printProgress(), nullptr);
         std::this_thread::sleep_for(300ms);
         window->printProgress()->cancelRun();
         waitForCommand();
@@ -196,6 +202,45 @@ TEST_F(PrintHistory, ARunWhosePrinterCouldNotBeOpenedShowsAsFailedAndItsRestPrin
     const std::string rest = printed();
     printNested();
     EXPECT_EQ(rest, printed());
+}
+
+// A journal the plant's stations share: this station's runs, until All
+// stations is checked; then every station's, each with its station.
+TEST_F(PrintHistory, ShowsThisStationsRunsOrWithAllStationsEachRunsStation)
+{
+    start();
+    {
+        Journal journal(QString::fromStdString(journalFile()));
+        for (const char* order : {"7001", "7002", "7003"}) {
+            RunStart run;
+            run.order = order;
+            journal.endRun(journal.startRun(run, {{"10", 1, "data"}}), RunOutcome::Printed, 1, {});
+        }
+    }
+    journalByHand(journalFile(), {"UPDATE runs SET station = 'line 3' WHERE shop_order = '7002'"});
+    PrintHistoryWindow& history = openHistory(*window);
+    // Each row's cells under the headers named, joined by a space.
+    const auto shown = [&history](const QStringList& headers) {
+        QStringList rows;
+        for (int row = 0; row < history.grdRuns->rowCount(); ++row) {
+            QStringList cells;
+            for (const QString& header : headers)
+                for (int column = 0; column < history.grdRuns->columnCount(); ++column)
+                    if (history.grdRuns->horizontalHeaderItem(column)->text() == header)
+                        cells << history.grdRuns->item(row, column)->text();
+            rows << cells.join(' ');
+        }
+        return rows;
+    };
+    const QString here = stationName();
+    EXPECT_EQ(shown({"Station", "Order"}), (QStringList{"7003", "7001"})) << "no Station column";
+
+    history.chkAllStations->setChecked(true);
+    EXPECT_EQ(shown({"Station", "Order"}), (QStringList{here + " 7003", "line 3 7002", here + " 7001"}));
+    EXPECT_EQ(history.grdRuns->item(1, 8)->text(), "1 of 1") << "the Station column second, after Time";
+
+    history.chkAllStations->setChecked(false);
+    EXPECT_EQ(shown({"Station", "Order"}), (QStringList{"7003", "7001"}));
 }
 
 }  // namespace
