@@ -2,6 +2,7 @@
 
 #include "journal/field_codec.h"
 #include "journal/file_system.h"
+#include "journal/journal_statements.h"
 #include "journal/process_account.h"
 #include "journal/run_lock.h"
 #include "journal/run_owner.h"
@@ -1345,4 +1346,20 @@ std::vector<TicketRecord> Journal::tickets(std::int64_t run)
             position <= confirmed ? TicketState::Confirmed : TicketState::Sending;
     transaction.commit();
     return std::move(*tickets);
+}
+
+void Journal::transact(Access access, const std::function<void(const JournalStatements&)>& work)
+{
+    class InTransaction final : public JournalStatements {
+    public:
+        explicit InTransaction(const Transaction& transaction) : transaction_(transaction) {}
+        QSqlQuery prepare(const QString& sql) const override { return transaction_.prepare(sql); }
+        void exec(QSqlQuery& query) const override { transaction_.exec(query); }
+
+    private:
+        const Transaction& transaction_;
+    };
+    Transaction transaction(*this, access == Access::Write ? Transaction::Write : Transaction::Read);
+    work(InTransaction(transaction));
+    transaction.commit();
 }

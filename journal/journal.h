@@ -22,6 +22,7 @@ class QSqlDatabase;
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -147,6 +148,7 @@ bool isServerJournal(const QString& location);
 QString journalDisplayName(const QString& location);
 
 struct JournalDialect;
+class JournalStatements;
 
 class Journal {
 public:
@@ -261,6 +263,12 @@ public:
                                 std::int64_t before = 0);
     // Every planned ticket of the run, in order.
     std::vector<TicketRecord> tickets(std::int64_t run);
+
+    // Runs work in one transaction, committed once work returns, for
+    // journal/'s tools with statements of their own (journal_copy.h). A
+    // write holds the writers' lock; a read sees one snapshot.
+    enum class Access { Read, Write };
+    void transact(Access access, const std::function<void(const JournalStatements&)>& work);
 
     // The marks synced to the disk by this process so far: one sync each.
     static std::int64_t durableCommits() { return durableCommits_; }
