@@ -21,9 +21,9 @@ struct Column {
     Kind kind;
 };
 
-// What a copy carries as it is. The number, request_id, rest_of and message
-// are given anew; owner and lease_expires belong to a run being printed,
-// which is never copied.
+// What a copy carries as it is. The number is given anew, and request_id,
+// rest_of and message may be; owner and lease_expires belong to a run being
+// printed, which is never copied.
 constexpr Column carried[] = {
     {"started", Kind::Int64},     {"ended", Kind::Int64},      {"station", Kind::Text},   {"\"user\"", Kind::Text},
     {"version", Kind::Text},      {"source", Kind::Text},      {"location", Kind::Text},  {"shop_order", Kind::Text},
@@ -98,7 +98,7 @@ struct Chunk {
     int copied = 0;
     int alreadyCopied = 0;
     std::vector<std::int64_t> open, requestIdsLeft, restsLeft;
-    std::map<qint64, qint64> copiedAs;  // a run's number there, here
+    std::map<qint64, qint64> copiedAs;  // the number a run had, and its number in the target
 };
 
 // The target's side of a chunk: its statements, prepared once.
