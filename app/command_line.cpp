@@ -36,6 +36,7 @@ constexpr Command kCommands[] = {
     {"setup-printer", "Send the printer its page-length command."},
     {"check-printer", "Ask the printer whether it can take a job now; prints nothing."},
     {"cancel", "Stop a run of the journal, here or in another program."},
+    {"journal", "Copy a station's journal into the plant's one on a server."},
     {"serve", "Run the print service: these commands over HTTP, for the ERP."},
 };
 

@@ -168,5 +168,6 @@ int rest(const QStringList& arguments, const Environment& environment);
 int reprint(const QStringList& arguments, const Environment& environment);
 int history(const QStringList& arguments, const Environment& environment);
 int cancel(const QStringList& arguments, const Environment& environment);
+int journal(const QStringList& arguments, const Environment& environment);
 
 }  // namespace cli

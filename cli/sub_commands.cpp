@@ -14,7 +14,7 @@ const std::map<QString, Runner>& subCommands()
     static const std::map<QString, Runner> commands{
         {"print", print},     {"nested", nested},       {"rest", rest},
         {"reprint", reprint}, {"history", history},     {"setup-printer", setupPrinter},
-        {"check-printer", checkPrinter}, {"cancel", cancel}};
+        {"check-printer", checkPrinter}, {"cancel", cancel}, {"journal", journal}};
     return commands;
 }
 

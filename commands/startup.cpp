@@ -85,6 +85,11 @@ std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir,
     return openJournal(journalPath(values.journal), journalDays(values.journalDays), messages);
 }
 
+QString stationJournalPath(const std::string& programDir)
+{
+    return journalPath(parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content).journal);
+}
+
 void chooseDatabaseLogin(const std::string& programDir)
 {
     std::string preferred;

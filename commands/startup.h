@@ -23,6 +23,8 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 // JOURNAL_DAYS=). A journal that cannot be used is shown once and is off;
 // the program goes on.
 std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir, MessageBox& messages);
+// Where that journal is: JOURNAL=, or the default path.
+QString stationJournalPath(const std::string& programDir);
 
 // The login of a station without DATABASE=.
 inline constexpr const char* builtInConnectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";

@@ -2,10 +2,12 @@
 
 #include "journal/field_codec.h"
 #include "journal/file_system.h"
+#include "journal/journal_statements.h"
 #include "journal/process_account.h"
 #include "journal/run_lock.h"
 #include "journal/run_owner.h"
 #include "journal/server_watch.h"
+#include "journal/station_name.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -791,7 +793,7 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
         " suffix, operation, quantity, printer, printer_type, planned, owner, rest_of, dpi, asked, lease_expires)"
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     const QVariant values[] = {
-        QVariant::fromValue<qint64>(nowMs()), QSysInfo::machineHostName(),
+        QVariant::fromValue<qint64>(nowMs()), stationName(),
         run.user.empty() ? processAccount() : qtext(run.user), qtext(run.version),
         qtext(run.source), run.requestId ? QVariant(qtext(*run.requestId)) : QVariant(),
         qtext(run.location), qtext(run.order), qtext(run.suffix), qtext(run.operation), qtext(run.quantity),
@@ -1417,7 +1419,7 @@ std::variant<std::int64_t, PrinterHolder> Journal::takePrinterLease(const std::s
         " VALUES (?, ?, ?, ?, {now} + ?, ?) ON CONFLICT (printer) DO UPDATE SET holder = excluded.holder,"
         " process = excluded.process, station = excluded.station, expires = excluded.expires, fence = excluded.fence"));
     const QVariant values[] = {qtext(printer), qtext(holder), qtext(currentRunOwner(true)),
-                               QSysInfo::machineHostName(), QVariant::fromValue<qint64>(leaseTerm.count()),
+                               stationName(), QVariant::fromValue<qint64>(leaseTerm.count()),
                                QVariant::fromValue<qint64>(fence)};
     for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
         take.bindValue(i, values[i]);
@@ -1534,4 +1536,19 @@ bool Journal::cancelShared(std::int64_t run, const std::string& message)
     }
     // Taken in between: its worker reads the stop request instead.
     return cancelUnbegun(run, message, true);
+}
+void Journal::transact(Access access, const std::function<void(const JournalStatements&)>& work)
+{
+    class InTransaction final : public JournalStatements {
+    public:
+        explicit InTransaction(const Transaction& transaction) : transaction_(transaction) {}
+        QSqlQuery prepare(const QString& sql) const override { return transaction_.prepare(sql); }
+        void exec(QSqlQuery& query) const override { transaction_.exec(query); }
+
+    private:
+        const Transaction& transaction_;
+    };
+    Transaction transaction(*this, access == Access::Write ? Transaction::Write : Transaction::Read);
+    work(InTransaction(transaction));
+    transaction.commit();
 }

@@ -22,6 +22,7 @@ class QSqlDatabase;
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -167,6 +168,7 @@ struct HeldLease {
 };
 
 struct JournalDialect;
+class JournalStatements;
 
 class Journal {
 public:
@@ -320,6 +322,11 @@ public:
     std::optional<SharedRun> takeShared(const std::string& printer);
     // Cancels run while it waits there, taken by nobody; false otherwise.
     bool cancelShared(std::int64_t run, const std::string& message);
+    // Runs work in one transaction, committed once work returns, for
+    // journal/'s tools with statements of their own (journal_copy.h). A
+    // write holds the writers' lock; a read sees one snapshot.
+    enum class Access { Read, Write };
+    void transact(Access access, const std::function<void(const JournalStatements&)>& work);
 
     // The marks synced to the disk by this process so far: one sync each.
     static std::int64_t durableCommits() { return durableCommits_; }

@@ -60,7 +60,8 @@ std::map<std::string, std::string> commandsListed(const std::string& text)
 TEST(Help, ListsEveryCommandTheProgramRunsWithWhatItDoes)
 {
     const std::set<std::string> runs{"print",   "nested",        "rest",          "reprint", "history",
-                                     "cancel",  "setup-printer", "check-printer", "serve"};
+                                     "cancel",  "setup-printer", "check-printer", "serve",
+                                     "journal"};
     const Ran help = travcard({"--help"});
     ASSERT_EQ(help.status, 0) << help.err;
     const std::map<std::string, std::string> listed = commandsListed(help.out);
