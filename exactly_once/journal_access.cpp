@@ -104,6 +104,9 @@ std::shared_ptr<JournalAccess> openJournal(const QString& path, int days, Messag
     try {
         journal->closeInterruptedRuns();
         journal->prune(days, std::chrono::milliseconds(250));
+        // The runs this process claims are known alive from the first.
+        if (journal->keepsLeases())
+            access->leases();
         access->keepOpen(std::move(journal));
     } catch (const JournalError& error) {
         access->failed(error, messages);

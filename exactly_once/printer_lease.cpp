@@ -136,6 +136,9 @@ void LeaseKeeper::renew(Journal& journal)
     }
     for (const HeldLease& lease : unclaimed)
         journal.releasePrinterLease(lease.printer, lease.holder);
+    // A run whose owner stopped renewing (its machine died, or lost the
+    // journal) is interrupted once its lease expired, by whoever sees it first.
+    journal.closeInterruptedRuns();
 }
 
 PrinterLease::PrinterLease(std::shared_ptr<LeaseKeeper> keeper, std::string printer, std::string holder,

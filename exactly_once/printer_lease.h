@@ -2,7 +2,8 @@
 // One writer per printer across the plant. On a journal that stations and
 // services share (a server's), a run takes its printer's lease before it
 // opens the printer and gives it back at its end; a keeper thread renews
-// every lease of the process, and its runs' leases, every few seconds. A run
+// every lease of the process, and its runs' leases, every few seconds, and
+// closes as interrupted the runs whose owners stopped renewing theirs. A run
 // writes only while its lease has a margin left by this station's own clock,
 // and its tickets are marked only under the lease's fence, so a holder cut
 // off from the journal stops before another may take the printer.
