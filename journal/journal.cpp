@@ -1081,7 +1081,7 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
 {
     Transaction transaction(*this);
     if (markedUnder_)
-        checkPrinterLease(transaction);
+        checkPrinterLease(transaction, run);
     QSqlQuery insert = transaction.prepare(QStringLiteral(
         "INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before) VALUES (?, ?, ?, ?, ?, ?)"));
     int position = first;
@@ -1145,10 +1145,15 @@ std::vector<SpooledRun> Journal::spooledRunsInDoubt(int limit, std::int64_t only
     Transaction transaction(*this, Transaction::Read);
     QSqlQuery query = transaction.prepare(QStringLiteral(
         "SELECT id, printer, spool_job FROM runs WHERE spool_job IS NOT NULL AND ended IS NOT NULL"
-        " AND in_doubt > 0 AND outcome {isnot} 'interrupted' AND (CAST(? AS BIGINT) = 0 OR id = ?) ORDER BY id DESC LIMIT ?"));
+        " AND in_doubt > 0 AND outcome {isnot} 'interrupted' AND (CAST(? AS BIGINT) = 0 OR id = ?)"
+        " AND (? = '' OR station = ?) ORDER BY id DESC LIMIT ?"));
+    // A job number means something only to its own station's spooler.
+    const QString station = server_ ? stationName() : QStringLiteral("");
     query.bindValue(0, QVariant::fromValue<qint64>(only));
     query.bindValue(1, QVariant::fromValue<qint64>(only));
-    query.bindValue(2, limit);
+    query.bindValue(2, station);
+    query.bindValue(3, station);
+    query.bindValue(4, limit);
     transaction.exec(query);
     std::vector<SpooledRun> runs;
     while (query.next())
@@ -1241,9 +1246,14 @@ int Journal::prune(int days, std::chrono::milliseconds budget)
     while (clock.elapsed() < budget.count()) {
         Transaction transaction(*this);
         QSqlQuery old = transaction.prepare(QStringLiteral(
-            "SELECT id, planned FROM runs WHERE started < ? AND ended IS NOT NULL ORDER BY started LIMIT ?"));
+            "SELECT id, planned FROM runs WHERE started < ? AND ended IS NOT NULL AND (? = '' OR station = ?)"
+            " ORDER BY started LIMIT ?"));
+        // On a server each station keeps its own runs for its own days.
+        const QString station = server_ ? stationName() : QStringLiteral("");
         old.bindValue(0, cutoff);
-        old.bindValue(1, runsPerChunk);
+        old.bindValue(1, station);
+        old.bindValue(2, station);
+        old.bindValue(3, runsPerChunk);
         transaction.exec(old);
         std::vector<qint64> ids;
         qint64 planned = 0;
@@ -1468,13 +1478,16 @@ void Journal::markUnderLease(const std::string& printer, std::int64_t fence)
     markedUnder_ = PrinterFence{printer, fence};
 }
 
-void Journal::checkPrinterLease(const Transaction& transaction)
+void Journal::checkPrinterLease(const Transaction& transaction, std::int64_t run)
 {
+    // A run another program closed as interrupted (its lease expired) marks nothing more either.
     QSqlQuery lease = transaction.prepare(QStringLiteral(
-        "SELECT 1 FROM printer_leases WHERE printer = ? AND fence = ? AND holder IS NOT NULL AND expires - {now} >= ?"));
+        "SELECT 1 FROM printer_leases WHERE printer = ? AND fence = ? AND holder IS NOT NULL AND expires - {now} >= ?"
+        " AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL)"));
     lease.bindValue(0, qtext(markedUnder_->printer));
     lease.bindValue(1, QVariant::fromValue<qint64>(markedUnder_->fence));
     lease.bindValue(2, QVariant::fromValue<qint64>(leaseMargin.count()));
+    lease.bindValue(3, QVariant::fromValue<qint64>(run));
     transaction.exec(lease);
     const bool held = lease.next();
     lease.finish();

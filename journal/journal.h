@@ -352,7 +352,7 @@ private:
     // on a server by the run's lease (its ms left, NULL without one).
     bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;
     std::int64_t serverNow(const Transaction& transaction) const;
-    void checkPrinterLease(const Transaction& transaction);
+    void checkPrinterLease(const Transaction& transaction, std::int64_t run);
     void releaseLock(std::int64_t run) const;
     int openFile();      // returns the file's journal version
     int openOnServer();  // likewise
