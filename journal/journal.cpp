@@ -540,6 +540,14 @@ void Journal::createSchema()
             transaction.exec(QString::fromLatin1(statement));
     transaction.exec(QString::fromLatin1(restIndex));
     if (server_) {
+        // Whoever ends a run, by whatever statement, tells the listeners.
+        transaction.exec(QStringLiteral(
+            "CREATE OR REPLACE FUNCTION travcard_run_ended() RETURNS trigger LANGUAGE plpgsql AS"
+            " $$BEGIN PERFORM pg_notify('%1', NEW.id::text); RETURN NULL; END$$")
+                             .arg(QLatin1String(runEndedChannel)));
+        transaction.exec(QStringLiteral(
+            "CREATE OR REPLACE TRIGGER runs_ended AFTER UPDATE OF ended ON runs FOR EACH ROW"
+            " WHEN (OLD.ended IS NULL AND NEW.ended IS NOT NULL) EXECUTE FUNCTION travcard_run_ended()"));
         transaction.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS journal_version (version INTEGER NOT NULL)"));
         transaction.exec(QStringLiteral("DELETE FROM journal_version"));
         transaction.exec(QStringLiteral("INSERT INTO journal_version (version) VALUES (%1)").arg(schemaVersion));
@@ -1564,4 +1572,28 @@ void Journal::transact(Access access, const std::function<void(const JournalStat
     Transaction transaction(*this, access == Access::Write ? Transaction::Write : Transaction::Read);
     work(InTransaction(transaction));
     transaction.commit();
+}
+
+void Journal::listenForEnds(std::function<void(std::int64_t run)> ended)
+{
+    if (!server_)
+        return;
+    QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
+    if (!driver->subscribeToNotification(QLatin1String(runEndedChannel)))
+        fail(QStringLiteral("read"), driver->lastError().text());
+    QObject::connect(driver, &QSqlDriver::notification, driver,
+                     [ended = std::move(ended)](const QString&, QSqlDriver::NotificationSource, const QVariant& payload) {
+                         bool number = false;
+                         const qint64 run = payload.toString().toLongLong(&number);
+                         if (number)
+                             ended(run);
+                     });
+}
+
+bool Journal::answers()
+{
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const ServerWatch watch(db, callTimeout);
+    QSqlQuery query(db);
+    return db.isOpen() && query.exec(QStringLiteral("SELECT 1")) && query.next();
 }

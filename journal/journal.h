@@ -23,6 +23,7 @@ class QSqlDatabase;
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -327,6 +328,14 @@ public:
     // write holds the writers' lock; a read sees one snapshot.
     enum class Access { Read, Write };
     void transact(Access access, const std::function<void(const JournalStatements&)>& work);
+
+    // On a server: ended(run) whenever a run ends, by any program, called on
+    // this journal's thread by its event loop from then on (a notification
+    // the connection missed is lost: callers read the runs too).
+    static constexpr const char* runEndedChannel = "travcard_run_ended";
+    void listenForEnds(std::function<void(std::int64_t run)> ended);
+    // Whether the connection still answers (a listener's, between notifications).
+    bool answers();
 
     // The marks synced to the disk by this process so far: one sync each.
     static std::int64_t durableCommits() { return durableCommits_; }

@@ -147,10 +147,15 @@ PrintService::PrintService(asio::io_context& io, ServiceSettings settings, std::
             queue->share(sharedQueue(name));
         queues_.emplace(name, std::move(queue));
     }
+    if (sharedQueue_)
+        runEnds_ = std::make_unique<RunEndListener>(journal_->path(), [this](std::int64_t run) {
+            boost::asio::post(io_, [this, run] { runEndedElsewhere(run); });
+        });
 }
 
 PrintService::~PrintService()
 {
+    runEnds_.reset();
     stopping_ = true;
     door_.closeAll();
     for (const auto& [name, queue] : queues_)

@@ -14,6 +14,7 @@
 #include "service/exchange.h"
 #include "service/http_door.h"
 #include "service/printer_queue.h"
+#include "service/run_end_listener.h"
 #include "service/request_decoding.h"
 #include "service/service_metrics.h"
 #include "service/service_settings.h"
@@ -172,6 +173,15 @@ private:
     // The runs wait in the journal the plant's services share (a server's),
     // and any instance's worker for their printer prints them.
     bool sharedQueue_ = false;
+    // Callers waiting for runs to end (?wait=), woken when the shared journal
+    // tells of an end: each called once, by the end or by its next poll.
+    struct Waiter {
+        std::shared_ptr<bool> woken;
+        std::function<void()> wake;
+    };
+    std::map<std::int64_t, std::vector<Waiter>> runWaiters_;
+    void runEndedElsewhere(std::int64_t run);
+    std::unique_ptr<RunEndListener> runEnds_;
     // A run's record as last read, for callers that poll it.
     struct SeenRun {
         QJsonObject json;

@@ -47,8 +47,24 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
 {
     const auto again = [this, run, exchange, until] { runStatus(run, exchange, until); };
     const auto answer = [this, run, exchange, until, again](SeenRun seen) {
-        if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_)
-            return after(runPoll, again);
+        if (!seen.ended && Clock::now() + runPoll <= until && exchange->connected() && !stopping_) {
+            if (!sharedQueue_)
+                return after(runPoll, again);
+            auto woken = std::make_shared<bool>(false);
+            auto next = [again, woken] {
+                if (!std::exchange(*woken, true))
+                    again();
+            };
+            std::vector<Waiter>& waiting = runWaiters_[run];
+            std::erase_if(waiting, [](const Waiter& waiter) { return *waiter.woken; });
+            waiting.push_back({woken, next});
+            return after(runPoll, next);
+        }
+        if (const auto waiting = runWaiters_.find(run); waiting != runWaiters_.end()) {
+            std::erase_if(waiting->second, [](const Waiter& waiter) { return *waiter.woken; });
+            if (waiting->second.empty())
+                runWaiters_.erase(waiting);
+        }
         if (!seen.ended && waitingHere(run))
             seen.json.insert("outcome", "queued");
         if (const auto ending = endings_.find(run); ending != endings_.end())
@@ -99,6 +115,19 @@ void PrintService::runStatus(std::int64_t run, const Reply& exchange, Clock::tim
             seenRuns_[run] = read.seen;
             answer(read.seen);
         });
+}
+
+void PrintService::runEndedElsewhere(std::int64_t run)
+{
+    if (const auto seen = seenRuns_.find(run); seen != seenRuns_.end() && !seen->second.settled)
+        seenRuns_.erase(seen);
+    const auto waiting = runWaiters_.find(run);
+    if (waiting == runWaiters_.end())
+        return;
+    const std::vector<Waiter> woken = std::move(waiting->second);
+    runWaiters_.erase(waiting);
+    for (const Waiter& waiter : woken)
+        waiter.wake();
 }
 
 void PrintService::runList(const Reply& exchange)

@@ -257,3 +257,32 @@ TEST(PrinterLease, AHolderCutOffFromTheJournalStopsBeforeTheNextBegins)
 }
 
 }  // namespace
+
+namespace {
+
+// Every end of a run, whoever ends it, reaches a listener on another
+// connection: a service waiting for a run another instance prints hears of
+// its end at once.
+TEST(RunEnds, ReachAListenerWhoeverEndsTheRun)
+{
+    static int argc = 1;
+    static char name[] = "journal_server_tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // an event loop's, for the rest of the program
+    const JournalLocation location;
+    Journal listener(location.path());
+    std::vector<std::int64_t> heard;
+    listener.listenForEnds([&](std::int64_t run) { heard.push_back(run); });
+    Journal other(location.path());
+    const std::int64_t printed = other.startRun(RunStart{}, {{"10", 1, "data"}});
+    const std::int64_t waiting = other.startRun(RunStart{}, {{"10", 1, "data"}});
+    other.endRun(printed, RunOutcome::Printed, 1, "");
+    other.cancelUnbegun(waiting, "cancelled");
+    other.confirm(printed, 1);  // no end: nothing more told
+    for (const auto until = Clock::now() + 5s; heard.size() < 2 && Clock::now() < until;)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(heard, (std::vector<std::int64_t>{printed, waiting}));
+}
+
+}  // namespace
