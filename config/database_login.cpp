@@ -68,13 +68,10 @@ std::variant<DatabaseLogin, std::string> readDatabaseLogin(const std::string& pa
 {
     const std::string named = "The database login file " + path;
     const OpenedFile file(path);
-    if (file.fd() < 0)
-        return named + " cannot be opened: " + systemError(file.openError()) + ".";
-    struct stat status {};
-    if (::fstat(file.fd(), &status) != 0)
-        return named + " cannot be examined: " + systemError(errno) + ".";
-    if (!S_ISREG(status.st_mode))
-        return named + " is not a regular file.";
+    const std::variant<struct stat, std::string> regular = file.regularFile(named);
+    if (const std::string* fault = std::get_if<std::string>(&regular))
+        return *fault;
+    const struct stat& status = std::get<struct stat>(regular);
     if (const std::optional<std::string> fault = modeFault(status.st_mode))
         return named + " " + *fault + ".";
     if (status.st_uid != 0 && status.st_uid != ::geteuid())

@@ -19,6 +19,18 @@ OpenedFile::~OpenedFile()
         ::close(fd_);
 }
 
+std::variant<struct stat, std::string> OpenedFile::regularFile(const std::string& named) const
+{
+    if (fd_ < 0)
+        return named + " cannot be opened: " + systemError(error_) + ".";
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0)
+        return named + " cannot be examined: " + systemError(errno) + ".";
+    if (!S_ISREG(status.st_mode))
+        return named + " is not a regular file.";
+    return status;
+}
+
 OpenedFile::Content OpenedFile::readAtMost(std::size_t limit, const std::string& limitText) const
 {
     std::string content;

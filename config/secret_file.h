@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <variant>
+
+#include <sys/stat.h>
 
 // Opened for reading only. O_NONBLOCK: opening a FIFO does not wait for a
 // writer; its caller refuses it as no regular file.
@@ -17,6 +20,11 @@ public:
 
     int fd() const { return fd_; }
     int openError() const { return error_; }
+
+    // The opened file's status, or what the file named is not (named + "
+    // cannot be opened: ...", " cannot be examined: ...", " is not a
+    // regular file."), for its caller's own checks of mode and owner.
+    std::variant<struct stat, std::string> regularFile(const std::string& named) const;
 
     // The whole content, or why not: " cannot be read: ...", or " is larger
     // than ..." when it holds more than limit bytes (limitText names it).

@@ -23,13 +23,10 @@ constexpr auto minute = std::chrono::minutes(1);
 
 std::optional<std::string> secretFault(const OpenedFile& file, const std::string& named)
 {
-    if (file.fd() < 0)
-        return named + " cannot be opened: " + systemError(file.openError()) + ".";
-    struct stat status {};
-    if (::fstat(file.fd(), &status) != 0)
-        return named + " cannot be examined: " + systemError(errno) + ".";
-    if (!S_ISREG(status.st_mode))
-        return named + " is not a regular file.";
+    const std::variant<struct stat, std::string> regular = file.regularFile(named);
+    if (const std::string* fault = std::get_if<std::string>(&regular))
+        return *fault;
+    const struct stat& status = std::get<struct stat>(regular);
     if ((status.st_mode & (S_IWGRP | S_IRWXO)) != 0) {
         char modes[64];
         std::snprintf(modes, sizeof modes, "%04o: ", static_cast<unsigned>(status.st_mode & 07777));
