@@ -21,9 +21,10 @@ std::optional<RunRecord> recentRunElsewhere(Journal& journal, const OrderSelecti
 {
     const std::string here = stationName().toStdString();
     const std::string recordedOrder(text::trimSpaces(order.key));
-    // An order's runs of one hour are few: all of them, not a page.
+    // An order's runs of one hour are few: all of them, not a page. One
+    // still printing, or whose tickets are in doubt, may have printed too.
     for (RunRecord& run : journal.runs(std::numeric_limits<int>::max(), recordedOrder, since))
-        if (run.confirmed > 0 && !run.station.empty() && run.station != here && run.location == order.location &&
+        if ((run.confirmed > 0 || run.inDoubt > 0 || run.ended == 0) && !run.station.empty() && run.station != here && run.location == order.location &&
             sameSuffix(run.suffix, order))
             return std::move(run);
     return std::nullopt;

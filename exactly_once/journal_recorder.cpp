@@ -527,7 +527,7 @@ Recorded RunRecorder::recorded(int tickets, bool wait)
 
 std::string RunRecorder::failure() const
 {
-    if (!mayWrite())
+    if (leaseLost_)
         return "This station could not renew its hold on the printer " + lease_->printer() +
                " in the print journal in time.\nPrinting stopped: another station may print to it now.";
     return (worker_ ? worker_->failure() : std::string()) +
@@ -573,7 +573,13 @@ void RunRecorder::holdLease(const PrinterLease* lease)
     worker_->post(std::move(work));
 }
 
-bool RunRecorder::mayWrite() const { return !lease_ || lease_->mayWrite(); }
+// Once lost, lost: a renewal that lands after the stream stopped changes nothing.
+bool RunRecorder::mayWrite() const
+{
+    if (lease_ && !leaseLost_ && !lease_->mayWrite())
+        leaseLost_ = true;
+    return !leaseLost_;
+}
 
 void RunRecorder::postCounts()
 {

@@ -177,6 +177,7 @@ private:
     std::shared_ptr<JournalAccess> access_;
     MessageBox& messages_;
     const PrinterLease* lease_ = nullptr;
+    mutable bool leaseLost_ = false;  // the stream's thread's
     void postCounts();
 
     int confirmed_ = 0;          // tickets the stream reported confirmed

@@ -40,24 +40,29 @@ void LeaseKeeper::post(Task task)
 std::variant<std::int64_t, PrinterHolder> LeaseKeeper::take(const std::string& printer, const std::string& holder,
                                                             std::chrono::milliseconds stallLimit)
 {
-    // Known before it is taken: a take that answers too late is then
-    // renewed once, seen unclaimed, and given back (see renew).
+    // A take that answers too late is abandoned: never counted held, so the
+    // next renewal finds it unclaimed and gives it back (see renew).
     auto answer = std::make_shared<std::promise<std::variant<std::int64_t, PrinterHolder>>>();
     std::future<std::variant<std::int64_t, PrinterHolder>> taken = answer->get_future();
     post({[this, answer, printer, holder, stallLimit](Journal& journal) {
               const Clock::time_point asked = Clock::now();
               auto result = journal.takePrinterLease(printer, holder, stallLimit);
-              if (std::holds_alternative<std::int64_t>(result)) {
-                  const std::lock_guard lock(guard_);
+              const std::lock_guard lock(guard_);
+              if (abandoned_.erase(holder) == 0 && std::holds_alternative<std::int64_t>(result))
                   held_[holder] = {printer, asked + Journal::leaseTerm};
-              }
               answer->set_value(std::move(result));
           },
           [answer](std::exception_ptr error) { answer->set_exception(error); }});
-    if (taken.wait_for(answerWithin) != std::future_status::ready)
+    if (taken.wait_for(answerWithin) != std::future_status::ready) {
+        const std::lock_guard lock(guard_);
+        if (held_.erase(holder) == 0)  // answered just now: given back below
+            abandoned_.insert(holder);
+        else
+            tasks_.push_back({[printer, holder](Journal& journal) { journal.releasePrinterLease(printer, holder); }, {}});
         throw JournalError("The print journal " + journalDisplayName(path_).toStdString() +
                            " cannot be written: it did not answer within " + std::to_string(answerWithin.count()) +
                            " seconds");
+    }
     return taken.get();
 }
 
@@ -99,9 +104,20 @@ void LeaseKeeper::serve()
                 renew(*journal);
             }
         } catch (const std::exception&) {
-            // A renewal not made shows in heldUntil.
+            // A renewal not made shows in heldUntil; the next is tried soon,
+            // on a new connection, well before the margin is reached.
             journal.reset();
-            nextRenewal = Clock::now() + Journal::leaseRenewEvery;
+            nextRenewal = Clock::now() + retryRenewalAfter;
+        }
+        if (renewing && journal && ++renewals_ % renewalsPerSweep == 0) {
+            try {
+                // A run whose owner stopped renewing (its machine died, or
+                // lost the journal) is interrupted once its lease expired,
+                // by whoever sees it first.
+                journal->closeInterruptedRuns();
+            } catch (const std::exception&) {
+                journal.reset();
+            }
         }
         for (Task& task : tasks) {
             try {
@@ -116,7 +132,20 @@ void LeaseKeeper::serve()
         }
         lock.lock();
     }
+    // Leases given back as the program ends: the printer is free at once
+    // rather than after the lease and the stall limit.
+    std::deque<Task> last = std::exchange(tasks_, {});
     lock.unlock();
+    for (Task& task : last) {
+        try {
+            if (!journal)
+                journal = std::make_unique<Journal>(path_);
+            task.perform(*journal);
+        } catch (const std::exception&) {
+            if (task.refused)
+                task.refused(std::current_exception());
+        }
+    }
     journal.reset();  // closed on the thread that opened it
 }
 
@@ -136,9 +165,6 @@ void LeaseKeeper::renew(Journal& journal)
     }
     for (const HeldLease& lease : unclaimed)
         journal.releasePrinterLease(lease.printer, lease.holder);
-    // A run whose owner stopped renewing (its machine died, or lost the
-    // journal) is interrupted once its lease expired, by whoever sees it first.
-    journal.closeInterruptedRuns();
 }
 
 PrinterLease::PrinterLease(std::shared_ptr<LeaseKeeper> keeper, std::string printer, std::string holder,

@@ -263,7 +263,10 @@ QString journalDisplayName(const QString& location)
 // until it commits, as in SQLite.
 class Journal::Transaction {
 public:
-    enum Kind { Write, Read };
+    // Unlocked: a write that takes row locks only, not the writers' lock
+    // (on a server; SQLite's is one lock): a lease's renewal, which must not
+    // wait behind the plant's marks.
+    enum Kind { Write, Read, Unlocked };
     explicit Transaction(const Journal& journal, Kind kind = Write)
         : journal_(journal), db_(QSqlDatabase::database(journal.connection_, false))
     {
@@ -324,7 +327,7 @@ private:
         // While another program switches the file to WAL or recovers its
         // log, SQLite answers busy at once, without waiting: try again
         // until the busy time-out has passed.
-        const QString begin = kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
+        const QString begin = kind != Read ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
         QElapsedTimer waited;
         waited.start();
         QSqlQuery query(db_);
@@ -341,8 +344,8 @@ private:
     // (it restarted, or ended the session) is opened again, once.
     void beginOnServer(Kind kind)
     {
-        const QString begin = kind == Write ? QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED")
-                                            : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+        const QString begin = kind != Read ? QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED")
+                                           : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
         if (!db_.isOpen())
             journal_.connectToServer(db_);
         watch_.restart(db_, callTimeout);
@@ -1116,9 +1119,12 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
 void Journal::unsent(std::int64_t run, int written)
 {
     Transaction transaction(*this);
-    QSqlQuery remove = transaction.prepare(QStringLiteral("DELETE FROM tickets WHERE id BETWEEN ? AND ?"));
+    // A run another program closed meanwhile keeps what it counted in doubt.
+    QSqlQuery remove = transaction.prepare(QStringLiteral(
+        "DELETE FROM tickets WHERE id BETWEEN ? AND ? AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL)"));
     remove.bindValue(0, ticketKey(run, std::int64_t{written} + 1));
     remove.bindValue(1, lastKey(run));
+    remove.bindValue(2, QVariant::fromValue<qint64>(run));
     transaction.exec(remove);
     transaction.commit();
 }
@@ -1209,7 +1215,7 @@ void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOut
         "UPDATE runs SET ended = ?, printed = {max}(printed, ?), confirmed = {max}(?, printed, ?), outcome = ?,"
         " message = ?, owner = NULL,"
         " in_doubt = (SELECT count(*) FROM tickets WHERE id > CAST(? AS BIGINT) + {max}(?, printed, ?) AND id <= ?)"
-        " WHERE id = ?"));
+        " WHERE id = ? AND ended IS NULL"));
     end.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
     end.bindValue(1, counts.printed);
     end.bindValue(2, counts.confirmed);
@@ -1222,7 +1228,10 @@ void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOut
     end.bindValue(9, lastKey(run));
     end.bindValue(10, QVariant::fromValue<qint64>(run));
     transaction.exec(end);
-    releaseClaimsIfUnmarked(transaction, run);
+    // Ended already (closed as interrupted by another program, whose
+    // account stands): its claims are what that end left them.
+    if (end.numRowsAffected() > 0)
+        releaseClaimsIfUnmarked(transaction, run);
 }
 
 int Journal::closeInterruptedRuns()
@@ -1459,7 +1468,7 @@ void Journal::releasePrinterLease(const std::string& printer, const std::string&
 
 std::vector<HeldLease> Journal::renewLeases()
 {
-    Transaction transaction(*this);
+    Transaction transaction(*this, Transaction::Unlocked);
     const QString owner = qtext(currentRunOwner(true));
     QSqlQuery runs = transaction.prepare(
         QStringLiteral("UPDATE runs SET lease_expires = {now} + ? WHERE owner = ? AND ended IS NULL"));
@@ -1522,6 +1531,19 @@ void Journal::queueShared(std::int64_t run, const std::string& printer, const st
     transaction.commit();
 }
 
+void Journal::returnShared(std::int64_t run)
+{
+    Transaction transaction(*this);
+    QSqlQuery back = transaction.prepare(QStringLiteral(
+        "UPDATE runs SET owner = NULL, lease_expires = NULL WHERE id = ? AND ended IS NULL AND queued_for IS NOT NULL"
+        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+    back.bindValue(0, QVariant::fromValue<qint64>(run));
+    back.bindValue(1, firstKey(run));
+    back.bindValue(2, lastKey(run));
+    transaction.exec(back);
+    transaction.commit();
+}
+
 std::optional<SharedRun> Journal::takeShared(const std::string& printer)
 {
     Transaction transaction(*this);
@@ -1535,10 +1557,13 @@ std::optional<SharedRun> Journal::takeShared(const std::string& printer)
         return std::nullopt;
     SharedRun taken{next.value(0).toLongLong(), stdBytes(next.value(1))};
     next.finish();
-    QSqlQuery take = transaction.prepare(QStringLiteral("UPDATE runs SET owner = ?, lease_expires = {now} + ? WHERE id = ?"));
+    // The station that prints it owns it from now on: its spooler's jobs, its history.
+    QSqlQuery take = transaction.prepare(
+        QStringLiteral("UPDATE runs SET owner = ?, station = ?, lease_expires = {now} + ? WHERE id = ?"));
     take.bindValue(0, qtext(currentRunOwner(true)));
-    take.bindValue(1, QVariant::fromValue<qint64>(leaseTerm.count()));
-    take.bindValue(2, QVariant::fromValue<qint64>(taken.run));
+    take.bindValue(1, stationName());
+    take.bindValue(2, QVariant::fromValue<qint64>(leaseTerm.count()));
+    take.bindValue(3, QVariant::fromValue<qint64>(taken.run));
     transaction.exec(take);
     transaction.commit();
     return taken;

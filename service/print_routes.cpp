@@ -57,12 +57,13 @@ bool PrintService::reservePlace(const std::string& printer, const std::optional<
 
 PrinterQueue::Job PrintService::runJob(
     const std::string& printer, std::int64_t run, const std::string& requestId,
-    std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work)
+    std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work, bool inJournal)
 {
     auto progress = std::make_shared<PrintProgress>();
     PrinterQueue::Job job;
     job.run = run;
     job.progress = progress;
+    job.inJournal = inJournal;
     job.work = [this, run, printer, requestId, work = std::move(work), progress, journal = journal_](OrderRun& session) {
         const auto began = std::chrono::steady_clock::now();
         DoorAnswer answer(Door::Service, noRunFields());
@@ -84,7 +85,7 @@ PrinterQueue::Job PrintService::runJob(
     };
     // A run of a shared queue that this instance drops waits on in the
     // journal, for another instance (or this one, started again).
-    if (!sharedQueue_) {
+    if (!inJournal) {
         std::shared_ptr<JournalAccess> journal = journal_;
         job.dropped = [journal, run] { releaseClaim(*journal, run, {{stoppedBeforeBegun, MessageIcon::Critical}}); };
     }
@@ -93,15 +94,15 @@ PrinterQueue::Job PrintService::runJob(
 
 void PrintService::queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
                             std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
-                            const Reply& exchange)
+                            const Reply& exchange, bool inJournal)
 {
     PrinterQueue& queue = *queues_.at(printer);
     const std::string requestId = accepted.value("request_id").toString().toStdString();
-    const bool added = !stopping_ && queue.add(runJob(printer, run, requestId, std::move(work)));
+    const bool added = !stopping_ && queue.add(runJob(printer, run, requestId, std::move(work), inJournal));
     if (!added) {
         queue.giveBack();
-        // Shared, it waits in the journal whatever this instance does.
-        if (!sharedQueue_) {
+        // In the shared queue, it waits in the journal whatever this instance does.
+        if (!inJournal) {
             releaseRun(run, stoppedBeforeBegun);
             return refuseStopping(exchange);
         }
@@ -135,6 +136,14 @@ PrinterQueue::Shared PrintService::sharedQueue(const std::string& printer)
         }
     };
     shared.jobFor = [this, printer](const SharedRun& taken) { return sharedJob(printer, taken); };
+    shared.giveBack = [](std::unique_ptr<Journal>& connection, std::int64_t run) {
+        try {
+            if (connection)
+                connection->returnShared(run);
+        } catch (const JournalError&) {
+            // Its lease expires with this program: then it is interrupted, its claim given back.
+        }
+    };
     shared.movedAway = [this](std::int64_t run) {
         boost::asio::post(io_, [this, run] {
             std::erase_if(acceptedHere_, [run](const auto& accepted) { return accepted.second.run == run; });
@@ -184,10 +193,13 @@ PrinterQueue::Job PrintService::sharedJob(const std::string& printer, const Shar
     if (const Refusal* refused = std::get_if<Refusal>(&decoded)) {
         // Accepted by an instance whose printers differ from this one's.
         const std::string why = "This service cannot print the request: " + refused->message;
-        return runJob(printer, run, {}, [journal, run, why](OrderRun&, const std::shared_ptr<PrintProgress>&, Answer& answer) {
-            releaseClaim(*journal, run, {{why, MessageIcon::Critical}});
-            answer.refuse(why, nothingPrinted, reason::badOption);
-        });
+        return runJob(
+            printer, run, {},
+            [journal, run, why](OrderRun&, const std::shared_ptr<PrintProgress>&, Answer& answer) {
+                releaseClaim(*journal, run, {{why, MessageIcon::Critical}});
+                answer.refuse(why, nothingPrinted, reason::badOption);
+            },
+            true);
     }
     PrintAsk ask = std::get<PrintAsk>(std::move(decoded));
     ask.order.user = request.value("caller").toString().toStdString();
@@ -200,7 +212,8 @@ PrinterQueue::Job PrintService::sharedJob(const std::string& printer, const Shar
                           printNestedCard(session, ask.order, *ask.nested, journal, progress, run, answer);
                       else
                           printOrder(session, ask.order, journal, progress, run, answer);
-                  });
+                  },
+                  true);
 }
 
 void PrintService::runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
@@ -257,7 +270,7 @@ void PrintService::print(const Reply& exchange, bool nested)
                 return Claim{0, 500, failedAtDesk(error)};
             }
         },
-        [this, ask, exchange, journal, nested](Claim claim) {
+        [this, ask, exchange, journal, nested, shared](Claim claim) {
             if (!claim.run) {
                 queues_.at(ask.printerName)->giveBack();
                 return exchange->answer(claim.answer, claim.status);
@@ -273,7 +286,7 @@ void PrintService::print(const Reply& exchange, bool nested)
                     else
                         printOrder(session, ask.order, journal, progress, run, answer);
                 },
-                exchange);
+                exchange, shared.has_value());
         });
 }
 

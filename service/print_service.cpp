@@ -141,12 +141,10 @@ PrintService::PrintService(asio::io_context& io, ServiceSettings settings, std::
     statusCheckers_.setMaxThreadCount(2);
     healthCheckers_.setMaxThreadCount(2);
     sharedQueue_ = journal_ && !journal_->off() && isServerJournal(journal_->path());
-    for (const auto& [name, printer] : settings_.printers) {
-        auto queue = std::make_unique<PrinterQueue>(name, databaseTimeout);
-        if (sharedQueue_)
-            queue->share(sharedQueue(name));
-        queues_.emplace(name, std::move(queue));
-    }
+    for (const auto& [name, printer] : settings_.printers)
+        queues_.emplace(name, std::make_unique<PrinterQueue>(
+                                  name, databaseTimeout,
+                                  sharedQueue_ ? std::optional(sharedQueue(name)) : std::nullopt));
     if (sharedQueue_)
         runEnds_ = std::make_unique<RunEndListener>(journal_->path(), [this](std::int64_t run) {
             boost::asio::post(io_, [this, run] { runEndedElsewhere(run); });

@@ -106,7 +106,9 @@ private:
     // reserved for it; answered 202.
     void queueRun(const std::string& printer, std::int64_t run, const QJsonObject& accepted,
                   std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
-                  const Reply& exchange);
+                  const Reply& exchange, bool inJournal = false);
+    // The request id of a run accepted here, or nothing.
+    std::string requestIdOf(std::int64_t run) const;
     // Print the Rest or Reprint: plan, at the desk, decides what to print and
     // records the run, or answers why not (a request without a journalRun);
     // the run is queued to printer. A request id names the request in the
@@ -115,8 +117,10 @@ private:
                          const std::optional<std::string>& requestId, std::function<ReprintRequest(Answer&)> plan);
     void releaseRun(std::int64_t run, const std::string& message);
     // A run's job in printer's queue: work, then its end told on the door's thread.
+    // inJournal: it waits in the shared queue (a print of a shared journal).
     PrinterQueue::Job runJob(const std::string& printer, std::int64_t run, const std::string& requestId,
-                             std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work);
+                             std::function<void(OrderRun&, const std::shared_ptr<PrintProgress>&, Answer&)> work,
+                             bool inJournal);
     // With a shared journal: what printer's queue asks of it, and the job
     // of a print another instance accepted.
     PrinterQueue::Shared sharedQueue(const std::string& printer);

@@ -6,7 +6,8 @@
 
 namespace service {
 
-PrinterQueue::PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout) : name_(std::move(name))
+PrinterQueue::PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout, std::optional<Shared> shared)
+    : name_(std::move(name)), shared_(std::move(shared))
 {
     thread_ = QThread::create([this, databaseTimeout] { runJobs(databaseTimeout); });
     thread_->start();
@@ -127,46 +128,49 @@ void PrinterQueue::stop(bool atOnce)
 
 bool PrinterQueue::ended() const { return thread_->isFinished() && !thread_->isRunning(); }
 
-void PrinterQueue::share(Shared shared)
-{
-    {
-        const std::lock_guard lock(guard_);
-        shared_ = std::move(shared);
-    }
-    changed_.notify_all();
-}
-
 std::optional<PrinterQueue::Job> PrinterQueue::nextShared(std::unique_lock<std::mutex>& lock,
                                                          std::unique_ptr<Journal>& connection)
 {
-    // Those known before the journal is read: each waited there by then.
-    std::vector<std::int64_t> known;
-    for (const Job& job : waiting_)
-        known.push_back(job.run);
-    const Shared shared = *shared_;
-    lock.unlock();
-    std::optional<SharedRun> taken = shared.take(connection);
-    lock.lock();
-    if (!taken) {
-        // Nothing waits for this printer: another instance took them.
-        for (const std::int64_t run : known)
-            if (withdrawLocked(run)) {
-                lock.unlock();
-                shared.movedAway(run);
-                lock.lock();
-            }
-        return std::nullopt;
-    }
-    const auto own = std::find_if(waiting_.begin(), waiting_.end(), [&](const Job& job) { return job.run == taken->run; });
+    // This instance's own first: they wait nowhere else.
+    const auto own = std::find_if(waiting_.begin(), waiting_.end(), [](const Job& job) { return !job.inJournal; });
     if (own != waiting_.end()) {
         Job job = std::move(*own);
         waiting_.erase(own);
         return job;
     }
+    // Those known before the journal is read: each waited there by then.
+    std::vector<std::int64_t> known;
+    for (const Job& job : waiting_)
+        known.push_back(job.run);
     lock.unlock();
-    Job job = shared.jobFor(*taken);
+    std::optional<Job> next;
+    try {
+        if (const std::optional<SharedRun> taken = shared_->take(connection)) {
+            lock.lock();
+            const auto mine = std::find_if(waiting_.begin(), waiting_.end(),
+                                           [&](const Job& job) { return job.run == taken->run; });
+            if (mine != waiting_.end()) {
+                next = std::move(*mine);
+                waiting_.erase(mine);
+                return next;
+            }
+            lock.unlock();
+            next = shared_->jobFor(*taken);
+        } else {
+            // Nothing waits for this printer: another instance took them.
+            for (const std::int64_t run : known) {
+                lock.lock();
+                const bool withdrawn = withdrawLocked(run);
+                lock.unlock();
+                if (withdrawn)
+                    shared_->movedAway(run);
+            }
+        }
+    } catch (const std::exception&) {
+        // Out of memory, or a request that cannot be read: tried again at the next turn.
+    }
     lock.lock();
-    return job;
+    return next;
 }
 
 void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
@@ -184,10 +188,16 @@ void PrinterQueue::runJobs(std::chrono::milliseconds databaseTimeout)
                 std::optional<Job> next = nextShared(lock, journal);
                 if (!next)
                     continue;
+                if (stopping_) {
+                    // Taken as the service stopped: it waits again, for another instance.
+                    lock.unlock();
+                    if (next->inJournal || !next->dropped)
+                        shared_->giveBack(journal, next->run);
+                    else
+                        next->dropped();
+                    return;
+                }
                 job = std::move(*next);
-                // Taken as the service stopped: it ends at once, its claim given back.
-                if (stopping_ && job.progress)
-                    job.progress->stopAtOnce();
             } else {
                 changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
                 if (stopping_)

@@ -5,10 +5,11 @@
 // threads. At most capacity runs wait: a request takes its place before
 // anything is claimed for it, and the place is its run's or given back.
 //
-// Shared (share()): the runs wait in the journal, which the services of the
-// plant share, and the queue's thread takes the oldest for its printer from
+// Shared: the prints wait in the journal, which the services of the plant
+// share, and the queue's thread takes the oldest for its printer from
 // there, a run of its own or one another instance accepted; the jobs held
-// here are what this instance knows of its own.
+// here are what this instance knows of its own. A job not in the journal
+// (Print the Rest, Reprint) is this instance's alone, and goes first.
 
 #include "commands/order_run.h"
 #include "journal/journal.h"
@@ -39,6 +40,7 @@ public:
         std::function<void(OrderRun&)> work;        // on the queue's thread
         std::shared_ptr<PrintProgress> progress;    // cancelled when the service stops
         std::function<void()> dropped;              // when the queue stops before the job began
+        bool inJournal = false;                     // it waits in a shared queue's journal too
     };
 
     // What a shared queue asks of the journal, on the queue's thread.
@@ -52,10 +54,12 @@ public:
         // A job of this instance's that no longer waits in the journal:
         // another instance took it, or it was cancelled there.
         std::function<void(std::int64_t run)> movedAway;
+        // A run taken as the queue stops, which never began: it waits again.
+        std::function<void(std::unique_ptr<Journal>& connection, std::int64_t run)> giveBack;
         std::chrono::milliseconds poll{1000};  // how often the journal is read while idle
     };
 
-    PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout);
+    PrinterQueue(std::string name, std::chrono::milliseconds databaseTimeout, std::optional<Shared> shared = {});
     // Stops, and returns once the queue's thread has ended.
     ~PrinterQueue();
     PrinterQueue(const PrinterQueue&) = delete;
@@ -93,8 +97,6 @@ public:
     void stop(bool atOnce);
     // Whether the queue's thread has ended.
     bool ended() const;
-    // From now on the queue takes its runs from the journal; before any job is added.
-    void share(Shared shared);
 
 private:
     void runJobs(std::chrono::milliseconds databaseTimeout);
@@ -111,7 +113,7 @@ private:
     std::int64_t runningRun_ = 0;              // guarded: its run
     bool busy_ = false;                        // guarded
     bool stopping_ = false;                    // guarded
-    std::optional<Shared> shared_;             // guarded
+    const std::optional<Shared> shared_;
     QThread* thread_ = nullptr;
     std::thread dropping_;                     // tells the dropped jobs
 };

@@ -219,7 +219,7 @@ void PrintService::cancel(std::int64_t run, const Reply& exchange)
                 return askToStop(run, exchange);
             for (const auto& [name, queue] : queues_)
                 if (queue->withdraw(run))
-                    runEnded(run, name, {}, outcome);
+                    runEnded(run, name, requestIdOf(run), outcome);
             logLine("run " + std::to_string(run) + " cancelled before it began");
             exchange->send(200, QJsonObject{{"run", static_cast<qint64>(run)}, {"url", runUrl(run)},
                                             {"outcome", "cancelled"}});
@@ -260,12 +260,17 @@ void PrintService::askToStop(std::int64_t run, const Reply& exchange)
         });
 }
 
-void PrintService::cancelQueued(std::int64_t run, const std::string& printer, const Reply& exchange)
+std::string PrintService::requestIdOf(std::int64_t run) const
 {
-    std::string requestId;
     for (const auto& [id, accepted] : acceptedHere_)
         if (accepted.run == run)
-            requestId = id;
+            return id;
+    return {};
+}
+
+void PrintService::cancelQueued(std::int64_t run, const std::string& printer, const Reply& exchange)
+{
+    const std::string requestId = requestIdOf(run);
     logLine("run " + std::to_string(run) + " cancelled before it began");
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<QJsonObject>(
@@ -321,7 +326,7 @@ void PrintService::watchStopRequests()
                             if (outcome.isEmpty())
                                 cancelQueued(run, name, nullptr);
                             else
-                                runEnded(run, name, {}, outcome);
+                                runEnded(run, name, requestIdOf(run), outcome);
                         }
                 watchStopRequests();
             });
