@@ -170,12 +170,14 @@ std::filesystem::path Service::journal(const ServiceFolder& folder, const std::s
     return folder.file(name + ".sqlite");
 }
 
-Service::Service(const ServiceFolder& folder, const std::string& name)
+Service::Service(const ServiceFolder& folder, const std::string& name, const std::string& journalLocation)
 {
     const std::filesystem::path log = folder.file(name + ".log");
     // Not the port of an earlier service that wrote there.
     std::filesystem::remove(log);
-    pid_ = spawn({folder.program(), "serve", "--journal", journal(folder, name).string()}, log);
+    pid_ = spawn({folder.program(), "serve", "--journal",
+                  journalLocation.empty() ? journal(folder, name).string() : journalLocation},
+                 log);
     static const std::regex listening("listening on port ([0-9]+)");
     // A long journal may take a while to open.
     for (const auto until = Clock::now() + 60s; port_ == 0 && Clock::now() < until;) {
@@ -191,6 +193,16 @@ Service::Service(const ServiceFolder& folder, const std::string& name)
     }
     if (port_ == 0)
         fault_ = "the service did not start: " + readFile(log);
+}
+
+void Service::kill()
+{
+    if (pid_ < 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
 }
 
 Service::~Service()

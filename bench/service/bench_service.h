@@ -102,14 +102,14 @@ private:
 };
 
 // travcard serve started from the folder's program, with the journal
-// NAME.sqlite there and its standard error in NAME.log; stopped with SIGTERM
-// when this ends.
+// NAME.sqlite there (or the journal given, e.g. a postgresql:// URI) and its
+// standard error in NAME.log; stopped with SIGTERM when this ends.
 class Service {
 public:
     // The journal of the service NAME, which the caller may fill before starting it.
     static std::filesystem::path journal(const ServiceFolder& folder, const std::string& name);
 
-    Service(const ServiceFolder& folder, const std::string& name);
+    Service(const ServiceFolder& folder, const std::string& name, const std::string& journalLocation = {});
     ~Service();
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
@@ -118,6 +118,8 @@ public:
     const std::string& fault() const { return fault_; }
     int port() const { return port_; }
     pid_t pid() const { return pid_; }
+    // Ends it with SIGKILL, as a crash or a pulled plug would, and reaps it.
+    void kill();
 
 private:
     pid_t pid_ = -1;
