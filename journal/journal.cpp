@@ -1093,16 +1093,26 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
     Transaction transaction(*this);
     if (markedUnder_)
         checkPrinterLease(transaction, run);
-    QSqlQuery insert = transaction.prepare(QStringLiteral(
-        "INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before) VALUES (?, ?, ?, ?, ?, ?)"));
-    int position = first;
-    for (const TicketDigest& digest : digests) {
-        insert.bindValue(0, ticketKey(run, position++));
-        insert.bindValue(1, qtext(digest.operation));
-        insert.bindValue(2, digest.copy);
-        insert.bindValue(3, QVariant::fromValue<qint64>(digest.length));
-        insert.bindValue(4, bytes(digest.sha256));
-        insert.bindValue(5, counts.confirmed);
+    // One statement for the batch (in chunks, below the server's limit of
+    // parameters): each statement is a round trip to the server.
+    constexpr std::size_t rowsPerStatement = 1000;
+    for (std::size_t from = 0; from < digests.size(); from += rowsPerStatement) {
+        const std::size_t rowCount = std::min(rowsPerStatement, digests.size() - from);
+        QString rows = QStringLiteral("(?, ?, ?, ?, ?, ?)");
+        for (std::size_t i = 1; i < rowCount; ++i)
+            rows += QStringLiteral(", (?, ?, ?, ?, ?, ?)");
+        QSqlQuery insert = transaction.prepare(
+            QStringLiteral("INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before) VALUES ") + rows);
+        int value = 0;
+        for (std::size_t i = from; i < from + rowCount; ++i) {
+            const TicketDigest& digest = digests[i];
+            insert.bindValue(value++, ticketKey(run, first + static_cast<std::int64_t>(i)));
+            insert.bindValue(value++, qtext(digest.operation));
+            insert.bindValue(value++, digest.copy);
+            insert.bindValue(value++, QVariant::fromValue<qint64>(digest.length));
+            insert.bindValue(value++, bytes(digest.sha256));
+            insert.bindValue(value++, counts.confirmed);
+        }
         transaction.exec(insert);
     }
     if (counts.printed > 0) {
