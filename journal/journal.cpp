@@ -3,6 +3,7 @@
 #include "journal/field_codec.h"
 #include "journal/file_system.h"
 #include "journal/journal_statements.h"
+#include "journal/journal_transaction.h"
 #include "journal/process_account.h"
 #include "journal/run_lock.h"
 #include "journal/run_owner.h"
@@ -27,6 +28,8 @@
 
 #include <algorithm>
 #include <atomic>
+
+using namespace journal_sql;
 
 namespace {
 
@@ -78,7 +81,9 @@ const JournalDialect postgresqlDialect{"GREATEST",
                                        "BYTEA",
                                        "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"};
 
-QString spoken(const JournalDialect& dialect, QString sql)
+}  // namespace
+
+QString journal_sql::spoken(const JournalDialect& dialect, QString sql)
 {
     if (!sql.contains(u'{'))
         return sql;
@@ -90,6 +95,8 @@ QString spoken(const JournalDialect& dialect, QString sql)
         sql.replace(QLatin1String(word), QLatin1String(said));
     return sql;
 }
+
+namespace {
 
 // Several statements of the schema; each is run on its own. "user" is
 // quoted: PostgreSQL reserves the word.
@@ -162,23 +169,6 @@ const char* const schema[] = {
 // program or another, is refused by the index, whatever it checked before.
 const char* const restIndex = "CREATE UNIQUE INDEX IF NOT EXISTS runs_rest_of ON runs(rest_of) WHERE rest_of IS NOT NULL";
 
-// The key of a run's ticket at position, and the range of a run's keys.
-qint64 ticketKey(std::int64_t run, std::int64_t position) { return (run << 32) + position; }
-qint64 firstKey(std::int64_t run) { return ticketKey(run, 1); }
-qint64 lastKey(std::int64_t run) { return ticketKey(run, 0xffffffff); }
-
-std::int64_t nowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-
-QByteArray bytes(const std::string& text) { return QByteArray(text.data(), static_cast<qsizetype>(text.size())); }
-QString qtext(const std::string& text) { return QString::fromStdString(text); }
-std::string stdText(const QVariant& value) { return value.toString().toStdString(); }
-std::string stdBytes(const QVariant& value)
-{
-    const QByteArray data = value.toByteArray();
-    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
-}
-
-
 }  // namespace
 
 RestTaken::RestTaken(std::int64_t run, std::int64_t by)
@@ -198,45 +188,6 @@ std::string outcomeName(RunOutcome outcome)
     return "failed";
 }
 
-namespace {
-// SQLITE_BUSY or SQLITE_LOCKED, extended codes (such as a busy snapshot) included.
-bool isBusy(const QSqlError& error)
-{
-    const int primary = error.nativeErrorCode().toInt() & 0xff;
-    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
-}
-
-// A unique index refused the row: SQLite's code, PostgreSQL's SQLSTATE.
-bool isUniqueViolation(const QSqlError& error, bool server)
-{
-    const QString code = error.nativeErrorCode();
-    if (server)
-        return code == QLatin1String("23505");
-    return code == QString::number(SQLITE_CONSTRAINT) || code == QString::number(SQLITE_CONSTRAINT_UNIQUE);
-}
-
-// The server's lock that lets one writer in at a time, as SQLite's write
-// lock does ("travcard" in ASCII): every journal on one database shares it.
-constexpr qint64 writerLockKey = 0x7472617663617264;
-
-// No call waits on a server for longer: a connection is given up after
-// connectTimeout, a statement after statementTimeout, a lock (the writers'
-// one included) after the busy time-out, a call whose server does not answer
-// at all after callTimeout (server_watch.h). A network that stops answering
-// ends the connection after keepalives or tcp_user_timeout.
-constexpr std::chrono::seconds connectTimeout{5};
-constexpr std::chrono::seconds statementTimeout{10};
-constexpr std::chrono::seconds callTimeout = statementTimeout + std::chrono::seconds(2);
-
-// A value of libpq's connection options, quoted.
-QString optionValue(QString value)
-{
-    value.replace(u'\\', QLatin1String("\\\\"));
-    value.replace(u'\'', QLatin1String("\\'"));
-    return u'\'' + value + u'\'';
-}
-
-}  // namespace
 
 bool isServerJournal(const QString& location)
 {
@@ -257,116 +208,6 @@ QString journalDisplayName(const QString& location)
     return url.toDisplayString(QUrl::RemovePassword);
 }
 
-// A write takes the write lock at once (waiting at most the busy time-out):
-// SQLite's BEGIN IMMEDIATE, so that two processes never deadlock upgrading a
-// read, or the server's writer lock, so that what a writer reads stays true
-// until it commits, as in SQLite.
-class Journal::Transaction {
-public:
-    // Unlocked: a write that takes row locks only, not the writers' lock
-    // (on a server; SQLite's is one lock): a lease's renewal, which must not
-    // wait behind the plant's marks.
-    enum Kind { Write, Read, Unlocked };
-    explicit Transaction(const Journal& journal, Kind kind = Write)
-        : journal_(journal), db_(QSqlDatabase::database(journal.connection_, false))
-    {
-        if (journal.server_)
-            beginOnServer(kind);
-        else
-            beginOnFile(kind);
-    }
-    ~Transaction()
-    {
-        // A connection to a server can be lost part-way: nothing to end then.
-        if (!committed_ && db_.isOpen())
-            QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
-    }
-    void commit()
-    {
-        exec(QStringLiteral("COMMIT"));
-        committed_ = true;
-    }
-    QSqlQuery prepare(const QString& sql) const
-    {
-        QSqlQuery query(db_);
-        if (!query.prepare(spoken(journal_.dialect(), sql)))
-            fail(QStringLiteral("used"), query.lastError());
-        return query;
-    }
-    void exec(QSqlQuery& query) const
-    {
-        if (!query.exec())
-            fail(QStringLiteral("written"), query.lastError());
-    }
-    QSqlQuery exec(const QString& sql) const
-    {
-        QSqlQuery query(db_);
-        if (!query.exec(spoken(journal_.dialect(), sql)))
-            fail(QStringLiteral("written"), query.lastError());
-        return query;
-    }
-    [[noreturn]] void fail(const QString& done, const QSqlError& error) const
-    {
-        abandon();
-        journal_.fail(done, error.text());
-    }
-    // A server's failed transaction is ended at once, before the statements
-    // still prepared are freed: it would refuse to free them.
-    void abandon() const
-    {
-        if (journal_.server_ && !committed_) {
-            if (db_.isOpen())
-                QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
-            committed_ = true;
-        }
-    }
-
-private:
-    void beginOnFile(Kind kind)
-    {
-        // While another program switches the file to WAL or recovers its
-        // log, SQLite answers busy at once, without waiting: try again
-        // until the busy time-out has passed.
-        const QString begin = kind != Read ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
-        QElapsedTimer waited;
-        waited.start();
-        QSqlQuery query(db_);
-        while (!query.exec(begin)) {
-            if (!isBusy(query.lastError()) || waited.elapsed() >= busyTimeout.count())
-                journal_.fail(QStringLiteral("written"), query.lastError().text());
-            QThread::msleep(10);
-        }
-    }
-
-    // A write reads what the writers before it committed (READ COMMITTED
-    // takes a snapshot per statement, after the lock); a read sees one
-    // snapshot throughout, as SQLite's do. A connection the server closed
-    // (it restarted, or ended the session) is opened again, once.
-    void beginOnServer(Kind kind)
-    {
-        const QString begin = kind != Read ? QStringLiteral("BEGIN ISOLATION LEVEL READ COMMITTED")
-                                           : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-        if (!db_.isOpen())
-            journal_.connectToServer(db_);
-        watch_.restart(db_, callTimeout);
-        if (QSqlQuery query(db_); !query.exec(begin)) {
-            if (db_.isOpen())
-                journal_.fail(QStringLiteral("written"), query.lastError().text());
-            watch_.stop();
-            journal_.connectToServer(db_);
-            watch_.restart(db_, callTimeout);
-            if (QSqlQuery again(db_); !again.exec(begin))
-                journal_.fail(QStringLiteral("written"), again.lastError().text());
-        }
-        if (kind == Write)
-            exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(writerLockKey));
-    }
-
-    const Journal& journal_;
-    QSqlDatabase db_;
-    mutable bool committed_ = false;
-    ServerWatch watch_;  // until the transaction has ended
-};
 
 Journal::Journal(const QString& path) : path_(path), shown_(journalDisplayName(path)), server_(isServerJournal(path))
 {
@@ -430,88 +271,6 @@ int Journal::openFile()
     // another program's would then be refused as busy for good.
     query.finish();
     return version;
-}
-
-int Journal::openOnServer()
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection_);
-    if (!db.isValid())
-        fail(QStringLiteral("opened"), QStringLiteral("Qt's PostgreSQL driver is not installed (libqt6sql6-psql)"));
-    configureServer(db);
-    connectToServer(db);
-    const ServerWatch watch(db, callTimeout);
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT to_regclass('journal_version') IS NOT NULL")) || !query.next())
-        fail(QStringLiteral("read"), query.lastError().text());
-    if (!query.value(0).toBool())
-        return 0;
-    if (!query.exec(QStringLiteral("SELECT coalesce(max(version), 0) FROM journal_version")) || !query.next())
-        fail(QStringLiteral("read"), query.lastError().text());
-    return query.value(0).toInt();
-}
-
-// The URI as libpq reads it: its user, password, host and port, and its
-// database; ?host= names a socket's folder, and any other parameter is one of
-// libpq's options. Without a password libpq reads ~/.pgpass (or PGPASSFILE).
-void Journal::configureServer(QSqlDatabase& db) const
-{
-    const QUrl url(path_);
-    if (!url.isValid())
-        fail(QStringLiteral("opened"),
-             QStringLiteral("it is not a PostgreSQL URI (postgresql://user@host/database)"));
-    QUrlQuery query(url);
-    const auto part = [&query](const char* name, const QString& inUri) {
-        const QString key = QString::fromLatin1(name);
-        const QString given = query.queryItemValue(key, QUrl::FullyDecoded);
-        query.removeAllQueryItems(key);
-        return inUri.isEmpty() ? given : inUri;
-    };
-    db.setHostName(part("host", url.host(QUrl::FullyDecoded)));
-    db.setUserName(part("user", url.userName(QUrl::FullyDecoded)));
-    db.setPassword(part("password", url.password(QUrl::FullyDecoded)));
-    db.setDatabaseName(part("dbname", url.path(QUrl::FullyDecoded).mid(1)));
-    const QString port = part("port", url.port() < 0 ? QString() : QString::number(url.port()));
-    bool numeric = port.isEmpty();
-    if (!port.isEmpty())
-        db.setPort(port.toInt(&numeric));
-    if (!numeric)
-        fail(QStringLiteral("opened"), QStringLiteral("its port is not a number"));
-    QStringList options{QStringLiteral("connect_timeout=%1").arg(connectTimeout.count()),
-                        QStringLiteral("application_name=travcard"), QStringLiteral("keepalives_idle=10"),
-                        QStringLiteral("keepalives_interval=5"), QStringLiteral("keepalives_count=3"),
-                        QStringLiteral("tcp_user_timeout=%1").arg(std::chrono::milliseconds(statementTimeout).count())};
-    for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
-        // Qt's driver reads a semicolon as a space between options.
-        const bool word = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
-            return (c >= u'a' && c <= u'z') || c == u'_';
-        });
-        if (!word || value.contains(u';'))
-            fail(QStringLiteral("opened"), QStringLiteral("its option \"%1\" cannot be given to libpq").arg(name));
-        options.append(name + u'=' + optionValue(value));
-    }
-    db.setConnectOptions(options.join(u';'));
-}
-
-// Opens the connection, and bounds every call of its session. A commit is on
-// the server's disk before it returns (synchronous_commit on, or stricter),
-// as a mark must be before its tickets leave.
-void Journal::connectToServer(QSqlDatabase& db) const
-{
-    if (!db.open())
-        fail(QStringLiteral("opened"), db.lastError().text());
-    const ServerWatch watch(db, callTimeout);
-    QSqlQuery query(db);
-    for (const QString& setting : {QStringLiteral("SET statement_timeout = %1")
-                                       .arg(std::chrono::milliseconds(statementTimeout).count()),
-                                   QStringLiteral("SET lock_timeout = %1").arg(busyTimeout.count()),
-                                   QStringLiteral("SET client_min_messages = warning")})
-        if (!query.exec(setting))
-            fail(QStringLiteral("opened"), query.lastError().text());
-    if (!query.exec(QStringLiteral("SELECT current_setting('synchronous_commit')")) || !query.next())
-        fail(QStringLiteral("opened"), query.lastError().text());
-    if (query.value(0).toString() == QLatin1String("off") &&
-        !query.exec(QStringLiteral("SET synchronous_commit = on")))
-        fail(QStringLiteral("opened"), query.lastError().text());
 }
 
 Journal::~Journal()
@@ -1416,183 +1175,6 @@ std::vector<TicketRecord> Journal::tickets(std::int64_t run)
     return std::move(*tickets);
 }
 
-// Leases, on a server: one writer per printer, and a run's owner known alive
-// by the lease it renews rather than by its process id, which another
-// machine cannot check.
-
-std::int64_t Journal::serverNow(const Transaction& transaction) const
-{
-    QSqlQuery now = transaction.exec(QStringLiteral("SELECT {now}"));
-    if (!now.next())
-        fail(QStringLiteral("read"), QStringLiteral("the server did not say its time"));
-    return now.value(0).toLongLong();
-}
-
-std::variant<std::int64_t, PrinterHolder> Journal::takePrinterLease(const std::string& printer,
-                                                                    const std::string& holder,
-                                                                    std::chrono::milliseconds stallLimit)
-{
-    if (!server_)
-        throw std::logic_error("printer leases are kept on a server's journal");
-    Transaction transaction(*this);
-    QSqlQuery held = transaction.prepare(
-        QStringLiteral("SELECT holder, station, expires - {now}, fence FROM printer_leases WHERE printer = ?"));
-    held.bindValue(0, qtext(printer));
-    transaction.exec(held);
-    std::int64_t fence = 1;
-    if (held.next()) {
-        const bool free = held.value(0).isNull() || held.value(2).toLongLong() + stallLimit.count() <= 0;
-        if (!free) {
-            PrinterHolder other{stdText(held.value(1)), held.value(2).toLongLong()};
-            held.finish();
-            transaction.commit();
-            return other;
-        }
-        fence = held.value(3).toLongLong() + 1;
-    }
-    held.finish();
-    QSqlQuery take = transaction.prepare(QStringLiteral(
-        "INSERT INTO printer_leases (printer, holder, process, station, expires, fence)"
-        " VALUES (?, ?, ?, ?, {now} + ?, ?) ON CONFLICT (printer) DO UPDATE SET holder = excluded.holder,"
-        " process = excluded.process, station = excluded.station, expires = excluded.expires, fence = excluded.fence"));
-    const QVariant values[] = {qtext(printer), qtext(holder), qtext(currentRunOwner(true)),
-                               stationName(), QVariant::fromValue<qint64>(leaseTerm.count()),
-                               QVariant::fromValue<qint64>(fence)};
-    for (int i = 0; i < static_cast<int>(std::size(values)); ++i)
-        take.bindValue(i, values[i]);
-    transaction.exec(take);
-    transaction.commit();
-    return fence;
-}
-
-void Journal::releasePrinterLease(const std::string& printer, const std::string& holder)
-{
-    Transaction transaction(*this);
-    QSqlQuery release = transaction.prepare(QStringLiteral(
-        "UPDATE printer_leases SET holder = NULL, process = NULL, expires = {now} WHERE printer = ? AND holder = ?"));
-    release.bindValue(0, qtext(printer));
-    release.bindValue(1, qtext(holder));
-    transaction.exec(release);
-    transaction.commit();
-}
-
-std::vector<HeldLease> Journal::renewLeases()
-{
-    Transaction transaction(*this, Transaction::Unlocked);
-    const QString owner = qtext(currentRunOwner(true));
-    QSqlQuery runs = transaction.prepare(
-        QStringLiteral("UPDATE runs SET lease_expires = {now} + ? WHERE owner = ? AND ended IS NULL"));
-    runs.bindValue(0, QVariant::fromValue<qint64>(leaseTerm.count()));
-    runs.bindValue(1, owner);
-    transaction.exec(runs);
-    // A lease that expired stays lost: its printer may be another's by now.
-    QSqlQuery printers = transaction.prepare(
-        QStringLiteral("UPDATE printer_leases SET expires = {now} + ? WHERE process = ? AND holder IS NOT NULL"
-                       " AND expires > {now} RETURNING printer, holder"));
-    printers.bindValue(0, QVariant::fromValue<qint64>(leaseTerm.count()));
-    printers.bindValue(1, owner);
-    transaction.exec(printers);
-    std::vector<HeldLease> held;
-    while (printers.next())
-        held.push_back({stdText(printers.value(0)), stdText(printers.value(1))});
-    printers.finish();
-    transaction.commit();
-    return held;
-}
-
-void Journal::markUnderLease(const std::string& printer, std::int64_t fence)
-{
-    markedUnder_ = PrinterFence{printer, fence};
-}
-
-void Journal::checkPrinterLease(const Transaction& transaction, std::int64_t run)
-{
-    // A run another program closed as interrupted (its lease expired) marks nothing more either.
-    QSqlQuery lease = transaction.prepare(QStringLiteral(
-        "SELECT 1 FROM printer_leases WHERE printer = ? AND fence = ? AND holder IS NOT NULL AND expires - {now} >= ?"
-        " AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL)"));
-    lease.bindValue(0, qtext(markedUnder_->printer));
-    lease.bindValue(1, QVariant::fromValue<qint64>(markedUnder_->fence));
-    lease.bindValue(2, QVariant::fromValue<qint64>(leaseMargin.count()));
-    lease.bindValue(3, QVariant::fromValue<qint64>(run));
-    transaction.exec(lease);
-    const bool held = lease.next();
-    lease.finish();
-    if (!held) {
-        transaction.abandon();
-        fail(QStringLiteral("written"), QStringLiteral("this station's lease on the printer %1 has run out, and "
-                                                       "another station may print to it")
-                                            .arg(qtext(markedUnder_->printer)));
-    }
-}
-
-// The services' shared queue: a run accepted by any instance waits, nobody's,
-// until a worker for its printer takes it.
-
-void Journal::queueShared(std::int64_t run, const std::string& printer, const std::string& request)
-{
-    Transaction transaction(*this);
-    QSqlQuery queue = transaction.prepare(
-        QStringLiteral("UPDATE runs SET queued_for = ?, request = ?, owner = NULL WHERE id = ? AND ended IS NULL"));
-    queue.bindValue(0, qtext(printer));
-    queue.bindValue(1, bytes(request));
-    queue.bindValue(2, QVariant::fromValue<qint64>(run));
-    transaction.exec(queue);
-    transaction.commit();
-}
-
-void Journal::returnShared(std::int64_t run)
-{
-    Transaction transaction(*this);
-    QSqlQuery back = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET owner = NULL, lease_expires = NULL WHERE id = ? AND ended IS NULL AND queued_for IS NOT NULL"
-        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
-    back.bindValue(0, QVariant::fromValue<qint64>(run));
-    back.bindValue(1, firstKey(run));
-    back.bindValue(2, lastKey(run));
-    transaction.exec(back);
-    transaction.commit();
-}
-
-std::optional<SharedRun> Journal::takeShared(const std::string& printer)
-{
-    Transaction transaction(*this);
-    QSqlQuery next = transaction.prepare(
-        QStringLiteral("SELECT id, request FROM runs WHERE queued_for = ? AND owner IS NULL AND ended IS NULL"
-                       " ORDER BY id LIMIT 1") +
-        (server_ ? QStringLiteral(" FOR UPDATE SKIP LOCKED") : QString()));
-    next.bindValue(0, qtext(printer));
-    transaction.exec(next);
-    if (!next.next())
-        return std::nullopt;
-    SharedRun taken{next.value(0).toLongLong(), stdBytes(next.value(1))};
-    next.finish();
-    // The station that prints it owns it from now on: its spooler's jobs, its history.
-    QSqlQuery take = transaction.prepare(
-        QStringLiteral("UPDATE runs SET owner = ?, station = ?, lease_expires = {now} + ? WHERE id = ?"));
-    take.bindValue(0, qtext(currentRunOwner(true)));
-    take.bindValue(1, stationName());
-    take.bindValue(2, QVariant::fromValue<qint64>(leaseTerm.count()));
-    take.bindValue(3, QVariant::fromValue<qint64>(taken.run));
-    transaction.exec(take);
-    transaction.commit();
-    return taken;
-}
-
-bool Journal::cancelShared(std::int64_t run, const std::string& message)
-{
-    {
-        Transaction transaction(*this, Transaction::Read);
-        QSqlQuery waiting = transaction.prepare(
-            QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND owner IS NULL AND queued_for IS NOT NULL"));
-        waiting.bindValue(0, QVariant::fromValue<qint64>(run));
-        transaction.exec(waiting);
-        if (!waiting.next())
-            return false;
-    }
-    // Taken in between: its worker reads the stop request instead.
-    return cancelUnbegun(run, message, true);
-}
 void Journal::transact(Access access, const std::function<void(const JournalStatements&)>& work)
 {
     class InTransaction final : public JournalStatements {
@@ -1607,28 +1189,4 @@ void Journal::transact(Access access, const std::function<void(const JournalStat
     Transaction transaction(*this, access == Access::Write ? Transaction::Write : Transaction::Read);
     work(InTransaction(transaction));
     transaction.commit();
-}
-
-void Journal::listenForEnds(std::function<void(std::int64_t run)> ended)
-{
-    if (!server_)
-        return;
-    QSqlDriver* driver = QSqlDatabase::database(connection_, false).driver();
-    if (!driver->subscribeToNotification(QLatin1String(runEndedChannel)))
-        fail(QStringLiteral("read"), driver->lastError().text());
-    QObject::connect(driver, &QSqlDriver::notification, driver,
-                     [ended = std::move(ended)](const QString&, QSqlDriver::NotificationSource, const QVariant& payload) {
-                         bool number = false;
-                         const qint64 run = payload.toString().toLongLong(&number);
-                         if (number)
-                             ended(run);
-                     });
-}
-
-bool Journal::answers()
-{
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    const ServerWatch watch(db, callTimeout);
-    QSqlQuery query(db);
-    return db.isOpen() && query.exec(QStringLiteral("SELECT 1")) && query.next();
 }
