@@ -2,6 +2,7 @@
 
 #include "commands/order_lookup.h"
 #include "commands/startup.h"
+#include "exactly_once/printer_lease.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -136,6 +139,21 @@ WatchedPrint::WatchedPrint() : progress_(std::make_shared<PrintProgress>())
     running.progress = progress_;
     if (running.stopAsked)
         progress_->cancel();
+    waitTeller_ = std::jthread([progress = progress_](std::stop_token stop) {
+        std::mutex mutex;
+        std::condition_variable_any tick;
+        bool told = false;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            tick.wait_for(lock, stop, std::chrono::milliseconds(200), [] { return false; });
+            if (stop.stop_requested())
+                return;
+            const bool waiting = progress->waitingForPrinter();
+            if (waiting && !told)
+                StandardError().show(printerBusyElsewhere, MessageIcon::None);
+            told = waiting;
+        }
+    });
 }
 
 WatchedPrint::~WatchedPrint()

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -152,6 +153,8 @@ public:
 
 private:
     std::shared_ptr<PrintProgress> progress_;
+    // Says on standard error why the print waits while another station holds the printer.
+    std::jthread waitTeller_;
 };
 
 OrderSelection orderSelection(const SubCommand& command, const OrderOptions& options);

@@ -206,8 +206,8 @@ public:
                 ::setrlimit(RLIMIT_NOFILE, &files);
             }
         });
-        startWithoutDisplay(service, folder->file("travcard"),
-                            {"serve", "--journal", QString::fromStdString(journalFile())},
+        const std::string journal = journalUri.empty() ? journalFile() : journalUri;
+        startWithoutDisplay(service, folder->file("travcard"), {"serve", "--journal", QString::fromStdString(journal)},
                             folder->path());
         const std::regex listening("listening on port (\\d+)");
         std::smatch found;
@@ -307,7 +307,10 @@ public:
 
     // The service's journal, where a command of the same station finds it.
     std::string journalFile() const { return folder->file("state/travcard/journal.sqlite"); }
-    Journal serviceJournal() const { return Journal(QString::fromStdString(journalFile())); }
+    Journal serviceJournal() const
+    {
+        return Journal(QString::fromStdString(journalUri.empty() ? journalFile() : journalUri));
+    }
 
     // A command of the service's station, run from another shell: its exit
     // status and standard output.
@@ -337,6 +340,7 @@ public:
     }
 
     std::unique_ptr<ScratchDir> folder;
+    std::string journalUri;  // a server's journal (postgresql://...) in place of the file in folder
     QProcess service;
     quint16 port = 0;
     rlim_t descriptorLimit = 0;
