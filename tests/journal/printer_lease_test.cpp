@@ -89,14 +89,14 @@ TEST(PrinterLease, ARunOfAnotherProgramIsInterruptedOnceItsLeaseExpired)
 
 // A printer of the test's own that takes any number of connections at once,
 // reading each slowly, answers ~HS, and keeps when each opened and closed.
-class SharedPrinter {
+class SlowSharedPrinter {
 public:
     struct Connection {
         Clock::time_point opened, firstByte, lastByte, closed;
         std::size_t bytes = 0;
     };
 
-    SharedPrinter()
+    SlowSharedPrinter()
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         // A small window, so that what it reads is acknowledged as it goes.
@@ -112,7 +112,7 @@ public:
         port_ = ntohs(address.sin_port);
         acceptor_ = std::thread([this] { accept(); });
     }
-    ~SharedPrinter()
+    ~SlowSharedPrinter()
     {
         stopping_ = true;
         ::shutdown(listener_, SHUT_RDWR);
@@ -227,7 +227,7 @@ TEST(PrinterLease, AHolderCutOffFromTheJournalStopsBeforeTheNextBegins)
     const JournalLocation location;
     Journal(location.path()).closeInterruptedRuns();  // the tables, the test role's own
     const Role first("lease_first"), second("lease_second");
-    SharedPrinter printer;
+    SlowSharedPrinter printer;
     const QString stallMs = QStringLiteral("1000");
     Child holder({first.journal(location), QString::fromStdString(printer.address()), "400", "-", stallMs});
     for (auto waited = Clock::now(); printer.connections().empty() || printer.connections()[0].bytes < 20'000;) {
@@ -246,7 +246,7 @@ TEST(PrinterLease, AHolderCutOffFromTheJournalStopsBeforeTheNextBegins)
     ASSERT_TRUE(next.process.waitForFinished(30'000));
     EXPECT_EQ(next.process.exitCode(), 0) << next.process.readAllStandardError().toStdString();
 
-    const std::vector<SharedPrinter::Connection> seen = printer.connections();
+    const std::vector<SlowSharedPrinter::Connection> seen = printer.connections();
     ASSERT_EQ(seen.size(), 2u);
     const auto& [cutOff, after] = std::tie(seen[0], seen[1]);
     EXPECT_LT(cutOff.bytes, 400'000u) << "stopped part-way";
