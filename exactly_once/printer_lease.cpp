@@ -88,28 +88,34 @@ void LeaseKeeper::serve()
 {
     std::unique_ptr<Journal> journal;
     Clock::time_point nextRenewal = Clock::now();
+    Clock::time_point nextSweep = Clock::now() + sweepEvery;
     std::unique_lock lock(guard_);
     while (!closing_) {
         changed_.wait_until(lock, nextRenewal, [this] { return closing_ || !tasks_.empty(); });
         if (closing_)
             break;
         std::deque<Task> tasks = std::exchange(tasks_, {});
-        const bool renewing = Clock::now() >= nextRenewal;
         lock.unlock();
-        try {
-            if (!journal)
-                journal = std::make_unique<Journal>(path_);
-            if (renewing) {
+        // A renewal that is due goes before anything else the keeper does,
+        // each of which may wait for the writers' lock.
+        const auto renewIfDue = [&] {
+            if (Clock::now() < nextRenewal)
+                return;
+            try {
+                if (!journal)
+                    journal = std::make_unique<Journal>(path_);
                 nextRenewal = Clock::now() + Journal::leaseRenewEvery;
                 renew(*journal);
+            } catch (const std::exception&) {
+                // Shows in heldUntil; tried again soon, on a new connection,
+                // well before the margin is reached.
+                journal.reset();
+                nextRenewal = Clock::now() + retryRenewalAfter;
             }
-        } catch (const std::exception&) {
-            // A renewal not made shows in heldUntil; the next is tried soon,
-            // on a new connection, well before the margin is reached.
-            journal.reset();
-            nextRenewal = Clock::now() + retryRenewalAfter;
-        }
-        if (renewing && journal && ++renewals_ % renewalsPerSweep == 0) {
+        };
+        renewIfDue();
+        if (journal && Clock::now() >= nextSweep) {
+            nextSweep = Clock::now() + sweepEvery;
             try {
                 // A run whose owner stopped renewing (its machine died, or
                 // lost the journal) is interrupted once its lease expired,
@@ -120,6 +126,7 @@ void LeaseKeeper::serve()
             }
         }
         for (Task& task : tasks) {
+            renewIfDue();
             try {
                 if (!journal)
                     journal = std::make_unique<Journal>(path_);
@@ -136,12 +143,16 @@ void LeaseKeeper::serve()
     // rather than after the lease and the stall limit.
     std::deque<Task> last = std::exchange(tasks_, {});
     lock.unlock();
+    bool reachable = true;  // one failure is enough: the leases expire anyway
     for (Task& task : last) {
         try {
+            if (!reachable)
+                throw JournalError("The print journal is not reachable.");
             if (!journal)
                 journal = std::make_unique<Journal>(path_);
             task.perform(*journal);
         } catch (const std::exception&) {
+            reachable = false;
             if (task.refused)
                 task.refused(std::current_exception());
         }

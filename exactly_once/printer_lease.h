@@ -66,8 +66,7 @@ private:
     std::deque<Task> tasks_;                                    // guarded
     std::map<std::string, std::pair<std::string, Clock::time_point>> held_;  // holder: printer, until; guarded
     std::set<std::string> abandoned_;  // holders whose take answered too late; guarded
-    unsigned renewals_ = 0;            // the keeper's thread's
-    static constexpr unsigned renewalsPerSweep = 5;  // interrupted runs are looked for every 10 s
+    static constexpr std::chrono::seconds sweepEvery{10};  // interrupted runs are looked for
     static constexpr std::chrono::milliseconds retryRenewalAfter{250};
     bool closing_ = false;                                      // guarded
     std::unique_ptr<QThread> thread_;

@@ -656,18 +656,8 @@ void Journal::closeInterrupted(const Transaction& transaction, std::int64_t run)
     // A run of the services' shared queue whose worker died before it
     // marked a ticket waits again, nobody's, for another worker: its caller
     // was told it is queued, and nothing of it can have printed.
-    if (server_) {
-        QSqlQuery requeue = transaction.prepare(QStringLiteral(
-            "UPDATE runs SET owner = NULL, lease_expires = NULL WHERE id = ? AND queued_for IS NOT NULL"
-            " AND request IS NOT NULL AND stop_asked IS NULL"
-            " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
-        requeue.bindValue(0, id);
-        requeue.bindValue(1, firstKey(run));
-        requeue.bindValue(2, lastKey(run));
-        transaction.exec(requeue);
-        if (requeue.numRowsAffected() > 0)
-            return;
-    }
+    if (server_ && requeueShared(transaction, run))
+        return;
     QSqlQuery confirmed = transaction.prepare(QStringLiteral(
         "UPDATE runs SET confirmed = {max}(confirmed, printed, coalesce((SELECT max(confirmed_before) FROM tickets"
         " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));

@@ -364,6 +364,9 @@ private:
     bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;
     std::int64_t serverNow(const Transaction& transaction) const;
     void checkPrinterLease(const Transaction& transaction, std::int64_t run);
+    // A run of the shared queue that marked no ticket (and was not asked to
+    // stop) waits again, nobody's: true when it does.
+    bool requeueShared(const Transaction& transaction, std::int64_t run);
     void releaseLock(std::int64_t run) const;
     int openFile();      // returns the file's journal version
     int openOnServer();  // likewise

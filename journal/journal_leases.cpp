@@ -96,14 +96,16 @@ void Journal::markUnderLease(const std::string& printer, std::int64_t fence)
 
 void Journal::checkPrinterLease(const Transaction& transaction, std::int64_t run)
 {
-    // A run another program closed as interrupted (its lease expired) marks nothing more either.
+    // Nor marks a run another program closed as interrupted or put back in
+    // the shared queue (its lease expired), or took from there.
     QSqlQuery lease = transaction.prepare(QStringLiteral(
         "SELECT 1 FROM printer_leases WHERE printer = ? AND fence = ? AND holder IS NOT NULL AND expires - {now} >= ?"
-        " AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL)"));
+        " AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL AND owner = ?)"));
     lease.bindValue(0, qtext(markedUnder_->printer));
     lease.bindValue(1, QVariant::fromValue<qint64>(markedUnder_->fence));
     lease.bindValue(2, QVariant::fromValue<qint64>(leaseMargin.count()));
     lease.bindValue(3, QVariant::fromValue<qint64>(run));
+    lease.bindValue(4, qtext(currentRunOwner(true)));
     transaction.exec(lease);
     const bool held = lease.next();
     lease.finish();
@@ -133,14 +135,20 @@ void Journal::queueShared(std::int64_t run, const std::string& printer, const st
 void Journal::returnShared(std::int64_t run)
 {
     Transaction transaction(*this);
+    requeueShared(transaction, run);
+    transaction.commit();
+}
+
+bool Journal::requeueShared(const Transaction& transaction, std::int64_t run)
+{
     QSqlQuery back = transaction.prepare(QStringLiteral(
         "UPDATE runs SET owner = NULL, lease_expires = NULL WHERE id = ? AND ended IS NULL AND queued_for IS NOT NULL"
-        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
+        " AND request IS NOT NULL AND stop_asked IS NULL AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
     back.bindValue(0, QVariant::fromValue<qint64>(run));
     back.bindValue(1, firstKey(run));
     back.bindValue(2, lastKey(run));
     transaction.exec(back);
-    transaction.commit();
+    return back.numRowsAffected() > 0;
 }
 
 std::optional<SharedRun> Journal::takeShared(const std::string& printer)

@@ -94,6 +94,15 @@ void Journal::connectToServer(QSqlDatabase& db) const
     for (const QString& setting : {QStringLiteral("SET statement_timeout = %1")
                                        .arg(std::chrono::milliseconds(statementTimeout).count()),
                                    QStringLiteral("SET lock_timeout = %1").arg(busyTimeout.count()),
+                                   // A station that dies inside a transaction
+                                   // holds the writers' lock until the server
+                                   // lets its session go: at once when idle,
+                                   // and within half a minute when its machine
+                                   // is gone.
+                                   QStringLiteral("SET idle_in_transaction_session_timeout = 10000"),
+                                   QStringLiteral("SET tcp_keepalives_idle = 10"),
+                                   QStringLiteral("SET tcp_keepalives_interval = 5"),
+                                   QStringLiteral("SET tcp_keepalives_count = 3"),
                                    QStringLiteral("SET client_min_messages = warning")})
         if (!query.exec(setting))
             fail(QStringLiteral("opened"), query.lastError().text());

@@ -141,7 +141,7 @@ PrinterQueue::Shared PrintService::sharedQueue(const std::string& printer)
             if (connection)
                 connection->returnShared(run);
         } catch (const JournalError&) {
-            // Its lease expires with this program: then it is interrupted, its claim given back.
+            // Its lease expires with this program: then it waits again.
         }
     };
     shared.movedAway = [this](std::int64_t run) {

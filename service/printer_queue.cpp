@@ -68,6 +68,13 @@ bool PrinterQueue::holds(std::int64_t run) const
     return std::any_of(waiting_.begin(), waiting_.end(), [run](const Job& job) { return job.run == run; });
 }
 
+bool PrinterQueue::holdsInJournal(std::int64_t run) const
+{
+    const std::lock_guard lock(guard_);
+    return std::any_of(waiting_.begin(), waiting_.end(),
+                       [run](const Job& job) { return job.run == run && job.inJournal; });
+}
+
 bool PrinterQueue::withdraw(std::int64_t run)
 {
     const std::lock_guard lock(guard_);
@@ -144,8 +151,9 @@ std::optional<PrinterQueue::Job> PrinterQueue::nextShared(std::unique_lock<std::
         known.push_back(job.run);
     lock.unlock();
     std::optional<Job> next;
+    std::optional<SharedRun> taken;
     try {
-        if (const std::optional<SharedRun> taken = shared_->take(connection)) {
+        if ((taken = shared_->take(connection))) {
             lock.lock();
             const auto mine = std::find_if(waiting_.begin(), waiting_.end(),
                                            [&](const Job& job) { return job.run == taken->run; });
@@ -167,7 +175,9 @@ std::optional<PrinterQueue::Job> PrinterQueue::nextShared(std::unique_lock<std::
             }
         }
     } catch (const std::exception&) {
-        // Out of memory, or a request that cannot be read: tried again at the next turn.
+        // Out of memory: a run taken waits again, for the next turn.
+        if (taken && !next)
+            shared_->giveBack(connection, taken->run);
     }
     lock.lock();
     return next;

@@ -76,8 +76,10 @@ public:
     bool add(Job job);
     int waiting() const;
     bool busy() const;
-    // Whether run waits in this queue (it has not begun).
+    // Whether run waits in this queue (it has not begun); in the shared
+    // queue's journal too.
     bool holds(std::int64_t run) const;
+    bool holdsInJournal(std::int64_t run) const;
     // Takes run out of the queue before it begins: false when it does not
     // wait here (it began, or never was here).
     bool withdraw(std::int64_t run);

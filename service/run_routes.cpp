@@ -201,12 +201,12 @@ void PrintService::runList(const Reply& exchange)
 
 void PrintService::cancel(std::int64_t run, const Reply& exchange)
 {
-    if (!sharedQueue_) {
-        for (const auto& [name, queue] : queues_)
-            if (queue->withdraw(run))
-                return cancelQueued(run, name, exchange);
+    // Print the Rest and Reprint wait here alone, shared or not.
+    for (const auto& [name, queue] : queues_)
+        if (!(sharedQueue_ && queue->holdsInJournal(run)) && queue->withdraw(run))
+            return cancelQueued(run, name, exchange);
+    if (!sharedQueue_)
         return askToStop(run, exchange);
-    }
     // Waiting in the shared queue, for any instance: cancelled there.
     std::shared_ptr<JournalAccess> journal = journal_;
     atDesk<QJsonObject>(

@@ -181,7 +181,7 @@ TEST_F(MainWindow, PrintAsksFirstWhenAnotherStationPrintedTheOrderWithinTheHour)
         {"another station's, of another suffix", "station = '3', suffix = '1'", false},
         {"another station's, an hour and a second ago", "station = '3', started = started - 3601000", false},
         {"another station's, the printer took none", "station = '3', confirmed = 0", false},
-        {"another station's, the printer took none for sure", "station = '3', confirmed = 0, in_doubt = 1", true},
+        {"another station's, one ticket in doubt", "station = '3', confirmed = 0, in_doubt = 1", true},
         {"another station's", "station = '3'", true},
     };
     for (const Case& earlier : cases) {
