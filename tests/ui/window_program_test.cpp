@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <csignal>
 #include <cstdint>
 #include <regex>
@@ -175,30 +176,49 @@ TEST_F(WindowProgram, SigtermStopsTheRunAfterAWholePageAndEnds)
     const std::string journalPath = station.file("journal.sqlite");
     const std::string program = installProgram(
         station, "PRINTER=" + slow.address() + "\r\nPRTTYPE=EPSON\r\nJOURNAL=" + journalPath + "\r\n");
-    const int port = LoopbackPrinter::closedPort();
     QProcess window;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", QString("vnc:size=640x480:port=%1").arg(port));
+    std::unique_ptr<VncViewer> screen;
+    // A port found free may be taken by another program before Qt's VNC
+    // server binds it: then the program says so, and another port is tried.
+    for (int attempt = 1; !screen; ++attempt) {
+        const int port = LoopbackPrinter::closedPort();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", QString("vnc:size=640x480:port=%1").arg(port));
 #ifdef TRAVCARD_LSAN_SUPPRESSIONS
-    // Qt's VNC platform keeps its screen to the end of the process.
-    environment.insert("LSAN_OPTIONS", "suppressions=" TRAVCARD_LSAN_SUPPRESSIONS);
+        // Qt's VNC platform keeps its screen to the end of the process.
+        environment.insert("LSAN_OPTIONS", "suppressions=" TRAVCARD_LSAN_SUPPRESSIONS);
 #endif
-    window.setProcessEnvironment(environment);
-    window.start(QString::fromStdString(program), {});
-    ASSERT_TRUE(window.waitForStarted());
+        window.setProcessEnvironment(environment);
+        window.start(QString::fromStdString(program), {});
+        ASSERT_TRUE(window.waitForStarted());
+        std::string fault;
+        try {
+            screen = std::make_unique<VncViewer>(port);
+            if (!screen->waitForWindow(20s))
+                fault = "the window did not show";
+        } catch (const std::exception& error) {
+            fault = error.what();
+        }
+        if (fault.empty())
+            break;
+        screen.reset();
+        const std::string said = window.readAllStandardError().toStdString();
+        window.kill();
+        window.waitForFinished(10'000);
+        ASSERT_TRUE(said.find("QVncServer could not connect") != std::string::npos && attempt < 3)
+            << fault << "; the program said: " << said;
+    }
 
     try {
-        VncViewer screen(port);
-        ASSERT_TRUE(screen.waitForWindow(20s)) << "the window did not show";
-        screen.press(VncViewer::tab);  // the location stays ST
-        screen.type("12345");
-        screen.press(VncViewer::enter);  // Locate
+        screen->press(VncViewer::tab);  // the location stays ST
+        screen->type("12345");
+        screen->press(VncViewer::enter);  // Locate
         std::this_thread::sleep_for(2s);
         for (int box = 0; box < 3; ++box)  // suffix, Locate, quantity
-            screen.press(VncViewer::tab);
-        screen.type("50");
-        screen.press(VncViewer::tab);
-        screen.type(" ");  // Print
+            screen->press(VncViewer::tab);
+        screen->type("50");
+        screen->press(VncViewer::tab);
+        screen->type(" ");  // Print
     } catch (const std::exception& fault) {
         window.waitForFinished(1'000);
         FAIL() << fault.what() << "; the program " << (window.state() == QProcess::Running ? "runs" : "ended")
