@@ -55,10 +55,10 @@ std::variant<std::int64_t, PrinterHolder> LeaseKeeper::take(const std::string& p
           [answer](std::exception_ptr error) { answer->set_exception(error); }});
     if (taken.wait_for(answerWithin) != std::future_status::ready) {
         const std::lock_guard lock(guard_);
-        if (held_.erase(holder) == 0)  // answered just now: given back below
-            abandoned_.insert(holder);
-        else
+        if (held_.erase(holder) > 0)  // taken just now, too late: given back
             tasks_.push_back({[printer, holder](Journal& journal) { journal.releasePrinterLease(printer, holder); }, {}});
+        else
+            abandoned_.insert(holder);
         throw JournalError("The print journal " + journalDisplayName(path_).toStdString() +
                            " cannot be written: it did not answer within " + std::to_string(answerWithin.count()) +
                            " seconds");
