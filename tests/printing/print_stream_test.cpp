@@ -284,15 +284,26 @@ int connectionTo(int port)
     return -1;
 }
 
-// The bytes handed to the connection's TCP so far, acknowledged or still queued.
-std::uint64_t handedToTcp(int fd)
+std::uint64_t acknowledgedBytes(int fd)
 {
     tcp_info info{};
     socklen_t size = sizeof info;
-    int queued = 0;
-    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || ::ioctl(fd, SIOCOUTQ, &queued) != 0)
-        return 0;
-    return info.tcpi_bytes_acked + static_cast<std::uint64_t>(queued);
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_bytes_acked : 0;
+}
+
+// The bytes handed to the connection's TCP so far, acknowledged or still
+// queued. Bytes acknowledged between the two reads would be missed, so the
+// reading counts only when no acknowledgement came between them.
+std::uint64_t handedToTcp(int fd)
+{
+    for (;;) {
+        const std::uint64_t acknowledged = acknowledgedBytes(fd);
+        int queued = 0;
+        if (::ioctl(fd, SIOCOUTQ, &queued) != 0)
+            return 0;
+        if (acknowledgedBytes(fd) == acknowledged)
+            return acknowledged + static_cast<std::uint64_t>(queued);
+    }
 }
 
 // A printer that keeps up never makes a write wait, so Cancel is looked at
