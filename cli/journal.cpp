@@ -106,7 +106,8 @@ int copy(const QStringList& arguments, const Environment& environment)
     command.parser().addOptions({to, from, json});
     if (const std::optional<int> status = command.parse({&to}))
         return *status;
-    const QString target = command.parser().value(to);
+    chooseDatabaseLogin(environment.programDir);
+    const QString target = withJournalLogin(command.parser().value(to));
     if (!isServerJournal(target))
         return command.refuse("--to names a journal on a PostgreSQL server (postgresql://user@host/database), not " +
                               journalDisplayName(target));

@@ -17,6 +17,7 @@ struct ChosenLogin {
     std::string connectionString = builtInConnectionString;
     std::string file;  // empty: the built-in login
     std::optional<std::string> fault;
+    std::string journalPassword;  // for a journal on a server whose URI gives none
 };
 
 // Chosen at start, read by every thread that opens a session.
@@ -48,7 +49,7 @@ void keep(ChosenLogin login)
 
 ChosenLogin refusedLogin(const std::string& file, std::string fault)
 {
-    return {std::string(), file, std::move(fault)};
+    return {std::string(), file, std::move(fault), std::string()};
 }
 
 ChosenLogin loginIn(const std::string& file)
@@ -58,7 +59,8 @@ ChosenLogin loginIn(const std::string& file)
     std::variant<DatabaseLogin, std::string> read = readDatabaseLogin(file);
     if (std::string* refused = std::get_if<std::string>(&read))
         return refusedLogin(file, std::move(*refused));
-    return {connectionStringOf(std::get<DatabaseLogin>(read)), file, std::nullopt};
+    const DatabaseLogin& login = std::get<DatabaseLogin>(read);
+    return {connectionStringOf(login), file, std::nullopt, login.journalPassword};
 }
 
 }  // namespace
@@ -82,7 +84,14 @@ std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir,
     // loadPrinterSettings has read the file already; it is read again, briefly.
     const ConfigFileRead file = readConfigFile(programDir + "/" + std::string(configFileName));
     const ConfigValues values = parseConfig(file.content);
-    return openJournal(journalPath(values.journal), journalDays(values.journalDays), messages);
+    // Commands that need no database still need the login's journal password.
+    chooseDatabaseLogin(programDir);
+    return openJournal(withJournalLogin(journalPath(values.journal)), journalDays(values.journalDays), messages);
+}
+
+QString withJournalLogin(const QString& location)
+{
+    return journalWithPassword(location, QString::fromStdString(chosenLogin().journalPassword));
 }
 
 QString stationJournalPath(const std::string& programDir)

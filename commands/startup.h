@@ -25,6 +25,9 @@ std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir
 std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir, MessageBox& messages);
 // Where that journal is: JOURNAL=, or the default path.
 QString stationJournalPath(const std::string& programDir);
+// A journal on a server with the password of the database login chosen
+// (JOURNAL_PWD=) when its URI gives none; any other location as it is.
+QString withJournalLogin(const QString& location);
 
 // The login of a station without DATABASE=.
 inline constexpr const char* builtInConnectionString = "DSN=xfODBC;UID=tkr;PWD=opr_relay";

@@ -39,7 +39,10 @@ std::variant<DatabaseLogin, std::string> parseDatabaseLogin(std::string_view con
         std::string* value;
         int line = 0;
     };
-    Key keys[] = {{"DSN=", &login.dsn}, {"UID=", &login.user}, {"PWD=", &login.password}};
+    Key keys[] = {{"DSN=", &login.dsn},
+                  {"UID=", &login.user},
+                  {"PWD=", &login.password},
+                  {"JOURNAL_PWD=", &login.journalPassword}};
     int number = 0;
     for (const std::string_view line : splitConfigLines(content)) {
         ++number;
@@ -52,7 +55,7 @@ std::variant<DatabaseLogin, std::string> parseDatabaseLogin(std::string_view con
                 known = &key;
         const std::string at = "line " + std::to_string(number);
         if (!known)
-            return at + " is not DSN=, UID= or PWD= (nor blank, nor a # comment)";
+            return at + " is not DSN=, UID=, PWD= or JOURNAL_PWD= (nor blank, nor a # comment)";
         if (known->line != 0)
             return "lines " + std::to_string(known->line) + " and " + std::to_string(number) + " both give " +
                    std::string(known->name);

@@ -1,7 +1,7 @@
 #pragma once
 // A station's own login to the ERP database, kept in a file of its own that
-// DATABASE= in travcard.cfg names: lines DSN=, UID= and PWD=, blank lines
-// and # comments, in a file only its owner (and its group) may read. What is
+// DATABASE= in travcard.cfg names: lines DSN=, UID= and PWD=, and
+// JOURNAL_PWD= for a print journal on a server, blank lines and # comments, in a file only its owner (and its group) may read. What is
 // said about a file names the file and the fault, never a line's text: the
 // password stays out of every message.
 
@@ -13,6 +13,9 @@ struct DatabaseLogin {
     std::string dsn;       // DSN=, required
     std::string user;      // UID=; empty: the data source's own
     std::string password;  // PWD=; empty: none given
+    // JOURNAL_PWD=: the password of the journal's server user, for a JOURNAL=
+    // URI that gives none; empty: none given.
+    std::string journalPassword;
 };
 
 // The login in content, or what is wrong with it.

@@ -208,6 +208,18 @@ QString journalDisplayName(const QString& location)
     return url.toDisplayString(QUrl::RemovePassword);
 }
 
+QString journalWithPassword(const QString& location, const QString& password)
+{
+    if (password.isEmpty() || !isServerJournal(location))
+        return location;
+    const QUrl url(location);
+    if (!url.isValid() || url.hasFragment() || !url.password().isEmpty() ||
+        QUrlQuery(url).hasQueryItem(QStringLiteral("password")))
+        return location;
+    // Appended, not set through QUrl, so that the rest stays as written.
+    return location + (url.hasQuery() ? u'&' : u'?') + QStringLiteral("password=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(password));
+}
 
 Journal::Journal(const QString& path) : path_(path), shown_(journalDisplayName(path)), server_(isServerJournal(path))
 {

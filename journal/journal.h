@@ -156,6 +156,10 @@ bool isServerJournal(const QString& location);
 // The location as messages show it: a URI without its password.
 QString journalDisplayName(const QString& location);
 
+// A server's URI with password added as its password= option, when the URI
+// gives none of its own; any other location as it is.
+QString journalWithPassword(const QString& location, const QString& password);
+
 // Who holds a printer's lease, as a refused taker is told: the station, and
 // how long the lease has left (ms; below 0 once it has expired).
 struct PrinterHolder {

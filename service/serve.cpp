@@ -55,7 +55,8 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
         return refuse("the service does not start: " + *fault);
     const ConfigValues values = parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content);
     MessageList messages;
-    const QString path = journalFile.empty() ? journalPath(values.journal) : QString::fromStdString(journalFile);
+    const QString path =
+        withJournalLogin(journalFile.empty() ? journalPath(values.journal) : QString::fromStdString(journalFile));
     const std::shared_ptr<JournalAccess> journal = openJournal(path, journalDays(values.journalDays), messages);
     if (journal->off()) {
         for (const Message& message : messages.shown)

@@ -56,6 +56,9 @@ protected:
     }
     void TearDown() override
     {
+        if (journalMade) {
+            EXPECT_TRUE(psql("DROP DATABASE " + role));
+        }
         if (created) {
             EXPECT_TRUE(psql("DROP OWNED BY " + role + "; DROP ROLE " + role));
         }
@@ -85,6 +88,7 @@ protected:
 
     const std::string role = "travcard_login_" + std::to_string(::getpid());
     bool created = false;
+    bool journalMade = false;  // a database named as the role, its own
     ScratchDir programDir;
     ScratchDir dir;
 };
@@ -108,6 +112,25 @@ TEST_F(DatabaseLoginFile, LogsInAsItsRoleAndNeverShowsAPassword)
     for (const std::string& password : {wrong, std::string(rolePassword), std::string("ong")})
         EXPECT_THAT(refused.out + refused.err, Not(HasSubstr(password)));
     EXPECT_FALSE(std::filesystem::exists(dir.file("lp")));
+}
+
+// A journal URI without a password takes the file's JOURNAL_PWD=: the run
+// printed is in the journal that history then reads on the server.
+TEST_F(DatabaseLoginFile, GivesAJournalOnAServerItsPassword)
+{
+    ASSERT_TRUE(psql("CREATE DATABASE " + role + " OWNER " + role));
+    journalMade = true;
+    const std::string journal = "postgresql://" + role + "@127.0.0.1:" + std::getenv("TRAVCARD_PG_PORT") + "/" + role;
+    programDir.write("travcard.cfg", "PRINTER=" + dir.file("lp") + "\r\nPRTTYPE=ZEBRA\r\nDATABASE=" +
+                                         dir.file("database") + "\r\nJOURNAL=" + journal + "\r\n");
+    dir.write("database", "DSN=xfODBC\nUID=" + role + "\nPWD=" + rolePassword + "\nJOURNAL_PWD=" + rolePassword + "\n");
+    ASSERT_EQ(chmod(dir.file("database").c_str(), 0600), 0);
+    const Ended printed = print();
+    EXPECT_EQ(printed.status, 0) << printed.err;
+    const Ended history = travcard({"history", "--order", "12345", "--json"});
+    EXPECT_EQ(history.status, 0) << history.err;
+    EXPECT_THAT(history.out, HasSubstr("\"order\":\"12345\""));
+    EXPECT_THAT(printed.out + printed.err + history.out + history.err, Not(HasSubstr(rolePassword)));
 }
 
 TEST_F(DatabaseLoginFile, AFileOthersMayReadIsRefusedByEveryDoor)

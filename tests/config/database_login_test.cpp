@@ -93,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, LoginContent,
     ::testing::Values(ContentCase{"CommentsBlankLinesAndCrLf", goodLogin, ""},
                       ContentCase{"DsnAlone", "DSN=xfODBC", ""},
-                      ContentCase{"LowerCaseKey", "DSN=x\npwd=s3cr\n", "line 2 is not DSN=, UID= or PWD= (nor blank, nor a # comment)"},
-                      ContentCase{"SpaceBeforeKey", "DSN=x\n PWD=s3cr\n", "line 2 is not DSN=, UID= or PWD= (nor blank, nor a # comment)"},
+                      ContentCase{"LowerCaseKey", "DSN=x\npwd=s3cr\n", "line 2 is not DSN=, UID=, PWD= or JOURNAL_PWD= (nor blank, nor a # comment)"},
+                      ContentCase{"SpaceBeforeKey", "DSN=x\n PWD=s3cr\n", "line 2 is not DSN=, UID=, PWD= or JOURNAL_PWD= (nor blank, nor a # comment)"},
                       ContentCase{"KeyTwice", "PWD=s3cr\nDSN=x\nPWD=s3cr2\n", "lines 1 and 3 both give PWD="},
                       ContentCase{"NoDsn", "UID=u\nPWD=s3cr\n", "it names no data source: a DSN= line is needed"},
                       ContentCase{"EmptyDsn", "DSN=\nPWD=s3cr\n", "it names no data source: a DSN= line is needed"}),
@@ -103,9 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
 // A password cannot end its attribute and add one: PWD=x;DSN=other stays a password.
 TEST(LoginConnectionString, QuotesValuesThatCouldEndTheirAttribute)
 {
-    EXPECT_EQ(connectionStringOf({"xfODBC", "plant7", "plain-Pass_1"}), "DSN=xfODBC;UID=plant7;PWD=plain-Pass_1");
-    EXPECT_EQ(connectionStringOf({"xfODBC", "", "p;DSN=other"}), "DSN=xfODBC;PWD={p;DSN=other}");
-    EXPECT_EQ(connectionStringOf({"xfODBC", "plant7", ""}), "DSN=xfODBC;UID=plant7");
+    EXPECT_EQ(connectionStringOf({"xfODBC", "plant7", "plain-Pass_1", ""}), "DSN=xfODBC;UID=plant7;PWD=plain-Pass_1");
+    EXPECT_EQ(connectionStringOf({"xfODBC", "", "p;DSN=other", ""}), "DSN=xfODBC;PWD={p;DSN=other}");
+    EXPECT_EQ(connectionStringOf({"xfODBC", "plant7", "", ""}), "DSN=xfODBC;UID=plant7");
     EXPECT_EQ(odbcValue("a}b{c"), "{a}}b{c}");
     EXPECT_EQ(odbcValue("}"), "{}}}");
     EXPECT_EQ(odbcValue(" lead"), "{ lead}");

@@ -69,7 +69,11 @@ TEST(JournalOnServer, ReadsTheUriAsLibpqDoesAndNeverShowsItsPassword)
         {"a socket's folder, trusted", QStringLiteral("postgresql://tkr@/%1?host=%2&port=%3")
                                            .arg(database, qEnvironmentVariable("TRAVCARD_PG_DIR"),
                                                 qEnvironmentVariable("TRAVCARD_PG_PORT")), false, true},
+        {"no password: the login file's", journalWithPassword(JournalLocation::uri(database, "tkr"), "opr_relay"),
+         false, true},
         {"a wrong password", JournalLocation::uri(database, "tkr:" + secret), true, false},
+        {"a wrong password, not the login file's",
+         journalWithPassword(JournalLocation::uri(database, "tkr:" + secret), "opr_relay"), false, false},
         {"a wrong password as a parameter", JournalLocation::uri(database, "tkr", "?password=" + secret), true, false},
         {"an option libpq does not know", JournalLocation::uri(database, "tkr:" + secret, "?no_such_option=1"), true,
          false},
