@@ -861,47 +861,6 @@ void Journal::sending(std::int64_t run, TicketCounts counts, int first, const st
     statements_->sending(run, counts, first, digests);
 }
 
-// A plain transaction: the server's commit is on its disk when it returns
-// (synchronous_commit is on: see connectToServer).
-void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
-                              const std::vector<TicketDigest>& digests)
-{
-    Transaction transaction(*this);
-    if (markedUnder_)
-        checkPrinterLease(transaction, run);
-    // One statement for the batch (in chunks, below the server's limit of
-    // parameters): each statement is a round trip to the server.
-    constexpr std::size_t rowsPerStatement = 1000;
-    for (std::size_t from = 0; from < digests.size(); from += rowsPerStatement) {
-        const std::size_t rowCount = std::min(rowsPerStatement, digests.size() - from);
-        QString rows = QStringLiteral("(?, ?, ?, ?, ?, ?)");
-        for (std::size_t i = 1; i < rowCount; ++i)
-            rows += QStringLiteral(", (?, ?, ?, ?, ?, ?)");
-        QSqlQuery insert = transaction.prepare(
-            QStringLiteral("INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before) VALUES ") + rows);
-        int value = 0;
-        for (std::size_t i = from; i < from + rowCount; ++i) {
-            const TicketDigest& digest = digests[i];
-            insert.bindValue(value++, ticketKey(run, first + static_cast<std::int64_t>(i)));
-            insert.bindValue(value++, qtext(digest.operation));
-            insert.bindValue(value++, digest.copy);
-            insert.bindValue(value++, QVariant::fromValue<qint64>(digest.length));
-            insert.bindValue(value++, bytes(digest.sha256));
-            insert.bindValue(value++, counts.confirmed);
-        }
-        transaction.exec(insert);
-    }
-    if (counts.printed > 0) {
-        QSqlQuery printed = transaction.prepare(QStringLiteral("UPDATE runs SET printed = ? WHERE id = ? AND printed < ?"));
-        printed.bindValue(0, counts.printed);
-        printed.bindValue(1, QVariant::fromValue<qint64>(run));
-        printed.bindValue(2, counts.printed);
-        transaction.exec(printed);
-    }
-    transaction.commit();
-    ++durableCommits_;
-}
-
 void Journal::unsent(std::int64_t run, int written)
 {
     Transaction transaction(*this);
@@ -918,15 +877,13 @@ void Journal::unsent(std::int64_t run, int written)
 void Journal::confirm(std::int64_t run, TicketCounts counts)
 {
     Transaction transaction(*this);
-    QSqlQuery update = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET confirmed = {max}(confirmed, ?), printed = {max}(printed, ?) WHERE id = ?"
-        " AND (confirmed < ? OR printed < ?)"));
-    update.bindValue(0, counts.confirmed);
-    update.bindValue(1, counts.printed);
-    update.bindValue(2, QVariant::fromValue<qint64>(run));
-    update.bindValue(3, counts.confirmed);
-    update.bindValue(4, counts.printed);
-    transaction.exec(update);
+    // Numbers only: sent whole, without preparing.
+    transaction.execWhole(spoken(dialect(), QStringLiteral(
+        "UPDATE runs SET confirmed = {max}(confirmed, %1), printed = {max}(printed, %2) WHERE id = %3"
+        " AND (confirmed < %1 OR printed < %2)"))
+                              .arg(counts.confirmed)
+                              .arg(counts.printed)
+                              .arg(run));
     transaction.commit();
 }
 

@@ -367,7 +367,11 @@ private:
     // on a server by the run's lease (its ms left, NULL without one).
     bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;
     std::int64_t serverNow(const Transaction& transaction) const;
-    void checkPrinterLease(const Transaction& transaction, std::int64_t run);
+    // A condition, true while this connection may mark run: its printer's
+    // lease is held with leaseMargin left (markUnderLease), and the run is
+    // open and this program's.
+    QString printerLeaseHeld(const Transaction& transaction, std::int64_t run) const;
+    [[noreturn]] void failLeaseLost(const Transaction& transaction) const;
     // A run of the shared queue that marked no ticket (and was not asked to
     // stop) waits again, nobody's: true when it does.
     bool requeueShared(const Transaction& transaction, std::int64_t run);

@@ -94,27 +94,27 @@ void Journal::markUnderLease(const std::string& printer, std::int64_t fence)
     markedUnder_ = PrinterFence{printer, fence};
 }
 
-void Journal::checkPrinterLease(const Transaction& transaction, std::int64_t run)
+QString Journal::printerLeaseHeld(const Transaction& transaction, std::int64_t run) const
 {
+    if (!markedUnder_)
+        return QStringLiteral("TRUE");
     // Nor marks a run another program closed as interrupted or put back in
     // the shared queue (its lease expired), or took from there.
-    QSqlQuery lease = transaction.prepare(QStringLiteral(
-        "SELECT 1 FROM printer_leases WHERE printer = ? AND fence = ? AND holder IS NOT NULL AND expires - {now} >= ?"
-        " AND EXISTS (SELECT 1 FROM runs WHERE id = ? AND ended IS NULL AND owner = ?)"));
-    lease.bindValue(0, qtext(markedUnder_->printer));
-    lease.bindValue(1, QVariant::fromValue<qint64>(markedUnder_->fence));
-    lease.bindValue(2, QVariant::fromValue<qint64>(leaseMargin.count()));
-    lease.bindValue(3, QVariant::fromValue<qint64>(run));
-    lease.bindValue(4, qtext(currentRunOwner(true)));
-    transaction.exec(lease);
-    const bool held = lease.next();
-    lease.finish();
-    if (!held) {
-        transaction.abandon();
-        fail(QStringLiteral("written"), QStringLiteral("this station's lease on the printer %1 has run out, and "
-                                                       "another station may print to it")
-                                            .arg(qtext(markedUnder_->printer)));
-    }
+    return spoken(dialect(), QStringLiteral("EXISTS (SELECT 1 FROM printer_leases WHERE printer = ")) +
+           transaction.literal(qtext(markedUnder_->printer)) + QStringLiteral(" AND fence = ") +
+           QString::number(markedUnder_->fence) + QStringLiteral(" AND holder IS NOT NULL AND expires - ") +
+           spoken(dialect(), QStringLiteral("{now}")) + QStringLiteral(" >= ") + QString::number(leaseMargin.count()) +
+           QStringLiteral(" AND EXISTS (SELECT 1 FROM runs WHERE id = ") + QString::number(run) +
+           QStringLiteral(" AND ended IS NULL AND owner = ") + transaction.literal(qtext(currentRunOwner(true))) +
+           QStringLiteral("))");
+}
+
+[[noreturn]] void Journal::failLeaseLost(const Transaction& transaction) const
+{
+    transaction.abandon();
+    fail(QStringLiteral("written"), QStringLiteral("this station's lease on the printer %1 has run out, and "
+                                                   "another station may print to it")
+                                        .arg(qtext(markedUnder_->printer)));
 }
 
 // The services' shared queue: a run accepted by any instance waits, nobody's,

@@ -113,3 +113,40 @@ void Journal::connectToServer(QSqlDatabase& db) const
         fail(QStringLiteral("opened"), query.lastError().text());
 }
 
+
+// A batch's marks are one statement (besides the transaction's begin, its
+// lock and commit): the lease's check, the tickets and the printed count,
+// its values written into it. A commit is on the server's disk when it
+// returns (synchronous_commit is on: see connectToServer).
+void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
+                              const std::vector<TicketDigest>& digests)
+{
+    Transaction transaction(*this);
+    QString rows;
+    rows.reserve(static_cast<qsizetype>(digests.size()) * 140);
+    for (std::size_t i = 0; i < digests.size(); ++i) {
+        const TicketDigest& digest = digests[i];
+        rows += (i == 0 ? QStringLiteral("(") : QStringLiteral(",(")) + QString::number(ticketKey(run, first + static_cast<std::int64_t>(i))) +
+                u',' + transaction.literal(qtext(digest.operation)) + u',' + QString::number(digest.copy) + u',' +
+                QString::number(digest.length) + QStringLiteral(",decode('") +
+                QString::fromLatin1(bytes(digest.sha256).toHex()) + QStringLiteral("','hex'),") +
+                QString::number(counts.confirmed) + u')';
+    }
+    const QString printed = QString::number(counts.printed);
+    const QString insert =
+        rows.isEmpty() ? QString()
+                       : QStringLiteral("marked AS (INSERT INTO tickets (id, operation, copy, length, sha256, "
+                                        "confirmed_before) SELECT * FROM (VALUES ") +
+                             rows + QStringLiteral(") AS batch WHERE (SELECT yes FROM allowed) RETURNING 1), ");
+    QSqlQuery marked = transaction.execWhole(
+        QStringLiteral("WITH allowed AS (SELECT ") + printerLeaseHeld(transaction, run) + QStringLiteral(" AS yes), ") +
+        insert + QStringLiteral("printed AS (UPDATE runs SET printed = ") +
+        printed + QStringLiteral(" WHERE id = ") + QString::number(run) + QStringLiteral(" AND printed < ") + printed +
+        QStringLiteral(" AND (SELECT yes FROM allowed) RETURNING 1) SELECT yes FROM allowed"));
+    const bool allowed = marked.next() && marked.value(0).toBool();
+    marked.finish();
+    if (!allowed)
+        failLeaseLost(transaction);
+    transaction.commit();
+    ++durableCommits_;
+}

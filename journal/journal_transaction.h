@@ -9,7 +9,9 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
@@ -118,6 +120,25 @@ public:
     {
         QSqlQuery query(db_);
         if (!query.exec(spoken(journal_.dialect(), sql)))
+            fail(QStringLiteral("written"), query.lastError());
+        return query;
+    }
+    // A value written into a statement's text as Qt's driver writes those
+    // of a statement it prepared on a server (it sends them as text too).
+    // On a server a prepared statement costs two round trips more, one to
+    // prepare it and one to free it: the statements a print waits for are
+    // sent whole.
+    QString literal(const QVariant& value) const
+    {
+        QSqlField field(QString(), value.metaType());
+        field.setValue(value);
+        return db_.driver()->formatValue(field);
+    }
+    // Runs a statement whole: its dialect's words are put in before its values.
+    QSqlQuery execWhole(const QString& sql) const
+    {
+        QSqlQuery query(db_);
+        if (!query.exec(sql))
             fail(QStringLiteral("written"), query.lastError());
         return query;
     }

@@ -650,6 +650,31 @@ TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
     EXPECT_EQ(recorded, received) << "a ticket recorded as sent that never left would count as in doubt";
 }
 
+// A mark keeps each ticket's length and digest byte for byte, whatever its
+// operation's text holds, and the counts it carries.
+TEST(Journal, KeepsEachMarkByteForByte)
+{
+    const JournalLocation location;
+    Journal journal(location.path());
+    const std::string operation = "O'Hara \\ {now} %1 ? \xc3\xa9";
+    std::string digest;
+    for (int i = 0; i < 8; ++i)
+        digest += std::string("\0'\\\xff", 4);
+    const std::string reversed(digest.rbegin(), digest.rend());
+    const std::int64_t run = journal.startRun(RunStart{}, {{operation, 3, "data"}});
+    journal.sending(run, 0, 1, {{operation, 1, 700, digest}, {operation, 2, 0, reversed}});
+    journal.sending(run, {2, 1}, 3, {{operation, 3, 1, digest}});
+    const std::vector<TicketRecord> tickets = journal.tickets(run);
+    ASSERT_EQ(tickets.size(), 3u);
+    const std::pair<std::int64_t, std::string> kept[] = {{700, digest}, {0, reversed}, {1, digest}};
+    for (std::size_t i = 0; i < tickets.size(); ++i) {
+        EXPECT_EQ(tickets[i].length, kept[i].first) << i;
+        EXPECT_EQ(tickets[i].sha256, kept[i].second) << i;
+        EXPECT_EQ(tickets[i].state, i < 2 ? TicketState::Confirmed : TicketState::Sending) << i;
+    }
+    EXPECT_EQ(journal.runs().front().printed, 1);
+}
+
 #ifndef TRAVCARD_JOURNAL_ON_SERVER
 // The journal's folder went away after start-up: the run's own connection
 // cannot be opened, so no ticket can be marked before it is sent, and none
