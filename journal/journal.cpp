@@ -877,10 +877,11 @@ void Journal::unsent(std::int64_t run, int written)
 void Journal::confirm(std::int64_t run, TicketCounts counts)
 {
     Transaction transaction(*this);
-    // Numbers only: sent whole, without preparing.
+    // Numbers only: sent whole, without preparing. A run another program
+    // closed meanwhile keeps what it counted in doubt.
     transaction.execWhole(spoken(dialect(), QStringLiteral(
         "UPDATE runs SET confirmed = {max}(confirmed, %1), printed = {max}(printed, %2) WHERE id = %3"
-        " AND (confirmed < %1 OR printed < %2)"))
+        " AND ended IS NULL AND (confirmed < %1 OR printed < %2)"))
                               .arg(counts.confirmed)
                               .arg(counts.printed)
                               .arg(run));

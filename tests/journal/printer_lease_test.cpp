@@ -73,18 +73,26 @@ TEST(PrinterLease, OneHolderAtATimeWithAGrowingFenceAndTheJournalRefusesAStaleOn
 }
 
 // A run of another program is alive while its lease lasts, whatever its
-// process id says, and interrupted once it expired.
+// process id says, and interrupted once it expired; what its program says
+// of it later changes nothing: its marked ticket stays in doubt.
 TEST(PrinterLease, ARunOfAnotherProgramIsInterruptedOnceItsLeaseExpired)
 {
     const JournalLocation location;
     Journal journal(location.path());
     const std::int64_t alive = journal.startRun(RunStart{}, {{"10", 1, "data"}});
     const std::int64_t expired = journal.startRun(RunStart{}, {{"10", 1, "data"}});
+    journal.sending(expired, 0, 1, {{"10", 1, 9, std::string(32, '#')}});
     location.byHand({"UPDATE runs SET owner = 'station9;run-lock=1:boot:1:1'",
                      QStringLiteral("UPDATE runs SET lease_expires = lease_expires - 20000 WHERE id = %1").arg(expired)});
     EXPECT_EQ(journal.closeInterruptedRuns(), 1);
-    EXPECT_EQ(journal.run(expired)->outcome, "interrupted");
     EXPECT_EQ(journal.run(alive)->outcome, "");
+    journal.confirm(expired, 1);
+    journal.unsent(expired, 0);
+    journal.endRun(expired, RunOutcome::Printed, 1, {});
+    const std::optional<RunRecord> closed = journal.run(expired);
+    EXPECT_EQ(closed->outcome, "interrupted");
+    EXPECT_EQ(closed->confirmed, 0);
+    EXPECT_EQ(closed->inDoubt, 1);
 }
 
 // A printer of the test's own that takes any number of connections at once,
