@@ -126,7 +126,8 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
         return AfterNestedPrint::DiscardWindow;
     }
     RunRecorder recorder(request.journal, messages);
-    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), request.printer, request.progress.get(), stop);
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), request.printer, request.progress.get(), stop,
+                                                request.journalRun);
     if (!turn.goesOn(messages, result.outcome))
         return AfterNestedPrint::KeepWindow;
     recorder.holdLease(turn.lease.get());

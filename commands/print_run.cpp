@@ -220,7 +220,7 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         messages.show("Specify a quantity to print.", MessageIcon::Warning);
         return;
     }
-    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop);
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop, request.journalRun);
     if (!turn.goesOn(messages, result.outcome))
         return;
     PrintStream output(printer, request.progress, stop);

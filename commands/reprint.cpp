@@ -178,7 +178,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         journal.endRun(run, RunOutcome::Failed, 0, lastMessage(messages));
         return;
     }
-    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop);
+    const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop, run);
     if (!turn.goesOn(messages, result.outcome)) {
         journal.endRun(run, turn.givenUp ? RunOutcome::Cancelled : RunOutcome::Failed, 0, lastMessage(messages));
         return;

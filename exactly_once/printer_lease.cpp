@@ -194,12 +194,25 @@ bool PrinterLease::mayWrite() const
 std::string newLeaseHolder() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString(); }
 
 PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& printer, PrintProgress* progress,
-                             std::stop_token stop)
+                             std::stop_token stop, std::int64_t run)
 {
     PrinterTurn turn;
     if (!journal || journal->off() || !isServerJournal(journal->path()) || printer.name.starts_with("preview:"))
         return turn;
     const auto givenUp = [&] { return stop.stop_requested() || (progress && progress->cancelled()); };
+    std::unique_ptr<Journal> reader;  // opened once the run waits
+    const auto askedToStop = [&] {
+        if (run == 0)
+            return false;
+        try {
+            MessageList unseen;
+            if (!reader)
+                reader = journal->open(unseen);
+            return reader && reader->stopAsked(run);
+        } catch (const JournalError&) {
+            return false;  // read again at the next round
+        }
+    };
     struct Told {
         PrintProgress* progress;
         ~Told()
@@ -225,6 +238,10 @@ PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& prin
                 progress->waitingForPrinter(true);
             for (int tenth = 0; tenth < 10 && !givenUp(); ++tenth)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (askedToStop()) {
+                turn.givenUp = true;
+                return turn;
+            }
         }
     } catch (const JournalError& error) {
         turn.refused = std::string(error.what()) + "\nPrinting stopped: the printer is printed to only by the station "

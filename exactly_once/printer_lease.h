@@ -112,6 +112,8 @@ struct PrinterTurn {
 
 // Takes the printer's lease when the journal is shared (a server's) and the
 // printer is a real one, waiting (with progress told, and its Cancel heeded)
-// while another station prints to it.
+// while another station prints to it. A run already in the journal (run,
+// or 0) is given up too once it is asked to stop there (travcard cancel,
+// another instance of the service).
 PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& printer, PrintProgress* progress,
-                             std::stop_token stop);
+                             std::stop_token stop, std::int64_t run = 0);

@@ -105,18 +105,31 @@ TEST_F(SharedQueue, OneRunPerRequestIdFollowedAndCancelledThroughEitherInstance)
 
 // A station's travcard print and a service's run, both held back by a
 // third holder of the printer and let go at once: one waits for the
-// other's whole job, and the station says why it waits.
+// other's whole job, and the station says why it waits. A third print,
+// asked to stop through the journal while it waits, ends printing nothing.
 TEST_F(SharedQueue, StationAndServiceTakeThePrinterInTurn)
 {
     ASSERT_NO_FATAL_FAILURE(holdPrinter());
-    QProcess station;
-    startWithoutDisplay(station, first.folder->file("travcard"),
-                        {"print", "--location", "ST", "--order", "12345", "--request-id", "AT-STATION"},
-                        first.folder->file("station-state"));
+    std::array<QProcess, 2> stations;
+    for (std::size_t i = 0; i < stations.size(); ++i)
+        startWithoutDisplay(stations[i], first.folder->file("travcard"),
+                            {"print", "--location", "ST", "--order", "12345", "--request-id",
+                             i == 0 ? "AT-STATION" : "CANCELLED-AT-STATION"},
+                            first.folder->file("station-state"));
+    QProcess& station = stations[0];
     const ServiceProcess::Response accepted = second.post("/v1/print", ask("AT-SERVICE"));
     ASSERT_EQ(accepted.status, 202);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_EQ(station.state(), QProcess::Running) << "the station did not wait for the printer";
+
+    std::int64_t cancelled = 0;
+    for (const RunRecord& run : byHand.runs())
+        cancelled = run.requestId == "CANCELLED-AT-STATION" ? run.id : cancelled;
+    ASSERT_EQ(byHand.askStop(cancelled), Journal::StopAsk::Asked);
+    ASSERT_TRUE(stations[1].waitForFinished(15'000)) << "a run asked to stop went on waiting";
+    EXPECT_THAT(stations[1].readAllStandardError().toStdString(),
+                ::testing::HasSubstr("Printing cancelled before any ticket was sent."));
+    EXPECT_EQ(byHand.run(cancelled)->outcome, "cancelled");
     releasePrinter();
     ASSERT_TRUE(station.waitForFinished(60'000));
     const std::string told = station.readAllStandardError().toStdString();
