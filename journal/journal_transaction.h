@@ -23,6 +23,19 @@
 
 namespace journal_sql {
 
+// 1: runs, plans and tickets. 2: runs.rest_of, the run whose rest a run prints.
+// 3: runs.dpi, the resolution a Zebra run was laid out for. 4: runs.asked,
+// what else a request asked for that its request id binds, and
+// runs.spool_job, the CUPS job a run's tickets went to. 5: runs.printed, how
+// many of the run's first tickets the printer proved it printed. 6:
+// runs.stop_asked, when another program asked the run to stop. 7:
+// runs.lease_expires, until when a run's owner (on a server) is known to
+// live; runs.copied_from, the station and number a run had in the journal it
+// was copied from; runs.queued_for and runs.request, the printer a run waits
+// for in the services' shared queue and the request it prints;
+// printer_leases, who writes to a printer.
+inline constexpr int schemaVersion = 7;
+
 // The statement with the dialect's words ({max}, {now}, ...) put in.
 QString spoken(const JournalDialect& dialect, QString sql);
 
