@@ -52,7 +52,13 @@ std::variant<std::int64_t, PrinterHolder> LeaseKeeper::take(const std::string& p
                   held_[holder] = {printer, asked + Journal::leaseTerm};
               answer->set_value(std::move(result));
           },
-          [answer](std::exception_ptr error) { answer->set_exception(error); }});
+          [this, answer, holder](std::exception_ptr error) {
+              {
+                  const std::lock_guard lock(guard_);
+                  abandoned_.erase(holder);
+              }
+              answer->set_exception(error);
+          }});
     if (taken.wait_for(answerWithin) != std::future_status::ready) {
         const std::lock_guard lock(guard_);
         if (held_.erase(holder) > 0)  // taken just now, too late: given back
