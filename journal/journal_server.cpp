@@ -113,7 +113,6 @@ void Journal::connectToServer(QSqlDatabase& db) const
         fail(QStringLiteral("opened"), query.lastError().text());
 }
 
-
 // A batch's marks are one statement (besides the transaction's begin, its
 // lock and commit): the lease's check, the tickets and the printed count,
 // its values written into it. A commit is on the server's disk when it
@@ -126,8 +125,9 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
     rows.reserve(static_cast<qsizetype>(digests.size()) * 140);
     for (std::size_t i = 0; i < digests.size(); ++i) {
         const TicketDigest& digest = digests[i];
-        rows += (i == 0 ? QStringLiteral("(") : QStringLiteral(",(")) + QString::number(ticketKey(run, first + static_cast<std::int64_t>(i))) +
-                u',' + transaction.literal(qtext(digest.operation)) + u',' + QString::number(digest.copy) + u',' +
+        const qint64 key = ticketKey(run, first + static_cast<std::int64_t>(i));
+        rows += (i == 0 ? QStringLiteral("(") : QStringLiteral(",(")) + QString::number(key) + u',' +
+                transaction.literal(qtext(digest.operation)) + u',' + QString::number(digest.copy) + u',' +
                 QString::number(digest.length) + QStringLiteral(",decode('") +
                 QString::fromLatin1(bytes(digest.sha256).toHex()) + QStringLiteral("','hex'),") +
                 QString::number(counts.confirmed) + u')';

@@ -147,7 +147,8 @@ public:
         field.setValue(value);
         return db_.driver()->formatValue(field);
     }
-    // Runs a statement whole: its dialect's words are put in before its values.
+    // Runs a statement as it is, unprepared: its caller puts the dialect's
+    // words in (spoken) before the values, so that no value is read as one.
     QSqlQuery execWhole(const QString& sql) const
     {
         QSqlQuery query(db_);
