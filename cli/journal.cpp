@@ -106,8 +106,7 @@ int copy(const QStringList& arguments, const Environment& environment)
     command.parser().addOptions({to, from, json});
     if (const std::optional<int> status = command.parse({&to}))
         return *status;
-    chooseDatabaseLogin(environment.programDir);
-    const QString target = withJournalLogin(command.parser().value(to));
+    const QString target = command.parser().value(to);
     if (!isServerJournal(target))
         return command.refuse("--to names a journal on a PostgreSQL server (postgresql://user@host/database), not " +
                               journalDisplayName(target));

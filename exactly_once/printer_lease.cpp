@@ -53,18 +53,18 @@ std::variant<std::int64_t, PrinterHolder> LeaseKeeper::take(const std::string& p
               answer->set_value(std::move(result));
           },
           [this, answer, holder](std::exception_ptr error) {
-              {
-                  const std::lock_guard lock(guard_);
-                  abandoned_.erase(holder);
-              }
+              const std::lock_guard lock(guard_);
+              abandoned_.erase(holder);
               answer->set_exception(error);
           }});
     if (taken.wait_for(answerWithin) != std::future_status::ready) {
-        const std::lock_guard lock(guard_);
-        if (held_.erase(holder) > 0)  // taken just now, too late: given back
-            tasks_.push_back({[printer, holder](Journal& journal) { journal.releasePrinterLease(printer, holder); }, {}});
-        else
-            abandoned_.insert(holder);
+        // Answers are given under guard_: one not given by now comes too late.
+        std::unique_lock lock(guard_);
+        if (taken.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            lock.unlock();
+            return taken.get();
+        }
+        abandoned_.insert(holder);
         throw JournalError("The print journal " + journalDisplayName(path_).toStdString() +
                            " cannot be written: it did not answer within " + std::to_string(answerWithin.count()) +
                            " seconds");
@@ -207,6 +207,7 @@ PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& prin
         return turn;
     const auto givenUp = [&] { return stop.stop_requested() || (progress && progress->cancelled()); };
     std::unique_ptr<Journal> reader;  // opened once the run waits
+    // Asked to stop, or ended by another program (its lease ran out).
     const auto askedToStop = [&] {
         if (run == 0)
             return false;
@@ -214,7 +215,12 @@ PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& prin
             MessageList unseen;
             if (!reader)
                 reader = journal->open(unseen);
-            return reader && reader->stopAsked(run);
+            if (!reader)
+                return false;
+            if (reader->stopAsked(run))
+                return true;
+            const std::optional<RunRecord> record = reader->run(run);
+            return record && record->ended != 0;
         } catch (const JournalError&) {
             return false;  // read again at the next round
         }
@@ -244,7 +250,7 @@ PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& prin
                 progress->waitingForPrinter(true);
             for (int tenth = 0; tenth < 10 && !givenUp(); ++tenth)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (askedToStop()) {
+            if (!givenUp() && askedToStop()) {
                 turn.givenUp = true;
                 return turn;
             }

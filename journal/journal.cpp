@@ -76,8 +76,12 @@ QString journalWithPassword(const QString& location, const QString& password)
         QUrlQuery(url).hasQueryItem(QStringLiteral("password")))
         return location;
     // Appended, not set through QUrl, so that the rest stays as written.
-    return location + (url.hasQuery() ? u'&' : u'?') + QStringLiteral("password=") +
-           QString::fromLatin1(QUrl::toPercentEncoding(password));
+    QString joint = QStringLiteral("&");
+    if (!url.hasQuery())
+        joint = QStringLiteral("?");
+    else if (location.endsWith(u'?') || location.endsWith(u'&'))
+        joint.clear();
+    return location + joint + QStringLiteral("password=") + QString::fromLatin1(QUrl::toPercentEncoding(password));
 }
 
 Journal::Journal(const QString& path) : path_(path), shown_(journalDisplayName(path)), server_(isServerJournal(path))
@@ -618,14 +622,19 @@ void Journal::unsent(std::int64_t run, int written)
 void Journal::confirm(std::int64_t run, TicketCounts counts)
 {
     Transaction transaction(*this);
-    // Numbers only: sent whole, without preparing. A run another program
-    // closed meanwhile keeps what it counted in doubt.
+    // Numbers only: sent whole, without preparing. What the printer took
+    // stays taken, also when it is told after another program closed the
+    // run: its tickets in doubt are counted again.
     transaction.execWhole(spoken(dialect(), QStringLiteral(
-        "UPDATE runs SET confirmed = {max}(confirmed, %1), printed = {max}(printed, %2) WHERE id = %3"
-        " AND ended IS NULL AND (confirmed < %1 OR printed < %2)"))
+        "UPDATE runs SET confirmed = {max}(confirmed, %1), printed = {max}(printed, %2),"
+        " in_doubt = CASE WHEN ended IS NULL THEN in_doubt ELSE (SELECT count(*) FROM tickets"
+        " WHERE id > %4 + {max}(runs.confirmed, %1, %2) AND id <= %5) END"
+        " WHERE id = %3 AND (confirmed < %1 OR printed < %2)"))
                               .arg(counts.confirmed)
                               .arg(counts.printed)
-                              .arg(run));
+                              .arg(run)
+                              .arg(ticketKey(run, 0))
+                              .arg(lastKey(run)));
     transaction.commit();
 }
 

@@ -55,8 +55,9 @@ int serve(const std::string& programDir, const std::string& journalFile, const s
         return refuse("the service does not start: " + *fault);
     const ConfigValues values = parseConfig(readConfigFile(programDir + "/" + std::string(configFileName)).content);
     MessageList messages;
+    // The login file's journal password is for the journal JOURNAL= names.
     const QString path =
-        withJournalLogin(journalFile.empty() ? journalPath(values.journal) : QString::fromStdString(journalFile));
+        journalFile.empty() ? withJournalLogin(journalPath(values.journal)) : QString::fromStdString(journalFile);
     const std::shared_ptr<JournalAccess> journal = openJournal(path, journalDays(values.journalDays), messages);
     if (journal->off()) {
         for (const Message& message : messages.shown)

@@ -57,7 +57,8 @@ protected:
     void TearDown() override
     {
         if (journalMade) {
-            EXPECT_TRUE(psql("DROP DATABASE " + role));
+            EXPECT_TRUE(psql("DROP DATABASE IF EXISTS " + journalRole));
+            EXPECT_TRUE(psql("DROP ROLE " + journalRole));
         }
         if (created) {
             EXPECT_TRUE(psql("DROP OWNED BY " + role + "; DROP ROLE " + role));
@@ -88,7 +89,9 @@ protected:
 
     const std::string role = "travcard_login_" + std::to_string(::getpid());
     bool created = false;
-    bool journalMade = false;  // a database named as the role, its own
+    // The journal's role, with a password of its own, and its database.
+    const std::string journalRole = "travcard_journal_" + std::to_string(::getpid());
+    bool journalMade = false;
     ScratchDir programDir;
     ScratchDir dir;
 };
@@ -114,23 +117,27 @@ TEST_F(DatabaseLoginFile, LogsInAsItsRoleAndNeverShowsAPassword)
     EXPECT_FALSE(std::filesystem::exists(dir.file("lp")));
 }
 
-// A journal URI without a password takes the file's JOURNAL_PWD=: the run
-// printed is in the journal that history then reads on the server.
+// A journal URI without a password takes the file's JOURNAL_PWD=, not its
+// PWD=: the run printed is in the journal that history then reads.
 TEST_F(DatabaseLoginFile, GivesAJournalOnAServerItsPassword)
 {
-    ASSERT_TRUE(psql("CREATE DATABASE " + role + " OWNER " + role));
+    const std::string journalPassword = "jo'ur;nal pw";
+    ASSERT_TRUE(psql("CREATE ROLE " + journalRole + " LOGIN PASSWORD 'jo''ur;nal pw'"));
     journalMade = true;
-    const std::string journal = "postgresql://" + role + "@127.0.0.1:" + std::getenv("TRAVCARD_PG_PORT") + "/" + role;
+    ASSERT_TRUE(psql("CREATE DATABASE " + journalRole + " OWNER " + journalRole));
+    const std::string journal =
+        "postgresql://" + journalRole + "@127.0.0.1:" + std::getenv("TRAVCARD_PG_PORT") + "/" + journalRole;
     programDir.write("travcard.cfg", "PRINTER=" + dir.file("lp") + "\r\nPRTTYPE=ZEBRA\r\nDATABASE=" +
                                          dir.file("database") + "\r\nJOURNAL=" + journal + "\r\n");
-    dir.write("database", "DSN=xfODBC\nUID=" + role + "\nPWD=" + rolePassword + "\nJOURNAL_PWD=" + rolePassword + "\n");
+    dir.write("database", "DSN=xfODBC\nUID=" + role + "\nPWD=" + rolePassword + "\nJOURNAL_PWD=" + journalPassword + "\n");
     ASSERT_EQ(chmod(dir.file("database").c_str(), 0600), 0);
     const Ended printed = print();
     EXPECT_EQ(printed.status, 0) << printed.err;
     const Ended history = travcard({"history", "--order", "12345", "--json"});
     EXPECT_EQ(history.status, 0) << history.err;
     EXPECT_THAT(history.out, HasSubstr("\"order\":\"12345\""));
-    EXPECT_THAT(printed.out + printed.err + history.out + history.err, Not(HasSubstr(rolePassword)));
+    for (const std::string& password : {journalPassword, std::string(rolePassword)})
+        EXPECT_THAT(printed.out + printed.err + history.out + history.err, Not(HasSubstr(password)));
 }
 
 TEST_F(DatabaseLoginFile, AFileOthersMayReadIsRefusedByEveryDoor)

@@ -71,6 +71,8 @@ TEST(JournalOnServer, ReadsTheUriAsLibpqDoesAndNeverShowsItsPassword)
                                                 qEnvironmentVariable("TRAVCARD_PG_PORT")), false, true},
         {"no password: the login file's", journalWithPassword(JournalLocation::uri(database, "tkr"), "opr_relay"),
          false, true},
+        {"no password, an empty query: the login file's",
+         journalWithPassword(JournalLocation::uri(database, "tkr", "?"), "opr_relay"), false, true},
         {"a wrong password", JournalLocation::uri(database, "tkr:" + secret), true, false},
         {"a wrong password, not the login file's",
          journalWithPassword(JournalLocation::uri(database, "tkr:" + secret), "opr_relay"), false, false},

@@ -12,6 +12,7 @@
 #include "exactly_once/request_id.h"
 #include "exactly_once/ticket_record.h"
 #include "journal/journal.h"
+#include "journal/journal_statements.h"
 #include "journal/run_lock.h"
 #include "journal/run_owner.h"
 #include "journal/station_name.h"
@@ -650,8 +651,9 @@ TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
     EXPECT_EQ(recorded, received) << "a ticket recorded as sent that never left would count as in doubt";
 }
 
-// A mark keeps each ticket's length and digest byte for byte, whatever its
-// operation's text holds, and the counts it carries.
+// A mark keeps each ticket's operation, length and digest byte for byte,
+// whatever they hold, and the counts it carries; on a server under a lease
+// whose printer's name holds a quote too.
 TEST(Journal, KeepsEachMarkByteForByte)
 {
     const JournalLocation location;
@@ -662,6 +664,12 @@ TEST(Journal, KeepsEachMarkByteForByte)
         digest += std::string("\0'\\\xff", 4);
     const std::string reversed(digest.rbegin(), digest.rend());
     const std::int64_t run = journal.startRun(RunStart{}, {{operation, 3, "data"}});
+    if (journal.keepsLeases()) {
+        const std::string printer = "socket://o'hara\\:9100";
+        const auto fence = journal.takePrinterLease(printer, "holder", std::chrono::seconds(30));
+        ASSERT_TRUE(std::holds_alternative<std::int64_t>(fence));
+        journal.markUnderLease(printer, std::get<std::int64_t>(fence));
+    }
     journal.sending(run, 0, 1, {{operation, 1, 700, digest}, {operation, 2, 0, reversed}});
     journal.sending(run, {2, 1}, 3, {{operation, 3, 1, digest}});
     const std::vector<TicketRecord> tickets = journal.tickets(run);
@@ -673,6 +681,14 @@ TEST(Journal, KeepsEachMarkByteForByte)
         EXPECT_EQ(tickets[i].state, i < 2 ? TicketState::Confirmed : TicketState::Sending) << i;
     }
     EXPECT_EQ(journal.runs().front().printed, 1);
+    std::vector<std::string> operations;
+    journal.transact(Journal::Access::Read, [&](const JournalStatements& statements) {
+        QSqlQuery read = statements.prepare("SELECT operation FROM tickets ORDER BY id");
+        statements.exec(read);
+        while (read.next())
+            operations.push_back(read.value(0).toString().toStdString());
+    });
+    EXPECT_EQ(operations, std::vector<std::string>(3, operation));
 }
 
 #ifndef TRAVCARD_JOURNAL_ON_SERVER

@@ -73,25 +73,27 @@ TEST(PrinterLease, OneHolderAtATimeWithAGrowingFenceAndTheJournalRefusesAStaleOn
 }
 
 // A run of another program is alive while its lease lasts, whatever its
-// process id says, and interrupted once it expired; what its program says
-// of it later changes nothing: its marked ticket stays in doubt.
+// process id says, and interrupted once it expired. Its program, back
+// later, can still tell what the printer took, but not end the run again
+// nor take back the tickets it marked.
 TEST(PrinterLease, ARunOfAnotherProgramIsInterruptedOnceItsLeaseExpired)
 {
     const JournalLocation location;
     Journal journal(location.path());
     const std::int64_t alive = journal.startRun(RunStart{}, {{"10", 1, "data"}});
-    const std::int64_t expired = journal.startRun(RunStart{}, {{"10", 1, "data"}});
-    journal.sending(expired, 0, 1, {{"10", 1, 9, std::string(32, '#')}});
+    const std::int64_t expired = journal.startRun(RunStart{}, {{"10", 2, "data"}});
+    journal.sending(expired, 0, 1, std::vector<TicketDigest>(2, {"10", 1, 9, std::string(32, '#')}));
     location.byHand({"UPDATE runs SET owner = 'station9;run-lock=1:boot:1:1'",
                      QStringLiteral("UPDATE runs SET lease_expires = lease_expires - 20000 WHERE id = %1").arg(expired)});
     EXPECT_EQ(journal.closeInterruptedRuns(), 1);
     EXPECT_EQ(journal.run(alive)->outcome, "");
+    EXPECT_EQ(journal.run(expired)->inDoubt, 2);
     journal.confirm(expired, 1);
     journal.unsent(expired, 0);
-    journal.endRun(expired, RunOutcome::Printed, 1, {});
+    journal.endRun(expired, RunOutcome::Printed, 2, {});
     const std::optional<RunRecord> closed = journal.run(expired);
     EXPECT_EQ(closed->outcome, "interrupted");
-    EXPECT_EQ(closed->confirmed, 0);
+    EXPECT_EQ(closed->confirmed, 1);
     EXPECT_EQ(closed->inDoubt, 1);
 }
 

@@ -122,14 +122,21 @@ TEST_F(SharedQueue, StationAndServiceTakeThePrinterInTurn)
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_EQ(station.state(), QProcess::Running) << "the station did not wait for the printer";
 
-    std::int64_t cancelled = 0;
-    for (const RunRecord& run : byHand.runs())
-        cancelled = run.requestId == "CANCELLED-AT-STATION" ? run.id : cancelled;
-    ASSERT_EQ(byHand.askStop(cancelled), Journal::StopAsk::Asked);
+    // Asked to stop once it says it waits.
+    std::string toldByCancelled;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (toldByCancelled.find(printerBusyElsewhere) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        stations[1].waitForReadyRead(100);
+        toldByCancelled += stations[1].readAllStandardError().toStdString();
+    }
+    const std::optional<RunRecord> waiting = byHand.runWithRequest("CANCELLED-AT-STATION");
+    ASSERT_TRUE(waiting) << toldByCancelled;
+    ASSERT_EQ(byHand.askStop(waiting->id), Journal::StopAsk::Asked);
     ASSERT_TRUE(stations[1].waitForFinished(15'000)) << "a run asked to stop went on waiting";
-    EXPECT_THAT(stations[1].readAllStandardError().toStdString(),
-                ::testing::HasSubstr("Printing cancelled before any ticket was sent."));
-    EXPECT_EQ(byHand.run(cancelled)->outcome, "cancelled");
+    toldByCancelled += stations[1].readAllStandardError().toStdString();
+    EXPECT_THAT(toldByCancelled, ::testing::HasSubstr("Printing cancelled before any ticket was sent."));
+    EXPECT_EQ(byHand.run(waiting->id)->outcome, "cancelled");
     releasePrinter();
     ASSERT_TRUE(station.waitForFinished(60'000));
     const std::string told = station.readAllStandardError().toStdString();
