@@ -314,8 +314,9 @@ public:
     // holds; returns the printer leases still held.
     std::vector<HeldLease> renewLeases();
     // From now on this connection marks tickets as sending only while the
-    // printer's lease under fence has leaseMargin left (a JournalError
-    // otherwise): a holder that lost its lease cannot mark, so cannot write.
+    // printer's lease under fence has leaseMargin left and the run is still
+    // open and this program's (a JournalError otherwise): a holder that lost
+    // its lease cannot mark, so cannot write.
     void markUnderLease(const std::string& printer, std::int64_t fence);
 
     // The services' shared queue. A run claimed by the instance that
@@ -363,15 +364,11 @@ private:
     void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                    const std::string& message);
     void sendingOnServer(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests);
+    void ensureMarkFunction();
     // Whether the process that owns run still runs, by its lock or owner, or
     // on a server by the run's lease (its ms left, NULL without one).
     bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;
     std::int64_t serverNow(const Transaction& transaction) const;
-    // A condition, true while this connection may mark run: its printer's
-    // lease is held with leaseMargin left (markUnderLease), and the run is
-    // open and this program's.
-    QString printerLeaseHeld(const Transaction& transaction, std::int64_t run) const;
-    [[noreturn]] void failLeaseLost(const Transaction& transaction) const;
     // A run of the shared queue that marked no ticket (and was not asked to
     // stop) waits again, nobody's: true when it does.
     bool requeueShared(const Transaction& transaction, std::int64_t run);

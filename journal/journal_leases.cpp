@@ -94,29 +94,6 @@ void Journal::markUnderLease(const std::string& printer, std::int64_t fence)
     markedUnder_ = PrinterFence{printer, fence};
 }
 
-QString Journal::printerLeaseHeld(const Transaction& transaction, std::int64_t run) const
-{
-    if (!markedUnder_)
-        return QStringLiteral("TRUE");
-    // Nor marks a run another program closed as interrupted or put back in
-    // the shared queue (its lease expired), or took from there.
-    return spoken(dialect(), QStringLiteral("EXISTS (SELECT 1 FROM printer_leases WHERE printer = ")) +
-           transaction.literal(qtext(markedUnder_->printer)) + QStringLiteral(" AND fence = ") +
-           QString::number(markedUnder_->fence) + QStringLiteral(" AND holder IS NOT NULL AND expires - ") +
-           spoken(dialect(), QStringLiteral("{now}")) + QStringLiteral(" >= ") + QString::number(leaseMargin.count()) +
-           QStringLiteral(" AND EXISTS (SELECT 1 FROM runs WHERE id = ") + QString::number(run) +
-           QStringLiteral(" AND ended IS NULL AND owner = ") + transaction.literal(qtext(currentRunOwner(true))) +
-           QStringLiteral("))");
-}
-
-[[noreturn]] void Journal::failLeaseLost(const Transaction& transaction) const
-{
-    transaction.abandon();
-    fail(QStringLiteral("written"), QStringLiteral("this station's lease on the printer %1 has run out, and "
-                                                   "another station may print to it")
-                                        .arg(qtext(markedUnder_->printer)));
-}
-
 // The services' shared queue: a run accepted by any instance waits, nobody's,
 // until a worker for its printer takes it.
 

@@ -2,13 +2,20 @@
 // connection and the bounds of every call of its session.
 
 #include "journal/journal_transaction.h"
+#include "journal/run_owner.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDriver>
+#include <QSqlField>
 #include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -113,40 +120,106 @@ void Journal::connectToServer(QSqlDatabase& db) const
         fail(QStringLiteral("opened"), query.lastError().text());
 }
 
-// A batch's marks are one statement (besides the transaction's begin, its
-// lock and commit): the lease's check, the tickets and the printed count,
-// its values written into it. A commit is on the server's disk when it
-// returns (synchronous_commit is on: see connectToServer).
+namespace {
+
+// A batch's marks on a server, in one call: the writers' lock, then (with a
+// snapshot of its own, taken after the lock) the lease's check, the
+// tickets and the printed count, committed as the call returns. False,
+// and nothing marked, when the lease does not hold. A call whose answer
+// was lost may have been committed: the same marks again change nothing.
+const char* const markFunction = R"(CREATE OR REPLACE FUNCTION travcard_mark(
+    p_run BIGINT, p_printer TEXT, p_fence BIGINT, p_margin BIGINT, p_owner TEXT,
+    p_batch JSONB, p_confirmed INTEGER, p_printed INTEGER) RETURNS BOOLEAN LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_advisory_xact_lock(%1);
+    IF p_printer IS NOT NULL AND NOT EXISTS (
+        SELECT 1 FROM printer_leases WHERE printer = p_printer AND fence = p_fence AND holder IS NOT NULL
+            AND expires - %2 >= p_margin
+            AND EXISTS (SELECT 1 FROM runs WHERE id = p_run AND ended IS NULL AND owner = p_owner)) THEN
+        RETURN FALSE;
+    END IF;
+    INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before)
+        SELECT (p_run << 32) + batch.position, batch.operation, batch.copy, batch.length,
+               decode(batch.sha256, 'hex'), p_confirmed
+        FROM jsonb_to_recordset(p_batch)
+            AS batch(position BIGINT, operation TEXT, copy INTEGER, length BIGINT, sha256 TEXT)
+        ON CONFLICT (id) DO NOTHING;
+    UPDATE runs SET printed = p_printed WHERE id = p_run AND printed < p_printed;
+    RETURN TRUE;
+END$$)";
+
+}  // namespace
+
+// Made once per journal and process, under the writers' lock so that
+// stations starting together do not replace it at once.
+void Journal::ensureMarkFunction()
+{
+    static std::mutex guard;
+    static std::set<QString> made;
+    {
+        const std::lock_guard lock(guard);
+        if (made.contains(path_))
+            return;
+    }
+    Transaction transaction(*this);
+    QSqlQuery found = transaction.exec(QStringLiteral(
+        "SELECT to_regprocedure('travcard_mark(bigint, text, bigint, bigint, text, jsonb, integer, integer)')"
+        " IS NOT NULL"));
+    const bool present = found.next() && found.value(0).toBool();
+    found.finish();
+    if (!present)
+        transaction.exec(QString::fromLatin1(markFunction)
+                             .arg(writerLockKey)
+                             .arg(spoken(dialect(), QStringLiteral("{now}"))));
+    transaction.commit();
+    const std::lock_guard lock(guard);
+    made.insert(path_);
+}
+
+// A batch's marks are one call, one round trip: a mark is on the run's way
+// to the printer. Its values are written into the call as Qt's driver
+// writes a prepared statement's; its tickets as JSON. A connection the
+// server closed is opened again, once; a commit is on the server's disk
+// when the call returns (synchronous_commit is on: see connectToServer).
 void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
                               const std::vector<TicketDigest>& digests)
 {
-    Transaction transaction(*this);
-    QString rows;
-    rows.reserve(static_cast<qsizetype>(digests.size()) * 140);
+    QJsonArray batch;
     for (std::size_t i = 0; i < digests.size(); ++i) {
         const TicketDigest& digest = digests[i];
-        const qint64 key = ticketKey(run, first + static_cast<std::int64_t>(i));
-        rows += (i == 0 ? QStringLiteral("(") : QStringLiteral(",(")) + QString::number(key) + u',' +
-                transaction.literal(qtext(digest.operation)) + u',' + QString::number(digest.copy) + u',' +
-                QString::number(digest.length) + QStringLiteral(",decode('") +
-                QString::fromLatin1(bytes(digest.sha256).toHex()) + QStringLiteral("','hex'),") +
-                QString::number(counts.confirmed) + u')';
+        batch.append(QJsonObject{{"position", first + static_cast<qint64>(i)},
+                                 {"operation", qtext(digest.operation)},
+                                 {"copy", digest.copy},
+                                 {"length", static_cast<qint64>(digest.length)},
+                                 {"sha256", QString::fromLatin1(bytes(digest.sha256).toHex())}});
     }
-    const QString printed = QString::number(counts.printed);
-    const QString insert =
-        rows.isEmpty() ? QString()
-                       : QStringLiteral("marked AS (INSERT INTO tickets (id, operation, copy, length, sha256, "
-                                        "confirmed_before) SELECT * FROM (VALUES ") +
-                             rows + QStringLiteral(") AS batch WHERE (SELECT yes FROM allowed) RETURNING 1), ");
-    QSqlQuery marked = transaction.execWhole(
-        QStringLiteral("WITH allowed AS (SELECT ") + printerLeaseHeld(transaction, run) + QStringLiteral(" AS yes), ") +
-        insert + QStringLiteral("printed AS (UPDATE runs SET printed = ") +
-        printed + QStringLiteral(" WHERE id = ") + QString::number(run) + QStringLiteral(" AND printed < ") + printed +
-        QStringLiteral(" AND (SELECT yes FROM allowed) RETURNING 1) SELECT yes FROM allowed"));
-    const bool allowed = marked.next() && marked.value(0).toBool();
-    marked.finish();
-    if (!allowed)
-        failLeaseLost(transaction);
-    transaction.commit();
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const auto literal = [&db](const QVariant& value) {
+        QSqlField field(QString(), value.metaType());
+        field.setValue(value);
+        return db.driver()->formatValue(field);
+    };
+    const QString printer = markedUnder_ ? literal(qtext(markedUnder_->printer)) : QStringLiteral("NULL");
+    const QString call =
+        QStringLiteral("SELECT travcard_mark(%1, ").arg(run) + printer +
+        QStringLiteral(", %1, %2, ").arg(markedUnder_ ? markedUnder_->fence : 0).arg(leaseMargin.count()) +
+        literal(qtext(currentRunOwner(true))) + QStringLiteral(", ") +
+        literal(QString::fromUtf8(QJsonDocument(batch).toJson(QJsonDocument::Compact))) +
+        QStringLiteral("::jsonb, %1, %2)").arg(counts.confirmed).arg(counts.printed);
+    for (bool again = true;; again = false) {
+        if (!db.isOpen())
+            connectToServer(db);
+        const ServerWatch watch(db, callTimeout);
+        QSqlQuery marked(db);
+        if (marked.exec(call) && marked.next()) {
+            if (!marked.value(0).toBool())
+                fail(QStringLiteral("written"), QStringLiteral("this station's lease on the printer %1 has run out, "
+                                                               "and another station may print to it")
+                                                    .arg(qtext(markedUnder_->printer)));
+            break;
+        }
+        if (db.isOpen() || !again)
+            fail(QStringLiteral("written"), marked.lastError().text());
+    }
     ++durableCommits_;
 }

@@ -9,9 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QThread>
 #include <QVariant>
@@ -135,17 +133,6 @@ public:
         if (!query.exec(spoken(journal_.dialect(), sql)))
             fail(QStringLiteral("written"), query.lastError());
         return query;
-    }
-    // A value written into a statement's text as Qt's driver writes those
-    // of a statement it prepared on a server (it sends them as text too).
-    // On a server a prepared statement costs two round trips more, one to
-    // prepare it and one to free it: the statements a print waits for are
-    // sent whole.
-    QString literal(const QVariant& value) const
-    {
-        QSqlField field(QString(), value.metaType());
-        field.setValue(value);
-        return db_.driver()->formatValue(field);
     }
     // Runs a statement as it is, unprepared: its caller puts the dialect's
     // words in (spoken) before the values, so that no value is read as one.
