@@ -30,12 +30,13 @@ using namespace std::chrono_literals;
 namespace {
 
 // A VNC viewer (RFB 3.3, no authentication, raw pixels) that sees the screen
-// and types. Every wait is bounded: a fault throws.
+// and types. Every wait is bounded: a fault throws. A program built with the
+// sanitizers, beside other tests, may take most of a minute to show.
 class VncViewer {
 public:
     explicit VncViewer(int port)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (!connectTo(port) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
         if (socket_ < 0)
@@ -194,7 +195,7 @@ TEST_F(WindowProgram, SigtermStopsTheRunAfterAWholePageAndEnds)
         std::string fault;
         try {
             screen = std::make_unique<VncViewer>(port);
-            if (!screen->waitForWindow(20s))
+            if (!screen->waitForWindow(60s))
                 fault = "the window did not show";
         } catch (const std::exception& error) {
             fault = error.what();
