@@ -96,8 +96,6 @@ Journal::Journal(const QString& path) : path_(path), shown_(journalDisplayName(p
              QStringLiteral("it was written by a newer travcard (journal version %1).").arg(version));
     if (version != schemaVersion)
         createSchema();
-    if (server_)
-        ensureMarkFunction();
 }
 
 int Journal::openFile()

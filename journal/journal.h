@@ -364,7 +364,6 @@ private:
     void recordEnd(const Transaction& transaction, std::int64_t run, RunOutcome outcome, TicketCounts counts,
                    const std::string& message);
     void sendingOnServer(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests);
-    void ensureMarkFunction();
     // Whether the process that owns run still runs, by its lock or owner, or
     // on a server by the run's lease (its ms left, NULL without one).
     bool ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft = {}) const;

@@ -40,6 +40,30 @@ const JournalDialect postgresqlDialect{"GREATEST",
                                        "BYTEA",
                                        "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"};
 
+// A batch's marks on a server, in one call: the writers' lock, then (with a
+// snapshot of its own, taken after the lock) the lease's check, the
+// tickets and the printed count, committed as the call returns. False,
+// and nothing marked, when the lease does not hold.
+const char* const markFunction = R"(CREATE OR REPLACE FUNCTION travcard_mark(
+    p_run BIGINT, p_printer TEXT, p_fence BIGINT, p_margin BIGINT, p_owner TEXT,
+    p_batch JSONB, p_confirmed INTEGER, p_printed INTEGER) RETURNS BOOLEAN LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_advisory_xact_lock(%1);
+    IF p_printer IS NOT NULL AND NOT EXISTS (
+        SELECT 1 FROM printer_leases WHERE printer = p_printer AND fence = p_fence AND holder IS NOT NULL
+            AND expires - %2 >= p_margin
+            AND EXISTS (SELECT 1 FROM runs WHERE id = p_run AND ended IS NULL AND owner = p_owner)) THEN
+        RETURN FALSE;
+    END IF;
+    INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before)
+        SELECT (p_run << 32) + batch.position, batch.operation, batch.copy, batch.length,
+               decode(batch.sha256, 'hex'), p_confirmed
+        FROM jsonb_to_recordset(p_batch)
+            AS batch(position BIGINT, operation TEXT, copy INTEGER, length BIGINT, sha256 TEXT);
+    UPDATE runs SET printed = p_printed WHERE id = p_run AND printed < p_printed;
+    RETURN TRUE;
+END$$)";
+
 }  // namespace
 
 QString journal_sql::spoken(const JournalDialect& dialect, QString sql)
@@ -157,6 +181,9 @@ void Journal::createSchema()
         transaction.exec(QStringLiteral(
             "CREATE OR REPLACE TRIGGER runs_ended AFTER UPDATE OF ended ON runs FOR EACH ROW"
             " WHEN (OLD.ended IS NULL AND NEW.ended IS NOT NULL) EXECUTE FUNCTION travcard_run_ended()"));
+        transaction.exec(QString::fromLatin1(markFunction)
+                             .arg(writerLockKey)
+                             .arg(spoken(dialect(), QStringLiteral("{now}"))));
         transaction.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS journal_version (version INTEGER NOT NULL)"));
         transaction.exec(QStringLiteral("DELETE FROM journal_version"));
         transaction.exec(QStringLiteral("INSERT INTO journal_version (version) VALUES (%1)").arg(schemaVersion));

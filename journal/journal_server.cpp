@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QSqlDriver>
 #include <QSqlField>
@@ -14,8 +15,6 @@
 #include <QUrlQuery>
 
 #include <algorithm>
-#include <mutex>
-#include <set>
 
 namespace {
 
@@ -107,6 +106,10 @@ void Journal::connectToServer(QSqlDatabase& db) const
                                    // and within half a minute when its machine
                                    // is gone.
                                    QStringLiteral("SET idle_in_transaction_session_timeout = 10000"),
+                                   // A mark's lease check reads what was
+                                   // committed before it took the writers'
+                                   // lock: a snapshot per statement.
+                                   QStringLiteral("SET default_transaction_isolation = 'read committed'"),
                                    QStringLiteral("SET tcp_keepalives_idle = 10"),
                                    QStringLiteral("SET tcp_keepalives_interval = 5"),
                                    QStringLiteral("SET tcp_keepalives_count = 3"),
@@ -120,67 +123,11 @@ void Journal::connectToServer(QSqlDatabase& db) const
         fail(QStringLiteral("opened"), query.lastError().text());
 }
 
-namespace {
-
-// A batch's marks on a server, in one call: the writers' lock, then (with a
-// snapshot of its own, taken after the lock) the lease's check, the
-// tickets and the printed count, committed as the call returns. False,
-// and nothing marked, when the lease does not hold. A call whose answer
-// was lost may have been committed: the same marks again change nothing.
-const char* const markFunction = R"(CREATE OR REPLACE FUNCTION travcard_mark(
-    p_run BIGINT, p_printer TEXT, p_fence BIGINT, p_margin BIGINT, p_owner TEXT,
-    p_batch JSONB, p_confirmed INTEGER, p_printed INTEGER) RETURNS BOOLEAN LANGUAGE plpgsql AS $$
-BEGIN
-    PERFORM pg_advisory_xact_lock(%1);
-    IF p_printer IS NOT NULL AND NOT EXISTS (
-        SELECT 1 FROM printer_leases WHERE printer = p_printer AND fence = p_fence AND holder IS NOT NULL
-            AND expires - %2 >= p_margin
-            AND EXISTS (SELECT 1 FROM runs WHERE id = p_run AND ended IS NULL AND owner = p_owner)) THEN
-        RETURN FALSE;
-    END IF;
-    INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before)
-        SELECT (p_run << 32) + batch.position, batch.operation, batch.copy, batch.length,
-               decode(batch.sha256, 'hex'), p_confirmed
-        FROM jsonb_to_recordset(p_batch)
-            AS batch(position BIGINT, operation TEXT, copy INTEGER, length BIGINT, sha256 TEXT)
-        ON CONFLICT (id) DO NOTHING;
-    UPDATE runs SET printed = p_printed WHERE id = p_run AND printed < p_printed;
-    RETURN TRUE;
-END$$)";
-
-}  // namespace
-
-// Made once per journal and process, under the writers' lock so that
-// stations starting together do not replace it at once.
-void Journal::ensureMarkFunction()
-{
-    static std::mutex guard;
-    static std::set<QString> made;
-    {
-        const std::lock_guard lock(guard);
-        if (made.contains(path_))
-            return;
-    }
-    Transaction transaction(*this);
-    QSqlQuery found = transaction.exec(QStringLiteral(
-        "SELECT to_regprocedure('travcard_mark(bigint, text, bigint, bigint, text, jsonb, integer, integer)')"
-        " IS NOT NULL"));
-    const bool present = found.next() && found.value(0).toBool();
-    found.finish();
-    if (!present)
-        transaction.exec(QString::fromLatin1(markFunction)
-                             .arg(writerLockKey)
-                             .arg(spoken(dialect(), QStringLiteral("{now}"))));
-    transaction.commit();
-    const std::lock_guard lock(guard);
-    made.insert(path_);
-}
-
-// A batch's marks are one call, one round trip: a mark is on the run's way
-// to the printer. Its values are written into the call as Qt's driver
-// writes a prepared statement's; its tickets as JSON. A connection the
-// server closed is opened again, once; a commit is on the server's disk
-// when the call returns (synchronous_commit is on: see connectToServer).
+// A batch's marks are one call of travcard_mark (journal_schema.cpp), one
+// round trip: a mark is on the run's way to the printer. Its values are
+// written into the call as Qt's driver writes a prepared statement's; its
+// tickets as JSON. A commit is on the server's disk when the call returns
+// (synchronous_commit is on: see connectToServer).
 void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
                               const std::vector<TicketDigest>& digests)
 {
@@ -210,6 +157,8 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
         if (!db.isOpen())
             connectToServer(db);
         const ServerWatch watch(db, callTimeout);
+        QElapsedTimer took;
+        took.start();
         QSqlQuery marked(db);
         if (marked.exec(call) && marked.next()) {
             if (!marked.value(0).toBool())
@@ -218,7 +167,9 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
                                                     .arg(qtext(markedUnder_->printer)));
             break;
         }
-        if (db.isOpen() || !again)
+        // Sent again only on a connection found closed at once: a call the
+        // watch cut may still be run by the server.
+        if (db.isOpen() || !again || took.elapsed() >= 1000)
             fail(QStringLiteral("written"), marked.lastError().text());
     }
     ++durableCommits_;

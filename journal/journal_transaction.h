@@ -31,7 +31,8 @@ namespace journal_sql {
 // live; runs.copied_from, the station and number a run had in the journal it
 // was copied from; runs.queued_for and runs.request, the printer a run waits
 // for in the services' shared queue and the request it prints;
-// printer_leases, who writes to a printer.
+// printer_leases, who writes to a printer; on a server, travcard_mark, the
+// function that marks a batch.
 inline constexpr int schemaVersion = 7;
 
 // The statement with the dialect's words ({max}, {now}, ...) put in.

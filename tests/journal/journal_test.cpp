@@ -653,7 +653,7 @@ TEST(Journal, ACancelledRunKeepsOnlyTheTicketsThatWereWritten)
 
 // A mark keeps each ticket's operation, length and digest byte for byte,
 // whatever they hold, and the counts it carries; on a server under a lease
-// whose printer's name holds a quote too.
+// whose printer's name holds a quote too. A ticket is marked once.
 TEST(Journal, KeepsEachMarkByteForByte)
 {
     const JournalLocation location;
@@ -672,6 +672,7 @@ TEST(Journal, KeepsEachMarkByteForByte)
     }
     journal.sending(run, 0, 1, {{operation, 1, 700, digest}, {operation, 2, 0, reversed}});
     journal.sending(run, {2, 1}, 3, {{operation, 3, 1, digest}});
+    EXPECT_THROW(journal.sending(run, 0, 2, {{operation, 2, 0, digest}}), JournalError) << "a ticket marked twice";
     const std::vector<TicketRecord> tickets = journal.tickets(run);
     ASSERT_EQ(tickets.size(), 3u);
     const std::pair<std::int64_t, std::string> kept[] = {{700, digest}, {0, reversed}, {1, digest}};

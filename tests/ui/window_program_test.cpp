@@ -225,7 +225,7 @@ TEST_F(WindowProgram, SigtermStopsTheRunAfterAWholePageAndEnds)
         FAIL() << fault.what() << "; the program " << (window.state() == QProcess::Running ? "runs" : "ended")
                << ", exit " << window.exitCode() << ": " << window.readAllStandardError().toStdString();
     }
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (slow.taken() < 8192 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     ASSERT_GE(slow.taken(), 8192u) << "the run did not start";
