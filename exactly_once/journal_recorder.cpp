@@ -73,7 +73,10 @@ public:
         std::vector<TicketDigest> digests;  // the batch's, when worked out before it was told
     };
 
-    explicit Worker(std::shared_ptr<JournalAccess> access) : access_(std::move(access)) {}
+    explicit Worker(std::shared_ptr<JournalAccess> access)
+        : access_(std::move(access)), spinsWhileWaiting_(!isServerJournal(access_->path()))
+    {
+    }
 
     // Set before the first batch is told; read on both threads after that.
     std::atomic<std::int64_t> run{0};
@@ -201,17 +204,20 @@ private:
     }
 
     // A batch comes every few hundred microseconds, and a thread put to
-    // sleep and woken for each one costs more than the journal's work for
+    // sleep and woken for each one costs more than a journal file's work for
     // it: with a second core, a waiting thread first spins for up to a
     // millisecond, unless told that the wait is long (the run's database
-    // queries, which need the core). False when deadline passed first.
+    // queries, which need the core). A journal on a server is waited for
+    // over the network, and a spinning thread would take the core that the
+    // server, or the printer's connection, needs. False when deadline passed
+    // first.
     template <class Done>
     bool await(const Done& done, Clock::time_point deadline, bool spin = true)
     {
         static const bool secondCore = std::thread::hardware_concurrency() > 1;
         constexpr auto spinLimit = std::chrono::milliseconds(1);
         const auto start = Clock::now();
-        for (unsigned round = 1; spin && secondCore; ++round) {
+        for (unsigned round = 1; spin && spinsWhileWaiting_ && secondCore; ++round) {
             if (done())
                 return true;
 #if defined(__x86_64__) || defined(__i386__)
@@ -398,6 +404,7 @@ private:
     }
 
     const std::shared_ptr<JournalAccess> access_;
+    const bool spinsWhileWaiting_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Work> queue_;

@@ -50,7 +50,12 @@ public:
         watched_.emplace(id, Watched{socket, deadline});
         if (!thread_.joinable())
             thread_ = std::thread([this] { run(); });
-        woken_.notify_one();
+        // A call comes every millisecond or so while a run prints: the
+        // thread is woken only when it would wake too late.
+        if (deadline < sleepsUntil_) {
+            sleepsUntil_ = deadline;
+            woken_.notify_one();
+        }
         return id;
     }
 
@@ -81,6 +86,7 @@ private:
                     ++it;
                 }
             }
+            sleepsUntil_ = next;
             if (next == Clock::time_point::max())
                 woken_.wait(lock);
             else
@@ -92,6 +98,7 @@ private:
     std::condition_variable woken_;
     std::map<std::uint64_t, Watched> watched_;
     std::uint64_t lastId_ = 0;
+    Clock::time_point sleepsUntil_ = Clock::time_point::max();  // when the thread looks next
     std::thread thread_;
 };
 

@@ -281,6 +281,14 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
         endCancelled(messages);
         return false;
     }
+    // What was recorded meanwhile is written while the next batch is built.
+    if (!waiting_.empty() && !writeRecorded(messages, false))
+        return false;
+    // A batch never grows past its limit, to a network printer the room
+    // it is recorded for, unless one ticket alone does.
+    if (batch_ && !batch_->bytes.empty() && batch_->bytes.size() + ticket.size() > batchLimit_ &&
+        !passOn(messages, false))
+        return false;
     if (!batch_)
         batch_ = freeBatch();
     batch_->bytes.append(ticket);
@@ -344,6 +352,11 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
     }
     if (batch_ && !batch_->bytes.empty()) {
         if (!acknowledgementsKept_) {
+            // The batch before, recorded while this one was built, is
+            // written first; this one is recorded, while the next is built,
+            // once the printer has room for it.
+            if (!writeRecorded(messages, true))
+                return false;
             try {
                 destination_->awaitRoom(batch_->bytes.size(), wait_);
             } catch (const PrinterError& error) {
@@ -362,11 +375,21 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
         if (observer_)
             observer_->writing(waiting_.back());
     }
+    return writeRecorded(messages, writeAll);
+}
+
+// Writes the batches at the front once they are recorded, waiting for a
+// record only when the stream may build no further ahead (with writeAll,
+// never).
+bool PrintStream::writeRecorded(MessageBox& messages, bool writeAll)
+{
     while (!waiting_.empty()) {
         const TicketBatch& next = *waiting_.front();
         const int end = next.first + static_cast<int>(next.tickets());
-        const bool ahead = acknowledgementsKept_ && !writeAll && !printerIsSlow_ && told_ - end <= ticketsAhead &&
-                           waitingBytes_ <= bytesAhead;
+        const bool mayBuildOn = !writeAll && !printerIsSlow_;
+        const bool ahead = acknowledgementsKept_
+                               ? mayBuildOn && told_ - end <= ticketsAhead && waitingBytes_ <= bytesAhead
+                               : mayBuildOn;  // the batch just told: passOn wrote those before it
         const Recorded recorded = observer_ ? observer_->recorded(end, !ahead) : Recorded::Yes;
         if (recorded == Recorded::NotYet)
             break;

@@ -11,10 +11,12 @@
 // device, whose write confirms, the journal records batches in the
 // background while the next ones are built; a batch is written once its
 // record is done, waiting for it only when ticketsAhead more tickets (or
-// bytesAhead more bytes) wait. To a network printer, a batch is half the
-// flight bound and is recorded only once the printer's TCP has room for
-// it: were this program killed, or the power cut, what is in doubt is what
-// was in flight and the ticket being written.
+// bytesAhead more bytes) wait. To a network printer, a batch is at most
+// half the flight bound and is recorded only once the printer's TCP has
+// room for it, the batch before it written: were this program killed, or
+// the power cut, what is in doubt is what was in flight and the batch
+// recorded, together at most the flight bound. A batch is recorded while
+// the next one is built, and written once its record is done.
 //
 // The count follows the printer, not this station: a ticket is sent once
 // the printer has acknowledged its last byte (PrinterDestination::
@@ -112,7 +114,7 @@ public:
     // past its end (about three batches of labels) while at most bytesAhead
     // bytes wait. Each is recorded as sending before it is written: were the
     // program to die, those recorded would be in doubt though they had not
-    // left. A network printer's batches are never recorded ahead.
+    // left. A network printer's batches are never recorded ahead of its room.
     static constexpr int ticketsAhead = 150;
     static constexpr std::size_t bytesAhead = 1024 * 1024;
 
@@ -152,6 +154,7 @@ private:
     // The batch built goes to the observer, and the batches it recorded to
     // the printer; with writeAll, all of them.
     bool passOn(MessageBox& messages, bool writeAll);
+    bool writeRecorded(MessageBox& messages, bool writeAll);
     bool writeNext(MessageBox& messages);
     // A write the operator stopped after accepted bytes: the ticket it fell
     // in is completed. Where the written tickets now end in bytes.

@@ -221,8 +221,10 @@ TEST(PrintStream, AfterAPrinterStallsEveryAcknowledgedTicketCounts)
     LoopbackPrinter printer({.statusReply = {}, .reads = false});
     PrinterSettings settings;
     settings.name = printer.address();
+    settings.kind = PrinterKind::Epson;  // asked for no status
     settings.limits.stallTimeout = 300ms;
     const int counted = printOnSocket(settings, tickets);
+    EXPECT_GT(counted, 0);
     EXPECT_LE(bytesOfFirst(tickets, counted), printer.taken());
     EXPECT_GT(bytesOfFirst(tickets, counted + 1), printer.taken());
 }
@@ -354,6 +356,7 @@ public:
     void writing(std::shared_ptr<const TicketBatch> batch) override
     {
         told_ = batch->first + static_cast<int>(batch->tickets());
+        toldBytes += batch->bytes.size();
         mostAhead = std::max(mostAhead, told_ - confirmed_);
     }
     Recorded recorded(int, bool wait) override { return wait ? Recorded::Yes : Recorded::NotYet; }
@@ -361,6 +364,7 @@ public:
     void ended(PrintOutcome, int, int, const std::string&) override {}
 
     int mostAhead = 0;
+    std::size_t toldBytes = 0;
 
 private:
     int told_ = 0;
@@ -390,6 +394,30 @@ TEST(PrintStream, TheTicketsRecordedAheadOfThePrinterAreBounded)
         EXPECT_LE(recorder.mostAhead, std::min(PrintStream::ticketsAhead, byBytes) + 2 * perBatch)
             << "tickets of " << ticketSize << " bytes";
     }
+}
+
+// To a network printer, what is told and not acknowledged (in doubt, were
+// the program to die) stays within the flight bound, also while the journal
+// lags behind: here until a printer that stops reading stalls the run.
+TEST(PrintStream, TheTicketsRecordedAheadOfANetworkPrinterStayWithinTheFlightBound)
+{
+    LoopbackPrinter printer({.statusReply = {}, .reads = false});
+    PrinterSettings settings;
+    settings.name = printer.address();
+    settings.kind = PrinterKind::Epson;
+    settings.limits.stallTimeout = 300ms;
+    MessageList messages;
+    LaggingRecorder recorder;
+    PrintStream output(settings, nullptr);
+    output.setObserver(&recorder);
+    ASSERT_TRUE(output.open(messages)) << messages.shown.at(0).text;
+    const std::vector<std::string> tickets = mixedTickets(1714);
+    output.begin(static_cast<int>(tickets.size()), TicketUnit::Tickets);
+    for (const std::string& ticket : tickets)
+        if (!output.send(ticket, messages))
+            break;
+    EXPECT_GT(recorder.toldBytes, printer.taken()) << "the printer took the whole run";
+    EXPECT_LE(recorder.toldBytes, printer.taken() + PrinterDestination::inFlight);
 }
 
 }  // namespace
