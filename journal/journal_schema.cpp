@@ -56,10 +56,9 @@ BEGIN
         RETURN FALSE;
     END IF;
     INSERT INTO tickets (id, operation, copy, length, sha256, confirmed_before)
-        SELECT (p_run << 32) + batch.position, batch.operation, batch.copy, batch.length,
-               decode(batch.sha256, 'hex'), p_confirmed
-        FROM jsonb_to_recordset(p_batch)
-            AS batch(position BIGINT, operation TEXT, copy INTEGER, length BIGINT, sha256 TEXT);
+        SELECT (p_run << 32) + (ticket->>0)::BIGINT, ticket->>1, (ticket->>2)::INTEGER, (ticket->>3)::BIGINT,
+               decode(ticket->>4, 'hex'), p_confirmed
+        FROM jsonb_array_elements(p_batch) AS batch(ticket);
     UPDATE runs SET printed = p_printed WHERE id = p_run AND printed < p_printed;
     RETURN TRUE;
 END$$)";

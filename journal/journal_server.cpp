@@ -4,10 +4,9 @@
 #include "journal/journal_transaction.h"
 #include "journal/run_owner.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QElapsedTimer>
-#include <QJsonObject>
 #include <QSqlDriver>
 #include <QSqlField>
 #include <QStringList>
@@ -126,7 +125,9 @@ void Journal::connectToServer(QSqlDatabase& db) const
 // A batch's marks are one call of travcard_mark (journal_schema.cpp), one
 // round trip: a mark is on the run's way to the printer. Its values are
 // written into the call as Qt's driver writes a prepared statement's; its
-// tickets as JSON. A commit is on the server's disk when the call returns
+// tickets as JSON, an array of [position, operation, copy, length, SHA-256
+// in hex] each (as arrays, a batch is built in half the time that objects
+// take). A commit is on the server's disk when the call returns
 // (synchronous_commit is on: see connectToServer).
 void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
                               const std::vector<TicketDigest>& digests)
@@ -134,11 +135,9 @@ void Journal::sendingOnServer(std::int64_t run, TicketCounts counts, int first,
     QJsonArray batch;
     for (std::size_t i = 0; i < digests.size(); ++i) {
         const TicketDigest& digest = digests[i];
-        batch.append(QJsonObject{{"position", first + static_cast<qint64>(i)},
-                                 {"operation", qtext(digest.operation)},
-                                 {"copy", digest.copy},
-                                 {"length", static_cast<qint64>(digest.length)},
-                                 {"sha256", QString::fromLatin1(bytes(digest.sha256).toHex())}});
+        batch.append(QJsonArray{first + static_cast<qint64>(i), qtext(digest.operation), digest.copy,
+                                static_cast<qint64>(digest.length),
+                                QString::fromLatin1(bytes(digest.sha256).toHex())});
     }
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     const auto literal = [&db](const QVariant& value) {
