@@ -34,14 +34,14 @@ int printOrder(OrderRun& run, const OrderAsk& ask, const std::shared_ptr<Journal
     request.quantity = parseQuantity(ask.quantity);
     request.header = std::get<OrderHeader>(located);
     request.printer = {ask.printer, false};
-    request.progress = std::move(progress);
+    request.progress = progress;
     request.journal = journal;
     request.source = ask.source;
     request.journalRun = claimed;
     const PrintResult result = run.await<PrintResult>(
         [&](std::function<void(PrintResult)> apply) { return run.commands().print(std::move(request), apply); });
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown);
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown, progress && progress->leaving());
     return finishRun(result, recordOf(journal, result.journalRun), answer);
 }
 
@@ -56,7 +56,7 @@ int printNestedCard(OrderRun& run, const OrderAsk& ask, const NestedTexts& typed
     }
     const MainWindowTexts boxes{ask.orderText, ask.order.suffix, ask.order.location, ask.operation, ask.quantity};
     NestedPrintRequest request =
-        nestedPrintRequest(boxes, std::get<OrderHeader>(located), ask.printer, typed, std::move(progress));
+        nestedPrintRequest(boxes, std::get<OrderHeader>(located), ask.printer, typed, progress);
     request.journal = journal;
     request.source = ask.source;
     request.journalRun = claimed;
@@ -64,7 +64,7 @@ int printNestedCard(OrderRun& run, const OrderAsk& ask, const NestedTexts& typed
         return run.commands().printNested(std::move(request), apply);
     });
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown);
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown, progress && progress->leaving());
     if (result.notForThisPrinter)
         return answer.end(nothingPrinted, reason::wrongPrinterType, runFields("refused", result.tickets, std::nullopt));
     return finishRun(result, recordOf(journal, result.journalRun), answer);

@@ -302,10 +302,22 @@ std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart&
     return claimRequest(journal, start, answer);
 }
 
-void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown)
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown,
+              bool leaving)
 {
-    if (claimed && sent == 0)
-        releaseClaim(journal, claimed, shown);
+    if (!claimed || sent != 0)
+        return;
+    if (leaving) {
+        MessageList unseen;
+        try {
+            if (const std::unique_ptr<Journal> connection = journal.open(unseen);
+                connection && connection->returnShared(claimed))
+                return;
+        } catch (const JournalError&) {
+            // Given back as any other: the caller is told, and may try again.
+        }
+    }
+    releaseClaim(journal, claimed, shown);
 }
 
 bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answer)

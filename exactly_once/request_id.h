@@ -100,9 +100,12 @@ void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Me
 // claimFor: the run a request prints into, claimed for its request id, or
 // 0 when start has none; the status answered when the id is held or bound
 // to another request. endClaim: a claimed run that sent nothing gives its
-// id back, so that the caller may try again.
+// id back, so that the caller may try again; or, leaving (its program
+// stops), one of a shared queue that nobody asked to stop waits there
+// again, for another program.
 std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer);
-void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown);
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown,
+              bool leaving = false);
 
 // A claimed run that was asked to stop (cancelled from another program)
 // before it began ends cancelled, keeping its request id: true, and answer

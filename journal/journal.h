@@ -326,8 +326,9 @@ public:
     // instance takes the oldest (takeShared), which then owns it.
     void queueShared(std::int64_t run, const std::string& printer, const std::string& request);
     std::optional<SharedRun> takeShared(const std::string& printer);
-    // A run taken that never began (its instance is stopping) waits again.
-    void returnShared(std::int64_t run);
+    // A run taken that marked no ticket, and that nobody asked to stop,
+    // waits again (its instance is stopping): false when it did not.
+    bool returnShared(std::int64_t run);
     // Cancels run while it waits there, taken by nobody; false otherwise.
     bool cancelShared(std::int64_t run, const std::string& message);
     // Runs work in one transaction, committed once work returns, for

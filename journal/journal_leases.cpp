@@ -109,11 +109,12 @@ void Journal::queueShared(std::int64_t run, const std::string& printer, const st
     transaction.commit();
 }
 
-void Journal::returnShared(std::int64_t run)
+bool Journal::returnShared(std::int64_t run)
 {
     Transaction transaction(*this);
-    requeueShared(transaction, run);
+    const bool returned = requeueShared(transaction, run);
     transaction.commit();
+    return returned;
 }
 
 bool Journal::requeueShared(const Transaction& transaction, std::int64_t run)

@@ -29,6 +29,14 @@ public:
         atOnce_.request_stop();
     }
     std::stop_token stopAtOnceToken() const { return atOnce_.get_token(); }
+    // The program stops, as well as the run: a run of a queue it shares with
+    // other programs that sent nothing waits there again, for another.
+    void leave()
+    {
+        leaving_ = true;
+        cancelled_ = true;
+    }
+    bool leaving() const { return leaving_; }
 
     int sent() const { return sent_; }
     int total() const { return total_; }
@@ -41,5 +49,6 @@ private:
     std::atomic<int> total_{0};
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> waitingForPrinter_{false};
+    std::atomic<bool> leaving_{false};
     std::stop_source atOnce_;
 };

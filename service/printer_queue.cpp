@@ -114,10 +114,9 @@ void PrinterQueue::stop(bool atOnce)
     {
         const std::lock_guard lock(guard_);
         if (running_) {
+            running_->leave();
             if (atOnce)
                 running_->stopAtOnce();
-            else
-                running_->cancel();
         }
         if (stopping_)
             return;

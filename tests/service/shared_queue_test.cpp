@@ -1,7 +1,8 @@
 // Two instances of travcard serve on one journal of a PostgreSQL server,
 // and a station beside them: one run per request id whichever instance is
 // asked, a run followed and cancelled through the instance that did not
-// accept it, and one printer that never has two senders at once.
+// accept it, a run taken by an instance that stops printed by the other, and
+// one printer that never has two senders at once.
 
 #include "exactly_once/printer_lease.h"
 #include "tests/fixtures/shared_printer.h"
@@ -80,7 +81,8 @@ TEST_F(SharedQueue, OneRunPerRequestIdFollowedAndCancelledThroughEitherInstance)
     EXPECT_EQ(followed["request_id"].toString(), "FOLLOWED");
 
     // While another station holds the printer each instance's worker takes
-    // one run and waits for it; the third waits in the journal.
+    // one run and waits for it; the third waits in the journal. The first
+    // instance stops: its run waits in the journal again, for the second.
     ASSERT_NO_FATAL_FAILURE(holdPrinter());
     std::vector<qint64> runs;
     for (const char* id : {"WAITS-1", "WAITS-2", "WAITS-3"}) {
@@ -91,10 +93,11 @@ TEST_F(SharedQueue, OneRunPerRequestIdFollowedAndCancelledThroughEitherInstance)
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // both workers have polled
     const ServiceProcess::Response cancelled = second.call("DELETE", QStringLiteral("/v1/runs/%1").arg(runs[2]));
     EXPECT_EQ(cancelled.status, 200) << QJsonDocument(cancelled.json).toJson().toStdString();
+    EXPECT_EQ(first.terminate(), 0);
     releasePrinter();
     EXPECT_THAT(second.ended(runs[0])["outcome"].toString().toStdString(), ::testing::StartsWith("printed"));
     EXPECT_THAT(second.ended(runs[1])["outcome"].toString().toStdString(), ::testing::StartsWith("printed"));
-    EXPECT_EQ(first.ended(runs[2])["outcome"].toString().toStdString(), "cancelled");
+    EXPECT_EQ(second.ended(runs[2])["outcome"].toString().toStdString(), "cancelled");
 
     // SAME, FOLLOWED, WAITS-1 and WAITS-2: four runs, one connection each.
     const std::vector<SharedPrinter::Connection> connections = printer.connections();
