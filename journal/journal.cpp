@@ -311,36 +311,6 @@ std::int64_t Journal::startRun(const RunStart& run, const std::vector<PlannedTic
     return id;
 }
 
-std::variant<std::int64_t, RunRecord> Journal::claimRequest(const RunStart& run)
-{
-    if (!run.requestId)
-        throw std::invalid_argument("claimRequest needs a request id");
-    Transaction transaction(*this);
-    const QVariant key = qtext(*run.requestId);
-    std::optional<std::int64_t> holder = runHolding(transaction, "request_id", key);
-    if (holder) {
-        closeIfGone(transaction, *holder);
-        holder = runHolding(transaction, "request_id", key);
-    }
-    std::variant<std::int64_t, RunRecord> claim;
-    if (holder) {
-        std::vector<RunRecord> held = readRuns(transaction, 1, {}, 0, *holder);
-        if (held.empty())
-            fail(QStringLiteral("read"), QStringLiteral("run %1 cannot be read").arg(*holder));
-        claim = std::move(held.front());
-    } else {
-        claim = insertRun(transaction, run, {});
-    }
-    try {
-        transaction.commit();
-    } catch (const JournalError&) {
-        if (const std::int64_t* id = std::get_if<std::int64_t>(&claim))
-            releaseLock(*id);
-        throw;
-    }
-    return claim;
-}
-
 std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& run,
                                 const std::vector<PlannedTicket>& tickets)
 {
@@ -393,93 +363,10 @@ std::int64_t Journal::insertRun(const Transaction& transaction, const RunStart& 
     return id;
 }
 
-std::optional<std::int64_t> Journal::runHolding(const Transaction& transaction, const char* column,
-                                                const QVariant& value)
-{
-    QSqlQuery query = transaction.prepare(QStringLiteral("SELECT id FROM runs WHERE %1 = ?").arg(QLatin1String(column)));
-    query.bindValue(0, value);
-    transaction.exec(query);
-    return query.next() ? std::optional<std::int64_t>(query.value(0).toLongLong()) : std::nullopt;
-}
-
-void Journal::closeIfGone(const Transaction& transaction, std::int64_t run)
-{
-    QSqlQuery open = transaction.prepare(
-        QStringLiteral("SELECT owner, lease_expires - {now} FROM runs WHERE id = ? AND ended IS NULL"));
-    open.bindValue(0, QVariant::fromValue<qint64>(run));
-    transaction.exec(open);
-    const bool gone = open.next() && !ownerAlive(stdText(open.value(0)), run, open.value(1));
-    open.finish();
-    if (gone)
-        closeInterrupted(transaction, run);
-}
-
-// On a server no lock file tells of a run: its lease does (leaseLeft, ms,
-// NULL for a run recorded before leases), and its owner, for a run of this
-// boot of this machine. A run of this process is alive: it renews its own
-// lease, and one that could not has stopped writing anyway.
-bool Journal::ownerAlive(const std::string& owner, std::int64_t run, const QVariant& leaseLeft) const
-{
-    if (server_) {
-        // Nobody's: it waits in the services' shared queue.
-        if (owner.empty() || owner == currentRunOwner(true))
-            return true;
-        if (!leaseLeft.isNull() && leaseLeft.toLongLong() < 0)
-            return false;
-        return serverRunOwnerAlive(owner);
-    }
-    return runOwnerAlive(owner, runLockState(path_, run));
-}
-
 void Journal::releaseLock(std::int64_t run) const
 {
     if (!server_)
         releaseRunLock(path_, run);
-}
-
-// The printer had taken the tickets before the last batch, or as many as
-// were confirmed on their own; the others sent are in doubt.
-void Journal::closeInterrupted(const Transaction& transaction, std::int64_t run)
-{
-    const QVariant id = QVariant::fromValue<qint64>(run);
-    // A run of the services' shared queue whose worker died before it
-    // marked a ticket waits again, nobody's, for another worker: its caller
-    // was told it is queued, and nothing of it can have printed.
-    if (server_ && requeueShared(transaction, run))
-        return;
-    QSqlQuery confirmed = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET confirmed = {max}(confirmed, printed, coalesce((SELECT max(confirmed_before) FROM tickets"
-        " WHERE id BETWEEN ? AND ?), 0)) WHERE id = ?"));
-    confirmed.bindValue(0, firstKey(run));
-    confirmed.bindValue(1, lastKey(run));
-    confirmed.bindValue(2, id);
-    transaction.exec(confirmed);
-    QSqlQuery close = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET ended = ?, outcome = 'interrupted', owner = NULL,"
-        " message = 'The program ended before the run did.',"
-        " in_doubt = (SELECT count(*) FROM tickets WHERE id > CAST(? AS BIGINT) + runs.confirmed AND id <= ?)"
-        " WHERE id = ?"));
-    close.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
-    close.bindValue(1, ticketKey(run, 0));
-    close.bindValue(2, lastKey(run));
-    close.bindValue(3, id);
-    transaction.exec(close);
-    releaseClaimsIfUnmarked(transaction, run);
-}
-
-// Nothing of such a run can have printed: another run may take its request
-// id, or finish the run it meant to finish. A run someone asked to stop
-// keeps its request id: a retry is told it was cancelled, and prints nothing.
-void Journal::releaseClaimsIfUnmarked(const Transaction& transaction, std::int64_t run)
-{
-    QSqlQuery release = transaction.prepare(QStringLiteral(
-        "UPDATE runs SET request_id = CASE WHEN stop_asked IS NULL THEN NULL ELSE request_id END, rest_of = NULL"
-        " WHERE id = ? AND outcome {isnot} 'printed'"
-        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
-    release.bindValue(0, QVariant::fromValue<qint64>(run));
-    release.bindValue(1, firstKey(run));
-    release.bindValue(2, lastKey(run));
-    transaction.exec(release);
 }
 
 void Journal::planRun(std::int64_t run, const RunStart& start, const std::vector<PlannedTicket>& tickets)
@@ -500,99 +387,6 @@ void Journal::planRun(std::int64_t run, const RunStart& start, const std::vector
     plan.bindValue(2, QVariant::fromValue<qint64>(run));
     transaction.exec(plan);
     transaction.commit();
-}
-
-bool Journal::releaseRun(std::int64_t run, const std::string& message)
-{
-    Transaction transaction(*this);
-    QSqlQuery claim = transaction.prepare(QStringLiteral(
-        "SELECT stop_asked IS NOT NULL FROM runs WHERE id = ? AND ended IS NULL"
-        " AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)"));
-    claim.bindValue(0, QVariant::fromValue<qint64>(run));
-    claim.bindValue(1, firstKey(run));
-    claim.bindValue(2, lastKey(run));
-    transaction.exec(claim);
-    if (!claim.next())
-        return false;
-    const bool stopAsked = claim.value(0).toBool();
-    claim.finish();
-    if (stopAsked)
-        recordEnd(transaction, run, RunOutcome::Cancelled, 0, "The run was cancelled before it began.");
-    else
-        recordEnd(transaction, run, RunOutcome::Failed, 0,
-                  message.empty() ? std::string("The run ended before it sent anything.") : message);
-    transaction.commit();
-    releaseLock(run);
-    return true;
-}
-
-bool Journal::cancelUnbegun(std::int64_t run, const std::string& message, bool onlyNobodys)
-{
-    Transaction transaction(*this);
-    QSqlQuery cancel = transaction.prepare(
-        QStringLiteral("UPDATE runs SET ended = ?, outcome = ?, message = ?, owner = NULL, rest_of = NULL"
-                       " WHERE id = ? AND ended IS NULL AND NOT EXISTS (SELECT 1 FROM tickets WHERE id BETWEEN ? AND ?)") +
-        (onlyNobodys ? QStringLiteral(" AND owner IS NULL") : QString()));
-    cancel.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
-    cancel.bindValue(1, qtext(outcomeName(RunOutcome::Cancelled)));
-    cancel.bindValue(2, qtext(message));
-    cancel.bindValue(3, QVariant::fromValue<qint64>(run));
-    cancel.bindValue(4, firstKey(run));
-    cancel.bindValue(5, lastKey(run));
-    transaction.exec(cancel);
-    const bool cancelled = cancel.numRowsAffected() > 0;
-    transaction.commit();
-    if (cancelled)
-        releaseLock(run);
-    return cancelled;
-}
-
-Journal::StopAsk Journal::askStop(std::int64_t run)
-{
-    Transaction transaction(*this);
-    // Nothing would read the request of a run whose program is gone.
-    closeIfGone(transaction, run);
-    QSqlQuery ask = transaction.prepare(
-        QStringLiteral("UPDATE runs SET stop_asked = coalesce(stop_asked, ?) WHERE id = ? AND ended IS NULL"));
-    ask.bindValue(0, QVariant::fromValue<qint64>(nowMs()));
-    ask.bindValue(1, QVariant::fromValue<qint64>(run));
-    transaction.exec(ask);
-    StopAsk answer = StopAsk::Asked;
-    if (ask.numRowsAffected() == 0) {
-        QSqlQuery found = transaction.prepare(QStringLiteral("SELECT 1 FROM runs WHERE id = ?"));
-        found.bindValue(0, QVariant::fromValue<qint64>(run));
-        transaction.exec(found);
-        answer = found.next() ? StopAsk::Ended : StopAsk::Unknown;
-        found.finish();
-    }
-    transaction.commit();
-    return answer;
-}
-
-bool Journal::stopAsked(std::int64_t run)
-{
-    Transaction transaction(*this, Transaction::Read);
-    QSqlQuery asked = transaction.prepare(
-        QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND stop_asked IS NOT NULL AND ended IS NULL"));
-    asked.bindValue(0, QVariant::fromValue<qint64>(run));
-    transaction.exec(asked);
-    const bool found = asked.next();
-    asked.finish();
-    transaction.commit();
-    return found;
-}
-
-std::vector<std::int64_t> Journal::runsAskedToStop()
-{
-    Transaction transaction(*this, Transaction::Read);
-    QSqlQuery asked = transaction.exec(
-        QStringLiteral("SELECT id FROM runs WHERE stop_asked IS NOT NULL AND ended IS NULL ORDER BY id"));
-    std::vector<std::int64_t> runs;
-    while (asked.next())
-        runs.push_back(asked.value(0).toLongLong());
-    asked.finish();
-    transaction.commit();
-    return runs;
 }
 
 void Journal::sending(std::int64_t run, TicketCounts counts, int first, const std::vector<TicketDigest>& digests)
@@ -728,22 +522,6 @@ void Journal::recordEnd(const Transaction& transaction, std::int64_t run, RunOut
         releaseClaimsIfUnmarked(transaction, run);
 }
 
-int Journal::closeInterruptedRuns()
-{
-    Transaction transaction(*this);
-    QSqlQuery open =
-        transaction.exec(QStringLiteral("SELECT id, owner, lease_expires - {now} FROM runs WHERE ended IS NULL"));
-    std::vector<qint64> gone;
-    while (open.next())
-        if (!ownerAlive(stdText(open.value(1)), open.value(0).toLongLong(), open.value(2)))
-            gone.push_back(open.value(0).toLongLong());
-    open.finish();
-    for (const qint64 id : gone)
-        closeInterrupted(transaction, id);
-    transaction.commit();
-    return static_cast<int>(gone.size());
-}
-
 int Journal::prune(int days, std::chrono::milliseconds budget)
 {
     // A chunk is a transaction: at most this many runs, or as many as hold
@@ -810,3 +588,4 @@ void Journal::transact(Access access, const std::function<void(const JournalStat
     work(InTransaction(transaction));
     transaction.commit();
 }
+
