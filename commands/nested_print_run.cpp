@@ -128,8 +128,10 @@ AfterNestedPrint runSteps(DatabaseSession& db, const NestedPrintRequest& request
     RunRecorder recorder(request.journal, messages);
     const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), request.printer, request.progress.get(), stop,
                                                 request.journalRun);
-    if (!turn.goesOn(messages, result.outcome))
+    if (!turn.goesOn(messages, result.outcome)) {
+        result.gaveUpForPrinter = turn.givenUp;
         return AfterNestedPrint::KeepWindow;
+    }
     recorder.holdLease(turn.lease.get());
     PrintStream output(request.printer, request.progress, stop);
     MessageList opening;

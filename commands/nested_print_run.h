@@ -62,6 +62,7 @@ struct NestedPrintResult {
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
     bool journalRefused = false;  // it stopped because the journal could not record its card
     bool notForThisPrinter = false;  // an EPSON printer: the card is made for Zebra printers only
+    bool gaveUpForPrinter = false;   // given up while it waited for its printer: nothing of it was recorded
 };
 
 // Once stop is set (the run was given up), nothing more reaches the printer.

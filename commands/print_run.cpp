@@ -221,8 +221,10 @@ void runSteps(DatabaseSession& db, const PrintRequest& request, std::stop_token 
         return;
     }
     const PrinterTurn turn = awaitPrinterTurn(request.journal.get(), printer, request.progress.get(), stop, request.journalRun);
-    if (!turn.goesOn(messages, result.outcome))
+    if (!turn.goesOn(messages, result.outcome)) {
+        result.gaveUpForPrinter = turn.givenUp;
         return;
+    }
     PrintStream output(printer, request.progress, stop);
     MessageList opening;
     const bool opened = output.open(opening);

@@ -45,6 +45,7 @@ struct PrintResult {
     std::int64_t journalRun = 0;  // the run's id in the journal; 0 when not recorded
     bool journalRefused = false;  // it stopped because the journal could not record its tickets
     bool restTaken = false;       // Print the Rest: another run had taken the rest
+    bool gaveUpForPrinter = false;  // given up while it waited for its printer: nothing of it was recorded
 };
 
 class PrintStream;

@@ -41,7 +41,8 @@ int printOrder(OrderRun& run, const OrderAsk& ask, const std::shared_ptr<Journal
     const PrintResult result = run.await<PrintResult>(
         [&](std::function<void(PrintResult)> apply) { return run.commands().print(std::move(request), apply); });
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown, progress && progress->leaving());
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown,
+             result.gaveUpForPrinter && progress && progress->leaving());
     return finishRun(result, recordOf(journal, result.journalRun), answer);
 }
 
@@ -64,7 +65,8 @@ int printNestedCard(OrderRun& run, const OrderAsk& ask, const NestedTexts& typed
         return run.commands().printNested(std::move(request), apply);
     });
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown, progress && progress->leaving());
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown,
+             result.gaveUpForPrinter && progress && progress->leaving());
     if (result.notForThisPrinter)
         return answer.end(nothingPrinted, reason::wrongPrinterType, runFields("refused", result.tickets, std::nullopt));
     return finishRun(result, recordOf(journal, result.journalRun), answer);

@@ -215,12 +215,7 @@ PrinterTurn awaitPrinterTurn(JournalAccess* journal, const PrinterSettings& prin
             MessageList unseen;
             if (!reader)
                 reader = journal->open(unseen);
-            if (!reader)
-                return false;
-            if (reader->stopAsked(run))
-                return true;
-            const std::optional<RunRecord> record = reader->run(run);
-            return record && record->ended != 0;
+            return reader && reader->stopAskedOrEnded(run);
         } catch (const JournalError&) {
             return false;  // read again at the next round
         }

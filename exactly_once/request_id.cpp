@@ -314,7 +314,9 @@ void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std:
                 connection && connection->returnShared(claimed))
                 return;
         } catch (const JournalError&) {
-            // Given back as any other: the caller is told, and may try again.
+            // It may have gone back, and been taken since: left as it is,
+            // its run's lease expires with this program, and then it waits again.
+            return;
         }
     }
     releaseClaim(journal, claimed, shown);

@@ -101,8 +101,9 @@ void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Me
 // 0 when start has none; the status answered when the id is held or bound
 // to another request. endClaim: a claimed run that sent nothing gives its
 // id back, so that the caller may try again; or, leaving (its program
-// stops), one of a shared queue that nobody asked to stop waits there
-// again, for another program.
+// stops while the run waited for its printer, having recorded nothing), one
+// of a shared queue that nobody asked to stop waits there again, for another
+// program.
 std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer);
 void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown,
               bool leaving = false);

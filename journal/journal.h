@@ -233,6 +233,9 @@ public:
     enum class StopAsk { Asked, Ended, Unknown };
     StopAsk askStop(std::int64_t run);
     bool stopAsked(std::int64_t run);
+    // Whether the run was asked to stop or has ended (another program closed
+    // it), in one read.
+    bool stopAskedOrEnded(std::int64_t run);
     // The open runs asked to stop, in order.
     std::vector<std::int64_t> runsAskedToStop();
 
@@ -372,6 +375,8 @@ private:
     // A run of the shared queue that marked no ticket (and was not asked to
     // stop) waits again, nobody's: true when it does.
     bool requeueShared(const Transaction& transaction, std::int64_t run);
+    // Whether the run is there and meets condition (SQL), in one read.
+    bool runFound(const char* condition, std::int64_t run);
     void releaseLock(std::int64_t run) const;
     int openFile();      // returns the file's journal version
     int openOnServer();  // likewise

@@ -116,18 +116,22 @@ Journal::StopAsk Journal::askStop(std::int64_t run)
     return answer;
 }
 
-bool Journal::stopAsked(std::int64_t run)
+bool Journal::runFound(const char* condition, std::int64_t run)
 {
     Transaction transaction(*this, Transaction::Read);
-    QSqlQuery asked = transaction.prepare(
-        QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND stop_asked IS NOT NULL AND ended IS NULL"));
-    asked.bindValue(0, QVariant::fromValue<qint64>(run));
-    transaction.exec(asked);
-    const bool found = asked.next();
-    asked.finish();
+    QSqlQuery found =
+        transaction.prepare(QStringLiteral("SELECT 1 FROM runs WHERE id = ? AND %1").arg(QLatin1String(condition)));
+    found.bindValue(0, QVariant::fromValue<qint64>(run));
+    transaction.exec(found);
+    const bool any = found.next();
+    found.finish();
     transaction.commit();
-    return found;
+    return any;
 }
+
+bool Journal::stopAsked(std::int64_t run) { return runFound("stop_asked IS NOT NULL AND ended IS NULL", run); }
+
+bool Journal::stopAskedOrEnded(std::int64_t run) { return runFound("(stop_asked IS NOT NULL OR ended IS NOT NULL)", run); }
 
 std::vector<std::int64_t> Journal::runsAskedToStop()
 {

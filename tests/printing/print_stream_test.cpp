@@ -359,12 +359,19 @@ public:
         toldBytes += batch->bytes.size();
         mostAhead = std::max(mostAhead, told_ - confirmed_);
     }
-    Recorded recorded(int, bool wait) override { return wait ? Recorded::Yes : Recorded::NotYet; }
+    Recorded recorded(int tickets, bool wait) override
+    {
+        if (!wait)
+            return Recorded::NotYet;
+        recordedUpTo = std::max(recordedUpTo, tickets);
+        return Recorded::Yes;
+    }
     void confirmed(int count) override { confirmed_ = count; }
     void ended(PrintOutcome, int, int, const std::string&) override {}
 
     int mostAhead = 0;
     std::size_t toldBytes = 0;
+    int recordedUpTo = 0;  // the tickets said to be recorded
 
 private:
     int told_ = 0;
@@ -398,7 +405,8 @@ TEST(PrintStream, TheTicketsRecordedAheadOfThePrinterAreBounded)
 
 // To a network printer, what is told and not acknowledged (in doubt, were
 // the program to die) stays within the flight bound, also while the journal
-// lags behind: here until a printer that stops reading stalls the run.
+// lags behind, and nothing is written before its record: here until a
+// printer that stops reading stalls the run.
 TEST(PrintStream, TheTicketsRecordedAheadOfANetworkPrinterStayWithinTheFlightBound)
 {
     LoopbackPrinter printer({.statusReply = {}, .reads = false});
@@ -418,6 +426,7 @@ TEST(PrintStream, TheTicketsRecordedAheadOfANetworkPrinterStayWithinTheFlightBou
             break;
     EXPECT_GT(recorder.toldBytes, printer.taken()) << "the printer took the whole run";
     EXPECT_LE(recorder.toldBytes, printer.taken() + PrinterDestination::inFlight);
+    EXPECT_LE(printer.taken(), bytesOfFirst(tickets, recorder.recordedUpTo)) << "written before its record";
 }
 
 }  // namespace

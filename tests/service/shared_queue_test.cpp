@@ -90,7 +90,14 @@ TEST_F(SharedQueue, OneRunPerRequestIdFollowedAndCancelledThroughEitherInstance)
         ASSERT_EQ(queued.status, 202);
         runs.push_back(queued.json["run"].toInteger());
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // both workers have polled
+    for (ServiceProcess* instance : {&first, &second}) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!instance->call("GET", "/v1/printers/line/queue").json["printing"].isObject() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(instance->call("GET", "/v1/printers/line/queue").json["printing"].isObject())
+            << "an instance's worker took no run";
+    }
     const ServiceProcess::Response cancelled = second.call("DELETE", QStringLiteral("/v1/runs/%1").arg(runs[2]));
     EXPECT_EQ(cancelled.status, 200) << QJsonDocument(cancelled.json).toJson().toStdString();
     EXPECT_EQ(first.terminate(), 0);
