@@ -30,7 +30,8 @@ public:
     }
     std::stop_token stopAtOnceToken() const { return atOnce_.get_token(); }
     // The program stops, as well as the run: a run of a queue it shares with
-    // other programs that sent nothing waits there again, for another.
+    // other programs, given up while it waited for its printer, waits there
+    // again, for another.
     void leave()
     {
         leaving_ = true;

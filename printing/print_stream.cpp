@@ -380,7 +380,7 @@ bool PrintStream::passOn(MessageBox& messages, bool writeAll)
 
 // Writes the batches at the front once they are recorded, waiting for a
 // record only when the stream may build no further ahead (with writeAll,
-// never).
+// for every batch).
 bool PrintStream::writeRecorded(MessageBox& messages, bool writeAll)
 {
     while (!waiting_.empty()) {
