@@ -284,10 +284,10 @@ bool PrintStream::send(std::string_view ticket, MessageBox& messages)
     // What was recorded meanwhile is written while the next batch is built.
     if (!waiting_.empty() && !writeRecorded(messages, false))
         return false;
-    // A batch never grows past its limit, to a network printer the room
-    // it is recorded for, unless one ticket alone does.
-    if (batch_ && !batch_->bytes.empty() && batch_->bytes.size() + ticket.size() > batchLimit_ &&
-        !passOn(messages, false))
+    // To a network printer a batch never grows past its limit, the room it
+    // is recorded for, unless one ticket alone does.
+    if (!acknowledgementsKept_ && batch_ && !batch_->bytes.empty() &&
+        batch_->bytes.size() + ticket.size() > batchLimit_ && !passOn(messages, false))
         return false;
     if (!batch_)
         batch_ = freeBatch();
