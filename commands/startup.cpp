@@ -63,6 +63,23 @@ ChosenLogin loginIn(const std::string& file)
     return {connectionStringOf(login), file, std::nullopt, login.journalPassword};
 }
 
+// A journal on a server whose URI gives no password would have had the
+// login file's: when that file was refused, what the journal says of a
+// failed login is followed by the file's fault, which the server cannot know.
+class NamingRefusedLogin : public MessageBox {
+public:
+    NamingRefusedLogin(MessageBox& shown, std::string fault) : shown_(shown), fault_(std::move(fault)) {}
+    void show(const std::string& text, MessageIcon icon) override
+    {
+        shown_.show(text + "\n" + fault_ + " So the journal's password is not taken from it either.", icon);
+    }
+    bool ask(const std::string& question, MessageIcon icon) override { return shown_.ask(question, icon); }
+
+private:
+    MessageBox& shown_;
+    std::string fault_;
+};
+
 }  // namespace
 
 std::optional<PrinterSettings> loadPrinterSettings(const std::string& programDir,
@@ -86,7 +103,13 @@ std::shared_ptr<JournalAccess> openStationJournal(const std::string& programDir,
     const ConfigValues values = parseConfig(file.content);
     // Commands that need no database still need the login's journal password.
     chooseDatabaseLogin(programDir);
-    return openJournal(withJournalLogin(journalPath(values.journal)), journalDays(values.journalDays), messages);
+    const QString location = journalPath(values.journal);
+    const std::optional<std::string> fault = databaseLoginFault();
+    if (fault && journalNeedsPassword(location)) {
+        NamingRefusedLogin naming(messages, *fault);
+        return openJournal(location, journalDays(values.journalDays), naming);
+    }
+    return openJournal(withJournalLogin(location), journalDays(values.journalDays), messages);
 }
 
 QString withJournalLogin(const QString& location)

@@ -67,14 +67,20 @@ QString journalDisplayName(const QString& location)
     return url.toDisplayString(QUrl::RemovePassword);
 }
 
+bool journalNeedsPassword(const QString& location)
+{
+    if (!isServerJournal(location))
+        return false;
+    const QUrl url(location);
+    return url.isValid() && !url.hasFragment() && url.password().isEmpty() &&
+           !QUrlQuery(url).hasQueryItem(QStringLiteral("password"));
+}
+
 QString journalWithPassword(const QString& location, const QString& password)
 {
-    if (password.isEmpty() || !isServerJournal(location))
+    if (password.isEmpty() || !journalNeedsPassword(location))
         return location;
     const QUrl url(location);
-    if (!url.isValid() || url.hasFragment() || !url.password().isEmpty() ||
-        QUrlQuery(url).hasQueryItem(QStringLiteral("password")))
-        return location;
     // Appended, not set through QUrl, so that the rest stays as written.
     QString joint = QStringLiteral("&");
     if (!url.hasQuery())

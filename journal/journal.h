@@ -156,6 +156,9 @@ bool isServerJournal(const QString& location);
 // The location as messages show it: a URI without its password.
 QString journalDisplayName(const QString& location);
 
+// Whether location is a server's URI that gives no password of its own.
+bool journalNeedsPassword(const QString& location);
+
 // A server's URI with password added as its password= option, when the URI
 // gives none of its own; any other location as it is.
 QString journalWithPassword(const QString& location, const QString& password);

@@ -138,6 +138,12 @@ TEST_F(DatabaseLoginFile, GivesAJournalOnAServerItsPassword)
     EXPECT_THAT(history.out, HasSubstr("\"order\":\"12345\""));
     for (const std::string& password : {journalPassword, std::string(rolePassword)})
         EXPECT_THAT(printed.out + printed.err + history.out + history.err, Not(HasSubstr(password)));
+
+    // A refused file gives no password, and the journal's refusal says why.
+    ASSERT_EQ(chmod(dir.file("database").c_str(), 0644), 0);
+    const Ended refused = travcard({"history", "--order", "12345", "--json"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_THAT(refused.err, HasSubstr("The database login file " + dir.file("database") + " has mode 0644"));
 }
 
 TEST_F(DatabaseLoginFile, AFileOthersMayReadIsRefusedByEveryDoor)
