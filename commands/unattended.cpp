@@ -20,6 +20,22 @@ RunStart claimedStart(const OrderAsk& ask, const std::optional<NestedTexts>& nes
     return start;
 }
 
+namespace {
+
+// Not cancelled, though this service gave it up: it is another's to print.
+int answerReturnedToQueue(std::int64_t run, Answer& answer)
+{
+    answer.messages.show("Run " + std::to_string(run) +
+                             " went back to the shared queue as this service stopped, before it sent anything: "
+                             "another service prints it.",
+                         MessageIcon::None);
+    QJsonObject fields = noRunFields("queued");
+    fields.insert("run", static_cast<qint64>(run));
+    return answer.end(inProgressElsewhere, reason::returnedToQueue, fields);
+}
+
+}  // namespace
+
 int printOrder(OrderRun& run, const OrderAsk& ask, const std::shared_ptr<JournalAccess>& journal,
                std::shared_ptr<PrintProgress> progress, std::int64_t claimed, Answer& answer)
 {
@@ -40,9 +56,11 @@ int printOrder(OrderRun& run, const OrderAsk& ask, const std::shared_ptr<Journal
     request.journalRun = claimed;
     const PrintResult result = run.await<PrintResult>(
         [&](std::function<void(PrintResult)> apply) { return run.commands().print(std::move(request), apply); });
+    if (result.gaveUpForPrinter && progress && progress->leaving() &&
+        returnToSharedQueue(*journal, claimed, result.tickets.sent))
+        return answerReturnedToQueue(claimed, answer);
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown,
-             result.gaveUpForPrinter && progress && progress->leaving());
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown);
     return finishRun(result, recordOf(journal, result.journalRun), answer);
 }
 
@@ -64,9 +82,11 @@ int printNestedCard(OrderRun& run, const OrderAsk& ask, const NestedTexts& typed
     const NestedPrintResult result = run.await<NestedPrintResult>([&](std::function<void(NestedPrintResult)> apply) {
         return run.commands().printNested(std::move(request), apply);
     });
+    if (result.gaveUpForPrinter && progress && progress->leaving() &&
+        returnToSharedQueue(*journal, claimed, result.tickets.sent))
+        return answerReturnedToQueue(claimed, answer);
     answer.messages.showAll(result.messages);
-    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown,
-             result.gaveUpForPrinter && progress && progress->leaving());
+    endClaim(*journal, claimed, result.tickets.sent, answer.messages.shown);
     if (result.notForThisPrinter)
         return answer.end(nothingPrinted, reason::wrongPrinterType, runFields("refused", result.tickets, std::nullopt));
     return finishRun(result, recordOf(journal, result.journalRun), answer);

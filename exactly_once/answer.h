@@ -53,6 +53,8 @@ inline constexpr const char* inDoubtUnresolved = "in_doubt_unresolved";
 inline constexpr const char* requestInProgress = "request_in_progress";
 inline constexpr const char* requestConflict = "request_conflict";
 inline constexpr const char* restTaken = "rest_taken";
+// Given up as its service stopped, before it sent anything: another prints it.
+inline constexpr const char* returnedToQueue = "returned_to_queue";
 inline constexpr const char* journalUnusable = "journal_unusable";
 inline constexpr const char* configUnusable = "config_unusable";
 }  // namespace reason

@@ -302,24 +302,24 @@ std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart&
     return claimRequest(journal, start, answer);
 }
 
-void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown,
-              bool leaving)
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown)
+{
+    if (claimed && sent == 0)
+        releaseClaim(journal, claimed, shown);
+}
+
+bool returnToSharedQueue(JournalAccess& journal, std::int64_t claimed, int sent)
 {
     if (!claimed || sent != 0)
-        return;
-    if (leaving) {
-        MessageList unseen;
-        try {
-            if (const std::unique_ptr<Journal> connection = journal.open(unseen);
-                connection && connection->returnShared(claimed))
-                return;
-        } catch (const JournalError&) {
-            // It may have gone back, and been taken since: left as it is,
-            // its run's lease expires with this program, and then it waits again.
-            return;
-        }
+        return false;
+    MessageList unseen;
+    try {
+        const std::unique_ptr<Journal> connection = journal.open(unseen);
+        return connection && connection->returnShared(claimed);
+    } catch (const JournalError&) {
+        // It may have gone back, and been taken since: left as it is.
+        return true;
     }
-    releaseClaim(journal, claimed, shown);
 }
 
 bool cancelledBeforeBegun(JournalAccess& journal, std::int64_t run, Answer& answer)

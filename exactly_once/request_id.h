@@ -100,13 +100,15 @@ void releaseClaim(JournalAccess& journal, std::int64_t run, const std::vector<Me
 // claimFor: the run a request prints into, claimed for its request id, or
 // 0 when start has none; the status answered when the id is held or bound
 // to another request. endClaim: a claimed run that sent nothing gives its
-// id back, so that the caller may try again; or, leaving (its program
-// stops while the run waited for its printer, having recorded nothing), one
-// of a shared queue that nobody asked to stop waits there again, for another
-// program.
+// id back, so that the caller may try again.
 std::variant<std::int64_t, int> claimFor(JournalAccess& journal, const RunStart& start, Answer& answer);
-void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown,
-              bool leaving = false);
+void endClaim(JournalAccess& journal, std::int64_t claimed, int sent, const std::vector<Message>& shown);
+// A claimed run of a shared queue that its program gave up as it stopped,
+// while the run waited for its printer (having recorded nothing), waits
+// there again for another program, unless somebody asked it to stop: true
+// when it does (or may: then its lease, which expires with the program,
+// returns it). False leaves the claim to endClaim.
+bool returnToSharedQueue(JournalAccess& journal, std::int64_t claimed, int sent);
 
 // A claimed run that was asked to stop (cancelled from another program)
 // before it began ends cancelled, keeping its request id: true, and answer

@@ -79,6 +79,8 @@ PrinterQueue::Job PrintService::runJob(
             answer.end(stoppedPartWay, reason::stopped);
         const auto took = std::chrono::steady_clock::now() - began;
         boost::asio::post(io_, [this, run, printer, requestId, outcome = answer.json(), took] {
+            if (outcome.value("reason") == reason::returnedToQueue)
+                return wentBackToQueue(run, printer, requestId);
             metrics_->runRan(took, outcome.value("printed").toInt());
             runEnded(run, printer, requestId, outcome);
         });
@@ -220,9 +222,7 @@ void PrintService::runEnded(std::int64_t run, const std::string& printer, const 
                             const QJsonObject& outcome)
 {
     metrics_->runEnded(outcome);
-    seenRuns_.erase(run);
-    if (const auto accepted = acceptedHere_.find(requestId); accepted != acceptedHere_.end() && accepted->second.run == run)
-        acceptedHere_.erase(accepted);
+    forget(run, requestId);
     endings_[run] = outcome;
     while (static_cast<int>(endings_.size()) > keptEndings)
         endings_.erase(endings_.begin());
@@ -231,6 +231,21 @@ void PrintService::runEnded(std::int64_t run, const std::string& printer, const 
             ": " + jsonText(outcome.value("reason")) + ", " + jsonText(outcome.value("sent")) + " of " +
             jsonText(outcome.value("planned")) + " sent" +
             (messages.isEmpty() ? std::string() : "; " + messages.last().toString().toStdString()));
+}
+
+// Neither ended nor counted here: how it ends is read from the journal.
+void PrintService::wentBackToQueue(std::int64_t run, const std::string& printer, const std::string& requestId)
+{
+    forget(run, requestId);
+    logLine("run " + std::to_string(run) + (requestId.empty() ? "" : " request_id " + requestId) + " to " + printer +
+            ": went back to the shared queue as this service stops, before it sent anything");
+}
+
+void PrintService::forget(std::int64_t run, const std::string& requestId)
+{
+    seenRuns_.erase(run);
+    if (const auto accepted = acceptedHere_.find(requestId); accepted != acceptedHere_.end() && accepted->second.run == run)
+        acceptedHere_.erase(accepted);
 }
 
 void PrintService::print(const Reply& exchange, bool nested)

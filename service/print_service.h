@@ -129,6 +129,9 @@ private:
     void askToStop(std::int64_t run, const Reply& exchange);
     void runEnded(std::int64_t run, const std::string& printer, const std::string& requestId,
                   const QJsonObject& outcome);
+    // A run given up as this instance stops waits in the shared queue again.
+    void wentBackToQueue(std::int64_t run, const std::string& printer, const std::string& requestId);
+    void forget(std::int64_t run, const std::string& requestId);
     // A place in printer's queue, taken before anything is claimed; false,
     // and the caller answered, when the queue is full.
     bool reservePlace(const std::string& printer, const std::optional<std::string>& requestId,

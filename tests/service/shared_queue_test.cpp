@@ -101,6 +101,9 @@ TEST_F(SharedQueue, OneRunPerRequestIdFollowedAndCancelledThroughEitherInstance)
     const ServiceProcess::Response cancelled = second.call("DELETE", QStringLiteral("/v1/runs/%1").arg(runs[2]));
     EXPECT_EQ(cancelled.status, 200) << QJsonDocument(cancelled.json).toJson().toStdString();
     EXPECT_EQ(first.terminate(), 0);
+    // Not ended where it was given up, but handed on.
+    EXPECT_THAT(first.log, ::testing::HasSubstr("went back to the shared queue"));
+    EXPECT_THAT(first.log, ::testing::Not(::testing::HasSubstr(": cancelled,")));
     releasePrinter();
     EXPECT_THAT(second.ended(runs[0])["outcome"].toString().toStdString(), ::testing::StartsWith("printed"));
     EXPECT_THAT(second.ended(runs[1])["outcome"].toString().toStdString(), ::testing::StartsWith("printed"));
