@@ -28,6 +28,10 @@ int zebraDpi(int dpi);
 // 1.5 or 3 (8, 12 or 24 dots/mm).
 double dotsPerStandardDot(int dpi);
 
+// A length of dots203 dots at 203 dpi in the dots of a printer of dpi,
+// rounded to the nearest dot.
+int dotsAt(int dpi, int dots203);
+
 // Field orientation: N normal, R rotated 90 degrees clockwise, I 180, B 270.
 enum class Orientation { N, R, I, B };
 
