@@ -22,13 +22,10 @@ RunStart claimedStart(const OrderAsk& ask, const std::optional<NestedTexts>& nes
 
 namespace {
 
-// Not cancelled, though this service gave it up: it is another's to print.
+// Not cancelled, though this service gave it up: it is another's to print
+// (or this one's, started again).
 int answerReturnedToQueue(std::int64_t run, Answer& answer)
 {
-    answer.messages.show("Run " + std::to_string(run) +
-                             " went back to the shared queue as this service stopped, before it sent anything: "
-                             "another service prints it.",
-                         MessageIcon::None);
     QJsonObject fields = noRunFields("queued");
     fields.insert("run", static_cast<qint64>(run));
     return answer.end(inProgressElsewhere, reason::returnedToQueue, fields);

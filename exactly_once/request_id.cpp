@@ -314,8 +314,11 @@ bool returnToSharedQueue(JournalAccess& journal, std::int64_t claimed, int sent)
         return false;
     MessageList unseen;
     try {
+        // Unreachable now, it is left to its lease, which expires with this
+        // program and returns it: given back later, it would end a run whose
+        // caller was told it is queued.
         const std::unique_ptr<Journal> connection = journal.open(unseen);
-        return connection && connection->returnShared(claimed);
+        return !connection || connection->returnShared(claimed);
     } catch (const JournalError&) {
         // It may have gone back, and been taken since: left as it is.
         return true;

@@ -229,7 +229,8 @@ void PrintService::waitForQueues(std::function<void()> stopped)
         if (deskBusy || !queue->ended())
             return after(std::chrono::milliseconds(50),
                          [this, stopped = std::move(stopped)]() mutable { waitForQueues(std::move(stopped)); });
-    stopped();
+    // After what the ended runs posted, such as their endings' log lines.
+    boost::asio::post(io_, std::move(stopped));
 }
 
 void PrintService::after(std::chrono::milliseconds delay, std::function<void()> then)

@@ -4,6 +4,7 @@
 #include "bench/service/bench_service.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -126,6 +126,44 @@ TEST(RequestId, ARunOfAnEarlierJournalIsComparedByWhatItRecorded)
     EXPECT_EQ(other.why(), reason::requestConflict);
 }
 
+// A run of the shared queue that its service gave up as it stopped waits
+// there again only when nothing of it was marked, nobody asked it to stop
+// and nobody ended it: any of those, and another service must not print it.
+TEST(RequestId, AGivenUpRunGoesBackToTheSharedQueueOnlyUntouched)
+{
+    const JournalLocation location;
+    JournalAccess access(location.path());
+    Journal journal(location.path());
+    const struct {
+        const char* what;
+        std::function<void(std::int64_t)> meanwhile;
+        bool goesBack;
+    } cases[] = {
+        {"untouched", [](std::int64_t) {}, true},
+        {"asked to stop", [&](std::int64_t run) { journal.askStop(run); }, false},
+        {"a ticket marked",
+         [&](std::int64_t run) {
+             journal.planRun(run, RunStart{}, {{"10", 1, "data"}});
+             journal.sending(run, 0, 1, {{"10", 1, 9, "#"}});
+         },
+         false},
+        {"ended", [&](std::int64_t run) { journal.endRun(run, RunOutcome::Cancelled, 0, {}); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OrderAsk ask = nestedAsk();
+        ask.requestId = "SHARED-"s + c.what;
+        Answer claimed;
+        const std::int64_t run = std::get<std::int64_t>(claimRequest(access, claimedStart(ask, nestedCard), claimed));
+        journal.queueShared(run, "line", "{}");
+        ASSERT_EQ(journal.takeShared("line")->run, run);
+        c.meanwhile(run);
+        EXPECT_EQ(returnToSharedQueue(access, run, 0), c.goesBack);
+        const std::optional<SharedRun> next = journal.takeShared("line");
+        EXPECT_EQ(next.has_value(), c.goesBack);
+    }
+}
+
 #ifndef TRAVCARD_JOURNAL_ON_SERVER  // no journal in it
 TEST(RequestId, IsTrimmedAndHoldsOnlyPrintableCharacters)
 {
