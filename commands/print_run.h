@@ -46,6 +46,7 @@ struct PrintResult {
     bool journalRefused = false;  // it stopped because the journal could not record its tickets
     bool restTaken = false;       // Print the Rest: another run had taken the rest
     bool gaveUpForPrinter = false;  // given up while it waited for its printer: nothing of it was recorded
+    bool notForThisPrinter = false;  // nested-part labels asked of an EPSON printer: nothing was opened
 };
 
 class PrintStream;

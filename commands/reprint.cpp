@@ -119,6 +119,10 @@ std::string lastMessage(const MessageList& messages)
     return messages.shown.empty() ? std::string() : messages.shown.back().text;
 }
 
+const char* const nestedNotForEpson = "Nested parts not designed for an EPSON printer";
+
+bool isNestedLabel(const KeptTicket& kept) { return std::holds_alternative<NestedTicketData>(kept); }
+
 // The bytes of one copy of a ticket for today's printer; nothing, with the
 // message shown, for a nested-part label on an EPSON printer.
 std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind, int dpi,
@@ -127,7 +131,7 @@ std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind,
     if (const auto* label = std::get_if<NestedTicketData>(&kept)) {
         if (kind == PrinterKind::Zebra)
             return nestedJob(*label, dpi);
-        messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
+        messages.show(nestedNotForEpson, MessageIcon::None);
         return std::nullopt;
     }
     const TicketData& ticket = std::get<TicketData>(kept);
@@ -159,6 +163,11 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         return;
     if (request.cards == 0 && !reprint->run.ended) {
         messages.show(stillPrintingMessage(request.run), MessageIcon::Warning);
+        return;
+    }
+    if (request.printer.settings.kind != PrinterKind::Zebra && std::ranges::any_of(reprint->kept, isNestedLabel)) {
+        messages.show(nestedNotForEpson, MessageIcon::None);
+        result.notForThisPrinter = true;
         return;
     }
     const PlannedRun planned = plannedRun(request, *reprint);

@@ -100,5 +100,7 @@ int printAgain(OrderRun& run, ReprintRequest request, Answer& answer)
     endClaim(*access, recorded, result.tickets.sent, answer.messages.shown);
     if (result.restTaken)
         return answerTaken(*access, named, answer);
+    if (result.notForThisPrinter)
+        return answer.end(nothingPrinted, reason::wrongPrinterType, runFields("refused", result.tickets, std::nullopt));
     return finishRun(result, recordOf(access, result.journalRun), answer);
 }

@@ -203,6 +203,26 @@ TEST_F(Unattended, ANestedCardForAnEpsonStationIsRefusedAsSuch)
     EXPECT_FALSE(std::filesystem::exists(station.file("lp")) && std::filesystem::file_size(station.file("lp")) > 0);
 }
 
+// So is a reprint of nested-part labels, before the printer is opened: a
+// script reads why, not a printer fault, and may send the id again elsewhere.
+TEST_F(Unattended, NestedLabelsReprintedOnAnEpsonAreRefusedAsSuch)
+{
+    // The station's own printer is a Zebra.
+    const QStringList card{"nested", "--operation", "20", "--part", "P", "--nested-quantity", "1"};
+    ASSERT_EQ(travcard(card + order12345).status, 0);
+    const QString run = QString::number(journal().runs().front().id);
+    const QStringList reprint{"reprint", "--json", "--run", run, "--ticket", "1", "--request-id", "ERP R-9"};
+    const Ended refused = travcard(reprint + epsonTo("reprint"));
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_EQ(answerOf(refused)["reason"].toString(), "wrong_printer_type");
+    EXPECT_EQ(refused.err, "Nested parts not designed for an EPSON printer\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("reprint")));
+    const Ended elsewhere = travcard(reprint + QStringList{"--type", "zebra", "--printer",
+                                                           QString::fromStdString(dir.file("again"))});
+    EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
+    EXPECT_EQ(dir.read("again"), programDir->read("default.out"));
+}
+
 // A script's quantity is a whole number from 1 to 32767, written as such:
 // anything else prints nothing, whatever the window would make of it.
 TEST_F(Unattended, AQuantityIsAWholeNumberAsTyped)
