@@ -119,21 +119,15 @@ std::string lastMessage(const MessageList& messages)
     return messages.shown.empty() ? std::string() : messages.shown.back().text;
 }
 
-const char* const nestedNotForEpson = "Nested parts not designed for an EPSON printer";
-
 bool isNestedLabel(const KeptTicket& kept) { return std::holds_alternative<NestedTicketData>(kept); }
 
-// The bytes of one copy of a ticket for today's printer; nothing, with the
-// message shown, for a nested-part label on an EPSON printer.
-std::optional<std::string> ticketBytes(const KeptTicket& kept, PrinterKind kind, int dpi,
-                                       std::optional<RvBarCode>& barcode, bool& extraLine, MessageBox& messages)
+// The bytes of one copy of a ticket for today's printer (a nested-part label
+// only ever for a Zebra: runSteps refuses it to an EPSON).
+std::string ticketBytes(const KeptTicket& kept, PrinterKind kind, int dpi, std::optional<RvBarCode>& barcode,
+                        bool& extraLine)
 {
-    if (const auto* label = std::get_if<NestedTicketData>(&kept)) {
-        if (kind == PrinterKind::Zebra)
-            return nestedJob(*label, dpi);
-        messages.show(nestedNotForEpson, MessageIcon::None);
-        return std::nullopt;
-    }
+    if (const auto* label = std::get_if<NestedTicketData>(&kept))
+        return nestedJob(*label, dpi);
     const TicketData& ticket = std::get<TicketData>(kept);
     if (kind == PrinterKind::Zebra)
         return zebraJob(ticket, dpi);
@@ -166,7 +160,7 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
         return;
     }
     if (request.printer.settings.kind != PrinterKind::Zebra && std::ranges::any_of(reprint->kept, isNestedLabel)) {
-        messages.show(nestedNotForEpson, MessageIcon::None);
+        messages.show("Nested parts not designed for an EPSON printer", MessageIcon::None);
         result.notForThisPrinter = true;
         return;
     }
@@ -217,15 +211,15 @@ void runSteps(Journal& journal, const ReprintRequest& request, std::stop_token s
     bool sentAll = true;
     for (const KeptTicket& kept : reprint->kept) {
         for (int copy = 1; sentAll && copy <= copies; ++copy) {
-            std::optional<std::string> bytes;
+            std::string bytes;
             try {
-                bytes = ticketBytes(kept, printer.kind, output.dpi(), barcode, extraLine, messages);
+                bytes = ticketBytes(kept, printer.kind, output.dpi(), barcode, extraLine);
             } catch (const std::length_error& error) {
                 output.stop(error.what(), MessageIcon::Critical, messages);
                 sentAll = false;
                 break;
             }
-            sentAll = bytes && output.send(*bytes, messages);
+            sentAll = output.send(bytes, messages);
         }
         if (!sentAll)
             break;
